@@ -1,0 +1,215 @@
+#include "platform/audio/audio_engine.h"
+
+#include <algorithm>
+
+#include "platform/audio/mixer.h"
+#include "platform/audio/output.h"
+#include "platform/audio/sound.h"
+#include "platform/audio/stream_worker.h"
+
+namespace tambrel::audio {
+
+struct AudioEngine::Device {
+    std::optional<std::string> name;  // nullopt: the system default
+    std::unique_ptr<Mixer> mixer;
+    std::unique_ptr<AudioOutput> output;  // null while closed or lost
+};
+
+struct AudioEngine::VoiceState {
+    bool used = false;
+    bool sounding = false;
+    Device* device = nullptr;
+    uint32_t seq = 0;             // last command sent
+    uint32_t playSeq = 0;         // seq of the current or last playback
+    uint32_t positionSeq = 0;     // seq of the last command that moved the playhead
+    int64_t positionTarget = 0;   // where that command moved it
+    float gain = 1.0f;
+    std::shared_ptr<Sound> sound;  // the sounding one, kept for its length
+};
+
+namespace {
+// Has the mixer applied command `seq` yet? Seqs wrap; compare the distance.
+bool applied(uint32_t appliedSeq, uint32_t seq) {
+    return static_cast<int32_t>(appliedSeq - seq) >= 0;
+}
+}  // namespace
+
+AudioEngine::AudioEngine(std::unique_ptr<OutputBackend> backend)
+    : AudioEngine(std::move(backend), Options{}) {}
+
+AudioEngine::AudioEngine(std::unique_ptr<OutputBackend> backend, Options options)
+    : options_(options),
+      backend_(std::move(backend)),
+      worker_(std::make_unique<StreamWorker>()),
+      voices_(Mixer::kMaxVoices) {}
+
+AudioEngine::~AudioEngine() {
+    // Silence every device before the mixers go, and the mixers (which give
+    // their sounds back) before the worker that frees the sounds.
+    for (auto& device : devices_) device->output.reset();
+    for (auto& voice : voices_) voice.sound.reset();
+    devices_.clear();
+    worker_.reset();
+}
+
+std::shared_ptr<Sound> AudioEngine::load(const std::string& nativePath) {
+    std::shared_ptr<Sound> sound = Sound::load(nativePath, options_.sampleRate, options_.opener);
+    if (sound->playable()) worker_->add(sound);
+    return sound;
+}
+
+std::vector<std::string> AudioEngine::deviceNames() { return backend_->deviceNames(); }
+
+int AudioEngine::createVoice() {
+    for (size_t v = 0; v < voices_.size(); ++v) {
+        if (!voices_[v].used) {
+            const uint32_t seq = voices_[v].seq;  // stays rising for the mixers' sake
+            voices_[v] = VoiceState{};
+            voices_[v].used = true;
+            voices_[v].seq = voices_[v].playSeq = voices_[v].positionSeq = seq;
+            return static_cast<int>(v);
+        }
+    }
+    return -1;
+}
+
+void AudioEngine::destroyVoice(int voice) {
+    stop(voice);
+    voices_[static_cast<size_t>(voice)].used = false;
+    voices_[static_cast<size_t>(voice)].sound.reset();
+}
+
+AudioEngine::Device* AudioEngine::device(const std::optional<std::string>& name) {
+    auto it = std::find_if(devices_.begin(), devices_.end(),
+                           [&](const auto& device) { return device->name == name; });
+    Device* found = nullptr;
+    if (it != devices_.end()) {
+        found = it->get();
+    } else {
+        devices_.push_back(std::make_unique<Device>());
+        found = devices_.back().get();
+        found->name = name;
+        found->mixer = std::make_unique<Mixer>(options_.sampleRate);
+    }
+    if (!found->output) {
+        found->output = backend_->open(name, *found->mixer, options_.sampleRate,
+                                       options_.periodFrames);
+    }
+    return found->output ? found : nullptr;
+}
+
+// Stamps `command` with the voice's next seq and queues it on the device.
+bool AudioEngine::send(int voice, Device* device, MixerCommand command) {
+    VoiceState& state = voices_[static_cast<size_t>(voice)];
+    command.voice = static_cast<uint16_t>(voice);
+    command.seq = state.seq + 1;
+    if (!device->mixer->send(command)) return false;  // a device that has stopped pulling
+    state.seq = command.seq;
+    return true;
+}
+
+namespace {
+MixerCommand command(MixerCommand::Type type) {
+    MixerCommand made;
+    made.type = type;
+    return made;
+}
+}  // namespace
+
+bool AudioEngine::play(int voice, const std::shared_ptr<Sound>& sound,
+                       const std::optional<std::string>& deviceName, float gain) {
+    if (!sound || !sound->playable()) return false;
+    Device* target = device(deviceName);
+    if (target == nullptr) return false;
+    VoiceState& state = voices_[static_cast<size_t>(voice)];
+    if (state.sounding && state.device != target) stop(voice);
+
+    MixerCommand start = command(MixerCommand::Type::Play);
+    start.gain = gain;
+    start.sound = sound.get();
+    sound->audioRefs.fetch_add(1, std::memory_order_relaxed);
+    if (!send(voice, target, start)) {
+        sound->audioRefs.fetch_sub(1, std::memory_order_relaxed);
+        return false;
+    }
+    state.sounding = true;
+    state.device = target;
+    state.playSeq = state.positionSeq = state.seq;
+    state.positionTarget = 0;
+    state.gain = gain;
+    state.sound = sound;
+    worker_->wake();
+    return true;
+}
+
+bool AudioEngine::stop(int voice) {
+    if (!sounding(voice)) return false;
+    VoiceState& state = voices_[static_cast<size_t>(voice)];
+    send(voice, state.device, command(MixerCommand::Type::Stop));
+    state.sounding = false;
+    return true;
+}
+
+void AudioEngine::seek(int voice, int64_t frame) {
+    if (!sounding(voice)) return;
+    VoiceState& state = voices_[static_cast<size_t>(voice)];
+    frame = std::clamp<int64_t>(frame, 0, state.sound->frames());
+    MixerCommand move = command(MixerCommand::Type::Seek);
+    move.frame = frame;
+    if (send(voice, state.device, move)) {
+        state.positionSeq = state.seq;
+        state.positionTarget = frame;
+        worker_->wake();
+    }
+}
+
+void AudioEngine::setGain(int voice, float gain) {
+    VoiceState& state = voices_[static_cast<size_t>(voice)];
+    state.gain = gain;
+    if (state.device != nullptr && state.device->output) {
+        MixerCommand level = command(MixerCommand::Type::Gain);
+        level.gain = gain;
+        send(voice, state.device, level);
+    }
+}
+
+bool AudioEngine::sounding(int voice) const {
+    const VoiceState& state = voices_[static_cast<size_t>(voice)];
+    return state.sounding && state.device->mixer->endedSeq(voice) != state.playSeq;
+}
+
+int64_t AudioEngine::position(int voice) const {
+    const VoiceState& state = voices_[static_cast<size_t>(voice)];
+    if (state.device == nullptr) return 0;
+    const Mixer& mixer = *state.device->mixer;
+    if (!applied(mixer.appliedSeq(voice), state.positionSeq)) return state.positionTarget;
+    return mixer.position(voice);
+}
+
+std::vector<int> AudioEngine::pump() {
+    for (auto& device : devices_) {
+        if (device->output && device->output->lost()) {
+            device->output.reset();     // its thread no longer runs the mixer...
+            device->mixer->abandon();   // ...so the mixer can be emptied from here
+        }
+    }
+    std::vector<int> ended;
+    for (size_t v = 0; v < voices_.size(); ++v) {
+        VoiceState& state = voices_[v];
+        if (state.sounding && !sounding(static_cast<int>(v))) {
+            state.sounding = false;
+            ended.push_back(static_cast<int>(v));
+        }
+    }
+    return ended;
+}
+
+uint64_t AudioEngine::underruns() const {
+    uint64_t total = 0;
+    for (const auto& device : devices_) total += device->mixer->underruns();
+    return total;
+}
+
+size_t AudioEngine::liveSounds() const { return worker_->soundCount(); }
+
+}  // namespace tambrel::audio

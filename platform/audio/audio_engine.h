@@ -1,0 +1,93 @@
+#pragma once
+
+// The audio engine as the control thread (the window's thread) sees it:
+// load files, start, stop, seek and turn voices up or down on any output
+// device, and learn, by polling, which playbacks have ended.
+//
+// Every call here is made from one control thread. The engine owns the
+// stream worker (decoding ahead, freeing), one mixer per device in use, and
+// the devices themselves, opened on first use and shared by every voice on
+// them. A device that goes away ends the playbacks on it; a later start
+// opens it again by name once it is back.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/audio/decoder.h"
+
+namespace tambrel::audio {
+
+class AudioOutput;
+class Mixer;
+struct MixerCommand;
+class OutputBackend;
+class Sound;
+class StreamWorker;
+
+class AudioEngine {
+public:
+    struct Options {
+        int sampleRate = 44100;
+        int periodFrames = 256;
+        SourceOpener opener = openSndfile;
+    };
+
+    explicit AudioEngine(std::unique_ptr<OutputBackend> backend);
+    AudioEngine(std::unique_ptr<OutputBackend> backend, Options options);
+    ~AudioEngine();
+    AudioEngine(const AudioEngine&) = delete;
+    AudioEngine& operator=(const AudioEngine&) = delete;
+
+    int sampleRate() const { return options_.sampleRate; }
+
+    // Opens a file and decodes its head before returning; never fails (a
+    // sound that cannot be played has length 0).
+    std::shared_ptr<Sound> load(const std::string& nativePath);
+
+    // The devices present now, in the sound system's order.
+    std::vector<std::string> deviceNames();
+
+    // A voice plays one playback at a time. -1 when every voice is taken.
+    int createVoice();
+    void destroyVoice(int voice);
+
+    // Starts `sound` from its beginning on the named device (nullopt: the
+    // system default). False, and nothing sounds, when the sound cannot be
+    // played or the device cannot be opened.
+    bool play(int voice, const std::shared_ptr<Sound>& sound,
+              const std::optional<std::string>& device, float gain);
+    // Fades the playback out; true when it was sounding.
+    bool stop(int voice);
+    void seek(int voice, int64_t frame);
+    void setGain(int voice, float gain);
+
+    // Sounding from play() until stop() or the end of the data.
+    bool sounding(int voice) const;
+    // Frames from the start of the sound of the current or last playback.
+    int64_t position(int voice) const;
+
+    // Looks for playbacks that ended by themselves (end of data, lost
+    // device) since the last call and returns their voices, each once.
+    std::vector<int> pump();
+
+    uint64_t underruns() const;
+    size_t liveSounds() const;
+
+private:
+    struct Device;
+    struct VoiceState;
+
+    Device* device(const std::optional<std::string>& name);
+    bool send(int voice, Device* device, MixerCommand command);
+
+    Options options_;
+    std::unique_ptr<OutputBackend> backend_;
+    std::unique_ptr<StreamWorker> worker_;
+    std::vector<std::unique_ptr<Device>> devices_;
+    std::vector<VoiceState> voices_;
+};
+
+}  // namespace tambrel::audio

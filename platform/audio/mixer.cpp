@@ -1,0 +1,210 @@
+#include "platform/audio/mixer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/audio/sound.h"
+
+namespace tambrel::audio {
+namespace {
+constexpr float kFadeStep = 1.0f / Mixer::kFadeFrames;
+constexpr float kCeiling = 1.0f;  // full scale: a sum below it passes untouched
+constexpr double kHoldSeconds = 0.010;
+constexpr double kReleaseSeconds = 0.100;
+}  // namespace
+
+Mixer::Mixer(int sampleRate)
+    : sampleRate_(sampleRate),
+      releaseCoefficient_(static_cast<float>(1.0 - std::exp(-1.0 / (kReleaseSeconds * sampleRate)))),
+      holdFrames_(static_cast<int>(kHoldSeconds * sampleRate)),
+      mix_(kBlockFrames * 2),
+      scratch_(kBlockFrames * 2),
+      gains_(kBlockFrames) {}
+
+Mixer::~Mixer() { abandon(); }
+
+void Mixer::release(Voice& voice, Layer& layer) {
+    Sound* sound = layer.sound;
+    layer.sound = nullptr;
+    // Rewind the read-ahead towards the start, where the next play begins,
+    // unless the other layer of this voice still reads the same sound.
+    if (voice.active.sound != sound && voice.tail.sound != sound) sound->setPlayhead(0);
+    sound->audioRefs.fetch_sub(1, std::memory_order_release);
+}
+
+void Mixer::moveToTail(Voice& voice) {
+    if (voice.tail.sound != nullptr) release(voice, voice.tail);  // a third cut within one fade
+    Layer& active = voice.active;
+    if (active.waiting || active.envelope <= 0.0f) {
+        release(voice, active);  // silent already: nothing to fade
+        return;
+    }
+    voice.tail = active;
+    voice.tail.envelopeStep = -kFadeStep;
+    active.sound = nullptr;
+}
+
+void Mixer::apply(const MixerCommand& command) {
+    Voice& voice = rt_[command.voice];
+    Published& published = voices_[command.voice];
+    switch (command.type) {
+        case MixerCommand::Type::Play:
+            if (voice.active.sound != nullptr) moveToTail(voice);
+            voice.active = Layer{command.sound, 0, 1.0f, 0.0f, false, command.seq};
+            command.sound->setPlayhead(0);
+            voice.gain = voice.targetGain = command.gain;
+            voice.rampLeft = 0;
+            published.position.store(0, std::memory_order_relaxed);
+            break;
+        case MixerCommand::Type::Stop:
+            if (voice.active.sound != nullptr) moveToTail(voice);
+            break;
+        case MixerCommand::Type::Seek: {
+            Layer& active = voice.active;
+            if (active.sound == nullptr) break;
+            const int64_t target = std::clamp<int64_t>(command.frame, 0, active.sound->endFrame());
+            if (target == active.pos) break;
+            // The old place fades out in the tail while the new one fades in;
+            // each layer holds its own reference.
+            active.sound->audioRefs.fetch_add(1, std::memory_order_relaxed);
+            const Layer old = active;
+            moveToTail(voice);
+            voice.active = Layer{old.sound, target, 0.0f, kFadeStep, true, old.play};
+            old.sound->setPlayhead(target);
+            published.position.store(target, std::memory_order_relaxed);
+            break;
+        }
+        case MixerCommand::Type::Gain:
+            voice.targetGain = command.gain;
+            voice.gainStep = (voice.targetGain - voice.gain) / kGainRampFrames;
+            voice.rampLeft = kGainRampFrames;
+            break;
+    }
+    published.applied.store(command.seq, std::memory_order_release);
+}
+
+void Mixer::render(float* stereo, int frames) {
+    MixerCommand command;
+    while (commands_.pop(command)) apply(command);
+    for (int done = 0; done < frames;) {
+        const int n = std::min(frames - done, kBlockFrames);
+        renderBlock(stereo + static_cast<ptrdiff_t>(done) * 2, n);
+        done += n;
+    }
+}
+
+void Mixer::renderBlock(float* out, int frames) {
+    std::fill_n(mix_.begin(), frames * 2, 0.0f);
+    for (int v = 0; v < kMaxVoices; ++v) {
+        const Voice& voice = rt_[static_cast<size_t>(v)];
+        if (voice.active.sound != nullptr || voice.tail.sound != nullptr) renderVoice(v, frames);
+    }
+    limit(out, frames);
+}
+
+void Mixer::renderVoice(int index, int frames) {
+    Voice& voice = rt_[static_cast<size_t>(index)];
+    // One gain curve for both layers: flat, or a glide to a new volume.
+    for (int i = 0; i < frames; ++i) {
+        if (voice.rampLeft > 0) {
+            voice.gain = --voice.rampLeft == 0 ? voice.targetGain : voice.gain + voice.gainStep;
+        }
+        gains_[static_cast<size_t>(i)] = voice.gain;
+    }
+    if (voice.tail.sound != nullptr) mixLayer(voice, voice.tail, frames, true);
+    if (voice.active.sound != nullptr) {
+        mixLayer(voice, voice.active, frames, false);
+        voices_[static_cast<size_t>(index)].position.store(voice.active.pos,
+                                                          std::memory_order_relaxed);
+    }
+}
+
+void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
+    Sound* sound = layer.sound;
+    const int got = static_cast<int>(sound->read(layer.pos, scratch_.data(), frames));
+    if (got > 0) layer.waiting = false;
+
+    const float* in = scratch_.data();
+    float* mix = mix_.data();
+    for (int i = 0; i < got; ++i) {
+        float gain = gains_[static_cast<size_t>(i)];
+        if (layer.envelopeStep != 0.0f) {
+            layer.envelope = std::clamp(layer.envelope + layer.envelopeStep, 0.0f, 1.0f);
+            if (layer.envelope == 1.0f) layer.envelopeStep = 0.0f;
+            gain *= layer.envelope;
+        }
+        mix[i * 2] += in[i * 2] * gain;
+        mix[i * 2 + 1] += in[i * 2 + 1] * gain;
+    }
+    layer.pos += got;
+
+    if (isTail) {  // gone once faded or out of data
+        if (layer.envelope <= 0.0f || got < frames) release(voice, layer);
+        return;
+    }
+    if (got < frames) {
+        if (layer.pos >= sound->endFrame()) {
+            const uint32_t play = layer.play;
+            release(voice, layer);
+            voices_[static_cast<size_t>(&voice - rt_.data())].ended.store(
+                play, std::memory_order_release);
+            return;
+        }
+        if (!layer.waiting) {
+            // The read-ahead ran dry: keep time with silence, fade back in
+            // when the data is there again.
+            underruns_.fetch_add(1, std::memory_order_relaxed);
+            layer.pos += frames - got;
+            layer.envelope = 0.0f;
+            layer.envelopeStep = kFadeStep;
+        }
+    }
+    sound->setPlayhead(layer.pos);
+}
+
+void Mixer::limit(float* out, int frames) {
+    const float* mix = mix_.data();
+    float gain = limiterGain_;
+    for (int i = 0; i < frames; ++i) {
+        const float left = mix[i * 2];
+        const float right = mix[i * 2 + 1];
+        const float peak = std::max(std::fabs(left), std::fabs(right));
+        const float needed = peak > kCeiling ? kCeiling / peak : 1.0f;
+        if (needed < gain) {
+            gain = needed;  // instant attack: the ceiling is never crossed
+            limiterHold_ = holdFrames_;
+        } else if (limiterHold_ > 0) {
+            --limiterHold_;
+        } else if (gain < 1.0f) {
+            gain = std::min(needed, gain + (1.0f - gain) * releaseCoefficient_);
+            if (gain > 0.99999f && needed == 1.0f) gain = 1.0f;
+        }
+        out[i * 2] = left * gain;
+        out[i * 2 + 1] = right * gain;
+    }
+    limiterGain_ = gain;
+}
+
+void Mixer::abandon() {
+    MixerCommand command;
+    while (commands_.pop(command)) {
+        if (command.type == MixerCommand::Type::Play) {
+            command.sound->audioRefs.fetch_sub(1, std::memory_order_release);
+        }
+        voices_[command.voice].applied.store(command.seq, std::memory_order_release);
+        if (command.type == MixerCommand::Type::Play) {
+            voices_[command.voice].ended.store(command.seq, std::memory_order_release);
+        }
+    }
+    for (size_t v = 0; v < rt_.size(); ++v) {
+        Voice& voice = rt_[v];
+        if (voice.tail.sound != nullptr) release(voice, voice.tail);
+        if (voice.active.sound != nullptr) {
+            const uint32_t play = voice.active.play;
+            release(voice, voice.active);
+            voices_[v].ended.store(play, std::memory_order_release);
+        }
+    }
+}
+
+}  // namespace tambrel::audio

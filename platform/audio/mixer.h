@@ -1,0 +1,117 @@
+#pragma once
+
+// Mixes every voice of one output device into the device's buffer, in the
+// device's real-time callback. The control thread talks to it only through a
+// fixed-size command queue; the mixer answers only through atomics (position,
+// last command applied, end of playback). render() never locks, allocates,
+// frees, logs or touches a file.
+//
+// Each voice has two layers: the sounding one, and a tail that fades out over
+// a few milliseconds after a stop or a seek, so that neither cuts mid-wave.
+// The master bus ends in a peak limiter: voices that sum above full scale are
+// turned down for the moment they would clip, never wrapped or squared off.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "platform/audio/spsc_queue.h"
+
+namespace tambrel::audio {
+
+class Sound;
+
+struct MixerCommand {
+    enum class Type : uint8_t { Play, Stop, Seek, Gain };
+    Type type = Type::Stop;
+    uint16_t voice = 0;
+    uint32_t seq = 0;      // per voice, rising; a Play's seq names its playback
+    int64_t frame = 0;     // Seek: where to
+    float gain = 1.0f;     // Play, Gain: linear
+    Sound* sound = nullptr;  // Play: one audioRefs count travels with it
+};
+
+class Mixer {
+public:
+    static constexpr int kMaxVoices = 128;
+    static constexpr int kFadeFrames = 256;      // stop and seek fades, about 6 ms
+    static constexpr int kGainRampFrames = 256;  // a volume change glides over this
+    static constexpr int kBlockFrames = 1024;    // render() works in pieces of at most this
+
+    explicit Mixer(int sampleRate);
+    ~Mixer();
+    Mixer(const Mixer&) = delete;
+    Mixer& operator=(const Mixer&) = delete;
+
+    // Control thread. False when the queue is full; nothing was sent.
+    bool send(const MixerCommand& command) { return commands_.push(command); }
+
+    // Audio thread: mixes `frames` stereo frames into `stereo` (overwritten).
+    void render(float* stereo, int frames);
+
+    // Any thread.
+    int64_t position(int voice) const {
+        return voices_[static_cast<size_t>(voice)].position.load(std::memory_order_relaxed);
+    }
+    uint32_t appliedSeq(int voice) const {
+        return voices_[static_cast<size_t>(voice)].applied.load(std::memory_order_acquire);
+    }
+    // The seq of the last playback of `voice` that ran to its end by itself.
+    uint32_t endedSeq(int voice) const {
+        return voices_[static_cast<size_t>(voice)].ended.load(std::memory_order_acquire);
+    }
+    // Periods in which a sounding voice found its read-ahead dry.
+    uint64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
+
+    // Control thread, once no audio thread will ever call render() again
+    // (the device is closed): gives back every sound, drops the queued
+    // commands and marks every sounding playback as ended.
+    void abandon();
+
+private:
+    struct Layer {
+        Sound* sound = nullptr;
+        int64_t pos = 0;
+        float envelope = 1.0f;
+        float envelopeStep = 0.0f;
+        bool waiting = false;  // after a seek: silent, not advancing, until data is there
+        uint32_t play = 0;
+    };
+    struct Voice {
+        Layer active;
+        Layer tail;
+        float gain = 1.0f;
+        float targetGain = 1.0f;
+        float gainStep = 0.0f;
+        int rampLeft = 0;
+    };
+    struct alignas(64) Published {
+        std::atomic<int64_t> position{0};
+        std::atomic<uint32_t> applied{0};
+        std::atomic<uint32_t> ended{0};
+    };
+
+    void apply(const MixerCommand& command);
+    void moveToTail(Voice& voice);
+    void release(Voice& voice, Layer& layer);
+    void renderBlock(float* out, int frames);
+    void renderVoice(int index, int frames);
+    void mixLayer(Voice& voice, Layer& layer, int frames, bool isTail);
+    void limit(float* out, int frames);
+
+    const int sampleRate_;
+    const float releaseCoefficient_;
+    const int holdFrames_;
+    SpscQueue<MixerCommand, 4096> commands_;
+    std::array<Voice, kMaxVoices> rt_{};  // the audio thread's own
+    std::array<Published, kMaxVoices> voices_{};
+    std::vector<float> mix_;
+    std::vector<float> scratch_;
+    std::vector<float> gains_;
+    float limiterGain_ = 1.0f;
+    int limiterHold_ = 0;
+    std::atomic<uint64_t> underruns_{0};
+};
+
+}  // namespace tambrel::audio

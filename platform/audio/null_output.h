@@ -1,0 +1,61 @@
+#pragma once
+
+// An output with no sound card: it produces sound only when its owner asks,
+// so tests and benchmarks decide exactly when each period is mixed. Devices
+// can be made to vanish and come back, as a USB interface does.
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/audio/output.h"
+
+namespace tambrel::audio {
+
+class NullOutput final : public AudioOutput {
+public:
+    explicit NullOutput(Mixer& mixer) : mixer_(mixer) {}
+    ~NullOutput() override;
+    bool lost() const override { return lost_.load(std::memory_order_acquire); }
+
+    // Mixes `frames` frames now, on the calling thread, into `stereo`.
+    void render(float* stereo, int frames);
+    // Convenience for tests: the next `frames` frames, interleaved stereo.
+    std::vector<float> render(int frames);
+
+private:
+    friend class NullBackend;
+    Mixer& mixer_;
+    std::atomic<bool> lost_{false};
+    class NullBackend* backend_ = nullptr;
+};
+
+class NullBackend final : public OutputBackend {
+public:
+    // The default device is called "" here; `names` are the other devices.
+    explicit NullBackend(std::vector<std::string> names) : names_(std::move(names)) {}
+    ~NullBackend() override;
+
+    std::vector<std::string> deviceNames() override;
+    std::unique_ptr<AudioOutput> open(const std::optional<std::string>& name, Mixer& mixer,
+                                      int sampleRate, int periodFrames) override;
+
+    // The open output of a device (nullopt: the default), or null.
+    NullOutput* output(const std::optional<std::string>& name);
+    // The device goes away: its output reports lost and it cannot be opened.
+    void unplug(const std::string& name);
+    void plugIn(const std::string& name);
+
+private:
+    friend class NullOutput;
+    std::mutex mutex_;  // device list and open outputs; never touched while mixing
+    std::vector<std::string> names_;
+    std::vector<std::string> unplugged_;
+    std::map<std::string, NullOutput*> open_;  // "" is the default device
+};
+
+}  // namespace tambrel::audio

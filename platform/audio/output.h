@@ -1,0 +1,36 @@
+#pragma once
+
+// Where a mixer's sound goes: a device of the sound system, or, for tests
+// and benchmarks, a null output whose clock the caller drives.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tambrel::audio {
+
+class Mixer;
+
+// An open device pulling sound from one mixer on its own real-time thread
+// (or, for the null output, on the caller's). Closing it, by destroying it,
+// guarantees that the mixer is not called any more.
+class AudioOutput {
+public:
+    virtual ~AudioOutput() = default;
+    // True once the device has gone away (unplugged, server gone).
+    virtual bool lost() const = 0;
+};
+
+class OutputBackend {
+public:
+    virtual ~OutputBackend() = default;
+    // The devices present now, in the sound system's order.
+    virtual std::vector<std::string> deviceNames() = 0;
+    // Opens the named device (nullopt: the system's default) and starts it
+    // pulling from `mixer`; null when it cannot be opened.
+    virtual std::unique_ptr<AudioOutput> open(const std::optional<std::string>& name, Mixer& mixer,
+                                              int sampleRate, int periodFrames) = 0;
+};
+
+}  // namespace tambrel::audio

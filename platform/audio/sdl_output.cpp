@@ -1,0 +1,75 @@
+#include "platform/audio/sdl_output.h"
+
+#include <SDL.h>
+
+#include "platform/audio/mixer.h"
+
+namespace tambrel::audio {
+namespace {
+
+class SdlOutput final : public AudioOutput {
+public:
+    SdlOutput(SDL_AudioDeviceID device) : device_(device) {}
+    ~SdlOutput() override {
+        // Pause first, then close; never while holding the device lock.
+        SDL_PauseAudioDevice(device_, 1);
+        SDL_CloseAudioDevice(device_);
+    }
+    SdlOutput(const SdlOutput&) = delete;
+    SdlOutput& operator=(const SdlOutput&) = delete;
+
+    bool lost() const override { return SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED; }
+
+private:
+    SDL_AudioDeviceID device_;
+};
+
+void SDLCALL pull(void* userdata, Uint8* stream, int bytes) {
+    static_cast<Mixer*>(userdata)->render(reinterpret_cast<float*>(stream),
+                                          bytes / static_cast<int>(2 * sizeof(float)));
+}
+
+}  // namespace
+
+SdlBackend::SdlBackend() {
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Tambrel");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Tambrel");
+    ready_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+}
+
+SdlBackend::~SdlBackend() {
+    if (ready_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+std::vector<std::string> SdlBackend::deviceNames() {
+    std::vector<std::string> names;
+    if (!ready_) return names;
+    const int count = SDL_GetNumAudioDevices(0);
+    for (int i = 0; i < count; ++i) {
+        const char* name = SDL_GetAudioDeviceName(i, 0);
+        names.emplace_back(name != nullptr ? name : "");
+    }
+    return names;
+}
+
+std::unique_ptr<AudioOutput> SdlBackend::open(const std::optional<std::string>& name,
+                                              Mixer& mixer, int sampleRate, int periodFrames) {
+    if (!ready_) return nullptr;
+    SDL_AudioSpec want{};
+    want.freq = sampleRate;
+    want.format = AUDIO_F32SYS;
+    want.channels = 2;
+    want.samples = static_cast<Uint16>(periodFrames);
+    want.callback = pull;
+    want.userdata = &mixer;
+    SDL_AudioSpec have{};
+    // No changes allowed: SDL converts to whatever the device needs, so the
+    // mixer always runs at the engine's rate and format.
+    const SDL_AudioDeviceID device =
+        SDL_OpenAudioDevice(name ? name->c_str() : nullptr, 0, &want, &have, 0);
+    if (device == 0) return nullptr;
+    SDL_PauseAudioDevice(device, 0);
+    return std::make_unique<SdlOutput>(device);
+}
+
+}  // namespace tambrel::audio

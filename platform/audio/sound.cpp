@@ -1,0 +1,135 @@
+#include "platform/audio/sound.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+namespace tambrel::audio {
+
+std::shared_ptr<Sound> Sound::load(const std::string& nativePath, int outputRate,
+                                   SourceOpener opener) {
+    std::shared_ptr<Sound> sound(new Sound());
+    sound->rate_ = outputRate;
+    OpenResult opened = opener(nativePath);
+    if (!opened.source) {
+        sound->error_ = opened.error.empty() ? "cannot open the file" : opened.error;
+        return sound;
+    }
+    auto stream = std::make_unique<StereoStream>(std::move(opened.source), outputRate);
+    const int64_t declared = stream->frames();
+    if (declared <= 0) {
+        sound->error_ = "no audio in the file";
+        return sound;
+    }
+
+    const int64_t headFrames = std::min(declared, kHeadChunks * kChunkFrames);
+    sound->head_.resize(static_cast<size_t>(headFrames * 2));
+    const int64_t got = stream->read(sound->head_.data(), headFrames);
+    if (got <= 0) {
+        sound->head_.clear();
+        sound->error_ = "the audio data cannot be decoded";
+        return sound;
+    }
+    if (got < headFrames) {
+        // Shorter than the header claims: what decoded is the whole sound.
+        sound->head_.resize(static_cast<size_t>(got * 2));
+        sound->frames_ = got;
+        sound->end_.store(got, std::memory_order_release);
+        return sound;
+    }
+
+    sound->frames_ = declared;
+    sound->end_.store(declared, std::memory_order_release);
+    if (declared > headFrames) {
+        sound->ringSize_ = std::min(kRingChunks, sound->chunkCount() - kHeadChunks);
+        sound->ring_ = std::make_unique<Slot[]>(static_cast<size_t>(sound->ringSize_));
+        sound->stream_ = std::move(stream);
+    }
+    return sound;
+}
+
+Sound::~Sound() = default;
+
+void Sound::markEnd(int64_t frame) {
+    if (frame < end_.load(std::memory_order_relaxed)) end_.store(frame, std::memory_order_release);
+}
+
+int64_t Sound::read(int64_t frame, float* stereo, int64_t count) {
+    const int64_t headEnd = headFrames();
+    int64_t done = 0;
+    while (done < count) {
+        const int64_t at = frame + done;
+        const int64_t end = endFrame();
+        if (at >= end) break;
+        if (at < headEnd) {
+            const int64_t n = std::min({count - done, headEnd - at, end - at});
+            std::memcpy(stereo + done * 2, head_.data() + at * 2,
+                        static_cast<size_t>(n) * 2 * sizeof(float));
+            done += n;
+            continue;
+        }
+        if (ringSize_ == 0) break;
+        const int64_t chunk = at / kChunkFrames;
+        const int64_t offset = at - chunk * kChunkFrames;
+        Slot& slot = ring_[static_cast<size_t>((chunk - kHeadChunks) % ringSize_)];
+        // Announce the read before looking at the slot; the worker announces
+        // a rewrite before looking at the readers. One of the two sees the other.
+        readers_.fetch_add(1, std::memory_order_seq_cst);
+        if (slot.chunk.load(std::memory_order_seq_cst) != chunk) {
+            readers_.fetch_sub(1, std::memory_order_release);
+            break;
+        }
+        const int64_t n = std::min({count - done, kChunkFrames - offset, endFrame() - at});
+        if (n > 0) {
+            std::memcpy(stereo + done * 2, slot.samples.get() + offset * 2,
+                        static_cast<size_t>(n) * 2 * sizeof(float));
+        }
+        readers_.fetch_sub(1, std::memory_order_release);
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
+}
+
+bool Sound::nextMissingChunk(int64_t& chunk, int64_t& urgency) const {
+    if (ringSize_ == 0) return false;
+    const bool sounding = audioRefs.load(std::memory_order_relaxed) > 0;
+    const int64_t playhead = playhead_.load(std::memory_order_relaxed);
+    const int64_t first = std::max(kHeadChunks, playhead / kChunkFrames);
+    const int64_t last = std::min(chunkCount(), first + ringSize_);
+    const int64_t end = endFrame();
+    for (int64_t c = first; c < last && c * kChunkFrames < end; ++c) {
+        const Slot& slot = ring_[static_cast<size_t>((c - kHeadChunks) % ringSize_)];
+        if (slot.chunk.load(std::memory_order_relaxed) == c) continue;
+        chunk = c;
+        // Idle sounds are filled after every sounding one, nearest chunks first.
+        urgency = sounding ? std::max<int64_t>(0, c * kChunkFrames - playhead)
+                           : (int64_t{1} << 40) + (c - first) * kChunkFrames;
+        return true;
+    }
+    return false;
+}
+
+void Sound::fill(int64_t chunk) {
+    Slot& slot = ring_[static_cast<size_t>((chunk - kHeadChunks) % ringSize_)];
+    slot.chunk.store(-1, std::memory_order_seq_cst);
+    while (readers_.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+    if (!slot.samples) slot.samples = std::make_unique<float[]>(kChunkFrames * 2);
+
+    const int64_t start = chunk * kChunkFrames;
+    if (stream_->position() != start && !stream_->seek(start)) {
+        markEnd(start);
+    } else {
+        const int64_t want = std::min(kChunkFrames, frames_ - start);
+        const int64_t got = stream_->read(slot.samples.get(), want);
+        if (got < want) markEnd(start + got);
+    }
+    slot.chunk.store(chunk, std::memory_order_release);
+}
+
+size_t Sound::sampleBytes() const {
+    return head_.size() * sizeof(float) +
+           static_cast<size_t>(ringSize_ * kChunkFrames * 2) * sizeof(float);
+}
+
+}  // namespace tambrel::audio

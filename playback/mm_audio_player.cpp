@@ -1,0 +1,121 @@
+#include "playback/mm_audio_player.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cmath>
+
+#include "platform/audio/sound.h"
+#include "platform/path_form.h"
+#include "playback/audio_host.h"
+#include "playback/component_error.h"
+
+namespace tambrel::playback {
+namespace {
+constexpr int32_t kFirstDevice = -1;
+constexpr int32_t kLastDevice = 10;
+}  // namespace
+
+float volumeGain(int32_t volume) {
+    const double position = std::clamp(volume, 0, kVolumeMax) / static_cast<double>(kVolumeUnity);
+    return static_cast<float>(position * position * position);
+}
+
+MMAudioPlayerX::MMAudioPlayerX(AudioHost& host, int16_t index)
+    : host_(host), index_(index), voice_(host.attach(this)) {
+    if (voice_ < 0) throw ComponentError("Trop de lecteurs audio");
+}
+
+MMAudioPlayerX::~MMAudioPlayerX() { host_.detach(voice_); }
+
+void MMAudioPlayerX::setFileName(const QString& path) {
+    fileName_ = path;
+    if (path.isEmpty()) {
+        loaded_.reset();
+        return;
+    }
+    const QByteArray native = QFile::encodeName(platform::toNativePath(path));
+    loaded_ = host_.engine().load(native.toStdString());
+}
+
+int32_t MMAudioPlayerX::State() const {
+    if (host_.engine().sounding(voice_)) return kStatePlaying;
+    return loaded_ ? kStateStopped : kStateClosed;
+}
+
+int64_t MMAudioPlayerX::toFrames(int32_t ms) const {
+    return static_cast<int64_t>(ms) * host_.engine().sampleRate() / 1000;
+}
+
+int32_t MMAudioPlayerX::toMs(int64_t frames) const {
+    const int64_t ms = frames * 1000 / host_.engine().sampleRate();
+    return static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX));
+}
+
+int32_t MMAudioPlayerX::Length() const {
+    const auto& sound = State() == kStatePlaying ? sounding_ : loaded_;
+    return sound ? toMs(sound->frames()) : 0;
+}
+
+int32_t MMAudioPlayerX::Position() const {
+    if (State() != kStatePlaying) return 0;  // the next Play starts from the beginning
+    return toMs(host_.engine().position(voice_));
+}
+
+void MMAudioPlayerX::setPosition(int32_t ms) {
+    if (State() == kStatePlaying) host_.engine().seek(voice_, toFrames(std::max(ms, 0)));
+}
+
+void MMAudioPlayerX::Play() {
+    if (State() == kStatePlaying) return;  // already sounding: a start never restarts it
+    if (!loaded_ || !loaded_->playable()) throw ComponentError("Fichier audio illisible");
+    resolveDevice();
+    if (deviceMissing_) throw ComponentError("Périphérique de sortie absent");
+    const std::optional<std::string> device =
+        defaultDevice_ ? std::nullopt : std::optional<std::string>(deviceName_);
+    if (!host_.engine().play(voice_, loaded_, device, volumeGain(volume_))) {
+        throw ComponentError("Périphérique de sortie indisponible");
+    }
+    sounding_ = loaded_;
+}
+
+void MMAudioPlayerX::Stop() {
+    if (host_.engine().stop(voice_)) host_.stopped(voice_);
+}
+
+void MMAudioPlayerX::setVolume(int32_t volume) {
+    volume_ = std::clamp(volume, 0, kVolumeMax);
+    host_.engine().setGain(voice_, volumeGain(volume_));
+}
+
+void MMAudioPlayerX::setDeviceID(int32_t id) {
+    deviceId_ = id;
+    deviceResolved_ = false;
+    resolveDevice();
+}
+
+// The number is turned into the device's name when it is given, so that the
+// player keeps to its device even if others come and go before the next Play.
+void MMAudioPlayerX::resolveDevice() {
+    if (deviceResolved_) return;
+    deviceResolved_ = true;
+    defaultDevice_ = deviceId_ == kFirstDevice;
+    deviceMissing_ = false;
+    deviceName_.clear();
+    if (defaultDevice_) return;
+    const std::vector<std::string> names = host_.engine().deviceNames();
+    if (deviceId_ < 0 || deviceId_ >= static_cast<int32_t>(names.size())) {
+        deviceMissing_ = true;
+        return;
+    }
+    deviceName_ = names[static_cast<size_t>(deviceId_)];
+}
+
+QString MMAudioPlayerX::DeviceName(int32_t n) const {
+    if (n == kFirstDevice) return QStringLiteral("Sortie par défaut du système");
+    if (n < 0 || n > kLastDevice) return {};
+    const std::vector<std::string> names = host_.engine().deviceNames();
+    if (n >= static_cast<int32_t>(names.size())) return {};
+    return QString::fromStdString(names[static_cast<size_t>(n)]);
+}
+
+}  // namespace tambrel::playback

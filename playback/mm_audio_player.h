@@ -1,0 +1,97 @@
+#pragma once
+
+// The slot's audio player: one file, one volume, one output device, and the
+// OnStop event at the end of every playback. Times are milliseconds of the
+// file as 32-bit integers; the volume runs on the slider's scale.
+//
+// Writing FileName prepares the start of the file in memory before it
+// returns, so that Play sounds in the next audio period. Writing it while
+// the player plays lets the sounding file play on: until it stops, State,
+// Position and Length describe it, and the next Play plays the new file.
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tambrel::audio {
+class Sound;
+}
+
+namespace tambrel::playback {
+
+class AudioHost;
+
+// Volume scale shared with the slider: 0 is silence, 16384 unity gain,
+// 17000 the top (+0.5 dB). In between the gain follows the cube of the
+// fader position, the usual audio taper: half travel is about -18 dB, a
+// tenth about -60 dB, and each step up is louder than the one before.
+inline constexpr int32_t kVolumeUnity = 16384;
+inline constexpr int32_t kVolumeMax = 17000;
+float volumeGain(int32_t volume);
+
+class MMAudioPlayerX {
+public:
+    static constexpr int32_t kStatePlaying = 6;
+    static constexpr int32_t kStateStopped = 1;  // a file is held, silent
+    static constexpr int32_t kStateClosed = 0;   // no file
+
+    MMAudioPlayerX(AudioHost& host, int16_t index);
+    ~MMAudioPlayerX();
+    MMAudioPlayerX(const MMAudioPlayerX&) = delete;
+    MMAudioPlayerX& operator=(const MMAudioPlayerX&) = delete;
+
+    int16_t index() const { return index_; }
+
+    // The path in the system's form ("\" separators); the empty text unloads.
+    // Never fails: a file that cannot be played gives Length 0.
+    void setFileName(const QString& path);
+    QString FileName() const { return fileName_; }
+
+    int32_t Length() const;
+    int32_t Position() const;
+    void setPosition(int32_t ms);  // while playing: continues from there
+    int32_t State() const;
+
+    // Throws ComponentError when the file cannot be played or the device
+    // cannot be opened; nothing sounds then.
+    void Play();
+    void Stop();
+
+    int32_t Volume() const { return volume_; }
+    void setVolume(int32_t volume);
+
+    // -1: the system's default device; 0 to 10: the devices as DeviceName lists them.
+    int32_t DeviceID() const { return deviceId_; }
+    void setDeviceID(int32_t id);
+    QString DeviceName(int32_t n) const;
+
+    // Raised on the window's thread once per playback, after State has left 6.
+    std::function<void(int16_t index)> OnStop;
+
+    // Settings the window layout gives every player; the engine sizes its own
+    // buffers, so they are kept for the record only.
+    int32_t BufferSize = 4096;
+    int32_t NumBuffers = 50;
+
+private:
+    int64_t toFrames(int32_t ms) const;
+    int32_t toMs(int64_t frames) const;
+    void resolveDevice();
+
+    AudioHost& host_;
+    int16_t index_;
+    int voice_;
+    QString fileName_;
+    std::shared_ptr<audio::Sound> loaded_;   // the file last written
+    std::shared_ptr<audio::Sound> sounding_;  // the file of the current playback
+    int32_t volume_ = kVolumeUnity;
+    int32_t deviceId_ = 0;
+    bool deviceResolved_ = false;
+    bool deviceMissing_ = false;
+    bool defaultDevice_ = false;
+    std::string deviceName_;
+};
+
+}  // namespace tambrel::playback
