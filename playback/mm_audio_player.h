@@ -24,7 +24,7 @@ namespace tambrel::playback {
 class AudioHost;
 
 // Volume scale shared with the slider: 0 is silence, 16384 unity gain,
-// 17000 the top (+0.5 dB). In between the gain follows the cube of the
+// 17000 the top (+1 dB). In between the gain follows the cube of the
 // fader position, the usual audio taper: half travel is about -18 dB, a
 // tenth about -60 dB, and each step up is louder than the one before.
 inline constexpr int32_t kVolumeUnity = 16384;

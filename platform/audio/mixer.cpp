@@ -15,7 +15,7 @@ constexpr double kReleaseSeconds = 0.100;
 
 Mixer::Mixer(int sampleRate)
     : sampleRate_(sampleRate),
-      releaseCoefficient_(static_cast<float>(1.0 - std::exp(-1.0 / (kReleaseSeconds * sampleRate)))),
+      releaseFactor_(static_cast<float>(std::exp(-1.0 / (kReleaseSeconds * sampleRate)))),
       holdFrames_(static_cast<int>(kHoldSeconds * sampleRate)),
       mix_(kBlockFrames * 2),
       scratch_(kBlockFrames * 2),
@@ -162,27 +162,30 @@ void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
     sound->setPlayhead(layer.pos);
 }
 
+// A peak-hold envelope over both sides: it rises at once to any peak, holds
+// it for a while and then falls slowly; the gain keeps the envelope at the
+// ceiling. Held across the cycles of a tone, the gain stays steady instead of
+// pumping from peak to peak.
 void Mixer::limit(float* out, int frames) {
     const float* mix = mix_.data();
-    float gain = limiterGain_;
+    float envelope = limiterEnvelope_;
     for (int i = 0; i < frames; ++i) {
         const float left = mix[i * 2];
         const float right = mix[i * 2 + 1];
         const float peak = std::max(std::fabs(left), std::fabs(right));
-        const float needed = peak > kCeiling ? kCeiling / peak : 1.0f;
-        if (needed < gain) {
-            gain = needed;  // instant attack: the ceiling is never crossed
+        if (peak >= envelope) {
+            envelope = peak;
             limiterHold_ = holdFrames_;
         } else if (limiterHold_ > 0) {
             --limiterHold_;
-        } else if (gain < 1.0f) {
-            gain = std::min(needed, gain + (1.0f - gain) * releaseCoefficient_);
-            if (gain > 0.99999f && needed == 1.0f) gain = 1.0f;
+        } else {
+            envelope = std::max(peak, envelope * releaseFactor_);
         }
+        const float gain = envelope > kCeiling ? kCeiling / envelope : 1.0f;
         out[i * 2] = left * gain;
         out[i * 2 + 1] = right * gain;
     }
-    limiterGain_ = gain;
+    limiterEnvelope_ = envelope;
 }
 
 void Mixer::abandon() {

@@ -101,7 +101,7 @@ private:
     void limit(float* out, int frames);
 
     const int sampleRate_;
-    const float releaseCoefficient_;
+    const float releaseFactor_;
     const int holdFrames_;
     SpscQueue<MixerCommand, 4096> commands_;
     std::array<Voice, kMaxVoices> rt_{};  // the audio thread's own
@@ -109,7 +109,7 @@ private:
     std::vector<float> mix_;
     std::vector<float> scratch_;
     std::vector<float> gains_;
-    float limiterGain_ = 1.0f;
+    float limiterEnvelope_ = 0.0f;
     int limiterHold_ = 0;
     std::atomic<uint64_t> underruns_{0};
 };

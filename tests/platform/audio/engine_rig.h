@@ -1,0 +1,59 @@
+#pragma once
+
+// An engine on null outputs, with helpers that render it period by period
+// once the read-ahead has caught up, so that every test is deterministic.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/audio/audio_engine.h"
+#include "platform/audio/null_output.h"
+#include "platform/audio/sound.h"
+#include "tests/support/test_audio.h"
+
+namespace tambrel::audio {
+
+struct EngineRig {
+    NullBackend* backend = new NullBackend({"Studio", "Cue"});
+    AudioEngine engine{std::unique_ptr<OutputBackend>(backend)};
+    testing::TempDir dir;
+
+    std::shared_ptr<Sound> wav(const std::string& name, int64_t frames,
+                               float (*sample)(int64_t, int) = testing::staircase) {
+        const std::string path = dir.file(name);
+        EXPECT_TRUE(testing::writeAudio(path, testing::FileKind::Wav16, 44100, 2, frames, sample));
+        auto sound = engine.load(path);
+        EXPECT_TRUE(sound->playable()) << sound->error();
+        return sound;
+    }
+
+    // Waits until the worker has filled the read-ahead window of `sound`.
+    static void settle(const Sound& sound) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        int64_t chunk = 0, urgency = 0;
+        while (sound.nextMissingChunk(chunk, urgency)) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "read-ahead never filled";
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    }
+
+    // Renders `frames` frames of `device` in periods, settling `sounds` first.
+    std::vector<float> render(int64_t frames, const std::vector<std::shared_ptr<Sound>>& sounds = {},
+                              const std::optional<std::string>& device = std::nullopt,
+                              int period = 256) {
+        NullOutput* output = backend->output(device);
+        EXPECT_NE(output, nullptr);
+        std::vector<float> out(static_cast<size_t>(frames) * 2);
+        if (output == nullptr) return out;
+        for (int64_t done = 0; done < frames; done += period) {
+            for (const auto& sound : sounds) settle(*sound);
+            const int n = static_cast<int>(std::min<int64_t>(period, frames - done));
+            output->render(out.data() + done * 2, n);
+        }
+        return out;
+    }
+};
+
+}  // namespace tambrel::audio

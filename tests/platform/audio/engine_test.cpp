@@ -1,0 +1,184 @@
+// The engine as the window's thread drives it: ends of playback, devices
+// opened on demand and lost, read-ahead that runs dry, memory and freeing.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/audio/mixer.h"
+#include "tests/platform/audio/engine_rig.h"
+
+namespace tambrel::audio {
+namespace {
+
+TEST(Engine, EndOfFileIsReportedOnceAndAStartBeginsAgainAtZero) {
+    EngineRig rig;
+    auto sound = rig.wav("short.wav", 1000);
+    const int voice = rig.engine.createVoice();
+    ASSERT_TRUE(rig.engine.play(voice, sound, std::nullopt, 1.0f));
+    EXPECT_TRUE(rig.engine.sounding(voice));
+    EXPECT_TRUE(rig.engine.pump().empty());
+    rig.render(512);
+    EXPECT_EQ(rig.engine.position(voice), 512);
+    rig.render(1024);
+    EXPECT_FALSE(rig.engine.sounding(voice));
+    EXPECT_EQ(rig.engine.pump(), std::vector<int>{voice});
+    EXPECT_TRUE(rig.engine.pump().empty());
+    EXPECT_FALSE(rig.engine.stop(voice));
+
+    ASSERT_TRUE(rig.engine.play(voice, sound, std::nullopt, 1.0f));
+    const std::vector<float> out = rig.render(256);
+    EXPECT_EQ(out[10 * 2], testing::staircase(10, 0));
+}
+
+TEST(Engine, UnplayableSoundOrMissingDeviceStartsNothing) {
+    EngineRig rig;
+    const int voice = rig.engine.createVoice();
+    auto broken = rig.engine.load(rig.dir.file("nothing-here.mp3"));
+    EXPECT_FALSE(rig.engine.play(voice, broken, std::nullopt, 1.0f));
+    EXPECT_FALSE(rig.engine.play(voice, nullptr, std::nullopt, 1.0f));
+    auto sound = rig.wav("a.wav", 1000);
+    EXPECT_FALSE(rig.engine.play(voice, sound, std::string("No such card"), 1.0f));
+    EXPECT_FALSE(rig.engine.sounding(voice));
+    EXPECT_TRUE(rig.engine.pump().empty());
+}
+
+TEST(Engine, DevicesOpenOnFirstUseAndAreSharedByTheirVoices) {
+    EngineRig rig;
+    EXPECT_EQ(rig.engine.deviceNames(), (std::vector<std::string>{"Studio", "Cue"}));
+    auto sound = rig.wav("a.wav", 5000);
+    const int a = rig.engine.createVoice();
+    const int b = rig.engine.createVoice();
+    EXPECT_EQ(rig.backend->output("Cue"), nullptr);
+    ASSERT_TRUE(rig.engine.play(a, sound, std::string("Cue"), 1.0f));
+    ASSERT_TRUE(rig.engine.play(b, sound, std::string("Cue"), 1.0f));
+    const std::vector<float> cue = rig.render(100, {}, std::string("Cue"));
+    EXPECT_FLOAT_EQ(cue[50 * 2], 2 * testing::staircase(50, 0));  // both voices, one device
+    EXPECT_EQ(rig.backend->output(std::nullopt), nullptr);       // the default was never opened
+}
+
+TEST(Engine, LostDeviceEndsItsPlaybacksAndIsReopenedByNameWhenBack) {
+    EngineRig rig;
+    auto sound = rig.wav("a.wav", 50000);
+    const int onCue = rig.engine.createVoice();
+    const int onStudio = rig.engine.createVoice();
+    ASSERT_TRUE(rig.engine.play(onCue, sound, std::string("Cue"), 1.0f));
+    ASSERT_TRUE(rig.engine.play(onStudio, sound, std::string("Studio"), 1.0f));
+    rig.render(256, {}, std::string("Cue"));
+
+    rig.backend->unplug("Cue");
+    EXPECT_EQ(rig.engine.pump(), std::vector<int>{onCue});
+    EXPECT_FALSE(rig.engine.sounding(onCue));
+    EXPECT_TRUE(rig.engine.sounding(onStudio));  // other devices play on
+    EXPECT_FALSE(rig.engine.play(onCue, sound, std::string("Cue"), 1.0f));
+    EXPECT_TRUE(rig.engine.pump().empty());
+
+    rig.backend->plugIn("Cue");
+    ASSERT_TRUE(rig.engine.play(onCue, sound, std::string("Cue"), 1.0f));
+    const std::vector<float> out = rig.render(256, {}, std::string("Cue"));
+    EXPECT_EQ(out[5 * 2], testing::staircase(5, 0));
+}
+
+// A source whose reads past the head block until the test lets them go:
+// the disk has stalled.
+std::atomic<bool> gStalled{false};
+std::atomic<int> gBlockedReads{0};
+class StallingSource final : public AudioSource {
+public:
+    explicit StallingSource(std::unique_ptr<AudioSource> inner) : inner_(std::move(inner)) {}
+    int channels() const override { return inner_->channels(); }
+    int sampleRate() const override { return inner_->sampleRate(); }
+    int64_t frames() const override { return inner_->frames(); }
+    int64_t read(float* out, int64_t count) override {
+        if (read_ >= Sound::kHeadChunks * Sound::kChunkFrames) {
+            ++gBlockedReads;
+            while (gStalled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        const int64_t got = inner_->read(out, count);
+        read_ += got;
+        return got;
+    }
+    bool seek(int64_t frame) override {
+        read_ = frame;
+        return inner_->seek(frame);
+    }
+
+private:
+    std::unique_ptr<AudioSource> inner_;
+    int64_t read_ = 0;
+};
+OpenResult openStalling(const std::string& path) {
+    OpenResult result = openSndfile(path);
+    if (result.source) result.source = std::make_unique<StallingSource>(std::move(result.source));
+    return result;
+}
+
+TEST(Engine, DryReadAheadPlaysSilenceCountsItAndCatchesUp) {
+    gStalled = true;
+    gBlockedReads = 0;
+    NullBackend* backend = new NullBackend({});
+    AudioEngine::Options options;
+    options.opener = openStalling;
+    AudioEngine engine(std::unique_ptr<OutputBackend>(backend), options);
+    testing::TempDir dir;
+    const int64_t frames = Sound::kChunkFrames * (Sound::kHeadChunks + 4);
+    ASSERT_TRUE(testing::writeAudio(dir.file("a.wav"), testing::FileKind::Wav16, 44100, 2, frames,
+                                    testing::staircase));
+    auto sound = engine.load(dir.file("a.wav"));
+    const int voice = engine.createVoice();
+    ASSERT_TRUE(engine.play(voice, sound, std::nullopt, 1.0f));
+    NullOutput* output = backend->output(std::nullopt);
+    while (gBlockedReads == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    // Through the head and beyond, while the worker is stuck in a read: the
+    // mixer never waits for it.
+    const int64_t head = Sound::kHeadChunks * Sound::kChunkFrames;
+    std::vector<float> out(static_cast<size_t>(head + 4096) * 2);
+    for (int64_t done = 0; done < head + 4096; done += 256) output->render(out.data() + done * 2, 256);
+    EXPECT_EQ(out[(head - 1) * 2], testing::staircase(head - 1, 0));
+    EXPECT_EQ(out[(head + 1000) * 2], 0.0f);
+    EXPECT_GE(engine.underruns(), 1u);
+    EXPECT_TRUE(engine.sounding(voice));
+
+    gStalled = false;
+    const int64_t position = engine.position(voice);
+    EngineRig::settle(*sound);
+    const std::vector<float> later = output->render(1024);
+    // Caught up: sounding again, in time with where it would have been.
+    EXPECT_EQ(later[1000 * 2], testing::staircase(position + 1000, 0));
+}
+
+TEST(Engine, LongFilesStreamInBoundedMemoryAndAreFreedOnceLetGo) {
+    EngineRig rig;
+    const int64_t longFrames = 44100 * 60 * 3;  // three minutes
+    const std::string path = rig.dir.file("long.wav");
+    ASSERT_TRUE(testing::writeAudio(path, testing::FileKind::Wav16, 44100, 2, longFrames,
+                                    [](int64_t, int) { return 0.1f; }));
+    auto sound = rig.engine.load(path);
+    auto shortSound = rig.wav("short.wav", 1000);
+    const size_t bound =
+        (Sound::kHeadChunks + Sound::kRingChunks) * Sound::kChunkFrames * 2 * sizeof(float);
+    EXPECT_LE(sound->sampleBytes(), bound);
+    EXPECT_LT(shortSound->sampleBytes(), 1000 * 2 * sizeof(float) + 1);
+
+    const int voice = rig.engine.createVoice();
+    ASSERT_TRUE(rig.engine.play(voice, sound, std::nullopt, 1.0f));
+    rig.engine.seek(voice, longFrames - 5000);  // straight to the end
+    const std::vector<float> out = rig.render(256 * 24, {sound});
+    EXPECT_EQ(rig.engine.pump(), std::vector<int>{voice});
+    EXPECT_EQ(out[(256 * 2 + 500) * 2], 3277 / 32768.0f);
+
+    EXPECT_EQ(rig.engine.liveSounds(), 2u);
+    sound.reset();
+    shortSound.reset();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (rig.engine.liveSounds() > 1 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // The engine keeps the last playback's sound until the voice plays again.
+    EXPECT_EQ(rig.engine.liveSounds(), 1u);
+}
+
+}  // namespace
+}  // namespace tambrel::audio

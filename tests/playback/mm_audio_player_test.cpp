@@ -1,0 +1,216 @@
+// The player as the slots use it: states, events, times in milliseconds,
+// file swaps while sounding, bad files and devices, on a null output.
+
+#include "playback/mm_audio_player.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/audio/null_output.h"
+#include "platform/path_form.h"
+#include "playback/audio_host.h"
+#include "playback/component_error.h"
+#include "tests/support/test_audio.h"
+
+namespace tambrel::playback {
+namespace {
+
+using audio::NullBackend;
+
+float half(int64_t, int) { return 0.5f; }
+
+struct PlayerRig {
+    NullBackend* backend = new NullBackend({"Studio", "Cue"});
+    AudioHost host{std::unique_ptr<audio::OutputBackend>(backend)};
+    testing::TempDir dir;
+    MMAudioPlayerX player{host, 3};
+    std::vector<int16_t> stops;
+
+    PlayerRig() {
+        player.OnStop = [this](int16_t index) {
+            EXPECT_NE(player.State(), MMAudioPlayerX::kStatePlaying);  // already left 6
+            stops.push_back(index);
+        };
+    }
+    // A WAV of `ms` milliseconds, named in the system's form.
+    QString wav(const std::string& name, int ms, float (*sample)(int64_t, int) = testing::staircase) {
+        EXPECT_TRUE(testing::writeAudio(dir.file(name), testing::FileKind::Wav16, 44100, 2,
+                                        int64_t{44100} * ms / 1000, sample));
+        return platform::toSystemPath(QString::fromStdString(dir.file(name)));
+    }
+    // Players start on device 0, "Studio".
+    std::vector<float> render(int frames,
+                              const std::optional<std::string>& device = std::string("Studio")) {
+        audio::NullOutput* output = backend->output(device);
+        EXPECT_NE(output, nullptr);
+        return output ? output->render(frames) : std::vector<float>{};
+    }
+};
+
+TEST(Player, PlaysFromStartToEndAndRaisesOnStopOnce) {
+    PlayerRig rig;
+    EXPECT_EQ(rig.player.Volume(), kVolumeUnity);
+    EXPECT_EQ(rig.player.Length(), 0);
+    const QString path = rig.wav("jingle.wav", 1000);
+    rig.player.setFileName(path);
+    EXPECT_EQ(rig.player.FileName(), path);
+    EXPECT_EQ(rig.player.Length(), 1000);
+    EXPECT_NE(rig.player.State(), MMAudioPlayerX::kStatePlaying);
+
+    rig.player.Play();
+    EXPECT_EQ(rig.player.State(), MMAudioPlayerX::kStatePlaying);
+    rig.render(22050);
+    EXPECT_EQ(rig.player.Position(), 500);
+    rig.host.pump();
+    EXPECT_TRUE(rig.stops.empty());
+    rig.render(22050 + 256);
+    EXPECT_NE(rig.player.State(), MMAudioPlayerX::kStatePlaying);
+    rig.host.pump();
+    rig.host.pump();
+    EXPECT_EQ(rig.stops, std::vector<int16_t>{3});
+
+    rig.player.Play();  // after the end: from the beginning again
+    EXPECT_EQ(rig.player.Position(), 0);
+    EXPECT_EQ(rig.render(256)[100 * 2], testing::staircase(100, 0));
+}
+
+TEST(Player, StopRaisesOnStopOnceAndASilentStopNothing) {
+    PlayerRig rig;
+    rig.player.setFileName(rig.wav("bed.wav", 3000));
+    rig.player.Stop();
+    rig.host.pump();
+    EXPECT_TRUE(rig.stops.empty());
+
+    rig.player.Play();
+    rig.render(4410);
+    rig.player.Stop();
+    EXPECT_NE(rig.player.State(), MMAudioPlayerX::kStatePlaying);
+    EXPECT_EQ(rig.player.Position(), 0);
+    rig.player.Stop();
+    rig.host.pump();
+    rig.render(44100);  // the fade ends; no end of file is reported on top
+    rig.host.pump();
+    EXPECT_EQ(rig.stops, std::vector<int16_t>{3});
+}
+
+TEST(Player, PositionIsMillisecondsAndWritingItSeeks) {
+    PlayerRig rig;
+    rig.player.setFileName(rig.wav("bed.wav", 1500));
+    rig.player.setPosition(700);  // silent: no effect, Play still starts at 0
+    rig.player.Play();
+    EXPECT_EQ(rig.player.Position(), 0);
+    rig.render(4410);
+    rig.player.setPosition(1200);
+    EXPECT_EQ(rig.player.Position(), 1200);
+    rig.render(4410);
+    EXPECT_EQ(rig.player.Position(), 1300);
+    EXPECT_EQ(rig.player.State(), MMAudioPlayerX::kStatePlaying);
+    rig.player.setPosition(0);  // the loop restart
+    const std::vector<float> out = rig.render(4410);
+    EXPECT_EQ(out[1000 * 2], testing::staircase(1000, 0));
+    EXPECT_TRUE(rig.stops.empty());
+}
+
+TEST(Player, NewFileWhileSoundingLetsTheSoundingFilePlayOn) {
+    PlayerRig rig;
+    rig.player.setFileName(rig.wav("long.wav", 1500));
+    rig.player.Play();
+    rig.render(4410);
+    const QString next = rig.wav("next.wav", 500, half);
+    rig.player.setFileName(next);
+    EXPECT_EQ(rig.player.FileName(), next);
+    EXPECT_EQ(rig.player.State(), MMAudioPlayerX::kStatePlaying);
+    EXPECT_EQ(rig.player.Length(), 1500);  // still the sounding file
+    EXPECT_EQ(rig.player.Position(), 100);
+    EXPECT_EQ(rig.render(256)[10 * 2], testing::staircase(4410 + 10, 0));  // nothing cut
+
+    rig.player.Stop();
+    EXPECT_EQ(rig.player.Length(), 500);
+    rig.render(1024);
+    rig.player.Play();
+    EXPECT_EQ(rig.render(256)[10 * 2], 0.5f);
+
+    // Emptying the slot while it sounds: it plays on, then holds nothing.
+    rig.player.setFileName(QString());
+    EXPECT_EQ(rig.player.State(), MMAudioPlayerX::kStatePlaying);
+    rig.player.Stop();
+    EXPECT_EQ(rig.player.Length(), 0);
+    EXPECT_THROW(rig.player.Play(), ComponentError);
+}
+
+TEST(Player, AFileThatCannotBePlayedHasLengthZeroAndPlayFails) {
+    PlayerRig rig;
+    const QString folder = platform::toSystemPath(QString::fromStdString(rig.dir.path()));
+    for (const QString& path : {folder + QStringLiteral("\\missing.mp3"), folder,
+                                QStringLiteral("C:\\Jingles\\Intro.mp3"), QString()}) {
+        rig.player.setFileName(path);
+        EXPECT_EQ(rig.player.Length(), 0) << path.toStdString();
+        EXPECT_THROW(rig.player.Play(), ComponentError) << path.toStdString();
+        EXPECT_NE(rig.player.State(), MMAudioPlayerX::kStatePlaying);
+    }
+    rig.host.pump();
+    EXPECT_TRUE(rig.stops.empty());
+}
+
+TEST(Player, VolumeTaperRunsFromSilenceThroughUnity) {
+    EXPECT_EQ(volumeGain(0), 0.0f);
+    EXPECT_EQ(volumeGain(kVolumeUnity), 1.0f);
+    EXPECT_EQ(volumeGain(kVolumeUnity / 2), 0.125f);  // half travel, -18 dB
+    EXPECT_NEAR(volumeGain(kVolumeMax), 1.117f, 0.001f);
+    EXPECT_EQ(volumeGain(-5), 0.0f);
+    EXPECT_EQ(volumeGain(99999), volumeGain(kVolumeMax));
+    for (int32_t v = 1; v <= kVolumeMax; ++v) ASSERT_GT(volumeGain(v), volumeGain(v - 1)) << v;
+
+    PlayerRig rig;
+    rig.player.setFileName(rig.wav("half.wav", 500, half));
+    rig.player.setVolume(kVolumeUnity / 2);
+    EXPECT_EQ(rig.player.Volume(), kVolumeUnity / 2);
+    rig.player.Play();
+    EXPECT_EQ(rig.render(256)[100 * 2], 0.0625f);
+}
+
+TEST(Player, DevicesAreListedAndChosenByNumber) {
+    PlayerRig rig;
+    EXPECT_EQ(rig.player.DeviceName(-1), QStringLiteral("Sortie par défaut du système"));
+    EXPECT_EQ(rig.player.DeviceName(0), QStringLiteral("Studio"));
+    EXPECT_EQ(rig.player.DeviceName(1), QStringLiteral("Cue"));
+    EXPECT_TRUE(rig.player.DeviceName(2).isEmpty());
+    EXPECT_TRUE(rig.player.DeviceName(11).isEmpty());
+    EXPECT_TRUE(rig.player.DeviceName(-2).isEmpty());
+    EXPECT_EQ(rig.player.DeviceID(), 0);
+
+    rig.player.setFileName(rig.wav("a.wav", 500));
+    rig.player.setDeviceID(1);
+    rig.player.Play();
+    EXPECT_EQ(rig.render(256, std::string("Cue"))[50 * 2], testing::staircase(50, 0));
+    rig.player.Stop();
+
+    rig.player.setDeviceID(-1);
+    rig.player.Play();
+    EXPECT_EQ(rig.render(256, std::nullopt)[50 * 2], testing::staircase(50, 0));
+    rig.player.Stop();
+
+    rig.player.setDeviceID(7);  // no such device
+    EXPECT_THROW(rig.player.Play(), ComponentError);
+}
+
+TEST(Player, ALostDeviceStopsItsPlayersAndComesBackByName) {
+    PlayerRig rig;
+    rig.player.setFileName(rig.wav("a.wav", 2000));
+    rig.player.setDeviceID(1);
+    rig.player.Play();
+    rig.render(256, std::string("Cue"));
+    rig.backend->unplug("Cue");
+    rig.host.pump();
+    EXPECT_EQ(rig.stops, std::vector<int16_t>{3});
+    EXPECT_NE(rig.player.State(), MMAudioPlayerX::kStatePlaying);
+    EXPECT_THROW(rig.player.Play(), ComponentError);
+
+    rig.backend->plugIn("Cue");
+    rig.player.Play();
+    EXPECT_EQ(rig.render(256, std::string("Cue"))[50 * 2], testing::staircase(50, 0));
+    rig.host.pump();
+    EXPECT_EQ(rig.stops.size(), 1u);
+}
+
+}  // namespace
+}  // namespace tambrel::playback
