@@ -14,7 +14,11 @@ QString swapSlashes(QString path) {
 }
 }  // namespace
 
-QString toNativePath(const QString& systemPath) { return swapSlashes(systemPath); }
-QString toSystemPath(const QString& nativePath) { return swapSlashes(nativePath); }
+QString toNativePath(const QString& systemPath) {
+    return swapSlashes(systemPath);
+}
+QString toSystemPath(const QString& nativePath) {
+    return swapSlashes(nativePath);
+}
 
 }  // namespace tambrel::platform

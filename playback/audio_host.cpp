@@ -20,7 +20,9 @@ AudioHost::AudioHost(std::unique_ptr<audio::OutputBackend> backend,
     timer_.start();
 }
 
-AudioHost::~AudioHost() { timer_.stop(); }
+AudioHost::~AudioHost() {
+    timer_.stop();
+}
 
 int AudioHost::attach(MMAudioPlayerX* player) {
     const int voice = engine_.createVoice();
@@ -34,7 +36,9 @@ void AudioHost::detach(int voice) {
     stopped_.erase(std::remove(stopped_.begin(), stopped_.end(), voice), stopped_.end());
 }
 
-void AudioHost::stopped(int voice) { stopped_.push_back(voice); }
+void AudioHost::stopped(int voice) {
+    stopped_.push_back(voice);
+}
 
 void AudioHost::pump() {
     std::vector<int> ended = engine_.pump();

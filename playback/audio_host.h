@@ -20,7 +20,7 @@ namespace tambrel::playback {
 class MMAudioPlayerX;
 
 class AudioHost {
-public:
+  public:
     // The program's host plays through the sound system; tests pass a null
     // backend and drive its clock.
     explicit AudioHost(std::unique_ptr<audio::OutputBackend> backend,
@@ -40,7 +40,7 @@ public:
     void detach(int voice);
     void stopped(int voice);  // a Stop ended this voice's playback
 
-private:
+  private:
     audio::AudioEngine engine_;
     std::vector<MMAudioPlayerX*> players_;  // by voice; not owned
     std::vector<int> stopped_;              // voices whose OnStop is due

@@ -9,7 +9,7 @@
 namespace tambrel::playback {
 
 class ComponentError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

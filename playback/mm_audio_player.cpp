@@ -25,7 +25,9 @@ MMAudioPlayerX::MMAudioPlayerX(AudioHost& host, int16_t index)
     if (voice_ < 0) throw ComponentError("Trop de lecteurs audio");
 }
 
-MMAudioPlayerX::~MMAudioPlayerX() { host_.detach(voice_); }
+MMAudioPlayerX::~MMAudioPlayerX() {
+    host_.detach(voice_);
+}
 
 void MMAudioPlayerX::setFileName(const QString& path) {
     fileName_ = path;

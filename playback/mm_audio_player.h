@@ -32,7 +32,7 @@ inline constexpr int32_t kVolumeMax = 17000;
 float volumeGain(int32_t volume);
 
 class MMAudioPlayerX {
-public:
+  public:
     static constexpr int32_t kStatePlaying = 6;
     static constexpr int32_t kStateStopped = 1;  // a file is held, silent
     static constexpr int32_t kStateClosed = 0;   // no file
@@ -75,7 +75,7 @@ public:
     int32_t BufferSize = 4096;
     int32_t NumBuffers = 50;
 
-private:
+  private:
     int64_t toFrames(int32_t ms) const;
     int32_t toMs(int64_t frames) const;
     void resolveDevice();
@@ -84,7 +84,7 @@ private:
     int16_t index_;
     int voice_;
     QString fileName_;
-    std::shared_ptr<audio::Sound> loaded_;   // the file last written
+    std::shared_ptr<audio::Sound> loaded_;    // the file last written
     std::shared_ptr<audio::Sound> sounding_;  // the file of the current playback
     int32_t volume_ = kVolumeUnity;
     int32_t deviceId_ = 0;

@@ -10,7 +10,7 @@
 namespace tambrel::playback {
 
 class MMHiTimerX {
-public:
+  public:
     MMHiTimerX(int32_t intervalMs, std::function<void()> onTimer);
     MMHiTimerX(const MMHiTimerX&) = delete;
     MMHiTimerX& operator=(const MMHiTimerX&) = delete;
@@ -18,7 +18,7 @@ public:
     int32_t Interval() const { return timer_.interval(); }
     std::function<void()> OnTimer;
 
-private:
+  private:
     QTimer timer_;
 };
 

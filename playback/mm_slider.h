@@ -11,7 +11,7 @@
 namespace tambrel::playback {
 
 class MMSliderX {
-public:
+  public:
     static constexpr int32_t kDefaultMaxValue = 17000;
 
     MMSliderX(QWidget* parent, int16_t index);
@@ -31,7 +31,7 @@ public:
     std::function<void(int16_t index)> OnChange;
     std::function<void(int16_t index)> OnTrack;
 
-private:
+  private:
     int16_t index_;
     QSlider* slider_;  // owned by its parent widget
 };

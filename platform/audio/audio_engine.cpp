@@ -19,10 +19,10 @@ struct AudioEngine::VoiceState {
     bool used = false;
     bool sounding = false;
     Device* device = nullptr;
-    uint32_t seq = 0;             // last command sent
-    uint32_t playSeq = 0;         // seq of the current or last playback
-    uint32_t positionSeq = 0;     // seq of the last command that moved the playhead
-    int64_t positionTarget = 0;   // where that command moved it
+    uint32_t seq = 0;            // last command sent
+    uint32_t playSeq = 0;        // seq of the current or last playback
+    uint32_t positionSeq = 0;    // seq of the last command that moved the playhead
+    int64_t positionTarget = 0;  // where that command moved it
     float gain = 1.0f;
     std::shared_ptr<Sound> sound;  // the sounding one, kept for its length
 };
@@ -58,7 +58,9 @@ std::shared_ptr<Sound> AudioEngine::load(const std::string& nativePath) {
     return sound;
 }
 
-std::vector<std::string> AudioEngine::deviceNames() { return backend_->deviceNames(); }
+std::vector<std::string> AudioEngine::deviceNames() {
+    return backend_->deviceNames();
+}
 
 int AudioEngine::createVoice() {
     for (size_t v = 0; v < voices_.size(); ++v) {
@@ -92,8 +94,8 @@ AudioEngine::Device* AudioEngine::device(const std::optional<std::string>& name)
         found->mixer = std::make_unique<Mixer>(options_.sampleRate);
     }
     if (!found->output) {
-        found->output = backend_->open(name, *found->mixer, options_.sampleRate,
-                                       options_.periodFrames);
+        found->output =
+            backend_->open(name, *found->mixer, options_.sampleRate, options_.periodFrames);
     }
     return found->output ? found : nullptr;
 }
@@ -189,8 +191,8 @@ int64_t AudioEngine::position(int voice) const {
 std::vector<int> AudioEngine::pump() {
     for (auto& device : devices_) {
         if (device->output && device->output->lost()) {
-            device->output.reset();     // its thread no longer runs the mixer...
-            device->mixer->abandon();   // ...so the mixer can be emptied from here
+            device->output.reset();    // its thread no longer runs the mixer...
+            device->mixer->abandon();  // ...so the mixer can be emptied from here
         }
     }
     std::vector<int> ended;
@@ -210,6 +212,8 @@ uint64_t AudioEngine::underruns() const {
     return total;
 }
 
-size_t AudioEngine::liveSounds() const { return worker_->soundCount(); }
+size_t AudioEngine::liveSounds() const {
+    return worker_->soundCount();
+}
 
 }  // namespace tambrel::audio

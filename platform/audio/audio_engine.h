@@ -28,7 +28,7 @@ class Sound;
 class StreamWorker;
 
 class AudioEngine {
-public:
+  public:
     struct Options {
         int sampleRate = 44100;
         int periodFrames = 256;
@@ -76,7 +76,7 @@ public:
     uint64_t underruns() const;
     size_t liveSounds() const;
 
-private:
+  private:
     struct Device;
     struct VoiceState;
 

@@ -18,7 +18,7 @@ constexpr int64_t kSourceBlockFrames = 1024;
 constexpr float kSideLevel = 0.70710678f;  // -3 dB, the usual fold-down of a centre or rear channel
 
 class SndfileSource final : public AudioSource {
-public:
+  public:
     SndfileSource(SNDFILE* file, const SF_INFO& info) : file_(file), info_(info) {}
     ~SndfileSource() override { sf_close(file_); }
     SndfileSource(const SndfileSource&) = delete;
@@ -41,7 +41,7 @@ public:
         return map;
     }
 
-private:
+  private:
     SNDFILE* file_;
     SF_INFO info_;
 };
@@ -50,10 +50,17 @@ private:
 // the order WAV and most encoders use.
 int defaultPosition(int channel) {
     static constexpr int kOrder[] = {
-        SF_CHANNEL_MAP_LEFT,        SF_CHANNEL_MAP_RIGHT,      SF_CHANNEL_MAP_CENTER,
-        SF_CHANNEL_MAP_LFE,         SF_CHANNEL_MAP_REAR_LEFT,  SF_CHANNEL_MAP_REAR_RIGHT,
-        SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER, SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER,
-        SF_CHANNEL_MAP_REAR_CENTER, SF_CHANNEL_MAP_SIDE_LEFT,  SF_CHANNEL_MAP_SIDE_RIGHT,
+        SF_CHANNEL_MAP_LEFT,
+        SF_CHANNEL_MAP_RIGHT,
+        SF_CHANNEL_MAP_CENTER,
+        SF_CHANNEL_MAP_LFE,
+        SF_CHANNEL_MAP_REAR_LEFT,
+        SF_CHANNEL_MAP_REAR_RIGHT,
+        SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER,
+        SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER,
+        SF_CHANNEL_MAP_REAR_CENTER,
+        SF_CHANNEL_MAP_SIDE_LEFT,
+        SF_CHANNEL_MAP_SIDE_RIGHT,
     };
     if (channel < static_cast<int>(std::size(kOrder))) return kOrder[channel];
     return channel % 2 == 0 ? SF_CHANNEL_MAP_LEFT : SF_CHANNEL_MAP_RIGHT;

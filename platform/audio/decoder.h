@@ -18,7 +18,7 @@ namespace tambrel::audio {
 // reads files through this interface so that tests can put a slow or failing
 // source in place of a real file.
 class AudioSource {
-public:
+  public:
     virtual ~AudioSource() = default;
     virtual int channels() const = 0;
     virtual int sampleRate() const = 0;
@@ -48,7 +48,7 @@ OpenResult openSndfile(const std::string& nativePath);
 // sides at unity, more than two channels are folded down, another rate is
 // converted with libsoxr.
 class StereoStream {
-public:
+  public:
     StereoStream(std::unique_ptr<AudioSource> source, int outputRate);
     ~StereoStream();
     StereoStream(const StereoStream&) = delete;
@@ -64,7 +64,7 @@ public:
     bool seek(int64_t frame);
     int64_t position() const { return position_; }
 
-private:
+  private:
     int64_t readSource(float* stereo, int64_t count);
     void downmix(const float* in, float* out, int64_t count) const;
 
@@ -77,7 +77,7 @@ private:
     std::vector<float> leftWeight_, rightWeight_;
     std::vector<float> sourceBuffer_;  // interleaved, as the source gives it
     std::vector<float> stereoBuffer_;  // source frames folded to stereo, before resampling
-    int64_t stereoOffset_ = 0;        // first frame of stereoBuffer_ not yet resampled
+    int64_t stereoOffset_ = 0;         // first frame of stereoBuffer_ not yet resampled
     int64_t stereoCount_ = 0;
     soxr* resampler_ = nullptr;
     bool flushed_ = false;

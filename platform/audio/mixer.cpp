@@ -21,7 +21,9 @@ Mixer::Mixer(int sampleRate)
       scratch_(kBlockFrames * 2),
       gains_(kBlockFrames) {}
 
-Mixer::~Mixer() { abandon(); }
+Mixer::~Mixer() {
+    abandon();
+}
 
 void Mixer::release(Voice& voice, Layer& layer) {
     Sound* sound = layer.sound;
@@ -115,7 +117,7 @@ void Mixer::renderVoice(int index, int frames) {
     if (voice.active.sound != nullptr) {
         mixLayer(voice, voice.active, frames, false);
         voices_[static_cast<size_t>(index)].position.store(voice.active.pos,
-                                                          std::memory_order_relaxed);
+                                                           std::memory_order_relaxed);
     }
 }
 

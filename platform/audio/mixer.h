@@ -26,14 +26,14 @@ struct MixerCommand {
     enum class Type : uint8_t { Play, Stop, Seek, Gain };
     Type type = Type::Stop;
     uint16_t voice = 0;
-    uint32_t seq = 0;      // per voice, rising; a Play's seq names its playback
-    int64_t frame = 0;     // Seek: where to
-    float gain = 1.0f;     // Play, Gain: linear
+    uint32_t seq = 0;        // per voice, rising; a Play's seq names its playback
+    int64_t frame = 0;       // Seek: where to
+    float gain = 1.0f;       // Play, Gain: linear
     Sound* sound = nullptr;  // Play: one audioRefs count travels with it
 };
 
 class Mixer {
-public:
+  public:
     static constexpr int kMaxVoices = 128;
     static constexpr int kFadeFrames = 256;      // stop and seek fades, about 6 ms
     static constexpr int kGainRampFrames = 256;  // a volume change glides over this
@@ -69,7 +69,7 @@ public:
     // commands and marks every sounding playback as ended.
     void abandon();
 
-private:
+  private:
     struct Layer {
         Sound* sound = nullptr;
         int64_t pos = 0;

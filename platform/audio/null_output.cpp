@@ -47,8 +47,8 @@ std::vector<std::string> NullBackend::deviceNames() {
     return present;
 }
 
-std::unique_ptr<AudioOutput> NullBackend::open(const std::optional<std::string>& name,
-                                               Mixer& mixer, int, int) {
+std::unique_ptr<AudioOutput> NullBackend::open(const std::optional<std::string>& name, Mixer& mixer,
+                                               int, int) {
     std::lock_guard lock(mutex_);
     const std::string key = name.value_or("");
     if (name && (std::find(names_.begin(), names_.end(), key) == names_.end() ||

@@ -17,7 +17,7 @@
 namespace tambrel::audio {
 
 class NullOutput final : public AudioOutput {
-public:
+  public:
     explicit NullOutput(Mixer& mixer) : mixer_(mixer) {}
     ~NullOutput() override;
     bool lost() const override { return lost_.load(std::memory_order_acquire); }
@@ -27,7 +27,7 @@ public:
     // Convenience for tests: the next `frames` frames, interleaved stereo.
     std::vector<float> render(int frames);
 
-private:
+  private:
     friend class NullBackend;
     Mixer& mixer_;
     std::atomic<bool> lost_{false};
@@ -35,7 +35,7 @@ private:
 };
 
 class NullBackend final : public OutputBackend {
-public:
+  public:
     // The default device is called "" here; `names` are the other devices.
     explicit NullBackend(std::vector<std::string> names) : names_(std::move(names)) {}
     ~NullBackend() override;
@@ -50,7 +50,7 @@ public:
     void unplug(const std::string& name);
     void plugIn(const std::string& name);
 
-private:
+  private:
     friend class NullOutput;
     std::mutex mutex_;  // device list and open outputs; never touched while mixing
     std::vector<std::string> names_;

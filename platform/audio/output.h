@@ -16,14 +16,14 @@ class Mixer;
 // (or, for the null output, on the caller's). Closing it, by destroying it,
 // guarantees that the mixer is not called any more.
 class AudioOutput {
-public:
+  public:
     virtual ~AudioOutput() = default;
     // True once the device has gone away (unplugged, server gone).
     virtual bool lost() const = 0;
 };
 
 class OutputBackend {
-public:
+  public:
     virtual ~OutputBackend() = default;
     // The devices present now, in the sound system's order.
     virtual std::vector<std::string> deviceNames() = 0;

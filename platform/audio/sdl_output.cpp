@@ -8,7 +8,7 @@ namespace tambrel::audio {
 namespace {
 
 class SdlOutput final : public AudioOutput {
-public:
+  public:
     SdlOutput(SDL_AudioDeviceID device) : device_(device) {}
     ~SdlOutput() override {
         // Pause first, then close; never while holding the device lock.
@@ -20,7 +20,7 @@ public:
 
     bool lost() const override { return SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED; }
 
-private:
+  private:
     SDL_AudioDeviceID device_;
 };
 
@@ -52,8 +52,8 @@ std::vector<std::string> SdlBackend::deviceNames() {
     return names;
 }
 
-std::unique_ptr<AudioOutput> SdlBackend::open(const std::optional<std::string>& name,
-                                              Mixer& mixer, int sampleRate, int periodFrames) {
+std::unique_ptr<AudioOutput> SdlBackend::open(const std::optional<std::string>& name, Mixer& mixer,
+                                              int sampleRate, int periodFrames) {
     if (!ready_) return nullptr;
     SDL_AudioSpec want{};
     want.freq = sampleRate;

@@ -8,7 +8,7 @@
 namespace tambrel::audio {
 
 class SdlBackend final : public OutputBackend {
-public:
+  public:
     SdlBackend();
     ~SdlBackend() override;
     SdlBackend(const SdlBackend&) = delete;
@@ -18,7 +18,7 @@ public:
     std::unique_ptr<AudioOutput> open(const std::optional<std::string>& name, Mixer& mixer,
                                       int sampleRate, int periodFrames) override;
 
-private:
+  private:
     bool ready_ = false;
 };
 

@@ -27,7 +27,7 @@
 namespace tambrel::audio {
 
 class Sound {
-public:
+  public:
     static constexpr int64_t kChunkFrames = 8192;  // 186 ms at 44.1 kHz
     static constexpr int64_t kHeadChunks = 10;     // about 1.9 s always in memory
     static constexpr int64_t kRingChunks = 24;     // about 4.5 s of read-ahead
@@ -70,7 +70,7 @@ public:
     // Memory held for samples, in bytes.
     size_t sampleBytes() const;
 
-private:
+  private:
     struct Slot {
         std::atomic<int64_t> chunk{-1};  // which chunk the slot holds, -1 while it is rewritten
         std::unique_ptr<float[]> samples;

@@ -17,7 +17,7 @@ class SpscQueue {
     static_assert(std::is_trivially_copyable_v<T>, "messages are copied as plain values");
     static_assert(Capacity >= 2 && (Capacity & (Capacity - 1)) == 0, "capacity is a power of two");
 
-public:
+  public:
     // Producer side. False when the queue is full; the message is not queued.
     bool push(const T& value) {
         const std::size_t head = head_.load(std::memory_order_relaxed);
@@ -43,7 +43,7 @@ public:
         return head_.load(std::memory_order_acquire) - tail_.load(std::memory_order_acquire);
     }
 
-private:
+  private:
     // Indexes grow without bound and are masked on use; they sit on separate
     // cache lines so that producer and consumer do not bounce one line.
     alignas(64) std::atomic<std::size_t> head_{0};

@@ -16,7 +16,7 @@ namespace tambrel::audio {
 class Sound;
 
 class StreamWorker {
-public:
+  public:
     StreamWorker();
     ~StreamWorker();
     StreamWorker(const StreamWorker&) = delete;
@@ -28,7 +28,7 @@ public:
     // Sounds still held by the worker (loaded and not yet freed).
     size_t soundCount() const;
 
-private:
+  private:
     void run();
     std::vector<std::shared_ptr<Sound>> collect();
 

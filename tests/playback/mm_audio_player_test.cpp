@@ -16,7 +16,9 @@ namespace {
 
 using audio::NullBackend;
 
-float half(int64_t, int) { return 0.5f; }
+float half(int64_t, int) {
+    return 0.5f;
+}
 
 struct PlayerRig {
     NullBackend* backend = new NullBackend({"Studio", "Cue"});
@@ -32,7 +34,8 @@ struct PlayerRig {
         };
     }
     // A WAV of `ms` milliseconds, named in the system's form.
-    QString wav(const std::string& name, int ms, float (*sample)(int64_t, int) = testing::staircase) {
+    QString wav(const std::string& name, int ms,
+                float (*sample)(int64_t, int) = testing::staircase) {
         EXPECT_TRUE(testing::writeAudio(dir.file(name), testing::FileKind::Wav16, 44100, 2,
                                         int64_t{44100} * ms / 1000, sample));
         return platform::toSystemPath(QString::fromStdString(dir.file(name)));

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QWidget>
-#include <QCoreApplication>
 
 #include "playback/mm_hi_timer.h"
 #include "playback/mm_slider.h"
@@ -53,7 +53,8 @@ TEST(HiTimer, TicksAtItsIntervalFromCreation) {
     EXPECT_EQ(timer.Interval(), 20);
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    while (clock.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     // Shared machines are noisy: some ticks, and never more than time allows.
     EXPECT_GE(ticks, 5);
     EXPECT_LE(ticks, 16);

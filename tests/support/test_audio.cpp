@@ -16,9 +16,15 @@ bool writeAudio(const std::string& path, FileKind kind, int rate, int channels, 
     info.samplerate = rate;
     info.channels = channels;
     switch (kind) {
-        case FileKind::Wav16: info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16; break;
-        case FileKind::WavFloat: info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT; break;
-        case FileKind::Mp3: info.format = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III; break;
+        case FileKind::Wav16:
+            info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+            break;
+        case FileKind::WavFloat:
+            info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+            break;
+        case FileKind::Mp3:
+            info.format = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+            break;
     }
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file == nullptr) return false;
@@ -55,12 +61,14 @@ float staircase(int64_t frame, int channel) {
 float programme(int64_t frame, int channel) {
     const double t = static_cast<double>(frame) / 44100.0;
     // A cheap, repeatable noise: the encoder must spend bits on it.
-    uint32_t x = static_cast<uint32_t>(frame * 2654435761u + static_cast<uint32_t>(channel) * 40503u);
+    uint32_t x =
+        static_cast<uint32_t>(frame * 2654435761u + static_cast<uint32_t>(channel) * 40503u);
     x ^= x >> 13;
     x *= 0x5bd1e995u;
     x ^= x >> 15;
     const double noise = (static_cast<double>(x & 0xffff) / 32768.0 - 1.0) * 0.05;
-    const double tones = 0.2 * std::sin(2 * M_PI * 220.0 * t) + 0.15 * std::sin(2 * M_PI * 330.0 * t) +
+    const double tones = 0.2 * std::sin(2 * M_PI * 220.0 * t) +
+                         0.15 * std::sin(2 * M_PI * 330.0 * t) +
                          0.1 * std::sin(2 * M_PI * (880.0 + channel * 3.0) * t);
     return static_cast<float>(tones + noise);
 }

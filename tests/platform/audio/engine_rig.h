@@ -40,7 +40,8 @@ struct EngineRig {
     }
 
     // Renders `frames` frames of `device` in periods, settling `sounds` first.
-    std::vector<float> render(int64_t frames, const std::vector<std::shared_ptr<Sound>>& sounds = {},
+    std::vector<float> render(int64_t frames,
+                              const std::vector<std::shared_ptr<Sound>>& sounds = {},
                               const std::optional<std::string>& device = std::nullopt,
                               int period = 256) {
         NullOutput* output = backend->output(device);

@@ -55,7 +55,7 @@ TEST(Engine, DevicesOpenOnFirstUseAndAreSharedByTheirVoices) {
     ASSERT_TRUE(rig.engine.play(b, sound, std::string("Cue"), 1.0f));
     const std::vector<float> cue = rig.render(100, {}, std::string("Cue"));
     EXPECT_FLOAT_EQ(cue[50 * 2], 2 * testing::staircase(50, 0));  // both voices, one device
-    EXPECT_EQ(rig.backend->output(std::nullopt), nullptr);       // the default was never opened
+    EXPECT_EQ(rig.backend->output(std::nullopt), nullptr);        // the default was never opened
 }
 
 TEST(Engine, LostDeviceEndsItsPlaybacksAndIsReopenedByNameWhenBack) {
@@ -85,7 +85,7 @@ TEST(Engine, LostDeviceEndsItsPlaybacksAndIsReopenedByNameWhenBack) {
 std::atomic<bool> gStalled{false};
 std::atomic<int> gBlockedReads{0};
 class StallingSource final : public AudioSource {
-public:
+  public:
     explicit StallingSource(std::unique_ptr<AudioSource> inner) : inner_(std::move(inner)) {}
     int channels() const override { return inner_->channels(); }
     int sampleRate() const override { return inner_->sampleRate(); }
@@ -104,7 +104,7 @@ public:
         return inner_->seek(frame);
     }
 
-private:
+  private:
     std::unique_ptr<AudioSource> inner_;
     int64_t read_ = 0;
 };
@@ -135,7 +135,8 @@ TEST(Engine, DryReadAheadPlaysSilenceCountsItAndCatchesUp) {
     // mixer never waits for it.
     const int64_t head = Sound::kHeadChunks * Sound::kChunkFrames;
     std::vector<float> out(static_cast<size_t>(head + 4096) * 2);
-    for (int64_t done = 0; done < head + 4096; done += 256) output->render(out.data() + done * 2, 256);
+    for (int64_t done = 0; done < head + 4096; done += 256)
+        output->render(out.data() + done * 2, 256);
     EXPECT_EQ(out[(head - 1) * 2], testing::staircase(head - 1, 0));
     EXPECT_EQ(out[(head + 1000) * 2], 0.0f);
     EXPECT_GE(engine.underruns(), 1u);

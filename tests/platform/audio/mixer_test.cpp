@@ -11,14 +11,19 @@
 namespace tambrel::audio {
 namespace {
 
-float constant(int64_t, int) { return 0.5f; }
-float loudSine(int64_t f, int) { return 0.99f * static_cast<float>(std::sin(f * 0.05)); }
+float constant(int64_t, int) {
+    return 0.5f;
+}
+float loudSine(int64_t f, int) {
+    return 0.99f * static_cast<float>(std::sin(f * 0.05));
+}
 
 TEST(Mixing, OneVoiceAtUnityIsItsFileSampleForSampleAcrossTheStream) {
     EngineRig rig;
     // Long enough to run out of the head into the streamed chunks and past
     // several wraps of the read-ahead ring.
-    const int64_t frames = Sound::kChunkFrames * (Sound::kHeadChunks + Sound::kRingChunks * 2) + 123;
+    const int64_t frames =
+        Sound::kChunkFrames * (Sound::kHeadChunks + Sound::kRingChunks * 2) + 123;
     auto sound = rig.wav("stairs.wav", frames);
     const int voice = rig.engine.createVoice();
     ASSERT_TRUE(rig.engine.play(voice, sound, std::nullopt, 1.0f));
@@ -100,7 +105,8 @@ TEST(Mixing, SeekLandsOnTheRightFrameInHeadAndStream) {
         const std::vector<float> out = rig.render(256 * 8, {sound});
         const int64_t settled = Mixer::kFadeFrames + 10;
         int64_t start = 0;
-        while (start < 256 * 4 && out[(start + settled) * 2] != testing::staircase(target + settled, 0)) {
+        while (start < 256 * 4 &&
+               out[(start + settled) * 2] != testing::staircase(target + settled, 0)) {
             start += 256;
         }
         ASSERT_LT(start, 256 * 4) << "seek to " << target << " not heard";
@@ -127,7 +133,8 @@ TEST(Mixing, ManyLoudVoicesNeverCrossFullScale) {
     EXPECT_GT(peak, 0.9f);  // turned down to the ceiling, not to a whisper
     // Once the limiter has caught the first peak, consecutive samples stay
     // close: the sine keeps its shape, where a hard clip would flatten it.
-    for (size_t i = 1000; i < loud.size(); i += 2) ASSERT_LT(std::fabs(loud[i] - loud[i - 2]), 0.06f);
+    for (size_t i = 1000; i < loud.size(); i += 2)
+        ASSERT_LT(std::fabs(loud[i] - loud[i - 2]), 0.06f);
 
     for (int v : voices) rig.engine.stop(v);
     rig.render(44100);  // the limiter recovers
