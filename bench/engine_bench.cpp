@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -110,6 +111,10 @@ double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const size_t mid = values.size() / 2;
     return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
+}
+
+double minimum(const std::vector<double>& values) {
+    return values.empty() ? 0.0 : *std::min_element(values.begin(), values.end());
 }
 
 double maximum(const std::vector<double>& values) {
@@ -303,6 +308,7 @@ struct MixFigures {
     double wallSeconds = 0;
     int64_t waits = 0;  // times the read-ahead was awaited before a period
     uint64_t underruns = 0;
+    float peak = 0;  // proof that the voices really sounded
 };
 
 // True when `sound` holds the period that starts at `frame`. Probes single
@@ -336,6 +342,7 @@ MixFigures measureMix(AudioEngine& engine, NullOutput& output, const std::vector
         const int64_t before = threadCpuNs();
         output.render(buffer.data(), kPeriod);
         cpuNs += threadCpuNs() - before;
+        for (float sample : buffer) figures.peak = std::max(figures.peak, std::fabs(sample));
     }
     figures.wallSeconds = secondsSince(start);
     figures.audioSeconds = static_cast<double>(periods * kPeriod) / kRate;
@@ -436,7 +443,27 @@ MemoryFigures measureMemory(const std::vector<std::string>& paths) {
 
 // ---- Report -------------------------------------------------------------
 
-const char* verdict(bool met) {
+double ms(double frames) {
+    return frames * 1000.0 / kRate;
+}
+
+template <typename... Args>
+std::string format(const char* pattern, Args... args) {
+    char text[160];
+    std::snprintf(text, sizeof text, pattern, args...);
+    return text;
+}
+
+// One line of the table: what, how much, against what, and a remark.
+void line(const char* label, const std::string& value, const std::string& target = "",
+          const std::string& note = "") {
+    std::string text =
+        format("  %-40s %18s  %-18s %s", label, value.c_str(), target.c_str(), note.c_str());
+    text.erase(text.find_last_not_of(' ') + 1);
+    std::printf("%s\n", text.c_str());
+}
+
+std::string verdict(bool met) {
     return met ? "met" : "MISSED";
 }
 
@@ -488,7 +515,7 @@ int main() {
     awaitFreed(engine);
     const double warmMs = timeLoads(engine, slots, sounds);
 
-    progress("mixing 28 voices as fast as possible");
+    progress("mixing 28 voices as fast as the read-ahead allows");
     std::vector<int> voices;
     for (const auto& sound : sounds) {
         voices.push_back(engine.createVoice());
@@ -508,23 +535,24 @@ int main() {
     {
         Rig single;
         const int voice = single.engine->createVoice();
-        // The device opens on the first play; the renderer needs it open.
+        // The device opens on the first play, and the renderer needs it open.
         SoundPtr opener = single.engine->load(shortWav);
         single.engine->play(voice, opener, std::nullopt, 1.0f);
         single.engine->stop(voice);
-        std::vector<float> flush = single.output().render(4 * kPeriod);
+        single.output().render(4 * kPeriod);
         single.engine->pump();
 
         std::mt19937 random(20240611);
         RealtimeRenderer renderer(single.output());
-        latency.push_back(
-            measureLatency(*single.engine, renderer, voice, "WAV, 1 s", shortWav, random));
-        latency.push_back(
-            measureLatency(*single.engine, renderer, voice, "WAV, 3 min", jingleWav, random));
-        latency.push_back(
-            measureLatency(*single.engine, renderer, voice, "MP3, 1 s", shortMp3, random));
-        latency.push_back(
-            measureLatency(*single.engine, renderer, voice, "MP3, 3 min", jingle, random));
+        const std::pair<const char*, std::string> files[] = {
+            {"WAV, 1 s", shortWav},
+            {"WAV, 3 min", jingleWav},
+            {"MP3, 1 s", shortMp3},
+            {"MP3, 3 min", jingle},
+        };
+        for (const auto& [label, path] : files) {
+            latency.push_back(measureLatency(*single.engine, renderer, voice, label, path, random));
+        }
         lateWakeups = renderer.lateWakeups();
         maxLatenessUs = renderer.maxLatenessUs();
     }
@@ -538,80 +566,81 @@ int main() {
         timeouts += row.timeouts;
     }
     const double latencyMax = maximum(allLatency);
+    const double latencyMedian = median(allLatency);
     const double mixFactor = mix.audioSeconds / mix.cpuSeconds;
+    const double periodCpuUs = mix.cpuSeconds * 1e6 / (mix.audioSeconds * kRate / kPeriod);
     const uint64_t underruns = mix.underruns + cpu.underruns;
-    const double runSeconds = secondsSince(runStart);
 
-    auto ms = [](double frames) { return frames * 1000.0 / kRate; };
     std::printf(
-        "\nTambrel audio engine, null output: %d Hz, %d-frame periods, %d slots, %u cores\n\n",
+        "\nTambrel audio engine on the null output: %d Hz, %d-frame periods, %d slots, "
+        "%u cores\n\n",
         kRate, kPeriod, kSlots, std::thread::hardware_concurrency());
-    std::printf("%-44s %22s   %-16s %s\n", "figure", "value", "target", "");
-    std::printf("%-44s %22s   %-16s %s\n", "------", "-----", "------", "");
+    line("figure", "value", "target");
+
     std::printf(
-        "Trigger latency, play to first frame out (%d trials each, half right after load)\n",
+        "Trigger latency, play() to the file's first frame out (%d trials per file, "
+        "half of them right after load)\n",
         kLatencyTrials);
     for (const auto& row : latency) {
-        char value[64];
-        std::snprintf(value, sizeof value, "%.0f / %.0f frames", median(row.frames),
-                      maximum(row.frames));
-        std::printf("  %-42s %22s   (median / max; lead %lld, mismatches %d, timeouts %d)\n",
-                    row.label.c_str(), value, static_cast<long long>(row.lead), row.mismatches,
-                    row.timeouts);
+        line(row.label.c_str(), format("%.0f / %.0f fr", median(row.frames), maximum(row.frames)),
+             "median / max",
+             format("decoded lead %lld fr, wrong data %d, never sounded %d",
+                    static_cast<long long>(row.lead), row.mismatches, row.timeouts));
     }
-    std::printf("  %-42s %13.0f frames   <= %.0f frames    %s\n", "all formats, max", latencyMax,
-                kLatencyTarget, verdict(latencyMax <= kLatencyTarget));
-    std::printf("  %-42s %17.2f ms   <= %.2f ms\n", "all formats, max", ms(latencyMax),
-                ms(kLatencyTarget));
-    std::printf("  %-42s %13.0f frames   (%.2f ms)\n", "all formats, median", median(allLatency),
-                ms(median(allLatency)));
-    std::printf("  %-42s %20.0f us   (%lld wake-ups later than a period)\n",
-                "render thread, worst wake-up lateness", maxLatenessUs,
-                static_cast<long long>(lateWakeups));
+    line("max, all files", format("%.0f fr", latencyMax), format("<= %.0f fr", kLatencyTarget),
+         verdict(latencyMax <= kLatencyTarget));
+    line("max, all files", format("%.2f ms", ms(latencyMax)),
+         format("<= %.2f ms", ms(kLatencyTarget)));
+    line("median, all files", format("%.0f fr", latencyMedian), "",
+         format("%.2f ms", ms(latencyMedian)));
+    line("render thread's worst wake-up", format("%.0f us late", maxLatenessUs), "",
+         format("%lld wake-ups a whole period late", static_cast<long long>(lateWakeups)));
 
-    std::printf("Mixing 28 voices of 3-min MP3, %.0f s of audio, render calls only\n", kMixSeconds);
-    std::printf("  %-42s %18.0f x rt   >= %.0f x rt      %s\n", "mix speed", mixFactor, kMixTarget,
-                verdict(mixFactor >= kMixTarget));
-    std::printf("  %-42s %17.1f us   (%.1f us of CPU per 5.8 ms period)\n", "render CPU per period",
-                mix.cpuSeconds * 1e6 / (mix.audioSeconds * kRate / kPeriod),
-                mix.cpuSeconds * 1e6 / (mix.audioSeconds * kRate / kPeriod));
-    std::printf("  %-42s %20.2f s   (%lld waits for the read-ahead)\n", "wall time of the run",
-                mix.wallSeconds, static_cast<long long>(mix.waits));
-    std::printf("  %-42s %22llu\n", "underruns", static_cast<unsigned long long>(mix.underruns));
+    std::printf("Mixing 28 voices of 3-min MP3, %.0f s of audio, CPU of the render calls only\n",
+                kMixSeconds);
+    line("mix speed", format("%.0f x rt", mixFactor), format(">= %.0f x rt", kMixTarget),
+         verdict(mixFactor >= kMixTarget));
+    line("render CPU per period", format("%.1f us", periodCpuUs), "",
+         format("%.2f %% of a %.1f ms period", 100.0 * periodCpuUs * kRate / 1e6 / kPeriod,
+                ms(kPeriod)));
+    line("wall time of the run", format("%.2f s", mix.wallSeconds), "",
+         format("%lld waits for the read-ahead", static_cast<long long>(mix.waits)));
+    line("output peak", format("%.3f", mix.peak));
+    line("underruns", format("%llu", static_cast<unsigned long long>(mix.underruns)));
 
-    std::printf("Playing 28 MP3 voices in real time, %lld s, whole process\n",
+    std::printf("Playing 28 MP3 voices in real time for %lld s, CPU of the whole process\n",
                 static_cast<long long>(kCpuWindow.count()));
-    std::printf("  %-42s %20.1f %%   < %.0f %% of a core  %s\n", "CPU", cpu.percent, kCpuTarget,
-                verdict(cpu.percent < kCpuTarget));
-    std::printf("  %-42s %22llu   (%lld late render wake-ups)\n", "underruns",
-                static_cast<unsigned long long>(cpu.underruns),
-                static_cast<long long>(cpu.lateWakeups));
+    line("CPU", format("%.1f %%", cpu.percent), format("< %.0f %% of a core", kCpuTarget),
+         verdict(cpu.percent < kCpuTarget));
+    line("underruns", format("%llu", static_cast<unsigned long long>(cpu.underruns)), "",
+         format("%lld render wake-ups a whole period late",
+                static_cast<long long>(cpu.lateWakeups)));
 
-    std::printf("Loading 28 three-minute MP3 slots in a row (engine.load on this thread)\n");
-    std::printf("  %-42s %19.1f ms   (dropped from the page cache first)\n", "first run, cold",
-                coldMs);
-    std::printf("  %-42s %19.1f ms   < %.0f ms         %s\n", "second run, warm", warmMs,
-                kLoadTarget, verdict(warmMs < kLoadTarget));
+    std::printf("Loading 28 three-minute MP3 slots in a row, engine.load() on one thread\n");
+    line("first run, cold", format("%.1f ms", coldMs), "", "files dropped from the page cache");
+    line("second run, warm", format("%.1f ms", warmMs), format("< %.0f ms", kLoadTarget),
+         verdict(warmMs < kLoadTarget));
 
-    std::printf("Memory with 28 thirty-minute MP3 sounds loaded\n");
-    std::printf("  %-42s %19.1f MB\n", "resident before loading", memory.baselineMb);
-    std::printf("  %-42s %19.1f MB   < %.0f MB         %s\n", "resident after loading",
-                memory.loadedMb, kRssTarget, verdict(memory.loadedMb < kRssTarget));
-    std::printf("  %-42s %19.1f MB\n", "samples the sounds hold", memory.samplesMb);
-    std::printf("  %-42s %20.2f s   (read-ahead %s after %.2f s)\n", "loading took",
-                memory.loadSeconds, memory.filled ? "full" : "NOT full", memory.fillSeconds);
+    std::printf("Memory with 28 thirty-minute MP3 sounds loaded (VmRSS)\n");
+    line("resident before loading", format("%.1f MB", memory.baselineMb));
+    line("resident after loading", format("%.1f MB", memory.loadedMb),
+         format("< %.0f MB", kRssTarget), verdict(memory.loadedMb < kRssTarget));
+    line("samples the sounds hold", format("%.1f MB", memory.samplesMb));
+    line("loading took", format("%.2f s", memory.loadSeconds), "",
+         format("read-ahead %s after %.2f s", memory.filled ? "full" : "NOT full",
+                memory.fillSeconds));
 
     std::printf("Run\n");
-    std::printf("  %-42s %20.2f s\n", "writing the test files", writeSeconds);
-    std::printf("  %-42s %20.2f s\n", "whole run", runSeconds);
+    line("writing the test files", format("%.2f s", writeSeconds));
+    line("whole run", format("%.2f s", secondsSince(runStart)));
     if (mismatches > 0 || timeouts > 0) {
-        std::printf("  WARNING: %d latency trials sounded other data and %d never sounded\n",
-                    mismatches, timeouts);
+        std::printf("WARNING: %d latency trials sounded other data, %d never sounded\n", mismatches,
+                    timeouts);
     }
-    if (underruns > 0) std::printf("  WARNING: underruns make the mix and CPU figures suspect\n");
+    if (underruns > 0) std::printf("WARNING: underruns make the mix and CPU figures suspect\n");
 
     std::printf("\n");
-    std::printf("trigger_latency_frames %.0f\n", latencyMax);
+    std::printf("trigger_latency_frames %.1f\n", latencyMax);
     std::printf("mix_realtime_factor %.1f\n", mixFactor);
     std::printf("cpu_percent_28_mp3 %.2f\n", cpu.percent);
     std::printf("filename_28_mp3_ms %.1f\n", warmMs);
