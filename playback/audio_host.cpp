@@ -48,7 +48,7 @@ void AudioHost::pump() {
     // again at its turn.
     for (int voice : ended) {
         MMAudioPlayerX* player = players_[static_cast<size_t>(voice)];
-        if (player != nullptr && player->OnStop) player->OnStop(player->index());
+        if (player != nullptr) player->raiseOnStop();
     }
 }
 

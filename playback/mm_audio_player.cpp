@@ -84,6 +84,11 @@ void MMAudioPlayerX::Stop() {
     if (host_.engine().stop(voice_)) host_.stopped(voice_);
 }
 
+void MMAudioPlayerX::raiseOnStop() {
+    if (State() != kStatePlaying) sounding_.reset();  // no longer needed for Length
+    if (OnStop) OnStop(index_);
+}
+
 void MMAudioPlayerX::setVolume(int32_t volume) {
     volume_ = std::clamp(volume, 0, kVolumeMax);
     host_.engine().setGain(voice_, volumeGain(volume_));

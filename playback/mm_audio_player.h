@@ -70,6 +70,9 @@ class MMAudioPlayerX {
     // Raised on the window's thread once per playback, after State has left 6.
     std::function<void(int16_t index)> OnStop;
 
+    // The host's report that the playback ended, by itself or by a Stop.
+    void raiseOnStop();
+
     // Settings the window layout gives every player; the engine sizes its own
     // buffers, so they are kept for the record only.
     int32_t BufferSize = 4096;

@@ -24,7 +24,7 @@ struct AudioEngine::VoiceState {
     uint32_t positionSeq = 0;    // seq of the last command that moved the playhead
     int64_t positionTarget = 0;  // where that command moved it
     float gain = 1.0f;
-    std::shared_ptr<Sound> sound;  // the sounding one, kept for its length
+    std::shared_ptr<Sound> sound;  // while sounding, for its length
 };
 
 namespace {
@@ -149,6 +149,7 @@ bool AudioEngine::stop(int voice) {
     VoiceState& state = voices_[static_cast<size_t>(voice)];
     send(voice, state.device, command(MixerCommand::Type::Stop));
     state.sounding = false;
+    state.sound.reset();  // the fading tail holds its own audio reference
     return true;
 }
 
@@ -200,6 +201,7 @@ std::vector<int> AudioEngine::pump() {
         VoiceState& state = voices_[v];
         if (state.sounding && !sounding(static_cast<int>(v))) {
             state.sounding = false;
+            state.sound.reset();
             ended.push_back(static_cast<int>(v));
         }
     }
