@@ -1,14 +1,23 @@
 // Tambrel, a jingle palette for radio studios.
 
 #include <QApplication>
-#include <QMainWindow>
+
+#include "app/palette_window.h"
+#include "app/start_up.h"
+#include "platform/audio/sdl_output.h"
+#include "platform/dialogs.h"
+#include "platform/system.h"
+#include "playback/audio_host.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tambrel"));
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Tambrel"));
-    window.resize(1024, 700);
-    window.show();
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Tambrel"));
+
+    tambrel::platform::QtSystem system;
+    tambrel::platform::QtDialogs dialogs;
+    tambrel::playback::AudioHost audio(std::make_unique<tambrel::audio::SdlBackend>());
+    const std::unique_ptr<tambrel::app::F1a> window = tambrel::app::Main(system, dialogs, audio);
+    dialogs.setParent(window.get());
     return QApplication::exec();
 }

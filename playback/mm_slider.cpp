@@ -3,7 +3,9 @@
 namespace tambrel::playback {
 
 MMSliderX::MMSliderX(QWidget* parent, int16_t index)
-    : index_(index), slider_(new QSlider(Qt::Vertical, parent)) {
+    : Control(new QSlider(Qt::Vertical, parent)),
+      index_(index),
+      slider_(static_cast<QSlider*>(widget())) {
     slider_->setRange(0, kDefaultMaxValue);
     slider_->setTickPosition(QSlider::NoTicks);
     slider_->setFocusPolicy(Qt::NoFocus);  // keys belong to the palette, not to a slider

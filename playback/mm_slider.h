@@ -8,32 +8,29 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/controls.h"
+
 namespace tambrel::playback {
 
-class MMSliderX {
+class MMSliderX : public platform::Control {
   public:
     static constexpr int32_t kDefaultMaxValue = 17000;
 
     MMSliderX(QWidget* parent, int16_t index);
-    MMSliderX(const MMSliderX&) = delete;
-    MMSliderX& operator=(const MMSliderX&) = delete;
-
     int16_t index() const { return index_; }
-    QSlider* widget() { return slider_; }
+    QSlider* slider() { return slider_; }
 
     int32_t Value() const { return slider_->value(); }
     void setValue(int32_t value) { slider_->setValue(value); }
     int32_t MaxValue() const { return slider_->maximum(); }
     void setMaxValue(int32_t value) { slider_->setMaximum(value); }
-    bool Visible() const { return !slider_->isHidden(); }
-    void setVisible(bool visible) { slider_->setVisible(visible); }
 
     std::function<void(int16_t index)> OnChange;
     std::function<void(int16_t index)> OnTrack;
 
   private:
     int16_t index_;
-    QSlider* slider_;  // owned by its parent widget
+    QSlider* slider_;  // the control's widget
 };
 
 }  // namespace tambrel::playback

@@ -15,9 +15,9 @@ namespace {
 TEST(Slider, VerticalOnTheVolumeScaleWithChangeAndTrackEvents) {
     QWidget window;
     MMSliderX slider(&window, 5);
-    EXPECT_EQ(slider.widget()->orientation(), Qt::Vertical);
+    EXPECT_EQ(slider.slider()->orientation(), Qt::Vertical);
     EXPECT_EQ(slider.MaxValue(), 17000);
-    EXPECT_EQ(slider.widget()->minimum(), 0);
+    EXPECT_EQ(slider.slider()->minimum(), 0);
 
     std::vector<int32_t> changes;
     std::vector<int32_t> tracks;
@@ -35,9 +35,9 @@ TEST(Slider, VerticalOnTheVolumeScaleWithChangeAndTrackEvents) {
     EXPECT_TRUE(tracks.empty());
 
     // The operator drags the thumb.
-    slider.widget()->setSliderDown(true);
-    slider.widget()->setSliderPosition(9000);
-    slider.widget()->setSliderDown(false);
+    slider.slider()->setSliderDown(true);
+    slider.slider()->setSliderPosition(9000);
+    slider.slider()->setSliderDown(false);
     EXPECT_EQ(tracks.size(), 1u);
     EXPECT_EQ(changes.back(), 9000);
 

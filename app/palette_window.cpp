@@ -1,0 +1,238 @@
+#include "app/palette_window.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QScreen>
+
+#include "about/about_window.h"
+#include "input/key_map.h"
+#include "platform/colors.h"
+#include "platform/system.h"
+#include "playback/audio_host.h"
+#include "playback/mm_audio_player.h"
+#include "playback/mm_hi_timer.h"
+#include "playback/mm_slider.h"
+#include "playback/slot_playback.h"
+
+namespace tambrel::app {
+namespace {
+
+// The design layout, in twips.
+constexpr int32_t kColumnLeft = 420;
+constexpr int32_t kColumnStep = 2820;
+constexpr int32_t kRowTop = 1320;
+constexpr int32_t kRowStep = 1020;
+constexpr int32_t kButtonWidth = 2835;
+constexpr int32_t kButtonHeight = 795;
+constexpr int32_t kLabelRise = 240;
+constexpr int32_t kLabelWidth = 600;
+constexpr int32_t kLabelHeight = 255;
+constexpr int32_t kMeterWidth = 1635;
+constexpr int32_t kSliderWidth = 225;
+constexpr int32_t kWideButtonWidth = 3600;
+constexpr int32_t kWideMeterWidth = 2400;
+
+constexpr int32_t kInfoTrackColor = 12640511;
+// The line colours a fresh copy starts with.
+constexpr int32_t kDefaultLineColors[kLines] = {9821225, 12615935, 12615808, 33023,
+                                                8454143, 16777088, 8421631};
+
+constexpr int kTimer1Interval = 500;
+constexpr int kLoopTimerInterval = 100;
+
+bool isAncestor(const QObject* ancestor, const QObject* child) {
+    for (const QObject* o = child->parent(); o != nullptr; o = o->parent()) {
+        if (o == ancestor) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+QString slotLetter(int16_t slot) {
+    return QString(QChar(65 + slot));
+}
+
+F1a::F1a(platform::System& system, platform::Dialogs& dialogs, playback::AudioHost& audio)
+    : Dial1(dialogs),
+      system_(system),
+      dialogs_(dialogs),
+      audio_(audio),
+      client_(new QWidget(this)) {
+    setWindowTitle(QStringLiteral("Tambrel"));
+    setCentralWidget(client_);
+    buildSlots();
+    buildControls();
+    buildMenu();
+    Timer1 = std::make_unique<playback::MMHiTimerX>(kTimer1Interval, [this] { Timer1_OnTimer(); });
+    TimmerBoucle = std::make_unique<playback::MMHiTimerX>(kLoopTimerInterval,
+                                                          [this] { TimmerBoucle_OnTimer(); });
+    // Key preview: the window sees every key before the focused control.
+    qApp->installEventFilter(this);
+    Form_Initialize();
+}
+
+F1a::~F1a() {
+    qApp->removeEventFilter(this);
+    // Players go before the audio host they are attached to is touched again.
+    for (auto& player : Player) player.reset();
+}
+
+void F1a::buildSlots() {
+    for (int16_t i = 0; i < kSlots; ++i) {
+        const int32_t left = kColumnLeft + kColumnStep * (i % 4);
+        const int32_t top = kRowTop + kRowStep * (i / 4);
+
+        Touche[i] = std::make_unique<platform::CommandButton>(client_);
+        Touche[i]->Move(left, top, kButtonWidth, kButtonHeight);
+        Touche[i]->Click = [this, i] { Touche_Click(i); };
+
+        // Created after its button, so it lies over the button's left edge.
+        Slider[i] = std::make_unique<playback::MMSliderX>(client_, i);
+        Slider[i]->Move(left, top, kSliderWidth, kButtonHeight);
+        Slider[i]->OnChange = [this](int16_t index) { Slider_OnChange(index); };
+        Slider[i]->OnTrack = [this](int16_t index) { Slider_OnTrack(index); };
+
+        InfoTrack[i] = std::make_unique<platform::Label>(client_);
+        InfoTrack[i]->Move(left, top - kLabelRise, kLabelWidth, kLabelHeight);
+        InfoTrack[i]->setCaption(QStringLiteral("Info Track"));
+        InfoTrack[i]->setBackColor(kInfoTrackColor);
+        InfoTrack[i]->setToolTipText(QStringLiteral(" Double click pour supprimer "));
+
+        Boucle[i] = std::make_unique<platform::Label>(client_);
+        Boucle[i]->Move(left + kLabelWidth, top - kLabelRise, kLabelWidth, kLabelHeight);
+        Boucle[i]->setCaption(QStringLiteral("Loop"));
+        Boucle[i]->setBackColor(playback::kLoopOff);
+        Boucle[i]->Click = [this, i] { Boucle_Click(i); };
+
+        VueMettre[i] = std::make_unique<platform::PictureBox>(client_);
+        VueMettre[i]->Move(left + 2 * kLabelWidth, top - kLabelRise, kMeterWidth, kLabelHeight);
+        VueMettre[i]->MouseDown = [this, i](int16_t button, int16_t shift, float x, float y) {
+            VueMettre_MouseDown(i, button, shift, x, y);
+        };
+        VueMettre[i]->MouseMove = [this, i](int16_t button, int16_t shift, float x, float y) {
+            VueMettre_MouseMove(i, button, shift, x, y);
+        };
+
+        Player[i] = std::make_unique<playback::MMAudioPlayerX>(audio_, i);
+        Player[i]->OnStop = [this](int16_t index) { Player_OnStop(index); };
+    }
+    for (int16_t line = 0; line < kLines; ++line) {
+        Couleur[line] = std::make_unique<platform::Label>(client_);
+        Couleur[line]->Move(180, kRowTop + kRowStep * line, kSliderWidth, kButtonHeight);
+        Couleur[line]->setBackColor(kDefaultLineColors[line]);
+    }
+}
+
+void F1a::buildControls() {
+    BankName = std::make_unique<platform::Label>(client_);
+    BankName->Move(3300, 180, 2400, 195);
+    BankName->setCaption(QStringLiteral("Bank Name"));
+    BankName->setVisible(false);
+
+    ComboBank = std::make_unique<platform::ComboBox>(client_);
+    ComboBank->Move(3240, 420, 2835, 360);
+    ComboBank->setFont(QStringLiteral("Sans Serif"), 9.75, true);
+
+    LblVolume = std::make_unique<platform::Label>(client_);
+    LblVolume->Move(6360, 480, 525, 195);
+    LblVolume->setCaption(QStringLiteral("Volume"));
+    LblVolume->setVisible(false);
+
+    Output = std::make_unique<platform::ComboBox>(client_);
+    Output->Move(8880, 420, 2805, 315);
+    Output->Click = [this] { Output_Click(); };
+
+    Keyboard = std::make_unique<platform::TextBox>(client_);
+    Keyboard->Move(420, 360, 495, 420);
+    Keyboard->setFont(QStringLiteral("Sans Serif"), 13.5, true);
+    Keyboard->Change = [this] { Keyboard_Change(); };
+
+    File1.setPattern(QStringLiteral("*.Bnk"));
+    File1.PathChange = [this] { File1_PathChange(); };
+}
+
+void F1a::buildMenu() {
+    QMenuBar* bar = menuBar();
+    MnuNewBank =
+        std::make_unique<platform::MenuItem>(bar->addAction(QStringLiteral("Nouvelle Palette")));
+    MnuSauverBank =
+        std::make_unique<platform::MenuItem>(bar->addAction(QStringLiteral("Sauver Palette")));
+    QMenu* option = bar->addMenu(QStringLiteral("Option"));
+    MnuVolume = std::make_unique<platform::MenuItem>(option->addAction(QStringLiteral("Volume")));
+    MnuVolume->setChecked(false);
+    MnuVolume->Click = [this] { MnuVolume_Click(); };
+    option->addSeparator();
+    Supprimer = std::make_unique<platform::MenuItem>(
+        option->addAction(QStringLiteral("Supprimer cette palette")));
+    MnuQuitter = std::make_unique<platform::MenuItem>(bar->addAction(QStringLiteral("Quitter")));
+    About = std::make_unique<platform::MenuItem>(bar->addAction(QStringLiteral("?")));
+}
+
+// On a screen exactly 1024 pixels wide the slots widen until the four
+// buttons of a line touch each other.
+void F1a::applyWideLayout() {
+    for (int16_t i = 0; i < kSlots; ++i) Touche[i]->setWidth(kWideButtonWidth);
+    for (int16_t i = 0; i < kSlots; i += 4) {
+        for (int16_t k = 1; k <= 3; ++k) {
+            Touche[i + k]->setLeft(Touche[0]->Left() + k * Touche[i]->Width());
+        }
+    }
+    for (int16_t i = 0; i < kSlots; ++i) {
+        const int32_t left = Touche[i]->Left();
+        InfoTrack[i]->setLeft(left);
+        Boucle[i]->setLeft(left + InfoTrack[i]->Width());
+        VueMettre[i]->setLeft(left + 2 * kLabelWidth);
+        VueMettre[i]->setWidth(kWideMeterWidth);
+        Slider[i]->setLeft(left);
+    }
+    Output->setLeft(system_.screenWidthTwips() - Output->Width() - 600);
+}
+
+void F1a::Show() {
+    Form_Load();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        setGeometry(screen->availableGeometry());  // where no window manager maximizes
+    }
+    showMaximized();
+    Form_Activate();
+}
+
+void F1a::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) Form_Activate();
+}
+
+bool F1a::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this) {
+        keyPreview(watched, event);
+    }
+    return false;  // the key goes on to the focused control
+}
+
+// A key event the focused control ignores travels up to its parents; the
+// window handles it once, where it first arrives.
+bool F1a::keyPreview(QObject* target, QEvent* event) {
+    const auto& key = static_cast<const QKeyEvent&>(*event);
+    const KeySeen seen{event->type(), key.key(), key.modifiers(), key.isAutoRepeat()};
+    if (event == previewed_ && seen == previewedKey_ && previewedTarget_ != nullptr &&
+        isAncestor(target, previewedTarget_)) {
+        return false;
+    }
+    previewed_ = event;
+    previewedKey_ = seen;
+    previewedTarget_ = target;
+    const input::KeyCodes codes = input::mapKey(key);
+    if (event->type() == QEvent::KeyPress) {
+        Form_KeyDown(codes.keyCode, codes.shift);
+        if (codes.keyAscii != 0) Form_KeyPress(codes.keyAscii);
+    } else if (!key.isAutoRepeat()) {
+        Form_KeyUp(codes.keyCode, codes.shift);
+    }
+    return true;
+}
+
+}  // namespace tambrel::app

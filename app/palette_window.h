@@ -1,0 +1,146 @@
+#pragma once
+
+// The palette window: the one owner of every control of the program, from
+// its creation until the process ends. The 28 slots live in its control
+// arrays, one element of each per slot; the state of a slot is what its
+// controls show. The window's handlers are defined in the folder of their
+// subsystem (playback/, input/, palettes/...), each acting on these controls.
+
+#include <QEvent>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "platform/controls.h"
+#include "platform/dialogs.h"
+#include "platform/file_list.h"
+
+namespace tambrel::platform {
+class System;
+}
+namespace tambrel::playback {
+class AudioHost;
+class MMAudioPlayerX;
+class MMHiTimerX;
+class MMSliderX;
+}  // namespace tambrel::playback
+namespace tambrel::about {
+class F2;
+}
+
+namespace tambrel::app {
+
+inline constexpr int16_t kSlots = 28;
+inline constexpr int16_t kLines = 7;
+
+// The slot's letter: "A" to "Z", then "[" and "\".
+QString slotLetter(int16_t slot);
+
+class F1a : public QMainWindow {
+  public:
+    // Creates the window and every control, then runs Form_Initialize.
+    F1a(platform::System& system, platform::Dialogs& dialogs, playback::AudioHost& audio);
+    ~F1a() override;
+
+    // Showing the window: Form_Load, then the window appears, then Form_Activate.
+    void Show();
+
+    // Window events.
+    void Form_Initialize();
+    void CheckSoftware(F1a& X);
+    void Form_Load();
+    void Form_Activate();
+
+    // Slot playback.
+    void Touche_Click(int16_t Index);
+    void Player_OnStop(int16_t Index);
+    void Timer1_OnTimer();
+    void Boucle_Click(int16_t Index);
+    void TimmerBoucle_OnTimer();
+
+    // Volume, output and meters.
+    void Slider_OnChange(int16_t Index);
+    void Slider_OnTrack(int16_t Index);
+    void MnuVolume_Click();
+    void Output_Click();
+    void VueMettre_MouseDown(int16_t Index, int16_t Button, int16_t Shift, float X, float Y);
+    void VueMettre_MouseMove(int16_t Index, int16_t Button, int16_t Shift, float X, float Y);
+
+    // Keyboard.
+    void Form_KeyPress(int16_t KeyAscii);
+    void Form_KeyDown(int16_t KeyCode, int16_t Shift);
+    void Form_KeyUp(int16_t KeyCode, int16_t Shift);
+    void Keyboard_Change();
+
+    // Palettes.
+    void File1_PathChange();
+
+    // The slots' controls, by slot index.
+    std::array<std::unique_ptr<platform::CommandButton>, kSlots> Touche;
+    std::array<std::unique_ptr<playback::MMAudioPlayerX>, kSlots> Player;
+    std::array<std::unique_ptr<playback::MMSliderX>, kSlots> Slider;
+    std::array<std::unique_ptr<platform::PictureBox>, kSlots> VueMettre;
+    std::array<std::unique_ptr<platform::Label>, kSlots> Boucle;
+    std::array<std::unique_ptr<platform::Label>, kSlots> InfoTrack;
+    // The lines' colour strips, by line index.
+    std::array<std::unique_ptr<platform::Label>, kLines> Couleur;
+
+    std::unique_ptr<platform::ComboBox> ComboBank;
+    platform::FileListBox File1;
+    std::unique_ptr<platform::ComboBox> Output;
+    std::unique_ptr<platform::TextBox> Keyboard;
+    std::unique_ptr<platform::Label> BankName;
+    std::unique_ptr<platform::Label> LblVolume;
+    platform::CommonDialog Dial1;
+    std::unique_ptr<playback::MMHiTimerX> Timer1;
+    std::unique_ptr<playback::MMHiTimerX> TimmerBoucle;
+
+    std::unique_ptr<platform::MenuItem> MnuNewBank;
+    std::unique_ptr<platform::MenuItem> MnuSauverBank;
+    std::unique_ptr<platform::MenuItem> MnuVolume;
+    std::unique_ptr<platform::MenuItem> Supprimer;
+    std::unique_ptr<platform::MenuItem> MnuQuitter;
+    std::unique_ptr<platform::MenuItem> About;
+
+    QString ProgramFolder;  // in the system's form, ending in "\"
+    QString SettingsPath;
+
+    // The window's title as the toolkit shows it.
+    QString Caption() const { return windowTitle(); }
+    void setCaption(const QString& caption) { setWindowTitle(caption); }
+    // Where the slots stand: the client area the controls are placed in.
+    QWidget* client() const { return client_; }
+    bool keyPreview(QObject* target, QEvent* event);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    void buildSlots();
+    void buildControls();
+    void buildMenu();
+    void applyWideLayout();
+
+    platform::System& system_;
+    platform::Dialogs& dialogs_;
+    playback::AudioHost& audio_;
+    QWidget* client_;  // owned by the window
+    std::unique_ptr<about::F2> F2_;
+    // The key event being passed up from a child to its parents, seen once.
+    struct KeySeen {
+        QEvent::Type type = QEvent::None;
+        int key = 0;
+        Qt::KeyboardModifiers modifiers;
+        bool autoRepeat = false;
+        bool operator==(const KeySeen&) const = default;
+    };
+    const QEvent* previewed_ = nullptr;
+    KeySeen previewedKey_;
+    QPointer<QObject> previewedTarget_;
+};
+
+}  // namespace tambrel::app

@@ -1,0 +1,103 @@
+// Start-up: the entry procedure, the single-instance rule and the loading of
+// the palette window, step by step in the order the operator sees them.
+
+#include <QApplication>
+
+#include "about/about_window.h"
+#include "app/palette_window.h"
+#include "app/start_up.h"
+#include "platform/path_form.h"
+#include "platform/system.h"
+#include "playback/mm_audio_player.h"
+#include "playback/mm_slider.h"
+
+namespace tambrel::app {
+namespace {
+constexpr double kNarrowestScreen = 800;
+constexpr double kWideScreen = 1024;
+constexpr double kSplashSeconds = 1.0;
+constexpr int32_t kKeyboardOutOfSight = -1000;
+}  // namespace
+
+std::unique_ptr<F1a> Main(platform::System& system, platform::Dialogs& dialogs,
+                          playback::AudioHost& audio) {
+    auto window = std::make_unique<F1a>(system, dialogs, audio);
+    window->Show();
+    return window;
+}
+
+void F1a::Form_Initialize() {
+    CheckSoftware(*this);
+}
+
+void F1a::CheckSoftware(F1a& X) {
+    if (!system_.anotherInstanceRunning([this] {
+            raise();
+            activateWindow();
+        })) {
+        return;
+    }
+    dialogs_.MsgBox(QStringLiteral("This program is already in the air...."), platform::vbOKOnly,
+                    QString());
+    system_.setAppTitle(QString());
+    X.setCaption(QString());
+    // The running copy is reached through its lock and socket rather than by
+    // its title; it comes to the front and takes the focus.
+    system_.activateRunningInstance();
+    system_.terminate();
+}
+
+void F1a::Form_Load() {
+    F2_ = std::make_unique<about::F2>();
+    F2_->show();
+    system_.doEvents();
+    system_.doEvents();
+
+    setWindowState(Qt::WindowMaximized);
+
+    ProgramFolder = platform::toSystemPath(system_.exeFolder());
+    if (!ProgramFolder.endsWith(u'\\')) ProgramFolder += u'\\';
+    SettingsPath = ProgramFolder + QStringLiteral("Tambrel.ini");
+
+    const double width = system_.screenWidthTwips() / 15.0;
+    if (width < kNarrowestScreen) {
+        dialogs_.MsgBox(QStringLiteral("Mini 800x600"), platform::vbExclamation, QString());
+        system_.terminate();
+        return;
+    }
+    if (width == kWideScreen) applyWideLayout();
+
+    Output->AddItem(Player[0]->DeviceName(-1));
+    for (int32_t n = 0; n <= 10; ++n) {
+        const QString name = Player[0]->DeviceName(n);
+        if (!name.trimmed().isEmpty()) Output->AddItem(name);
+    }
+    Output->setListIndex(0);  // a selection: every player goes to the default device
+
+    File1.setPath(QStringLiteral("\\"));
+    system_.doEvents();
+    File1.setPath(ProgramFolder);
+
+    for (int16_t i = 0; i < kSlots; ++i) {
+        InfoTrack[i]->setCaption(slotLetter(i));
+        Touche[i]->setToolTipText(QStringLiteral("Touche ") + slotLetter(i) + u' ');
+        Slider[i]->setValue(Player[i]->Volume());
+    }
+
+    // The settings file (line colours, output device) is read here.
+
+    for (int16_t line = 0; line < kLines; ++line) {
+        Couleur[line]->setToolTipText(QStringLiteral(" Choix de la couleur pour cette ligne "));
+    }
+
+    platform::waitSeconds(system_, kSplashSeconds);
+    F2_.reset();
+    BankName->setCaption(QString());
+    Keyboard->setLeft(kKeyboardOutOfSight);
+}
+
+void F1a::Form_Activate() {
+    // The window's background and frame are painted here.
+}
+
+}  // namespace tambrel::app

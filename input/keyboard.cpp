@@ -1,0 +1,39 @@
+// Keyboard triggering: a slot's letter does what a click on its button
+// does; Ctrl with the letter switches its loop; Delete switches every loop
+// off. The window sees each key before the focused control does.
+
+#include "app/palette_window.h"
+#include "input/key_map.h"
+#include "playback/slot_playback.h"
+
+namespace tambrel::app {
+
+using playback::kLoopOff;
+using playback::kLoopOn;
+
+namespace {
+constexpr int16_t kDeleteKey = 46;
+}  // namespace
+
+void F1a::Form_KeyPress(int16_t KeyAscii) {
+    // Capitals reach "[" (slot 26); small letters stop at "z". No key reaches slot 27.
+    if (KeyAscii >= 65 && KeyAscii <= 91) Touche_Click(static_cast<int16_t>(KeyAscii - 65));
+    if (KeyAscii >= 97 && KeyAscii <= 122) Touche_Click(static_cast<int16_t>(KeyAscii - 97));
+}
+
+void F1a::Form_KeyUp(int16_t KeyCode, int16_t Shift) {
+    if (Shift != input::kCtrlMask || KeyCode < 65 || KeyCode > 91) return;
+    const auto k = static_cast<int16_t>(KeyCode - 65);
+    Boucle[k]->setBackColor(Boucle[k]->BackColor() == kLoopOn ? kLoopOff : kLoopOn);
+}
+
+void F1a::Form_KeyDown(int16_t KeyCode, int16_t) {
+    if (KeyCode != kDeleteKey) return;
+    for (auto& marker : Boucle) marker->setBackColor(kLoopOff);
+}
+
+void F1a::Keyboard_Change() {
+    Keyboard->setText(Keyboard->Text().left(1));
+}
+
+}  // namespace tambrel::app

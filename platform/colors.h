@@ -1,0 +1,26 @@
+#pragma once
+
+// Colours as the program stores them: a 24-bit RGB value in a signed 32-bit
+// integer with red in the low byte (red + 256 × green + 65536 × blue).
+
+#include <QColor>
+#include <cstdint>
+
+namespace tambrel::platform {
+
+inline constexpr int32_t rgb(int red, int green, int blue) {
+    return red + 256 * green + 65536 * blue;
+}
+
+inline QColor toQColor(int32_t value) {
+    return QColor(value & 0xff, (value >> 8) & 0xff, (value >> 16) & 0xff);
+}
+
+inline int32_t fromQColor(const QColor& color) {
+    return rgb(color.red(), color.green(), color.blue());
+}
+
+// The fixed 16-colour table; an index outside 0 to 15 gives black.
+int32_t QBColor(int index);
+
+}  // namespace tambrel::platform

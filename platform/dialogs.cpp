@@ -1,0 +1,133 @@
+#include "platform/dialogs.h"
+
+#include <QApplication>
+#include <QColorDialog>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "platform/colors.h"
+#include "platform/path_form.h"
+
+namespace tambrel::platform {
+namespace {
+
+QString anyCase(const QString& pattern) {
+    QString out;
+    for (const QChar c : pattern) {
+        if (c.isLetter() && c.toLower() != c.toUpper()) {
+            out += u'[' + QString(c.toLower()) + QString(c.toUpper()) + u']';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+QString titleOrApplication(const QString& title) {
+    return title.isEmpty() ? QGuiApplication::applicationDisplayName() : title;
+}
+
+}  // namespace
+
+QString toolkitFilter(const QString& filter) {
+    // Pairs of "description | patterns", themselves separated by "|".
+    const QStringList parts = filter.split(u'|');
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (const QString& pattern : parts[i + 1].split(u';', Qt::SkipEmptyParts)) {
+            patterns << anyCase(pattern.trimmed());
+        }
+        entries << parts[i].trimmed() + QStringLiteral(" (") + patterns.join(u' ') + u')';
+    }
+    return entries.join(QStringLiteral(";;"));
+}
+
+int32_t QtDialogs::MsgBox(const QString& prompt, int32_t style, const QString& title) {
+    QMessageBox box(parent_);
+    box.setWindowTitle(titleOrApplication(title));
+    box.setText(prompt);
+    switch (style & 0x70) {
+        case vbCritical:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case vbQuestion:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case vbExclamation:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case vbInformation:
+            box.setIcon(QMessageBox::Information);
+            break;
+        default:
+            break;
+    }
+    QPushButton* first = nullptr;
+    QPushButton* second = nullptr;
+    switch (style & 0x7) {
+        case vbOKCancel:
+            first = box.addButton(QMessageBox::Ok);
+            second = box.addButton(QMessageBox::Cancel);
+            break;
+        case vbYesNo:
+            first = box.addButton(QMessageBox::Yes);
+            second = box.addButton(QMessageBox::No);
+            break;
+        default:
+            first = box.addButton(QMessageBox::Ok);
+            break;
+    }
+    box.setDefaultButton((style & vbDefaultButton2) && second != nullptr ? second : first);
+    box.setEscapeButton(second != nullptr ? second : first);
+    box.exec();
+    switch (box.standardButton(box.clickedButton())) {
+        case QMessageBox::Cancel:
+            return vbCancel;
+        case QMessageBox::Yes:
+            return vbYes;
+        case QMessageBox::No:
+            return vbNo;
+        default:
+            return vbOK;
+    }
+}
+
+QString QtDialogs::InputBox(const QString& prompt, const QString& title,
+                            const QString& defaultText) {
+    bool ok = false;
+    const QString text = QInputDialog::getText(parent_, titleOrApplication(title), prompt,
+                                               QLineEdit::Normal, defaultText, &ok);
+    return ok ? text : QString();
+}
+
+std::optional<QString> QtDialogs::ShowOpen(const QString& filter) {
+    const QString path =
+        QFileDialog::getOpenFileName(parent_, QString(), QString(), toolkitFilter(filter));
+    if (path.isEmpty()) return std::nullopt;
+    return path;
+}
+
+std::optional<int32_t> QtDialogs::ShowColor(int32_t initial) {
+    const QColor color = QColorDialog::getColor(toQColor(initial), parent_);
+    if (!color.isValid()) return std::nullopt;
+    return fromQColor(color);
+}
+
+bool CommonDialog::ShowOpen() {
+    const std::optional<QString> chosen = dialogs_.ShowOpen(Filter);
+    if (!chosen) return false;
+    FileName = toSystemPath(*chosen);
+    return true;
+}
+
+bool CommonDialog::ShowColor() {
+    const std::optional<int32_t> chosen = dialogs_.ShowColor(Color);
+    if (!chosen) return false;
+    Color = *chosen;
+    return true;
+}
+
+}  // namespace tambrel::platform

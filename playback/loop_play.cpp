@@ -1,0 +1,35 @@
+// Loop play: a slot whose marker is yellow goes back to its start shortly
+// before its end, without a stop, until the operator stops it.
+
+#include "app/palette_window.h"
+#include "playback/mm_audio_player.h"
+#include "playback/slot_playback.h"
+
+namespace tambrel::app {
+
+using playback::kLoopOff;
+using playback::kLoopOn;
+
+namespace {
+constexpr int32_t kEndMarginMs = 100;
+}  // namespace
+
+void F1a::Boucle_Click(int16_t Index) {
+    Boucle[Index]->setBackColor(Boucle[Index]->BackColor() == kLoopOn ? kLoopOff : kLoopOn);
+    Keyboard->SetFocus();
+}
+
+void F1a::TimmerBoucle_OnTimer() {
+    for (int16_t i = 0; i < kSlots; ++i) {
+        if (Boucle[i]->BackColor() != kLoopOn) continue;
+        if (Player[i]->State() != playback::kPlaying) continue;
+        const int32_t position = Player[i]->Position();
+        const int32_t length = Player[i]->Length();
+        if (position + kEndMarginMs > length) {
+            Player[i]->setPosition(0);
+            VueMettre[i]->surface().Cls();
+        }
+    }
+}
+
+}  // namespace tambrel::app

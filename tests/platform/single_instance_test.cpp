@@ -1,0 +1,145 @@
+#include "platform/single_instance.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QStringList>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+namespace tambrel::platform {
+namespace {
+
+// Generous: the machine running the tests may be busy.
+constexpr int kWaitMs = 10000;
+
+// Tests running at the same time, here or in other test processes, must not
+// share an instance.
+QString uniqueKey() {
+    static int counter = 0;
+    return QStringLiteral("single-instance-test:%1:%2")
+        .arg(QCoreApplication::applicationPid())
+        .arg(++counter);
+}
+
+bool pumpUntil(const std::function<bool()>& done) {
+    QTimer wake;  // bounds each wait for events
+    wake.start(10);
+    const QDeadlineTimer deadline(kWaitMs);
+    while (!done() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return done();
+}
+
+TEST(SingleInstance, FirstCopyRunsAndEveryRequestOfALaterCopyReachesIt) {
+    const QString key = uniqueKey();
+    SingleInstance first(key);
+    int activations = 0;
+    first.onActivate = [&] { ++activations; };
+    ASSERT_FALSE(first.anotherRunning());
+    EXPECT_FALSE(first.anotherRunning()) << "asking again must not lose the instance";
+
+    SingleInstance second(key);
+    bool secondActivated = false;
+    second.onActivate = [&] { secondActivated = true; };
+    ASSERT_TRUE(second.anotherRunning());
+    for (int expected = 1; expected <= 2; ++expected) {
+        ASSERT_TRUE(second.activateRunning(kWaitMs));
+        EXPECT_TRUE(pumpUntil([&] { return activations == expected; })) << activations;
+    }
+    EXPECT_FALSE(secondActivated);
+}
+
+TEST(SingleInstance, KeysAreIndependentAndTheInstanceIsFreedWithItsHolder) {
+    const QString key = uniqueKey();
+    auto first = std::make_unique<SingleInstance>(key);
+    ASSERT_FALSE(first->anotherRunning());
+    EXPECT_FALSE(SingleInstance(uniqueKey()).anotherRunning());
+
+    first.reset();
+    SingleInstance later(key);
+    EXPECT_FALSE(later.activateRunning(200)) << "nobody listens any more";
+    ASSERT_FALSE(later.anotherRunning());
+    bool activated = false;
+    later.onActivate = [&] { activated = true; };
+    EXPECT_TRUE(SingleInstance(key).activateRunning(kWaitMs));
+    EXPECT_TRUE(pumpUntil([&] { return activated; }));
+}
+
+// A copy of the program in a process of its own (see single_instance_probe.cpp).
+class Probe {
+  public:
+    Probe(const QString& key, const char* mode) {
+        process_.start(QStringLiteral(SINGLE_INSTANCE_PROBE), {key, QString::fromLatin1(mode)});
+    }
+    ~Probe() { crash(); }
+
+    // Reads the probe's output until `line` comes; false when it does not.
+    ::testing::AssertionResult waitFor(const QString& line) {
+        const QDeadlineTimer deadline(kWaitMs);
+        for (;;) {
+            while (process_.canReadLine()) {
+                seen_ << QString::fromUtf8(process_.readLine()).trimmed();
+                if (seen_.last() == line) return ::testing::AssertionSuccess();
+            }
+            if (deadline.hasExpired() ||
+                !process_.waitForReadyRead(int(deadline.remainingTime()))) {
+                if (process_.canReadLine()) continue;
+                return ::testing::AssertionFailure()
+                       << "no \"" << line.toStdString()
+                       << "\" after: " << seen_.join(u'|').toStdString() << " "
+                       << process_.readAllStandardError().toStdString();
+            }
+        }
+    }
+    // Every line the probe printed, once it has ended.
+    QStringList finish() {
+        if (!process_.waitForFinished(kWaitMs)) return {QStringLiteral("(still running)")};
+        while (process_.canReadLine()) seen_ << QString::fromUtf8(process_.readLine()).trimmed();
+        return seen_;
+    }
+    void closeInput() { process_.closeWriteChannel(); }
+    void crash() {
+        if (process_.state() == QProcess::NotRunning) return;
+        process_.kill();  // SIGKILL: no clean-up of lock or socket
+        process_.waitForFinished(kWaitMs);
+    }
+    const QProcess& process() const { return process_; }
+
+  private:
+    QProcess process_;
+    QStringList seen_;
+};
+
+const QStringList kSecondAndSent{QStringLiteral("second"), QStringLiteral("sent")};
+
+TEST(SingleInstanceProcesses, LaterCopyActivatesTheFirstAndACrashedFirstIsTakenOver) {
+    const QString key = uniqueKey();
+    {
+        Probe holder(key, "hold");
+        ASSERT_TRUE(holder.waitFor(QStringLiteral("first")));
+        EXPECT_EQ(Probe(key, "check").finish(), kSecondAndSent);
+        EXPECT_TRUE(holder.waitFor(QStringLiteral("activated")));
+        EXPECT_TRUE(SingleInstance(key).anotherRunning());
+        holder.crash();
+    }
+
+    // The crashed copy left its lock and socket file behind.
+    Probe next(key, "hold");
+    ASSERT_TRUE(next.waitFor(QStringLiteral("first")));
+    EXPECT_EQ(Probe(key, "check").finish(), kSecondAndSent);
+    EXPECT_TRUE(next.waitFor(QStringLiteral("activated")));
+
+    next.closeInput();
+    EXPECT_EQ(next.finish().last(), QStringLiteral("activated"));
+    EXPECT_EQ(next.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(next.process().exitCode(), 0);
+    EXPECT_EQ(Probe(key, "check").finish(), QStringList{QStringLiteral("first")});
+}
+
+}  // namespace
+}  // namespace tambrel::platform
