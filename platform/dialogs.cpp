@@ -104,10 +104,12 @@ QString QtDialogs::InputBox(const QString& prompt, const QString& title,
 }
 
 std::optional<QString> QtDialogs::ShowOpen(const QString& filter) {
-    const QString path =
-        QFileDialog::getOpenFileName(parent_, QString(), QString(), toolkitFilter(filter));
-    if (path.isEmpty()) return std::nullopt;
-    return path;
+    QFileDialog dialog(parent_);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(toolkitFilter(filter));
+    dialog.setOption(QFileDialog::HideNameFilterDetails);  // the operator reads the description
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().constFirst();
 }
 
 std::optional<int32_t> QtDialogs::ShowColor(int32_t initial) {
