@@ -99,6 +99,7 @@ void F1a::buildSlots() {
         InfoTrack[i]->setCaption(QStringLiteral("Info Track"));
         InfoTrack[i]->setBackColor(kInfoTrackColor);
         InfoTrack[i]->setToolTipText(QStringLiteral(" Double click pour supprimer "));
+        InfoTrack[i]->DblClick = [this, i] { InfoTrack_DblClick(i); };
 
         Boucle[i] = std::make_unique<platform::Label>(client_);
         Boucle[i]->Move(left + kLabelWidth, top - kLabelRise, kLabelWidth, kLabelHeight);
@@ -122,6 +123,7 @@ void F1a::buildSlots() {
         Couleur[line] = std::make_unique<platform::Label>(client_);
         Couleur[line]->Move(180, kRowTop + kRowStep * line, kSliderWidth, kButtonHeight);
         Couleur[line]->setBackColor(kDefaultLineColors[line]);
+        Couleur[line]->Click = [this, line] { Couleur_Click(line); };
     }
 }
 
@@ -134,6 +136,7 @@ void F1a::buildControls() {
     ComboBank = std::make_unique<platform::ComboBox>(client_);
     ComboBank->Move(3240, 420, 2835, 360);
     ComboBank->setFont(QStringLiteral("Sans Serif"), 9.75, true);
+    ComboBank->Click = [this] { ComboBank_Click(); };
 
     LblVolume = std::make_unique<platform::Label>(client_);
     LblVolume->Move(6360, 480, 525, 195);
@@ -157,8 +160,10 @@ void F1a::buildMenu() {
     QMenuBar* bar = menuBar();
     MnuNewBank =
         std::make_unique<platform::MenuItem>(bar->addAction(QStringLiteral("Nouvelle Palette")));
+    MnuNewBank->Click = [this] { MnuNewBank_Click(); };
     MnuSauverBank =
         std::make_unique<platform::MenuItem>(bar->addAction(QStringLiteral("Sauver Palette")));
+    MnuSauverBank->Click = [this] { MnuSauverBank_Click(); };
     QMenu* option = bar->addMenu(QStringLiteral("Option"));
     MnuVolume = std::make_unique<platform::MenuItem>(option->addAction(QStringLiteral("Volume")));
     MnuVolume->setChecked(false);
@@ -166,6 +171,7 @@ void F1a::buildMenu() {
     option->addSeparator();
     Supprimer = std::make_unique<platform::MenuItem>(
         option->addAction(QStringLiteral("Supprimer cette palette")));
+    Supprimer->Click = [this] { Supprimer_Click(); };
     MnuQuitter = std::make_unique<platform::MenuItem>(bar->addAction(QStringLiteral("Quitter")));
     About = std::make_unique<platform::MenuItem>(bar->addAction(QStringLiteral("?")));
 }

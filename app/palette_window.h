@@ -77,6 +77,12 @@ class F1a : public QMainWindow {
 
     // Palettes.
     void File1_PathChange();
+    void ComboBank_Click();
+    void MnuNewBank_Click();
+    void MnuSauverBank_Click();
+    void Supprimer_Click();
+    void InfoTrack_DblClick(int16_t Index);
+    void Couleur_Click(int16_t Index);
 
     // The slots' controls, by slot index.
     std::array<std::unique_ptr<platform::CommandButton>, kSlots> Touche;

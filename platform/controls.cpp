@@ -281,6 +281,10 @@ QString ComboBox::Text() const {
     return combo_->currentText();
 }
 
+void ComboBox::setText(const QString& text) {
+    combo_->setCurrentIndex(combo_->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
+}
+
 PictureBox::PictureBox(QWidget* parent) : Control(new MeterWidget(parent)) {
     static_cast<MeterWidget*>(widget())->owner = this;
     Control::setBackColor(fromQColor(widget()->palette().color(QPalette::Button)));

@@ -115,6 +115,8 @@ class ComboBox : public Control {
     int32_t ListIndex() const;  // -1: nothing selected
     void setListIndex(int32_t index);
     QString Text() const;
+    // Selects the entry with this text, or none; raises no Click.
+    void setText(const QString& text);
     std::function<void()> Click;
 
   private:

@@ -1,0 +1,40 @@
+#pragma once
+
+// The palette file: 28 path lines, one per slot in slot order (an empty
+// line for an empty slot), then 28 volume lines in the numeric print form
+// (" 16384 "), every line ended by CR LF. A file that ends right after its
+// path lines is read too; its volumes are left as they are.
+//
+// Writer and reader agree field by field: a path goes out as a raw line and
+// comes back the same, blanks, commas and quotes included. The character
+// set and the number form are those of every file of the program
+// (platform/text_file.h).
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace tambrel::palettes {
+
+inline constexpr int kPaletteSlots = 28;
+
+// What a read found, in file order, up to the first failure.
+struct PaletteContent {
+    QStringList paths;             // path lines read, slot 0 first
+    bool hasVolumes = false;       // the file goes on after its 28 path lines
+    std::vector<int32_t> volumes;  // volumes read, slot 0 first, clamped to 0 to 17000
+    QString error;                 // the failure's description; empty when all was read
+};
+
+PaletteContent readPalette(const QByteArray& bytes);
+
+// The file for these slots. Fails (returns false, `error` says why) only for
+// a path holding a line break, which no line could carry.
+bool writePalette(const std::array<QString, kPaletteSlots>& paths,
+                  const std::array<int32_t, kPaletteSlots>& volumes, QByteArray& bytes,
+                  QString& error);
+
+}  // namespace tambrel::palettes

@@ -1,0 +1,115 @@
+// Palette management from the menu: a new empty palette under a new name,
+// saving the slots into the current palette, deleting a palette file.
+
+#include <QFile>
+
+#include "app/palette_window.h"
+#include "palettes/palette_file.h"
+#include "platform/file_system.h"
+#include "platform/path_form.h"
+#include "playback/mm_audio_player.h"
+#include "playback/mm_slider.h"
+
+namespace tambrel::app {
+
+namespace {
+
+constexpr int kLongestFileName = 255;  // bytes, as the file system counts them
+
+// Why a palette name cannot be a file of the palette folder, or nothing.
+QString nameProblem(const QString& name) {
+    if (name.contains(u'/') || name.contains(u'\\')) {
+        return QStringLiteral("Un nom de palette ne peut pas contenir / ou \\.");
+    }
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
+            return QStringLiteral(
+                "Un nom de palette ne peut pas contenir de caractère de contrôle.");
+        }
+    }
+    if (name == QStringLiteral(".") || name == QStringLiteral("..")) {
+        return QStringLiteral("Ce nom est réservé.");
+    }
+    if (QFile::encodeName(name).size() > kLongestFileName) {
+        return QStringLiteral("Ce nom est trop long.");
+    }
+    return QString();
+}
+
+}  // namespace
+
+void F1a::MnuNewBank_Click() {
+    const QString answer = dialogs_.InputBox(QStringLiteral("Entrez le nom de la nouvelle palette"),
+                                             QStringLiteral("Nouvelle palette"), QString());
+    if (answer.trimmed().isEmpty()) return;
+    const QString name = answer + QStringLiteral(".Bnk");
+    const QString problem = nameProblem(name);
+    if (!problem.isEmpty()) {
+        dialogs_.MsgBox(
+            QStringLiteral("Nom de palette refusé : ") + name + QStringLiteral("\r\n") + problem,
+            platform::vbExclamation, QString());
+        return;
+    }
+    BankName->setCaption(name);
+    if (platform::FileExists(ProgramFolder + name)) {
+        const int32_t answerToOverwrite = dialogs_.MsgBox(
+            QStringLiteral("Cette palette existe déjà\r\n") + ProgramFolder + name +
+                QStringLiteral("\r\nEcraser ?"),
+            platform::vbQuestion + platform::vbOKCancel + platform::vbDefaultButton2, QString());
+        if (answerToOverwrite != platform::vbOK) return;
+    }
+    for (int16_t i = 0; i < kSlots; ++i) {
+        Touche[i]->setCaption(slotLetter(i));
+        Player[i]->setFileName(QString());  // a sounding file plays on
+        Slider[i]->setValue(playback::kVolumeUnity);
+        InfoTrack[i]->setCaption(QStringLiteral("--:--"));  // no length of a file now gone
+    }
+    MnuSauverBank_Click();
+}
+
+void F1a::MnuSauverBank_Click() {
+    const QString name = BankName->Caption();
+    if (name.isEmpty()) {
+        dialogs_.MsgBox(QStringLiteral("Il faut mettre un nom a cette banque\r\n\r\nIl faut "
+                                       "commencer par Nouvelle Palette"),
+                        platform::vbExclamation, QString());
+        return;
+    }
+    std::array<QString, palettes::kPaletteSlots> paths;
+    std::array<int32_t, palettes::kPaletteSlots> volumes{};
+    for (int16_t i = 0; i < kSlots; ++i) {
+        paths[static_cast<size_t>(i)] = Player[i]->FileName();
+        volumes[static_cast<size_t>(i)] = Slider[i]->Value();
+    }
+    const QString path = ProgramFolder + name;
+    QByteArray bytes;
+    QString failure;
+    if (!palettes::writePalette(paths, volumes, bytes, failure) ||
+        !platform::writeFileAtomically(platform::toNativePath(path), bytes, failure)) {
+        // The palette file on disk is the one from before.
+        dialogs_.MsgBox(failure + QStringLiteral("\r\n") + path, platform::vbExclamation,
+                        QString());
+        return;
+    }
+    File1.Refresh();
+    File1_PathChange();
+    ComboBank->setText(name);  // selected, not loaded again: it holds what the slots hold
+}
+
+void F1a::Supprimer_Click() {
+    if (ComboBank->ListIndex() < 0) return;
+    const QString path = ProgramFolder + ComboBank->Text();
+    const int32_t answer =
+        dialogs_.MsgBox(path, platform::vbCritical + platform::vbYesNo + platform::vbDefaultButton2,
+                        QStringLiteral("Suppression"));
+    if (answer != platform::vbYes) return;
+    QString failure;
+    if (!platform::deleteFile(platform::toNativePath(path), failure)) {
+        dialogs_.MsgBox(failure + QStringLiteral("\r\n") + path, platform::vbExclamation,
+                        QString());
+    }
+    File1.Refresh();
+    File1_PathChange();
+}
+
+}  // namespace tambrel::app

@@ -1,0 +1,31 @@
+#pragma once
+
+// The file operations of the program, with failures described in the
+// operator's language. Writes never tear a file: the new content goes to a
+// temporary file beside it, reaches the disk, and only then takes the old
+// file's place.
+
+#include <QByteArray>
+#include <QString>
+
+namespace tambrel::platform {
+
+// True when the path (system form, "\" separators), trimmed of blanks, names
+// an existing plain file that is not hidden; false otherwise or on any error.
+bool FileExists(const QString& systemPath);
+
+// The whole file, at most `limit` bytes of it.
+bool readFileBytes(const QString& nativePath, QByteArray& bytes, QString& error,
+                   qint64 limit = 16 << 20);
+
+// Replaces the file's content with `bytes`, all or nothing. A read-only file
+// is refused, and keeps its content; a new file gets the usual permissions.
+bool writeFileAtomically(const QString& nativePath, const QByteArray& bytes, QString& error);
+
+// Clears a read-only mark, then deletes the file.
+bool deleteFile(const QString& nativePath, QString& error);
+
+// The description of a failed system call's error number.
+QString describeError(int errorNumber);
+
+}  // namespace tambrel::platform
