@@ -35,7 +35,7 @@ QString decodeText(const QByteArray& bytes) {
     QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     QString text = utf8(bytes);
     if (utf8.hasError()) return fromWindows1252(bytes);
-    if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);  // a byte-order mark is no path
+    while (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);  // a byte-order mark is no path
     return text;
 }
 

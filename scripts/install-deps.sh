@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   libsndfile1-dev libsoxr-dev libsdl2-dev
   libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()

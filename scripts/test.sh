@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Tambrel and runs every test: once in an
-# ordinary build, once under AddressSanitizer and UndefinedBehaviorSanitizer.
-# No sound card and no display are needed.
+# ordinary build, once under AddressSanitizer and UndefinedBehaviorSanitizer,
+# then the file readers' fuzz targets for a bounded time. No sound card and
+# no display are needed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -19,3 +20,24 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTAMBREL_SANITIZE=ON -DTAMBRE
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== fuzzing the file readers (libFuzzer, AddressSanitizer)"
+fuzz_seconds=${TAMBREL_FUZZ_SECONDS:-30}
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMBREL_FUZZ=ON \
+  -DTAMBREL_TESTS=OFF -DTAMBREL_BENCH=OFF >/dev/null
+for target in palette_reader_fuzz; do
+  cmake --build build-fuzz -j"$jobs" --target "$target"
+  work=$(mktemp -d)
+  mkdir "$work/corpus"
+  cp tests/fuzz/corpus/"${target%_reader_fuzz}"/* "$work/corpus"/
+  status=0
+  build-fuzz/"$target" -max_total_time="$fuzz_seconds" -artifact_prefix="$work/found-" \
+    "$work/corpus" >"$work/log" 2>&1 || status=$?
+  grep -E '^Done' "$work/log" || true
+  if ((status != 0)); then
+    echo "fuzzing $target found a failure:"
+    tail -40 "$work/log"
+    exit 1
+  fi
+  rm -rf "$work"
+done

@@ -1,0 +1,48 @@
+// Fuzzes the palette reader with arbitrary bytes: it must never crash, hang
+// or break its promises, and whatever it reads whole must survive a write
+// and a second read unchanged.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "palettes/palette_file.h"
+
+namespace {
+void require(bool condition) {
+    if (!condition) std::abort();
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace tambrel::palettes;
+    const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    const PaletteContent content = readPalette(bytes);
+
+    require(content.paths.size() <= kPaletteSlots);
+    require(content.volumes.size() <= static_cast<size_t>(kPaletteSlots));
+    for (int32_t volume : content.volumes) require(volume >= 0 && volume <= 17000);
+    if (content.paths.size() < kPaletteSlots) require(!content.error.isEmpty());
+    if (content.error.isEmpty()) {
+        require(content.paths.size() == kPaletteSlots);
+        require(content.volumes.empty() || content.volumes.size() == kPaletteSlots);
+    }
+    if (!content.error.isEmpty() || content.volumes.empty()) return 0;
+
+    std::array<QString, kPaletteSlots> paths;
+    std::array<int32_t, kPaletteSlots> volumes{};
+    for (int i = 0; i < kPaletteSlots; ++i) {
+        paths[static_cast<size_t>(i)] = content.paths[i];
+        volumes[static_cast<size_t>(i)] = content.volumes[static_cast<size_t>(i)];
+    }
+    QByteArray written;
+    QString error;
+    require(writePalette(paths, volumes, written, error));  // read lines hold no line break
+    const PaletteContent again = readPalette(written);
+    require(again.error.isEmpty());
+    require(again.volumes == content.volumes);
+    // Paths come back equal, except where the first read had to guess the
+    // character set: what was written is UTF-8 and reads back as itself.
+    for (int i = 0; i < kPaletteSlots; ++i) require(again.paths[i] == content.paths[i]);
+    return 0;
+}

@@ -1,0 +1,116 @@
+// The palette file's reader and writer: every path form round-trips, the
+// short and damaged forms fail where a load must fail.
+
+#include "palettes/palette_file.h"
+
+#include <gtest/gtest.h>
+
+namespace tambrel::palettes {
+namespace {
+
+std::array<QString, kPaletteSlots> emptyPaths() { return {}; }
+std::array<int32_t, kPaletteSlots> volumesOf(int32_t v) {
+    std::array<int32_t, kPaletteSlots> volumes{};
+    volumes.fill(v);
+    return volumes;
+}
+
+QByteArray lines(int count, const char* line) {
+    QByteArray bytes;
+    for (int i = 0; i < count; ++i) bytes += QByteArray(line) + "\r\n";
+    return bytes;
+}
+
+TEST(PaletteFile, WrittenAsTheFormatSaysAndReadBackFieldByField) {
+    auto paths = emptyPaths();
+    paths[0] = QStringLiteral("C:\\Jingles\\Intro.mp3");
+    paths[1] = QStringLiteral("  \\srv\\a, \"quoted\" name .wav  ");  // blanks at both ends
+    paths[2] = QStringLiteral("\\home\\zoé\\Génériques\\Été 2004.mp3");
+    paths[3] = QStringLiteral("\\") + QString(249, u'x');  // 250 characters
+    paths[27] = QStringLiteral("\\srv\\AC/DC.wav");
+    auto volumes = volumesOf(16384);
+    volumes[0] = 17000;
+    volumes[5] = 0;
+    QByteArray bytes;
+    QString error;
+    ASSERT_TRUE(writePalette(paths, volumes, bytes, error));
+    EXPECT_TRUE(bytes.startsWith("C:\\Jingles\\Intro.mp3\r\n  \\srv\\a, \"quoted\" name .wav  \r\n"));
+    EXPECT_TRUE(bytes.endsWith("\r\n 16384 \r\n"));
+    EXPECT_EQ(bytes.count("\r\n"), 56);
+    EXPECT_TRUE(bytes.contains("\r\n 17000 \r\n 16384 \r\n"));
+
+    const PaletteContent back = readPalette(bytes);
+    EXPECT_TRUE(back.error.isEmpty()) << back.error.toStdString();
+    ASSERT_EQ(back.paths.size(), kPaletteSlots);
+    for (int i = 0; i < kPaletteSlots; ++i) EXPECT_EQ(back.paths[i], paths[i]) << i;
+    EXPECT_TRUE(back.hasVolumes);
+    EXPECT_EQ(back.volumes, std::vector<int32_t>(volumes.begin(), volumes.end()));
+
+    // A line break cannot travel in a line.
+    paths[4] = QStringLiteral("\\a\nb.wav");
+    EXPECT_FALSE(writePalette(paths, volumes, bytes, error));
+    EXPECT_TRUE(error.contains(u'E'));  // names slot 4's letter
+}
+
+TEST(PaletteFile, PathsOnlyFormLeavesVolumesAndLineEndsMayBeCrOrLf) {
+    const PaletteContent pathsOnly = readPalette(lines(27, "") + "\\a\\z.mp3\r\n");
+    EXPECT_TRUE(pathsOnly.error.isEmpty());
+    EXPECT_FALSE(pathsOnly.hasVolumes);
+    EXPECT_EQ(pathsOnly.paths[27], QStringLiteral("\\a\\z.mp3"));
+
+    for (const char* end : {"\r", "\n"}) {
+        QByteArray bytes = "\\a\\first.mp3" + QByteArray(end);
+        for (int i = 1; i < 28; ++i) bytes += end;
+        for (int i = 0; i < 28; ++i) bytes += " 100 " + QByteArray(end);
+        const PaletteContent content = readPalette(bytes);
+        EXPECT_TRUE(content.error.isEmpty()) << end;
+        EXPECT_EQ(content.paths[0], QStringLiteral("\\a\\first.mp3"));
+        EXPECT_EQ(content.paths[1], QString());
+        EXPECT_EQ(content.volumes.size(), 28u);
+    }
+    // The last line may lack its line end; what follows the 28th number is not read.
+    const PaletteContent tail = readPalette(lines(28, "") + lines(27, " 5 ") + " 6 \r\nnoise");
+    EXPECT_TRUE(tail.error.isEmpty());
+    EXPECT_EQ(tail.volumes.back(), 6);
+}
+
+TEST(PaletteFile, DamagedFormsFailWhereTheReadStops) {
+    const PaletteContent ten = readPalette(lines(10, "\\a\\b.mp3"));
+    EXPECT_EQ(ten.paths.size(), 10);
+    EXPECT_EQ(ten.error, QStringLiteral("Lecture après la fin du fichier"));
+
+    const PaletteContent blankAfter = readPalette(lines(28, "\\x.wav") + "\r\n");
+    EXPECT_EQ(blankAfter.paths.size(), 28);
+    EXPECT_TRUE(blankAfter.hasVolumes);
+    EXPECT_TRUE(blankAfter.volumes.empty());
+    EXPECT_EQ(blankAfter.error, QStringLiteral("Lecture après la fin du fichier"));
+
+    const PaletteContent word = readPalette(lines(28, "") + lines(3, " 7 ") + "loud\r\n");
+    EXPECT_EQ(word.volumes, (std::vector<int32_t>{7, 7, 7}));
+    EXPECT_EQ(word.error, QStringLiteral("Type incompatible"));
+
+    const PaletteContent huge = readPalette(lines(28, "") + " 99999999999 \r\n");
+    EXPECT_EQ(huge.error, QStringLiteral("Dépassement de capacité"));
+
+    // Out of the slider's range: brought into it.
+    const PaletteContent range = readPalette(lines(28, "") + "-5\r\n 20000 \r\n" + lines(26, "9"));
+    EXPECT_TRUE(range.error.isEmpty());
+    EXPECT_EQ(range.volumes[0], 0);
+    EXPECT_EQ(range.volumes[1], 17000);
+
+    EXPECT_EQ(readPalette(QByteArray()).error, QStringLiteral("Lecture après la fin du fichier"));
+}
+
+TEST(PaletteFile, EightBitPalettesAreReadAsWindows1252) {
+    // "Générique €.mp3" in Windows-1252: é = E9, € = 80; not valid UTF-8.
+    const QByteArray old = QByteArray("\\G\xe9n\xe9rique \x80.mp3\r\n") + lines(27, "");
+    const PaletteContent content = readPalette(old);
+    EXPECT_EQ(content.paths[0], QStringLiteral("\\Générique €.mp3"));
+    // Valid UTF-8 is taken as such, with or without a byte-order mark.
+    const PaletteContent utf8 =
+        readPalette(QByteArray("\xef\xbb\xbf\\G\xc3\xa9n.mp3\r\n") + lines(27, ""));
+    EXPECT_EQ(utf8.paths[0], QStringLiteral("\\Gén.mp3"));
+}
+
+}  // namespace
+}  // namespace tambrel::palettes
