@@ -6,6 +6,7 @@
 #include <QScreen>
 
 #include "about/about_window.h"
+#include "app/settings_file.h"
 #include "input/key_map.h"
 #include "platform/colors.h"
 #include "platform/system.h"
@@ -34,9 +35,6 @@ constexpr int32_t kWideButtonWidth = 3600;
 constexpr int32_t kWideMeterWidth = 2400;
 
 constexpr int32_t kInfoTrackColor = 12640511;
-// The line colours a fresh copy starts with.
-constexpr int32_t kDefaultLineColors[kLines] = {9821225, 12615935, 12615808, 33023,
-                                                8454143, 16777088, 8421631};
 
 constexpr int kTimer1Interval = 500;
 constexpr int kLoopTimerInterval = 100;
@@ -173,6 +171,7 @@ void F1a::buildMenu() {
         option->addAction(QStringLiteral("Supprimer cette palette")));
     Supprimer->Click = [this] { Supprimer_Click(); };
     MnuQuitter = std::make_unique<platform::MenuItem>(bar->addAction(QStringLiteral("Quitter")));
+    MnuQuitter->Click = [this] { MnuQuitter_Click(); };
     About = std::make_unique<platform::MenuItem>(bar->addAction(QStringLiteral("?")));
 }
 

@@ -53,6 +53,10 @@ class F1a : public QMainWindow {
     void CheckSoftware(F1a& X);
     void Form_Load();
     void Form_Activate();
+    void Form_Unload();
+    void MnuQuitter_Click();
+    // "Load" reads the settings file into the window, "Save" writes it.
+    void SettingsFile(const QString& Mode);
 
     // Slot playback.
     void Touche_Click(int16_t Index);
@@ -124,6 +128,7 @@ class F1a : public QMainWindow {
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     void buildSlots();

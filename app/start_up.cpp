@@ -84,7 +84,7 @@ void F1a::Form_Load() {
         Slider[i]->setValue(Player[i]->Volume());
     }
 
-    // The settings file (line colours, output device) is read here.
+    SettingsFile(QStringLiteral("Load"));
 
     for (int16_t line = 0; line < kLines; ++line) {
         Couleur[line]->setToolTipText(QStringLiteral(" Choix de la couleur pour cette ligne "));

@@ -19,7 +19,9 @@ namespace {
 
 using playback::kPlaying;
 
-QString systemForm(const QString& native) { return platform::toSystemPath(native); }
+QString systemForm(const QString& native) {
+    return platform::toSystemPath(native);
+}
 
 struct PaletteRig : WindowRig {
     // Writes a palette file into the program's folder and lists it.
@@ -62,7 +64,7 @@ TEST(Palettes, LoadingReplacesTheSlotsInPlaceWithoutCuttingWhatSounds) {
     rig.pick(QStringLiteral("Matin.Bnk"));
 
     EXPECT_TRUE(rig.dialogs.asked.size() == 2u);  // the two assignments, no failure
-    EXPECT_EQ(w.Player[0]->State(), kPlaying);  // a slot with a file keeps sounding
+    EXPECT_EQ(w.Player[0]->State(), kPlaying);    // a slot with a file keeps sounding
     EXPECT_EQ(w.Player[0]->FileName(), paths[0]);
     EXPECT_EQ(w.Touche[0]->Caption(), QStringLiteral("next\r\n\r\nA"));
     EXPECT_NE(w.Player[2]->State(), kPlaying);  // an empty entry stops its slot
@@ -128,7 +130,8 @@ TEST(Palettes, NewSaveAndDeleteFollowTheOperatorsAnswers) {
     rig.dialogs.inputAnswers = {QStringLiteral("Matin")};
     w.MnuNewBank_Click();
     EXPECT_EQ(rig.dialogs.asked.back().kind, QStringLiteral("InputBox"));
-    EXPECT_EQ(rig.dialogs.asked.back().text, QStringLiteral("Entrez le nom de la nouvelle palette"));
+    EXPECT_EQ(rig.dialogs.asked.back().text,
+              QStringLiteral("Entrez le nom de la nouvelle palette"));
     EXPECT_EQ(rig.dialogs.asked.back().title, QStringLiteral("Nouvelle palette"));
     EXPECT_EQ(w.BankName->Caption(), QStringLiteral("Matin.Bnk"));
     EXPECT_EQ(w.Touche[4]->Caption(), QStringLiteral("E"));
@@ -143,9 +146,9 @@ TEST(Palettes, NewSaveAndDeleteFollowTheOperatorsAnswers) {
     rig.dialogs.inputAnswers = {QStringLiteral("Matin")};
     rig.dialogs.msgBoxAnswers = {platform::vbCancel};
     w.MnuNewBank_Click();
-    EXPECT_EQ(rig.dialogs.asked.back().text,
-              QStringLiteral("Cette palette existe déjà\r\n") + w.ProgramFolder +
-                  QStringLiteral("Matin.Bnk\r\nEcraser ?"));
+    EXPECT_EQ(rig.dialogs.asked.back().text, QStringLiteral("Cette palette existe déjà\r\n") +
+                                                 w.ProgramFolder +
+                                                 QStringLiteral("Matin.Bnk\r\nEcraser ?"));
     EXPECT_EQ(rig.dialogs.asked.back().style, 32 + 1 + 256);
     EXPECT_EQ(w.Touche[1]->Caption(), QStringLiteral("b\r\n\r\nB"));
     w.MnuSauverBank_Click();  // writes the slots into the existing palette
@@ -177,12 +180,13 @@ TEST(Palettes, UnsafeNamesAreRefusedBeforeAnythingChanges) {
     PaletteRig rig;
     F1a& w = rig.start();
     rig.assign(0, rig.wav("a.wav", 1000));
-    for (const QString& name : {QStringLiteral("../Soir"), QStringLiteral("a/b"),
-                                QStringLiteral("a\\b"), QStringLiteral("Tab\tulé"),
-                                QString(300, u'x')}) {
+    for (const QString& name :
+         {QStringLiteral("../Soir"), QStringLiteral("a/b"), QStringLiteral("a\\b"),
+          QStringLiteral("Tab\tulé"), QString(300, u'x')}) {
         rig.dialogs.inputAnswers = {name};
         w.MnuNewBank_Click();
-        EXPECT_TRUE(rig.dialogs.asked.back().text.startsWith(QStringLiteral("Nom de palette refusé")))
+        EXPECT_TRUE(
+            rig.dialogs.asked.back().text.startsWith(QStringLiteral("Nom de palette refusé")))
             << name.toStdString();
         EXPECT_TRUE(w.BankName->Caption().isEmpty());
         EXPECT_EQ(w.Touche[0]->Caption(), QStringLiteral("a\r\n\r\nA"));
@@ -200,8 +204,8 @@ TEST(Palettes, AFailedSaveSaysSoAndLeavesThePaletteAsItWas) {
     rig.assign(0, rig.wav("a.wav", 1000));
     ASSERT_EQ(chmod(rig.dir.file("Soir.Bnk").c_str(), 0444), 0);
     w.MnuSauverBank_Click();
-    EXPECT_EQ(rig.dialogs.asked.back().text,
-              QStringLiteral("Permission refusée\r\n") + w.ProgramFolder + QStringLiteral("Soir.Bnk"));
+    EXPECT_EQ(rig.dialogs.asked.back().text, QStringLiteral("Permission refusée\r\n") +
+                                                 w.ProgramFolder + QStringLiteral("Soir.Bnk"));
     EXPECT_EQ(rig.file("Soir.Bnk"), before);
 }
 

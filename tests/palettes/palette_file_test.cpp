@@ -8,7 +8,9 @@
 namespace tambrel::palettes {
 namespace {
 
-std::array<QString, kPaletteSlots> emptyPaths() { return {}; }
+std::array<QString, kPaletteSlots> emptyPaths() {
+    return {};
+}
 std::array<int32_t, kPaletteSlots> volumesOf(int32_t v) {
     std::array<int32_t, kPaletteSlots> volumes{};
     volumes.fill(v);
@@ -34,7 +36,8 @@ TEST(PaletteFile, WrittenAsTheFormatSaysAndReadBackFieldByField) {
     QByteArray bytes;
     QString error;
     ASSERT_TRUE(writePalette(paths, volumes, bytes, error));
-    EXPECT_TRUE(bytes.startsWith("C:\\Jingles\\Intro.mp3\r\n  \\srv\\a, \"quoted\" name .wav  \r\n"));
+    EXPECT_TRUE(
+        bytes.startsWith("C:\\Jingles\\Intro.mp3\r\n  \\srv\\a, \"quoted\" name .wav  \r\n"));
     EXPECT_TRUE(bytes.endsWith("\r\n 16384 \r\n"));
     EXPECT_EQ(bytes.count("\r\n"), 56);
     EXPECT_TRUE(bytes.contains("\r\n 17000 \r\n 16384 \r\n"));

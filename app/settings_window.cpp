@@ -1,0 +1,73 @@
+// The settings file applied to the window, and the two ways of ending: the
+// "Quitter" entry and closing the window, each writing the file once.
+
+#include <QCloseEvent>
+
+#include "app/palette_window.h"
+#include "app/settings_file.h"
+#include "platform/file_system.h"
+#include "platform/path_form.h"
+#include "platform/system.h"
+
+namespace tambrel::app {
+
+void F1a::SettingsFile(const QString& Mode) {
+    const QString path = platform::toNativePath(SettingsPath);
+    QString failure;
+    if (Mode == QStringLiteral("Load")) {
+        if (!platform::FileExists(SettingsPath)) {
+            for (int16_t j = 0; j < kLines; ++j) Couleur[j]->setBackColor(kDefaultLineColors[j]);
+            return;
+        }
+        QByteArray bytes;
+        SettingsContent content;
+        if (platform::readFileBytes(path, bytes, failure)) {
+            content = readSettings(bytes);
+            failure = content.error;
+        }
+        // What was read before a failure stays applied.
+        for (size_t j = 0; j < content.colors.size(); ++j) {
+            Couleur[j]->setBackColor(content.colors[j]);
+        }
+        if (failure.isEmpty()) {
+            for (int32_t k = 0; k < Output->ListCount(); ++k) {
+                if (Output->List(k) == content.device) {
+                    Output->setListIndex(k);  // as the operator's choice: every player moves
+                    break;
+                }
+            }
+            return;
+        }
+    } else if (Mode == QStringLiteral("Save")) {
+        std::array<int32_t, kSettingsColors> colors{};
+        for (int16_t j = 0; j < kLines; ++j)
+            colors[static_cast<size_t>(j)] = Couleur[j]->BackColor();
+        if (platform::writeFileAtomically(path, writeSettings(Output->Text(), colors), failure)) {
+            return;
+        }
+    } else {
+        return;
+    }
+    // One failure path for both: say it, and leave no settings file behind,
+    // so that the next start begins from the defaults.
+    dialogs_.MsgBox(failure + QStringLiteral("\r\n") + SettingsPath, platform::vbCritical,
+                    QString());
+    QString ignored;
+    if (platform::FileExists(SettingsPath)) platform::deleteFile(path, ignored);
+}
+
+void F1a::Form_Unload() {
+    SettingsFile(QStringLiteral("Save"));
+}
+
+void F1a::MnuQuitter_Click() {
+    SettingsFile(QStringLiteral("Save"));
+    system_.terminate();
+}
+
+void F1a::closeEvent(QCloseEvent* event) {
+    Form_Unload();  // the closing is never cancelled
+    event->accept();
+}
+
+}  // namespace tambrel::app

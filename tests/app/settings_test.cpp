@@ -1,0 +1,127 @@
+// The settings file: read and written as bytes, applied at start, written
+// once at either end, and a damaged file reported and removed.
+
+#include "app/settings_file.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <fstream>
+
+#include "tests/app/window_rig.h"
+
+namespace tambrel::app {
+namespace {
+
+QByteArray fileBytes(const std::string& path) {
+    QFile f(QString::fromStdString(path));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+TEST(SettingsFile, RoundTripsDeviceNamesAndNegativeColours) {
+    const std::array<int32_t, kSettingsColors> colors = {9821225,         -1,       0,    255,
+                                                         -2147483647 - 1, 16777215, 33023};
+    const QString device = QStringLiteral("Carte \"USB\", sortie 1 – Été");
+    const QByteArray bytes = writeSettings(device, colors);
+    EXPECT_TRUE(bytes.startsWith(device.toUtf8() + "\r\n 9821225 \r\n-1 \r\n 0 \r\n"));
+    EXPECT_EQ(bytes.count("\r\n"), 8);
+    const SettingsContent back = readSettings(bytes);
+    EXPECT_TRUE(back.error.isEmpty());
+    EXPECT_EQ(back.device, device);
+    EXPECT_EQ(back.colors, std::vector<int32_t>(colors.begin(), colors.end()));
+
+    // An 8-bit file of the old days: the name reads as Windows-1252.
+    EXPECT_EQ(readSettings("Sortie par d\xe9"
+                           "faut\r\n 1\r\n 2\r\n 3\r\n 4\r\n 5\r\n 6\r\n 7\r\n")
+                  .device,
+              QStringLiteral("Sortie par défaut"));
+    const SettingsContent shortFile = readSettings("Sortie\r\n 1 \r\n 2 \r\n");
+    EXPECT_EQ(shortFile.colors, (std::vector<int32_t>{1, 2}));
+    EXPECT_EQ(shortFile.error, QStringLiteral("Lecture après la fin du fichier"));
+    EXPECT_EQ(readSettings("").error, QStringLiteral("Lecture après la fin du fichier"));
+}
+
+struct SettingsRig : WindowRig {
+    using WindowRig::WindowRig;
+    std::string ini() const { return dir.file("Tambrel.ini"); }
+    void writeIni(const QByteArray& bytes) {
+        std::ofstream(ini(), std::ios::binary) << bytes.toStdString();
+    }
+};
+
+TEST(SettingsFile, NoFileGivesTheDefaultColoursAndTheDefaultDevice) {
+    SettingsRig rig;
+    F1a& w = rig.start();
+    const int32_t defaults[kLines] = {9821225, 12615935, 12615808, 33023,
+                                      8454143, 16777088, 8421631};
+    for (int16_t j = 0; j < kLines; ++j) EXPECT_EQ(w.Couleur[j]->BackColor(), defaults[j]);
+    EXPECT_EQ(w.Output->ListIndex(), 0);
+    EXPECT_TRUE(rig.dialogs.asked.empty());
+}
+
+TEST(SettingsFile, ARestartRestoresColoursAndDevice) {
+    SettingsRig rig;
+    rig.writeIni("Cue\r\n 1 \r\n-2 \r\n 3 \r\n 4 \r\n 5 \r\n 6 \r\n 7 \r\n");
+    F1a& w = rig.start();
+    EXPECT_EQ(w.Couleur[0]->BackColor(), 1);
+    EXPECT_EQ(w.Couleur[1]->BackColor(), -2);
+    EXPECT_EQ(w.Output->Text(), QStringLiteral("Cue"));
+    EXPECT_EQ(w.Player[17]->DeviceID(), 1);  // entry 2: device 1
+
+    SettingsRig gone;  // a device no longer present: the default stays, colours apply
+    gone.writeIni("Vanished USB\r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n 5 \r\n 6 \r\n 7 \r\n");
+    F1a& g = gone.start();
+    EXPECT_EQ(g.Output->ListIndex(), 0);
+    EXPECT_EQ(g.Couleur[6]->BackColor(), 7);
+    EXPECT_EQ(g.Player[0]->DeviceID(), -1);
+}
+
+TEST(SettingsFile, ADamagedFileIsReportedRemovedAndKeepsWhatWasRead) {
+    SettingsRig rig;
+    rig.writeIni("Cue\r\n 11 \r\n 22 \r\nvert\r\n 44 \r\n");
+    F1a& w = rig.start();
+    ASSERT_EQ(rig.dialogs.asked.size(), 1u);
+    EXPECT_EQ(rig.dialogs.asked[0].text, QStringLiteral("Type incompatible\r\n") + w.SettingsPath);
+    EXPECT_EQ(rig.dialogs.asked[0].style, 16);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(rig.ini())));
+    EXPECT_EQ(w.Couleur[0]->BackColor(), 11);
+    EXPECT_EQ(w.Couleur[1]->BackColor(), 22);
+    EXPECT_EQ(w.Couleur[2]->BackColor(), 12615808);  // the default it had
+    EXPECT_EQ(w.Output->ListIndex(), 0);             // no device chosen
+
+    SettingsRig few;
+    few.writeIni("Cue\r\n 1 \r\n");
+    F1a& f = few.start();
+    EXPECT_EQ(few.dialogs.asked.at(0).text,
+              QStringLiteral("Lecture après la fin du fichier\r\n") + f.SettingsPath);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(few.ini())));
+}
+
+TEST(SettingsFile, QuitAndCloseEachWriteItOnceAndRefusedStartsWriteNothing) {
+    SettingsRig rig;
+    F1a& w = rig.start();
+    w.Couleur[3]->setBackColor(-5);
+    w.Output->setListIndex(1);
+    EXPECT_THROW(w.MnuQuitter_Click(), testing::Terminated);
+    const QByteArray written = fileBytes(rig.ini());
+    EXPECT_EQ(written, writeSettings(QStringLiteral("Studio"), {9821225, 12615935, 12615808, -5,
+                                                                8454143, 16777088, 8421631}));
+
+    SettingsRig closing;
+    F1a& c = closing.start();
+    c.show();
+    EXPECT_TRUE(c.close());
+    EXPECT_EQ(readSettings(fileBytes(closing.ini())).device,
+              QStringLiteral("Sortie par défaut du système"));
+
+    SettingsRig second;
+    second.system.otherCopyRunning = true;
+    EXPECT_THROW(second.start(), testing::Terminated);
+    SettingsRig narrow(640);
+    EXPECT_THROW(narrow.start(), testing::Terminated);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(second.ini())));
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(narrow.ini())));
+}
+
+}  // namespace
+}  // namespace tambrel::app
