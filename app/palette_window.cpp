@@ -57,8 +57,9 @@ F1a::F1a(platform::System& system, platform::Dialogs& dialogs, playback::AudioHo
       system_(system),
       dialogs_(dialogs),
       audio_(audio),
-      client_(new QWidget(this)) {
+      client_(new platform::SurfaceWidget(this)) {
     setWindowTitle(QStringLiteral("Tambrel"));
+    setWindowIcon(QIcon(QStringLiteral(":/tambrel/tambrel.png")));
     setCentralWidget(client_);
     buildSlots();
     buildControls();
@@ -173,6 +174,7 @@ void F1a::buildMenu() {
     MnuQuitter = std::make_unique<platform::MenuItem>(bar->addAction(QStringLiteral("Quitter")));
     MnuQuitter->Click = [this] { MnuQuitter_Click(); };
     About = std::make_unique<platform::MenuItem>(bar->addAction(QStringLiteral("?")));
+    About->Click = [this] { About_Click(); };
 }
 
 // On a screen exactly 1024 pixels wide the slots widen until the four

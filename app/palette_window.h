@@ -17,6 +17,7 @@
 #include "platform/controls.h"
 #include "platform/dialogs.h"
 #include "platform/file_list.h"
+#include "platform/surface_widget.h"
 
 namespace tambrel::platform {
 class System;
@@ -53,6 +54,8 @@ class F1a : public QMainWindow {
     void CheckSoftware(F1a& X);
     void Form_Load();
     void Form_Activate();
+    void CreateShortcut();
+    void About_Click();
     void Form_Unload();
     void MnuQuitter_Click();
     // "Load" reads the settings file into the window, "Save" writes it.
@@ -121,8 +124,8 @@ class F1a : public QMainWindow {
     // The window's title as the toolkit shows it.
     QString Caption() const { return windowTitle(); }
     void setCaption(const QString& caption) { setWindowTitle(caption); }
-    // Where the slots stand: the client area the controls are placed in.
-    QWidget* client() const { return client_; }
+    // Where the slots stand: the client area, its stored background drawn on.
+    platform::SurfaceWidget* client() const { return client_; }
     bool keyPreview(QObject* target, QEvent* event);
 
   protected:
@@ -139,7 +142,7 @@ class F1a : public QMainWindow {
     platform::System& system_;
     platform::Dialogs& dialogs_;
     playback::AudioHost& audio_;
-    QWidget* client_;  // owned by the window
+    platform::SurfaceWidget* client_;  // owned by the window
     std::unique_ptr<about::F2> F2_;
     // The key event being passed up from a child to its parents, seen once.
     struct KeySeen {

@@ -6,6 +6,7 @@
 #include "about/about_window.h"
 #include "app/palette_window.h"
 #include "app/start_up.h"
+#include "draw/drawing.h"
 #include "platform/path_form.h"
 #include "platform/system.h"
 #include "playback/mm_audio_player.h"
@@ -21,6 +22,7 @@ constexpr int32_t kKeyboardOutOfSight = -1000;
 
 std::unique_ptr<F1a> Main(platform::System& system, platform::Dialogs& dialogs,
                           playback::AudioHost& audio) {
+    checkAudioBackEnd(audio, dialogs);
     auto window = std::make_unique<F1a>(system, dialogs, audio);
     window->Show();
     return window;
@@ -28,6 +30,7 @@ std::unique_ptr<F1a> Main(platform::System& system, platform::Dialogs& dialogs,
 
 void F1a::Form_Initialize() {
     CheckSoftware(*this);
+    CreateShortcut();
 }
 
 void F1a::CheckSoftware(F1a& X) {
@@ -48,7 +51,7 @@ void F1a::CheckSoftware(F1a& X) {
 }
 
 void F1a::Form_Load() {
-    F2_ = std::make_unique<about::F2>();
+    F2_ = std::make_unique<about::F2>(dialogs_);
     F2_->show();
     system_.doEvents();
     system_.doEvents();
@@ -97,7 +100,14 @@ void F1a::Form_Load() {
 }
 
 void F1a::Form_Activate() {
-    // The window's background and frame are painted here.
+    draw::DrawGradient(client_->surface(), true, true, true, true, false, true, 2);
+    draw::Draw3dFrame(client_->surface(), dialogs_, 5, 3, draw::Enfonce, 8);
+}
+
+void F1a::About_Click() {
+    // Modal: the palette takes no input meanwhile, but plays and ticks on.
+    about::F2 box(dialogs_, this);
+    box.exec();
 }
 
 }  // namespace tambrel::app

@@ -21,4 +21,7 @@ class F1a;
 std::unique_ptr<F1a> Main(platform::System& system, platform::Dialogs& dialogs,
                           playback::AudioHost& audio);
 
+// Says so when the audio back end does not start or lists no output.
+void checkAudioBackEnd(playback::AudioHost& audio, platform::Dialogs& dialogs);
+
 }  // namespace tambrel::app

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <cmath>
+#include <cstdlib>
 #include <stdexcept>
 #include <utility>
 
@@ -13,6 +14,15 @@ namespace tambrel::platform {
 DrawingSurface::DrawingSurface(std::function<void(const QRect&)> repaint)
     : repaint_(std::move(repaint)), image_(1, 1, QImage::Format_RGB32) {
     image_.fill(toQColor(backColor_));
+    fitScale();
+}
+
+void DrawingSurface::fitScale() {
+    if (scaleMode_ == kUserScale) return;
+    const int factor = scaleMode_ == kTwips ? kTwipsPerPixel : 1;
+    scaleLeft_ = scaleTop_ = 0;
+    scaleWidth_ = static_cast<float>(image_.width() * factor);
+    scaleHeight_ = static_cast<float>(image_.height() * factor);
 }
 
 void DrawingSurface::resize(const QSize& pixels) {
@@ -22,10 +32,12 @@ void DrawingSurface::resize(const QSize& pixels) {
     grown.fill(toQColor(backColor_));
     QPainter(&grown).drawImage(0, 0, image_);
     image_ = std::move(grown);
-    if (twipScale_) {
-        scaleWidth_ = static_cast<float>(size.width() * kTwipsPerPixel);
-        scaleHeight_ = static_cast<float>(size.height() * kTwipsPerPixel);
-    }
+    fitScale();
+}
+
+void DrawingSurface::setPicture(const QImage& picture) {
+    QPainter(&image_).drawImage(image_.rect(), picture);
+    if (repaint_) repaint_(image_.rect());
 }
 
 void DrawingSurface::setBackColor(int32_t color) {
@@ -34,11 +46,23 @@ void DrawingSurface::setBackColor(int32_t color) {
     Cls();  // a new background colour clears the drawing
 }
 
+void DrawingSurface::setDrawWidth(int16_t width) {
+    if (width < 1) throw std::invalid_argument("Invalid property value");
+    drawWidth_ = width;
+}
+
+void DrawingSurface::setScaleMode(int16_t mode) {
+    if (mode != kUserScale && mode != kTwips && mode != kPixels) {
+        throw std::invalid_argument("Invalid property value");
+    }
+    scaleMode_ = mode;
+    fitScale();
+}
+
 void DrawingSurface::setScaleWidth(float width) {
     if (width == 0.0f || !std::isfinite(width))
         throw std::invalid_argument("Invalid property value");
-    if (twipScale_) scaleHeight_ = static_cast<float>(image_.height() * kTwipsPerPixel);
-    twipScale_ = false;
+    scaleMode_ = kUserScale;
     scaleWidth_ = width;
 }
 
@@ -46,8 +70,7 @@ void DrawingSurface::setScaleHeight(float height) {
     if (height == 0.0f || !std::isfinite(height)) {
         throw std::invalid_argument("Invalid property value");
     }
-    if (twipScale_) scaleWidth_ = static_cast<float>(image_.width() * kTwipsPerPixel);
-    twipScale_ = false;
+    scaleMode_ = kUserScale;
     scaleHeight_ = height;
 }
 
@@ -71,6 +94,18 @@ float DrawingSurface::scaleY(int pixel) const {
 
 void DrawingSurface::Cls() {
     fillPixels(image_.rect(), toQColor(backColor_).rgb());
+    currentX_ = currentY_ = 0;
+}
+
+void DrawingSurface::Line(float x1, float y1, float x2, float y2) {
+    plotLine(QPoint(pixelX(x1), pixelY(y1)), QPoint(pixelX(x2), pixelY(y2)),
+             toQColor(foreColor_).rgb());
+    currentX_ = x2;
+    currentY_ = y2;
+}
+
+void DrawingSurface::LineTo(float x2, float y2) {
+    Line(currentX_, currentY_, x2, y2);
 }
 
 void DrawingSurface::FillBox(float x1, float y1, float x2, float y2, int32_t color) {
@@ -79,6 +114,33 @@ void DrawingSurface::FillBox(float x1, float y1, float x2, float y2, int32_t col
     const int top = std::min(pixelY(y1), pixelY(y2));
     const int bottom = std::max(pixelY(y1), pixelY(y2));
     fillPixels(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)), toQColor(color).rgb());
+    currentX_ = x2;
+    currentY_ = y2;
+}
+
+// Bresenham from `from` up to, not including, `to`; each point is a square
+// of DrawWidth pixels.
+void DrawingSurface::plotLine(QPoint from, QPoint to, QRgb value) {
+    const int dx = std::abs(to.x() - from.x());
+    const int dy = -std::abs(to.y() - from.y());
+    const int sx = from.x() < to.x() ? 1 : -1;
+    const int sy = from.y() < to.y() ? 1 : -1;
+    const int pen = drawWidth_;
+    const int half = (pen - 1) / 2;
+    int error = dx + dy;
+    QPoint at = from;
+    while (at != to) {
+        fillPixels(QRect(at.x() - half, at.y() - half, pen, pen), value);
+        const int twice = 2 * error;
+        if (twice >= dy) {
+            error += dy;
+            at.rx() += sx;
+        }
+        if (twice <= dx) {
+            error += dx;
+            at.ry() += sy;
+        }
+    }
 }
 
 // Writes only the pixels that differ and repaints only if any did, so that

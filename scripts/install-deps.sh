@@ -9,6 +9,7 @@ packages=(
   libsndfile1-dev libsoxr-dev libsdl2-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
+  desktop-file-utils
 )
 
 missing=()

@@ -62,6 +62,10 @@ std::vector<std::string> AudioEngine::deviceNames() {
     return backend_->deviceNames();
 }
 
+std::string AudioEngine::backendProblem() {
+    return backend_->problem();
+}
+
 int AudioEngine::createVoice() {
     for (size_t v = 0; v < voices_.size(); ++v) {
         if (!voices_[v].used) {

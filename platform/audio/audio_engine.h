@@ -49,6 +49,8 @@ class AudioEngine {
 
     // The devices present now, in the sound system's order.
     std::vector<std::string> deviceNames();
+    // Why no sound can be played at all, or the empty text.
+    std::string backendProblem();
 
     // A voice plays one playback at a time. -1 when every voice is taken.
     int createVoice();

@@ -27,6 +27,10 @@ class OutputBackend {
     virtual ~OutputBackend() = default;
     // The devices present now, in the sound system's order.
     virtual std::vector<std::string> deviceNames() = 0;
+    // Why no sound can be played at all, or the empty text.
+    virtual std::string problem() {
+        return deviceNames().empty() ? "aucune sortie audio trouvée" : std::string();
+    }
     // Opens the named device (nullopt: the system's default) and starts it
     // pulling from `mixer`; null when it cannot be opened.
     virtual std::unique_ptr<AudioOutput> open(const std::optional<std::string>& name, Mixer& mixer,

@@ -35,6 +35,12 @@ SdlBackend::SdlBackend() {
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Tambrel");
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Tambrel");
     ready_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    if (!ready_) initError_ = SDL_GetError();
+}
+
+std::string SdlBackend::problem() {
+    if (!ready_) return "SDL : " + initError_;
+    return OutputBackend::problem();
 }
 
 SdlBackend::~SdlBackend() {

@@ -15,11 +15,13 @@ class SdlBackend final : public OutputBackend {
     SdlBackend& operator=(const SdlBackend&) = delete;
 
     std::vector<std::string> deviceNames() override;
+    std::string problem() override;
     std::unique_ptr<AudioOutput> open(const std::optional<std::string>& name, Mixer& mixer,
                                       int sampleRate, int periodFrames) override;
 
   private:
     bool ready_ = false;
+    std::string initError_;
 };
 
 }  // namespace tambrel::audio
