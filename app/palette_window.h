@@ -66,6 +66,7 @@ class F1a : public QMainWindow {
     void Player_OnStop(int16_t Index);
     void Timer1_OnTimer();
     void Boucle_Click(int16_t Index);
+    void syncLoop(int16_t Index);
     void TimmerBoucle_OnTimer();
 
     // Volume, output and meters.

@@ -25,11 +25,15 @@ void F1a::Form_KeyUp(int16_t KeyCode, int16_t Shift) {
     if (Shift != input::kCtrlMask || KeyCode < 65 || KeyCode > 91) return;
     const auto k = static_cast<int16_t>(KeyCode - 65);
     Boucle[k]->setBackColor(Boucle[k]->BackColor() == kLoopOn ? kLoopOff : kLoopOn);
+    syncLoop(k);
 }
 
 void F1a::Form_KeyDown(int16_t KeyCode, int16_t) {
     if (KeyCode != kDeleteKey) return;
-    for (auto& marker : Boucle) marker->setBackColor(kLoopOff);
+    for (int16_t i = 0; i < kSlots; ++i) {
+        Boucle[i]->setBackColor(kLoopOff);
+        syncLoop(i);
+    }
 }
 
 void F1a::Keyboard_Change() {

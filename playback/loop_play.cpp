@@ -14,13 +14,21 @@ namespace {
 constexpr int32_t kEndMarginMs = 100;
 }  // namespace
 
+// The marker is the loop flag. The player is told as well, so that a
+// looping file whose rewind tick comes late goes round instead of ending.
+void F1a::syncLoop(int16_t Index) {
+    Player[Index]->setRepeatAtEnd(Boucle[Index]->BackColor() == kLoopOn);
+}
+
 void F1a::Boucle_Click(int16_t Index) {
     Boucle[Index]->setBackColor(Boucle[Index]->BackColor() == kLoopOn ? kLoopOff : kLoopOn);
+    syncLoop(Index);
     Keyboard->SetFocus();
 }
 
 void F1a::TimmerBoucle_OnTimer() {
     for (int16_t i = 0; i < kSlots; ++i) {
+        syncLoop(i);
         if (Boucle[i]->BackColor() != kLoopOn) continue;
         if (Player[i]->State() != playback::kPlaying) continue;
         const int32_t position = Player[i]->Position();

@@ -84,6 +84,10 @@ void MMAudioPlayerX::Stop() {
     if (host_.engine().stop(voice_)) host_.stopped(voice_);
 }
 
+void MMAudioPlayerX::setRepeatAtEnd(bool on) {
+    host_.engine().setRepeat(voice_, on);
+}
+
 void MMAudioPlayerX::raiseOnStop() {
     if (State() != kStatePlaying) sounding_.reset();  // no longer needed for Length
     if (OnStop) OnStop(index_);

@@ -70,6 +70,11 @@ class MMAudioPlayerX {
     // Raised on the window's thread once per playback, after State has left 6.
     std::function<void(int16_t index)> OnStop;
 
+    // When on, a playback that reaches the end of its file goes on from the
+    // start instead of ending: the guard under the loop timer's rewind, for
+    // a tick that comes too late.
+    void setRepeatAtEnd(bool on);
+
     // The host's report that the playback ended, by itself or by a Stop.
     void raiseOnStop();
 

@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   desktop-file-utils
+  xvfb pulseaudio pulseaudio-utils xdotool imagemagick python3 fonts-dejavu-core
 )
 
 missing=()

@@ -24,6 +24,7 @@ struct AudioEngine::VoiceState {
     uint32_t positionSeq = 0;    // seq of the last command that moved the playhead
     int64_t positionTarget = 0;  // where that command moved it
     float gain = 1.0f;
+    bool repeat = false;
     std::shared_ptr<Sound> sound;  // while sounding, for its length
 };
 
@@ -133,6 +134,7 @@ bool AudioEngine::play(int voice, const std::shared_ptr<Sound>& sound,
     MixerCommand start = command(MixerCommand::Type::Play);
     start.gain = gain;
     start.sound = sound.get();
+    start.repeat = state.repeat;
     sound->audioRefs.fetch_add(1, std::memory_order_relaxed);
     if (!send(voice, target, start)) {
         sound->audioRefs.fetch_sub(1, std::memory_order_relaxed);
@@ -177,6 +179,17 @@ void AudioEngine::setGain(int voice, float gain) {
         MixerCommand level = command(MixerCommand::Type::Gain);
         level.gain = gain;
         send(voice, state.device, level);
+    }
+}
+
+void AudioEngine::setRepeat(int voice, bool on) {
+    VoiceState& state = voices_[static_cast<size_t>(voice)];
+    if (state.repeat == on) return;
+    state.repeat = on;
+    if (state.device != nullptr && state.device->output) {
+        MixerCommand change = command(MixerCommand::Type::Repeat);
+        change.repeat = on;
+        send(voice, state.device, change);
     }
 }
 

@@ -65,6 +65,9 @@ class AudioEngine {
     bool stop(int voice);
     void seek(int voice, int64_t frame);
     void setGain(int voice, float gain);
+    // When on, a playback that reaches the end of its data goes on from the
+    // start instead of ending; it holds for the voice's later playbacks too.
+    void setRepeat(int voice, bool on);
 
     // Sounding from play() until stop() or the end of the data.
     bool sounding(int voice) const;

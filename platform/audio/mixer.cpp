@@ -56,6 +56,7 @@ void Mixer::apply(const MixerCommand& command) {
             command.sound->setPlayhead(0);
             voice.gain = voice.targetGain = command.gain;
             voice.rampLeft = 0;
+            voice.repeat = command.repeat;
             published.position.store(0, std::memory_order_relaxed);
             break;
         case MixerCommand::Type::Stop:
@@ -76,6 +77,9 @@ void Mixer::apply(const MixerCommand& command) {
             published.position.store(target, std::memory_order_relaxed);
             break;
         }
+        case MixerCommand::Type::Repeat:
+            voice.repeat = command.repeat;
+            break;
         case MixerCommand::Type::Gain:
             voice.targetGain = command.gain;
             voice.gainStep = (voice.targetGain - voice.gain) / kGainRampFrames;
@@ -121,15 +125,11 @@ void Mixer::renderVoice(int index, int frames) {
     }
 }
 
-void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
-    Sound* sound = layer.sound;
-    const int got = static_cast<int>(sound->read(layer.pos, scratch_.data(), frames));
-    if (got > 0) layer.waiting = false;
-
+void Mixer::addLayer(Layer& layer, int offset, int count) {
     const float* in = scratch_.data();
-    float* mix = mix_.data();
-    for (int i = 0; i < got; ++i) {
-        float gain = gains_[static_cast<size_t>(i)];
+    float* mix = mix_.data() + static_cast<ptrdiff_t>(offset) * 2;
+    for (int i = 0; i < count; ++i) {
+        float gain = gains_[static_cast<size_t>(offset + i)];
         if (layer.envelopeStep != 0.0f) {
             layer.envelope = std::clamp(layer.envelope + layer.envelopeStep, 0.0f, 1.0f);
             if (layer.envelope == 1.0f) layer.envelopeStep = 0.0f;
@@ -138,7 +138,24 @@ void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
         mix[i * 2] += in[i * 2] * gain;
         mix[i * 2 + 1] += in[i * 2 + 1] * gain;
     }
-    layer.pos += got;
+}
+
+void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
+    Sound* sound = layer.sound;
+    int got = 0;
+    for (;;) {
+        const int n = static_cast<int>(sound->read(layer.pos, scratch_.data(), frames - got));
+        if (n > 0) layer.waiting = false;
+        addLayer(layer, got, n);
+        layer.pos += n;
+        got += n;
+        // A voice told to repeat goes on from the start at the end of its data.
+        const bool atEnd = layer.pos >= sound->endFrame();
+        if (got == frames || isTail || !voice.repeat || !atEnd || (n == 0 && layer.pos == 0)) {
+            break;
+        }
+        layer.pos = 0;
+    }
 
     if (isTail) {  // gone once faded or out of data
         if (layer.envelope <= 0.0f || got < frames) release(voice, layer);

@@ -23,13 +23,14 @@ namespace tambrel::audio {
 class Sound;
 
 struct MixerCommand {
-    enum class Type : uint8_t { Play, Stop, Seek, Gain };
+    enum class Type : uint8_t { Play, Stop, Seek, Gain, Repeat };
     Type type = Type::Stop;
     uint16_t voice = 0;
     uint32_t seq = 0;        // per voice, rising; a Play's seq names its playback
     int64_t frame = 0;       // Seek: where to
     float gain = 1.0f;       // Play, Gain: linear
     Sound* sound = nullptr;  // Play: one audioRefs count travels with it
+    bool repeat = false;     // Play, Repeat: at the end of the data, go on from the start
 };
 
 class Mixer {
@@ -85,6 +86,7 @@ class Mixer {
         float targetGain = 1.0f;
         float gainStep = 0.0f;
         int rampLeft = 0;
+        bool repeat = false;  // at the end of the data, go on from the start
     };
     struct alignas(64) Published {
         std::atomic<int64_t> position{0};
@@ -98,6 +100,7 @@ class Mixer {
     void renderBlock(float* out, int frames);
     void renderVoice(int index, int frames);
     void mixLayer(Voice& voice, Layer& layer, int frames, bool isTail);
+    void addLayer(Layer& layer, int offset, int count);
     void limit(float* out, int frames);
 
     const int sampleRate_;

@@ -119,6 +119,12 @@ TEST(Slots, ALoopingSlotGoesBackToItsStartNearTheEndWithoutStopping) {
     EXPECT_EQ(stops, 0);
     EXPECT_EQ(w.Player[2]->State(), kPlaying);
 
+    // A rewind tick that comes too late: the file goes round all the same.
+    rig.render(44100 * 3);
+    rig.audio.pump();
+    EXPECT_EQ(stops, 0);
+    EXPECT_EQ(w.Player[2]->State(), kPlaying);
+
     w.Boucle_Click(2);  // off: plays on to its end
     EXPECT_EQ(w.Boucle[2]->BackColor(), kLoopOff);
     rig.render(44100);

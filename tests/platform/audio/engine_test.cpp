@@ -32,6 +32,21 @@ TEST(Engine, EndOfFileIsReportedOnceAndAStartBeginsAgainAtZero) {
     EXPECT_EQ(out[10 * 2], testing::staircase(10, 0));
 }
 
+TEST(Engine, ARepeatingVoiceGoesOnFromTheStartWithoutAGapOrAnEnd) {
+    EngineRig rig;
+    auto sound = rig.wav("short.wav", 100);  // shorter than one period
+    const int voice = rig.engine.createVoice();
+    rig.engine.setRepeat(voice, true);
+    ASSERT_TRUE(rig.engine.play(voice, sound, std::nullopt, 1.0f));
+    const std::vector<float> out = rig.render(1000);
+    for (int64_t f = 0; f < 1000; ++f) ASSERT_EQ(out[f * 2], testing::staircase(f % 100, 0)) << f;
+    EXPECT_TRUE(rig.engine.sounding(voice));
+    EXPECT_TRUE(rig.engine.pump().empty());
+    rig.engine.setRepeat(voice, false);  // off while sounding: ends at the next end
+    rig.render(256);
+    EXPECT_EQ(rig.engine.pump(), std::vector<int>{voice});
+}
+
 TEST(Engine, UnplayableSoundOrMissingDeviceStartsNothing) {
     EngineRig rig;
     const int voice = rig.engine.createVoice();

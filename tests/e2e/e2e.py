@@ -1,0 +1,509 @@
+#!/usr/bin/env python3
+"""End-to-end tests: the real Tambrel on a real X server (Xvfb) and a real
+sound server (PulseAudio with null sinks "OnAir" and "Cue"), driven only from
+outside as an operator would, checked only by what an operator could see,
+hear or find in the program's folder.
+
+Usage: e2e.py TAMBREL_EXECUTABLE [--screenshot PNG] [--install-prefix DIR]
+"""
+
+import argparse
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import sound  # noqa: E402
+from x11 import Display, Screen  # noqa: E402
+
+TWIPS = 15
+LINE_COLOURS = [(41, 220, 149), (255, 128, 192), (128, 128, 192), (255, 128, 0),
+                (255, 255, 128), (128, 255, 255), (255, 128, 128)]
+RED = (255, 0, 0)
+YELLOW = (255, 255, 0)
+
+
+def expect(condition, message):
+    if not condition:
+        raise AssertionError(message)
+
+
+class XServer:
+    def __init__(self, width, height):
+        for number in range(90, 140):
+            if not os.path.exists("/tmp/.X11-unix/X%d" % number) and \
+                    not os.path.exists("/tmp/.X%d-lock" % number):
+                break
+        self.name = ":%d" % number
+        self.width, self.height = width, height
+        self.process = subprocess.Popen(
+            ["Xvfb", self.name, "-screen", "0", "%dx%dx24" % (width, height), "-nolisten", "tcp"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 15
+        while not os.path.exists("/tmp/.X11-unix/X%d" % number):
+            if time.monotonic() > deadline or self.process.poll() is not None:
+                raise RuntimeError("Xvfb did not start on " + self.name)
+            time.sleep(0.05)
+
+    def stop(self):
+        self.process.terminate()
+        try:
+            self.process.wait(5)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+
+
+class Session:
+    """One X server and one sound server, shared by the tests of one screen size."""
+
+    def __init__(self, executable, width, height):
+        self.executable = executable
+        self.folder = tempfile.mkdtemp(prefix="tambrel-e2e-")
+        self.x = XServer(width, height)
+        os.makedirs(os.path.join(self.folder, "pulse"))
+        self.sound = sound.SoundServer(os.path.join(self.folder, "pulse"), ["OnAir", "Cue"])
+        home = os.path.join(self.folder, "home")
+        os.makedirs(os.path.join(home, "Bureau"))
+        os.makedirs(os.path.join(home, ".config"))
+        with open(os.path.join(home, ".config", "user-dirs.dirs"), "w") as f:
+            f.write('XDG_DESKTOP_DIR="$HOME/Bureau"\n')
+        self.env = dict(os.environ, DISPLAY=self.x.name, HOME=home,
+                        XDG_CONFIG_HOME=os.path.join(home, ".config"),
+                        XDG_RUNTIME_DIR=os.path.join(self.folder, "pulse"),
+                        QT_QPA_PLATFORM="xcb", **self.sound.env)
+        self.env.pop("QT_QPA_PLATFORMTHEME", None)
+        self.display = Display(self.x.name, self.env)
+        self.audio = os.path.join(self.folder, "audio")
+        os.makedirs(self.audio)
+        self.programs = []
+
+    def program_folder(self, name):
+        """A fresh program folder holding a copy of the program and the test audio."""
+        folder = os.path.join(self.folder, name)
+        os.makedirs(folder)
+        shutil.copy2(self.executable, os.path.join(folder, "Tambrel"))
+        return folder
+
+    def start(self, folder, wait_for_main=True):
+        program = Program(self, folder)
+        self.programs.append(program)
+        if wait_for_main:
+            program.wait_main()
+        return program
+
+    def stop(self):
+        for program in self.programs:
+            program.kill()
+        self.sound.stop()
+        self.x.stop()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
+class Program:
+    """One running copy of Tambrel, seen from outside."""
+
+    def __init__(self, session, folder):
+        self.session = session
+        self.folder = folder
+        self.display = session.display
+        self.process = subprocess.Popen([os.path.join(folder, "Tambrel")], env=session.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.window = None
+        self.client = (0, 0)
+
+    def wait_main(self, timeout=20.0):
+        """Waits for the palette window and finds its client area on screen."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            expect(self.process.poll() is None, "the program ended at start")
+            shot = self.screen()
+            top = self._client_top(shot)
+            if top is not None:
+                windows = self.display.windows("^Tambrel$")
+                expect(windows, "no window titled Tambrel")
+                self.window = windows[-1]
+                self.client = (0, top)
+                self.display.focus(self.window)
+                return
+            time.sleep(0.2)
+        raise AssertionError("the palette window did not appear")
+
+    @staticmethod
+    def _client_top(shot):
+        # The sunken frame's top edge: three grey rows, 2 to 4 pixels into the client area.
+        for y in range(0, min(120, shot.height - 5)):
+            if all(shot.pixel(300, y + k) == (128, 128, 128) for k in range(3)):
+                return y - 2
+        return None
+
+    def screen(self, png=None):
+        x = self.session.x
+        return Screen(self.display.screenshot(png), x.width, x.height)
+
+    # Places of the controls, in screen pixels, from the layout in twips.
+    def wide(self):
+        return self.session.x.width == 1024
+
+    def slot_centre(self, slot):
+        column, line = slot % 4, slot // 4
+        if self.wide():
+            left, width = 420 + 3600 * column, 3600
+        else:
+            left, width = 420 + 2820 * column, 2835
+        top = 1320 + 1020 * line
+        return (self.client[0] + (left + width * 0.6) / TWIPS,
+                self.client[1] + (top + 795 / 2) / TWIPS)
+
+    def loop_marker(self, slot):
+        # Just inside its top left corner, clear of the caption.
+        column, line = slot % 4, slot // 4
+        left = 420 + (3600 if self.wide() else 2820) * column + 600
+        top = 1320 + 1020 * line - 240
+        return (self.client[0] + left / TWIPS + 3, self.client[1] + top / TWIPS + 3)
+
+    def palette_list(self):
+        return (self.client[0] + (3240 + 2835 / 2) / TWIPS, self.client[1] + (420 + 180) / TWIPS)
+
+    def output_list(self):
+        left = 1024 * TWIPS - 2805 - 600 if self.wide() else 8880
+        return (self.client[0] + (left + 2805 / 2) / TWIPS, self.client[1] + (420 + 157) / TWIPS)
+
+    def menu(self, entry):
+        # Where the menu bar's entries stand with the default font.
+        x = {"Nouvelle Palette": 58, "Sauver Palette": 166, "Quitter": 298, "?": 338}[entry]
+        return (x, self.client[1] // 2)
+
+    def click(self, place):
+        self.display.click(*place)
+
+    def choose(self, place, entry_text):
+        """Opens a drop-down list and picks the entry that starts with `entry_text`."""
+        self.click(place)
+        time.sleep(0.4)
+        self.display.type_text(entry_text)
+        self.display.key("Return")
+        time.sleep(0.4)
+
+    def button_colour(self, slot, shot=None):
+        shot = shot or self.screen()
+        x, y = self.slot_centre(slot)
+        return shot.pixel(x + 20, y + 18)  # clear of the caption
+
+    def ended(self, timeout):
+        try:
+            self.process.wait(timeout)
+            return True
+        except subprocess.TimeoutExpired:
+            return False
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(5)
+
+    def ini(self):
+        path = os.path.join(self.folder, "Tambrel.ini")
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read()
+
+
+def write_palette(folder, name, paths, volume=16384):
+    lines = [p.replace("/", "\\") for p in paths] + [""] * (28 - len(paths))
+    data = "".join(line + "\r\n" for line in lines) + (" %d \r\n" % volume) * 28
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data.encode("utf-8"))
+
+
+def heard(recorder, start, end):
+    """The recording between two frame numbers, as (level, 440 Hz, 660 Hz, 880 Hz)."""
+    samples = recorder.left(start, end)
+    return (sound.rms(samples), sound.tone(samples, 440), sound.tone(samples, 660),
+            sound.tone(samples, 880))
+
+
+def wait_frames(recorder, seconds):
+    start = recorder.frames()
+    time.sleep(seconds)
+    return start, recorder.frames()
+
+
+# ---------------------------------------------------------------------------
+# The tests. Each takes the session and the shared test audio.
+
+def test_start_up_with_no_palette(session, media):
+    program = session.start(session.program_folder("fresh"))
+    shot = program.screen()
+    for line in range(7):
+        expect(program.button_colour(4 * line, shot) == LINE_COLOURS[line],
+               "slot %d shows %s, not its line colour" % (4 * line, program.button_colour(4 * line, shot)))
+    expect(program.ini() is None, "the settings file was written at start")
+    program.kill()
+
+
+def test_palette_keys_mouse_loop_and_output(session, media):
+    folder = session.program_folder("studio")
+    write_palette(folder, "Matin.Bnk", [media["a440"], media["b880"], media["c660short"],
+                                        media["d440"]])
+    program = session.start(folder)
+    program.choose(program.palette_list(), "Matin")
+    on_air = sound.Recorder(session.sound, "OnAir")
+    try:
+        program.display.key("a")
+        a_alone = wait_frames(on_air, 0.7)
+        shot = program.screen(media.get("screenshot"))
+        expect(program.button_colour(0, shot) == RED, "slot A is not red while it plays")
+        program.click(program.slot_centre(1))
+        both = wait_frames(on_air, 0.7)
+        program.display.key("a")
+        b_alone = wait_frames(on_air, 0.7)
+        program.click(program.slot_centre(1))
+        after = wait_frames(on_air, 0.7)
+    finally:
+        on_air.stop()
+    skip = int(0.15 * sound.RATE)  # each change takes a moment to reach the monitor
+    level, a, _, b = heard(on_air, a_alone[0] + skip, a_alone[1])
+    expect(a > 0.2 and b < 0.02, "A alone: 440 Hz %.3f, 880 Hz %.3f" % (a, b))
+    level, a, _, b = heard(on_air, both[0] + skip, both[1])
+    expect(a > 0.2 and b > 0.2, "A and B together: 440 Hz %.3f, 880 Hz %.3f" % (a, b))
+    level, a, _, b = heard(on_air, b_alone[0] + skip, b_alone[1])
+    expect(a < 0.02 and b > 0.2, "B alone: 440 Hz %.3f, 880 Hz %.3f" % (a, b))
+    level, a, _, b = heard(on_air, after[0] + skip, after[1])
+    expect(level < 0.002, "silence after both stops: level %.4f" % level)
+
+    # Loop: C typed with Ctrl held switches slot C's marker (the switch is on
+    # the letter's release, Ctrl still down); its 0.4 s file keeps sounding.
+    program.display.xdotool("keydown", "Control_L", "key", "c", "keyup", "Control_L")
+    time.sleep(0.3)
+    shot = program.screen()
+    expect(shot.pixel(*program.loop_marker(2)) == YELLOW,
+           "slot C's loop marker is %s, not yellow" % (shot.pixel(*program.loop_marker(2)),))
+    on_air = sound.Recorder(session.sound, "OnAir")
+    try:
+        program.display.key("c")
+        looping = wait_frames(on_air, 1.6)
+        program.display.key("c")
+        stopped = wait_frames(on_air, 0.6)
+    finally:
+        on_air.stop()
+    for second in (0.6, 1.0, 1.3):  # well past the end of the file
+        start = looping[0] + int(second * sound.RATE)
+        _, _, c, _ = heard(on_air, start, start + 4096)
+        expect(c > 0.2, "the loop is silent %.1f s in: 660 Hz %.3f" % (second, c))
+    level = heard(on_air, stopped[0] + skip, stopped[1])[0]
+    expect(level < 0.002, "the loop did not stop: level %.4f" % level)
+
+    # Output: the next jingle goes to "Cue", and only there.
+    program.choose(program.output_list(), "Cue")
+    cue = sound.Recorder(session.sound, "Cue")
+    on_air = sound.Recorder(session.sound, "OnAir")
+    try:
+        program.display.key("d")
+        window = wait_frames(cue, 0.8)
+        on_air_window = (on_air.frames() - int(0.6 * sound.RATE), on_air.frames())
+        program.display.key("d")
+        time.sleep(0.2)
+    finally:
+        cue.stop()
+        on_air.stop()
+    _, a, _, _ = heard(cue, window[0] + skip, window[1])
+    expect(a > 0.2, "nothing on Cue after the switch: 440 Hz %.3f" % a)
+    level = heard(on_air, *on_air_window)[0]
+    expect(level < 0.002, "OnAir still sounds after the switch: level %.4f" % level)
+
+    # A new palette, saved from the menu.
+    program.click(program.menu("Nouvelle Palette"))
+    expect(program.display.wait_window("^Nouvelle palette$", 5), "no input box for the name")
+    time.sleep(0.3)
+    program.display.type_text("Soir")
+    program.display.key("Return")
+    time.sleep(0.8)
+    path = os.path.join(folder, "Soir.Bnk")
+    expect(os.path.exists(path), "Soir.Bnk was not written")
+    with open(path, "rb") as f:
+        expect(f.read() == b"\r\n" * 28 + b" 16384 \r\n" * 28, "Soir.Bnk is not an empty palette")
+
+    # Quit from the menu: the settings are written and the program ends.
+    program.click(program.menu("Quitter"))
+    expect(program.ended(10), "the program did not end after Quitter")
+    ini = program.ini()
+    expect(ini is not None and ini.startswith(b"Cue\r\n"), "Tambrel.ini: %r" % ini)
+    expect(ini.split(b"\r\n")[1] == b" 9821225 ", "Tambrel.ini colours: %r" % ini)
+    return folder
+
+
+def test_restart_second_copy_close_and_damaged_settings(session, media, folder):
+    # A restart restores the device and the colours the settings file holds.
+    path = os.path.join(folder, "Tambrel.ini")
+    with open(path, "rb") as f:
+        lines = f.read().split(b"\r\n")
+    lines[1] = b" 65280 "  # line 0 in green
+    with open(path, "wb") as f:
+        f.write(b"\r\n".join(lines))
+    program = session.start(folder)
+    expect(program.button_colour(1) == (0, 255, 0), "line 0 is %s, not the saved green"
+           % (program.button_colour(1),))
+    program.choose(program.palette_list(), "Matin")
+    cue = sound.Recorder(session.sound, "Cue")
+    try:
+        program.display.key("a")
+        window = wait_frames(cue, 0.6)
+        program.display.key("a")
+    finally:
+        cue.stop()
+    expect(heard(cue, window[0] + 6000, window[1])[1] > 0.2, "the restart did not play on Cue")
+
+    # A second copy is refused while the first runs; nothing of the first changes.
+    before = os.stat(path).st_mtime_ns
+    count = len(program.display.windows("^Tambrel$"))
+    second = session.start(folder, wait_for_main=False)
+    deadline = time.monotonic() + 10
+    while len(program.display.windows("^Tambrel$")) <= count and time.monotonic() < deadline:
+        time.sleep(0.1)
+    expect(len(program.display.windows("^Tambrel$")) > count, "no message from the second copy")
+    box = program.display.windows("^Tambrel$")[-1]
+    program.display.focus(box)
+    program.display.key("Return")
+    expect(second.ended(10), "the second copy did not end")
+    expect(program.process.poll() is None, "the first copy ended too")
+    expect(os.stat(path).st_mtime_ns == before, "the second copy touched Tambrel.ini")
+
+    # Closing the window writes the settings and ends the program.
+    os.remove(path)
+    program.display.close_window(program.window)
+    expect(program.ended(10), "the program did not end when its window closed")
+    expect(program.ini() is not None and program.ini().startswith(b"Cue\r\n"),
+           "closing did not write Tambrel.ini: %r" % program.ini())
+
+    # A damaged settings file: reported, removed, the colours before the bad line kept.
+    with open(path, "wb") as f:
+        f.write(b"Cue\r\n 255 \r\nvert\r\n")
+    program = session.start(folder, wait_for_main=False)
+    expect(program.display.wait_window("^Tambrel$", 15), "no message for the damaged file")
+    time.sleep(0.5)
+    program.display.focus(program.display.windows("^Tambrel$")[-1])
+    program.display.key("Return")
+    program.wait_main()
+    expect(not os.path.exists(path), "the damaged Tambrel.ini is still there")
+    shot = program.screen()
+    expect(program.button_colour(0, shot) == RED, "line 0 is %s, not the colour read before the "
+           "bad line" % (program.button_colour(0, shot),))
+    expect(program.button_colour(4, shot) == LINE_COLOURS[1], "line 1 lost its default colour")
+    program.kill()
+
+
+def measure_latency(session, media, presses=20):
+    folder = session.program_folder("latency")
+    write_palette(folder, "Latence.Bnk", [media["a440"]])
+    program = session.start(folder)
+    program.choose(program.palette_list(), "Latence")
+    delays = []
+    on_air = sound.Recorder(session.sound, "OnAir")
+    try:
+        for _ in range(presses):
+            time.sleep(0.25)
+            mark = on_air.frames()
+            sent = program.display.press("a")
+            deadline = time.monotonic() + 2
+            start = None
+            while start is None and time.monotonic() < deadline:
+                time.sleep(0.01)
+                found = sound.first_sound(on_air.left(mark))
+                start = None if found is None else mark + found
+            program.display.press("a")
+            expect(start is not None, "a press was never heard")
+            delays.append((on_air.time_of_frame(start) - sent) * 1000)
+            time.sleep(0.2)
+    finally:
+        on_air.stop()
+        program.kill()
+    return delays
+
+
+def test_installation(session, media, prefix):
+    build = os.path.dirname(session.executable)
+    subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True,
+                   stdout=subprocess.DEVNULL, timeout=120)
+    program_folder = os.path.join(prefix, "lib", "tambrel")
+    expect(os.access(os.path.join(program_folder, "Tambrel"), os.X_OK), "no installed program")
+    entry = os.path.join(prefix, "share", "applications", "tambrel.desktop")
+    checked = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True)
+    expect(checked.returncode == 0, "desktop entry: " + checked.stdout + checked.stderr)
+    with open(entry) as f:
+        expect("Exec=%s/Tambrel\n" % program_folder in f.read(), "the entry starts another program")
+    expect(os.path.exists(os.path.join(prefix, "share", "icons", "hicolor", "256x256", "apps",
+                                       "tambrel.png")), "no icon installed")
+    program = session.start(program_folder)
+    program.click(program.menu("Quitter"))
+    expect(program.ended(10), "the installed program did not quit")
+    expect(program.ini() is not None, "the installed program keeps no settings beside itself")
+    launcher = os.path.join(session.env["HOME"], "Bureau", "Tambrel.desktop")
+    expect(os.path.exists(launcher), "no launcher on the desktop")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("executable")
+    parser.add_argument("--screenshot")
+    parser.add_argument("--install-prefix")
+    args = parser.parse_args()
+    executable = os.path.abspath(args.executable)
+    signal.alarm(9 * 60)  # the whole suite stays under ten minutes
+
+    passed, failed = 0, 0
+
+    def run(name, function, *a):
+        nonlocal passed, failed
+        began = time.monotonic()
+        try:
+            result = function(*a)
+            passed += 1
+            print("PASS %s (%.1f s)" % (name, time.monotonic() - began), flush=True)
+            return result
+        except Exception as error:  # every failure is reported, the suite goes on
+            failed += 1
+            print("FAIL %s: %s" % (name, error), flush=True)
+            if not isinstance(error, AssertionError):
+                traceback.print_exc()
+            return None
+
+    for width, height in ((1024, 768), (1280, 1024)):
+        session = Session(executable, width, height)
+        try:
+            media = {}
+            for name, frequency, seconds in (("a440", 440, 3), ("b880", 880, 3),
+                                             ("c660short", 660, 0.4), ("d440", 440, 30)):
+                media[name] = os.path.join(session.audio, name + ".wav")
+                sound.write_tone(media[name], frequency, seconds)
+            if args.screenshot and width == 1024:
+                media["screenshot"] = os.path.abspath(args.screenshot)
+            tag = "%dx%d" % (width, height)
+            run("start-up with no palette " + tag, test_start_up_with_no_palette, session, media)
+            folder = run("palette, keys, mouse, loop, output, new palette, quit " + tag,
+                         test_palette_keys_mouse_loop_and_output, session, media)
+            if folder:
+                run("restart, second copy, close, damaged settings " + tag,
+                    test_restart_second_copy_close_and_damaged_settings, session, media, folder)
+            if width == 1024:
+                delays = run("latency, 20 presses", measure_latency, session, media)
+                if delays:
+                    print("latency_key_to_sound_ms min %.1f median %.1f max %.1f (%d presses)"
+                          % (min(delays), statistics.median(delays), max(delays), len(delays)))
+                if args.install_prefix:
+                    run("installation", test_installation, session, media, args.install_prefix)
+        finally:
+            session.stop()
+
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,159 @@
+"""What an operator hears, for the end-to-end tests: a private PulseAudio
+server with null sinks, their monitors recorded with parec, and the
+recordings measured (level, tone, when sound starts)."""
+
+import math
+import os
+import struct
+import subprocess
+import threading
+import time
+import wave
+
+RATE = 44100
+
+
+class SoundServer:
+    """A PulseAudio daemon of our own, with one null sink per name."""
+
+    def __init__(self, folder, sinks):
+        self.folder = folder
+        self.socket = os.path.join(folder, "pulse.sock")
+        client_conf = os.path.join(folder, "client.conf")
+        with open(client_conf, "w") as f:
+            f.write("autospawn = no\n")
+        self.env = {
+            "PULSE_SERVER": "unix:" + self.socket,
+            "PULSE_CLIENTCONFIG": client_conf,
+        }
+        args = ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+                "--log-target=file:" + os.path.join(folder, "pulse.log"),
+                "-L", "module-native-protocol-unix socket=%s auth-anonymous=1" % self.socket]
+        for sink in sinks:
+            args += ["-L", "module-null-sink sink_name=%s rate=%d sink_properties="
+                           "device.description=%s" % (sink, RATE, sink)]
+        env = dict(os.environ, HOME=folder, XDG_RUNTIME_DIR=folder, **self.env)
+        self.process = subprocess.Popen(args, env=env, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 15
+        while time.monotonic() < deadline:
+            if self.process.poll() is not None:
+                raise RuntimeError("pulseaudio ended at start: " + self.log())
+            if os.path.exists(self.socket) and self._answers():
+                return
+            time.sleep(0.1)
+        raise RuntimeError("pulseaudio did not start: " + self.log())
+
+    def _answers(self):
+        return subprocess.run(["pactl", "info"], env=dict(os.environ, **self.env),
+                              capture_output=True, timeout=5).returncode == 0
+
+    def log(self):
+        try:
+            with open(os.path.join(self.folder, "pulse.log")) as f:
+                return f.read()[-2000:]
+        except OSError:
+            return ""
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait(5)
+
+
+class Recorder:
+    """Records a sink's monitor from now on; every chunk carries its arrival time."""
+
+    def __init__(self, server, sink):
+        self.process = subprocess.Popen(
+            ["parec", "--latency-msec=5", "-d", sink + ".monitor", "--format=s16le",
+             "--rate=%d" % RATE, "--channels=2", "--raw"],
+            env=dict(os.environ, **server.env), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.data = bytearray()
+        self.arrivals = []  # (time, frames recorded so far)
+        self._lock = threading.Lock()
+        self._thread = threading.Thread(target=self._read, daemon=True)
+        self._thread.start()
+        deadline = time.monotonic() + 5
+        while not self.arrivals and time.monotonic() < deadline:
+            time.sleep(0.01)
+
+    def _read(self):
+        fd = self.process.stdout.fileno()
+        while True:
+            chunk = os.read(fd, 4096)
+            if not chunk:
+                return
+            now = time.monotonic()
+            with self._lock:
+                self.data += chunk
+                self.arrivals.append((now, len(self.data) // 4))
+
+    def frames(self):
+        with self._lock:
+            return len(self.data) // 4
+
+    def left(self, start=0, end=None):
+        """Left channel samples, -1..1, of frames start..end."""
+        with self._lock:
+            raw = bytes(self.data[start * 4:(end * 4 if end is not None else None)])
+        samples = struct.unpack("<%dh" % (len(raw) // 2), raw)[0::2]
+        return [s / 32768.0 for s in samples]
+
+    def time_of_frame(self, frame):
+        """When a frame was recorded, from the arrival of the chunk holding it."""
+        with self._lock:
+            for arrived, total in self.arrivals:
+                if total > frame:
+                    return arrived - (total - frame) / RATE
+        return None
+
+    def stop(self):
+        self.process.terminate()
+        try:
+            self.process.wait(5)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+        self._thread.join(2)
+
+
+def rms(samples):
+    return math.sqrt(sum(s * s for s in samples) / len(samples)) if samples else 0.0
+
+
+def tone(samples, frequency):
+    """Amplitude of one frequency in the samples (Goertzel)."""
+    if not samples:
+        return 0.0
+    k = 2 * math.cos(2 * math.pi * frequency / RATE)
+    s1 = s2 = 0.0
+    for x in samples:
+        s1, s2 = x + k * s1 - s2, s1
+    power = s1 * s1 + s2 * s2 - k * s1 * s2
+    return 2 * math.sqrt(max(power, 0.0)) / len(samples)
+
+
+def first_sound(samples, threshold=0.02):
+    for i, s in enumerate(samples):
+        if abs(s) > threshold:
+            return i
+    return None
+
+
+def write_tone(path, frequency, seconds, amplitude=0.4):
+    """A stereo 16-bit WAV of one sine, loud from its first sample."""
+    frames = int(RATE * seconds)
+    with wave.open(path, "wb") as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(RATE)
+        out = bytearray()
+        for i in range(frames):
+            # A cosine starts at its peak: the first sample is already loud.
+            v = int(amplitude * 32767 * math.cos(2 * math.pi * frequency * i / RATE))
+            out += struct.pack("<hh", v, v)
+        w.writeframes(bytes(out))
