@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Tambrel and runs every test: once in an
 # ordinary build, once under AddressSanitizer and UndefinedBehaviorSanitizer,
-# then the file readers' fuzz targets for a bounded time. No sound card and
-# no display are needed.
+# the file readers' fuzz targets for a bounded time, and the end-to-end suite,
+# which starts its own X server (Xvfb) and sound server (PulseAudio with null
+# sinks). No sound card and no display are needed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -14,6 +15,11 @@ echo "== build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== end to end: the real program on Xvfb and PulseAudio"
+prefix=$(mktemp -d)
+python3 tests/e2e/e2e.py build/Tambrel --install-prefix "$prefix" --screenshot build/palette-window.png
+rm -rf "$prefix"
 
 echo "== build and tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTAMBREL_SANITIZE=ON -DTAMBREL_BENCH=OFF >/dev/null
