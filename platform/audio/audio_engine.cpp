@@ -231,6 +231,17 @@ uint64_t AudioEngine::underruns() const {
     return total;
 }
 
+uint64_t AudioEngine::underruns(const std::optional<std::string>& device) const {
+    for (const auto& open : devices_) {
+        if (open->name == device) return open->mixer->underruns();
+    }
+    return 0;
+}
+
+bool AudioEngine::readAheadFilled() const {
+    return worker_->allFilled();
+}
+
 size_t AudioEngine::liveSounds() const {
     return worker_->soundCount();
 }

@@ -78,7 +78,12 @@ class AudioEngine {
     // device) since the last call and returns their voices, each once.
     std::vector<int> pump();
 
+    // Periods not filled on time, on every output or on one (nullopt: the default).
     uint64_t underruns() const;
+    uint64_t underruns(const std::optional<std::string>& device) const;
+    // True when every loaded sound's read-ahead is full just now (a device
+    // pulling faster than real time, as a test does, can wait for it).
+    bool readAheadFilled() const;
     size_t liveSounds() const;
 
   private:

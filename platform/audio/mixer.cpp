@@ -1,6 +1,7 @@
 #include "platform/audio/mixer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "platform/audio/sound.h"
@@ -90,13 +91,20 @@ void Mixer::apply(const MixerCommand& command) {
 }
 
 void Mixer::render(float* stereo, int frames) {
+    const auto began = std::chrono::steady_clock::now();
     MixerCommand command;
     while (commands_.pop(command)) apply(command);
+    dry_ = false;
     for (int done = 0; done < frames;) {
         const int n = std::min(frames - done, kBlockFrames);
         renderBlock(stereo + static_cast<ptrdiff_t>(done) * 2, n);
         done += n;
     }
+    // A period counts once, whether a voice ran dry in it or the mix took
+    // longer than the period lasts (the device would have played a gap).
+    const auto took = std::chrono::steady_clock::now() - began;
+    const auto lasts = std::chrono::nanoseconds(int64_t{frames} * 1'000'000'000 / sampleRate_);
+    if (dry_ || took > lasts) underruns_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void Mixer::renderBlock(float* out, int frames) {
@@ -172,7 +180,7 @@ void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
         if (!layer.waiting) {
             // The read-ahead ran dry: keep time with silence, fade back in
             // when the data is there again.
-            underruns_.fetch_add(1, std::memory_order_relaxed);
+            dry_ = true;
             layer.pos += frames - got;
             layer.envelope = 0.0f;
             layer.envelopeStep = kFadeStep;

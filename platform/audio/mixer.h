@@ -62,7 +62,8 @@ class Mixer {
     uint32_t endedSeq(int voice) const {
         return voices_[static_cast<size_t>(voice)].ended.load(std::memory_order_acquire);
     }
-    // Periods in which a sounding voice found its read-ahead dry.
+    // Periods that could not be filled on time: a sounding voice found its
+    // read-ahead dry, or the mix took longer than the period lasts.
     uint64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
 
     // Control thread, once no audio thread will ever call render() again
@@ -115,6 +116,7 @@ class Mixer {
     float limiterEnvelope_ = 0.0f;
     int limiterHold_ = 0;
     std::atomic<uint64_t> underruns_{0};
+    bool dry_ = false;  // the audio thread's, for the period being mixed
 };
 
 }  // namespace tambrel::audio

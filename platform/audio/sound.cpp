@@ -22,27 +22,32 @@ std::shared_ptr<Sound> Sound::load(const std::string& nativePath, int outputRate
         return sound;
     }
 
-    const int64_t headFrames = std::min(declared, kHeadChunks * kChunkFrames);
-    sound->head_.resize(static_cast<size_t>(headFrames * 2));
-    const int64_t got = stream->read(sound->head_.data(), headFrames);
+    sound->headFrames_ = std::min(declared, kHeadChunks * kChunkFrames);
+    sound->head_ =
+        std::make_unique_for_overwrite<float[]>(static_cast<size_t>(sound->headFrames_ * 2));
+    const int64_t now = std::min(sound->headFrames_, kChunkFrames);
+    const int64_t got = stream->read(sound->head_.get(), now);
     if (got <= 0) {
-        sound->head_.clear();
+        sound->head_.reset();
+        sound->headFrames_ = 0;
         sound->error_ = "the audio data cannot be decoded";
         return sound;
     }
-    if (got < headFrames) {
+    sound->headReady_.store(got, std::memory_order_release);
+    if (got < now) {
         // Shorter than the header claims: what decoded is the whole sound.
-        sound->head_.resize(static_cast<size_t>(got * 2));
-        sound->frames_ = got;
+        sound->headFrames_ = sound->frames_ = got;
         sound->end_.store(got, std::memory_order_release);
         return sound;
     }
 
     sound->frames_ = declared;
     sound->end_.store(declared, std::memory_order_release);
-    if (declared > headFrames) {
-        sound->ringSize_ = std::min(kRingChunks, sound->chunkCount() - kHeadChunks);
-        sound->ring_ = std::make_unique<Slot[]>(static_cast<size_t>(sound->ringSize_));
+    if (declared > now) {
+        if (declared > sound->headFrames_) {
+            sound->ringSize_ = std::min(kRingChunks, sound->chunkCount() - kHeadChunks);
+            sound->ring_ = std::make_unique<Slot[]>(static_cast<size_t>(sound->ringSize_));
+        }
         sound->stream_ = std::move(stream);
     }
     return sound;
@@ -55,15 +60,17 @@ void Sound::markEnd(int64_t frame) {
 }
 
 int64_t Sound::read(int64_t frame, float* stereo, int64_t count) {
-    const int64_t headEnd = headFrames();
     int64_t done = 0;
     while (done < count) {
         const int64_t at = frame + done;
         const int64_t end = endFrame();
         if (at >= end) break;
-        if (at < headEnd) {
-            const int64_t n = std::min({count - done, headEnd - at, end - at});
-            std::memcpy(stereo + done * 2, head_.data() + at * 2,
+        if (at < headFrames_) {
+            // The worker writes the head beyond headReady_ only.
+            const int64_t ready = headReady_.load(std::memory_order_acquire);
+            const int64_t n = std::min({count - done, ready - at, end - at});
+            if (n <= 0) break;
+            std::memcpy(stereo + done * 2, head_.get() + at * 2,
                         static_cast<size_t>(n) * 2 * sizeof(float));
             done += n;
             continue;
@@ -92,6 +99,13 @@ int64_t Sound::read(int64_t frame, float* stereo, int64_t count) {
 }
 
 bool Sound::nextMissingChunk(int64_t& chunk, int64_t& urgency) const {
+    if (!stream_) return false;
+    const int64_t headReady = headReady_.load(std::memory_order_relaxed);
+    if (headReady < std::min(headFrames_, endFrame())) {
+        chunk = kHeadRest;
+        urgency = std::max<int64_t>(0, headReady - playhead_.load(std::memory_order_relaxed));
+        return true;
+    }
     if (ringSize_ == 0) return false;
     const bool sounding = audioRefs.load(std::memory_order_relaxed) > 0;
     const int64_t playhead = playhead_.load(std::memory_order_relaxed);
@@ -110,7 +124,19 @@ bool Sound::nextMissingChunk(int64_t& chunk, int64_t& urgency) const {
     return false;
 }
 
+void Sound::fillHead() {
+    const int64_t ready = headReady_.load(std::memory_order_relaxed);
+    const int64_t want = std::min(kChunkFrames, headFrames_ - ready);
+    const int64_t got = stream_->read(head_.get() + ready * 2, want);
+    if (got < want) markEnd(ready + got);
+    headReady_.store(ready + got, std::memory_order_release);
+}
+
 void Sound::fill(int64_t chunk) {
+    if (chunk == kHeadRest) {
+        fillHead();
+        return;
+    }
     Slot& slot = ring_[static_cast<size_t>((chunk - kHeadChunks) % ringSize_)];
     slot.chunk.store(-1, std::memory_order_seq_cst);
     while (readers_.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
@@ -128,7 +154,7 @@ void Sound::fill(int64_t chunk) {
 }
 
 size_t Sound::sampleBytes() const {
-    return head_.size() * sizeof(float) +
+    return static_cast<size_t>(headFrames_ * 2) * sizeof(float) +
            static_cast<size_t>(ringSize_ * kChunkFrames * 2) * sizeof(float);
 }
 

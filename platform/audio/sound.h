@@ -2,10 +2,13 @@
 
 // One loaded audio file, ready to sound at once and for as long as it lasts.
 //
-// Loading decodes the head of the file (its first seconds) into memory, so
-// that a start, and the loop restart to 0, never waits for the disk. The rest
-// streams through a ring of chunks that the stream worker keeps filled ahead
-// of the playhead; a file no longer than head and ring together ends up
+// The head of the file (its first seconds) stays in memory, so that a start,
+// and the loop restart to 0, never waits for the disk. Loading decodes the
+// first chunk of it before returning, which is enough for the next period
+// and many more; the stream worker decodes the rest of the head at once, so
+// that loading 28 slots in a row stays quick on the window's thread. The rest
+// of the file streams through a ring of chunks that the worker keeps filled
+// ahead of the playhead; a file no longer than head and ring together ends up
 // wholly in memory. Memory per sound is therefore bounded whatever the
 // file's length.
 //
@@ -60,11 +63,13 @@ class Sound {
     // thread that sends the start, down by the audio thread when done with it.
     std::atomic<int> audioRefs{0};
 
-    // Stream worker. The next chunk the ring lacks, with how soon it is needed
-    // (frames ahead of a sounding playhead; idle sounds come after all sounding
-    // ones). False when nothing is missing.
+    // Stream worker. The next chunk the sound lacks, with how soon it is
+    // needed (frames ahead of the playhead; the rest of the head comes first,
+    // idle sounds' ring after every sounding one). kHeadRest names the rest of
+    // the head. False when nothing is missing.
+    static constexpr int64_t kHeadRest = -1;
     bool nextMissingChunk(int64_t& chunk, int64_t& urgency) const;
-    // Stream worker: decodes `chunk` into its ring slot.
+    // Stream worker: decodes `chunk` into its ring slot, or more of the head.
     void fill(int64_t chunk);
 
     // Memory held for samples, in bytes.
@@ -78,8 +83,8 @@ class Sound {
 
     Sound() = default;
     int64_t chunkCount() const { return (frames_ + kChunkFrames - 1) / kChunkFrames; }
-    int64_t headFrames() const { return static_cast<int64_t>(head_.size() / 2); }
     void markEnd(int64_t frame);
+    void fillHead();
 
     std::string error_;
     int rate_ = 0;
@@ -87,7 +92,10 @@ class Sound {
     std::atomic<int64_t> end_{0};
     std::atomic<int64_t> playhead_{0};
     std::atomic<int> readers_{0};
-    std::vector<float> head_;  // first kHeadChunks chunks, interleaved stereo
+    // The first kHeadChunks chunks, interleaved stereo, decoded up to headReady_.
+    std::unique_ptr<float[]> head_;
+    int64_t headFrames_ = 0;
+    std::atomic<int64_t> headReady_{0};
     // Chunk c >= kHeadChunks lives in ring_[(c - kHeadChunks) % ringSize_].
     std::unique_ptr<Slot[]> ring_;
     int64_t ringSize_ = 0;

@@ -1,5 +1,6 @@
 #include "platform/audio/stream_worker.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -45,6 +46,14 @@ void StreamWorker::wake() {
 size_t StreamWorker::soundCount() const {
     std::lock_guard lock(mutex_);
     return sounds_.size();
+}
+
+bool StreamWorker::allFilled() const {
+    std::lock_guard lock(mutex_);
+    int64_t chunk = 0;
+    int64_t urgency = 0;
+    return std::none_of(sounds_.begin(), sounds_.end(),
+                        [&](const auto& sound) { return sound->nextMissingChunk(chunk, urgency); });
 }
 
 // Drops the sounds nobody else holds and returns the others. A sound whose

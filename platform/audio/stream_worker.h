@@ -27,6 +27,8 @@ class StreamWorker {
     void wake();
     // Sounds still held by the worker (loaded and not yet freed).
     size_t soundCount() const;
+    // True when every sound's read-ahead is full just now.
+    bool allFilled() const;
 
   private:
     void run();

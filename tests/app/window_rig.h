@@ -11,6 +11,7 @@
 #include "playback/audio_host.h"
 #include "playback/mm_audio_player.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/render.h"
 #include "tests/support/test_audio.h"
 
 namespace tambrel::app {
@@ -46,7 +47,8 @@ struct WindowRig {
     // The default device's next `frames` frames; the players are on it after start-up.
     std::vector<float> render(int frames) {
         audio::NullOutput* output = backend->output(std::nullopt);
-        return output != nullptr ? output->render(frames) : std::vector<float>{};
+        return output != nullptr ? testing::renderWhenFilled(audio.engine(), *output, frames)
+                                 : std::vector<float>{};
     }
 };
 

@@ -9,6 +9,7 @@
 #include "platform/path_form.h"
 #include "playback/audio_host.h"
 #include "playback/component_error.h"
+#include "tests/support/render.h"
 #include "tests/support/test_audio.h"
 
 namespace tambrel::playback {
@@ -45,7 +46,8 @@ struct PlayerRig {
                               const std::optional<std::string>& device = std::string("Studio")) {
         audio::NullOutput* output = backend->output(device);
         EXPECT_NE(output, nullptr);
-        return output ? output->render(frames) : std::vector<float>{};
+        return output ? testing::renderWhenFilled(host.engine(), *output, frames)
+                      : std::vector<float>{};
     }
 };
 

@@ -165,6 +165,57 @@ TEST(Engine, DryReadAheadPlaysSilenceCountsItAndCatchesUp) {
     EXPECT_EQ(later[1000 * 2], testing::staircase(position + 1000, 0));
 }
 
+// A source whose every 50th read stalls for 200 ms, as a busy disk or a
+// network share does.
+class SlowSource final : public AudioSource {
+  public:
+    explicit SlowSource(std::unique_ptr<AudioSource> inner) : inner_(std::move(inner)) {}
+    int channels() const override { return inner_->channels(); }
+    int sampleRate() const override { return inner_->sampleRate(); }
+    int64_t frames() const override { return inner_->frames(); }
+    int64_t read(float* out, int64_t count) override {
+        if (++reads_ % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return inner_->read(out, count);
+    }
+    bool seek(int64_t frame) override { return inner_->seek(frame); }
+
+  private:
+    std::unique_ptr<AudioSource> inner_;
+    int reads_ = 0;
+};
+OpenResult openSlow(const std::string& path) {
+    OpenResult result = openSndfile(path);
+    if (result.source) result.source = std::make_unique<SlowSource>(std::move(result.source));
+    return result;
+}
+
+TEST(Engine, ReadAheadRidesOutADiskThatStallsFor200Milliseconds) {
+    NullBackend* backend = new NullBackend({});
+    AudioEngine::Options options;
+    options.opener = openSlow;
+    AudioEngine engine(std::unique_ptr<OutputBackend>(backend), options);
+    testing::TempDir dir;
+    std::vector<std::shared_ptr<Sound>> sounds;
+    for (const char* name : {"a.wav", "b.wav"}) {
+        ASSERT_TRUE(testing::writeAudio(dir.file(name), testing::FileKind::Wav16, 44100, 2,
+                                        44100 * 20, testing::programme));
+        sounds.push_back(engine.load(dir.file(name)));
+        const int voice = engine.createVoice();
+        ASSERT_TRUE(engine.play(voice, sounds.back(), std::nullopt, 0.5f));
+    }
+    // Four seconds in real time, period by period, as a device would pull.
+    NullOutput* output = backend->output(std::nullopt);
+    std::vector<float> period(256 * 2);
+    const auto start = std::chrono::steady_clock::now();
+    for (int n = 0; n < 44100 * 4 / 256; ++n) {
+        std::this_thread::sleep_until(
+            start + std::chrono::microseconds(int64_t{n} * 256 * 1000000 / 44100));
+        output->render(period.data(), 256);
+    }
+    EXPECT_EQ(engine.underruns(), 0u);
+    EXPECT_EQ(engine.underruns(std::nullopt), 0u);
+}
+
 TEST(Engine, LongFilesStreamInBoundedMemoryAndAreFreedOnceLetGo) {
     EngineRig rig;
     const int64_t longFrames = 44100 * 60 * 3;  // three minutes

@@ -1,0 +1,163 @@
+#include "bench/latency/pulse_server.h"
+
+#include <fcntl.h>
+#include <pulse/context.h>
+#include <pulse/mainloop.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace tambrel::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// The daemon to end when the run is interrupted; read by the signal handler.
+volatile sig_atomic_t guardedPid = 0;
+
+void endDaemonAndDie(int signal) {
+    if (guardedPid > 0) kill(static_cast<pid_t>(guardedPid), SIGTERM);
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+void guardAgainstInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = endDaemonAndDie;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+// True once a client gets a ready context: the socket alone can exist
+// before the daemon accepts anyone.
+bool answers() {
+    pa_mainloop* loop = pa_mainloop_new();
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "latency_bench");
+    bool ready = false;
+    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+        const auto deadline = Clock::now() + 1s;
+        while (Clock::now() < deadline) {
+            const pa_context_state_t state = pa_context_get_state(context);
+            if (state == PA_CONTEXT_READY) {
+                ready = true;
+                break;
+            }
+            if (!PA_CONTEXT_IS_GOOD(state)) break;
+            pa_mainloop_iterate(loop, 0, nullptr);
+            std::this_thread::sleep_for(2ms);
+        }
+        pa_context_disconnect(context);
+    }
+    pa_context_unref(context);
+    pa_mainloop_free(loop);
+    return ready;
+}
+
+}  // namespace
+
+PulseServer::PulseServer(const std::string& folder, const std::string& sink, int rate)
+    : folder_(folder), sink_(sink) {
+    const std::string socket = folder + "/pulse.sock";
+    const std::string clientConf = folder + "/client.conf";
+    std::ofstream(clientConf) << "autospawn = no\n";
+    // Before anything connects: libpulse reads these when a context is made,
+    // Qt, GStreamer, SDL and paplay included.
+    setenv("HOME", folder.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+    setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+    setenv("PULSE_CLIENTCONFIG", clientConf.c_str(), 1);
+    unsetenv("PULSE_SINK");
+    unsetenv("PULSE_SOURCE");
+
+    std::vector<std::string> args = {
+        "pulseaudio",
+        "-n",
+        "--daemonize=no",
+        "--exit-idle-time=-1",
+        "--disallow-exit",
+        "--log-target=file:" + folder + "/pulse.log",
+        "-L",
+        "module-native-protocol-unix socket=" + socket + " auth-anonymous=1",
+        "-L",
+        "module-null-sink sink_name=" + sink + " rate=" + std::to_string(rate) +
+            " sink_properties=device.description=" + sink,
+    };
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    const pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("cannot fork for pulseaudio");
+    if (pid_ == 0) {
+        // Dies with us even when we are killed outright.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(1);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, STDIN_FILENO);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        execvp("pulseaudio", argv.data());
+        _exit(127);
+    }
+    guardedPid = pid_;
+    guardAgainstInterrupts();
+
+    const auto deadline = Clock::now() + 15s;
+    while (Clock::now() < deadline) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            guardedPid = 0;
+            throw std::runtime_error("pulseaudio ended at start: " + logTail());
+        }
+        struct stat info {};
+        if (stat(socket.c_str(), &info) == 0 && answers()) return;
+        std::this_thread::sleep_for(50ms);
+    }
+    const std::string log = logTail();
+    stop();
+    throw std::runtime_error("pulseaudio did not answer: " + log);
+}
+
+PulseServer::~PulseServer() {
+    stop();
+}
+
+void PulseServer::stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    const auto deadline = Clock::now() + 5s;
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (Clock::now() >= deadline) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    pid_ = -1;
+    guardedPid = 0;
+}
+
+std::string PulseServer::logTail() const {
+    std::ifstream log(folder_ + "/pulse.log");
+    std::stringstream text;
+    text << log.rdbuf();
+    const std::string all = text.str();
+    return all.size() > 2000 ? all.substr(all.size() - 2000) : all;
+}
+
+}  // namespace tambrel::bench

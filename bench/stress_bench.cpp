@@ -1,0 +1,250 @@
+// The palette under load, in real time: 28 slots of long MP3 and WAV files
+// sounding at once on null outputs pulled by a real-time thread, while the
+// window's thread loads palettes over and over, flips loop markers, seeks,
+// moves sliders and switches the output device. Prints the periods not
+// filled on time, the window's longest stall, memory early and late, and CPU.
+//
+//   stress_bench [--seconds N]     (60 by default)
+
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/palette_window.h"
+#include "app/start_up.h"
+#include "palettes/palette_file.h"
+#include "platform/audio/null_output.h"
+#include "platform/path_form.h"
+#include "playback/audio_host.h"
+#include "playback/mm_audio_player.h"
+#include "playback/mm_slider.h"
+#include "playback/slot_playback.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/test_audio.h"
+
+namespace {
+
+using namespace tambrel;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRate = 44100;
+constexpr int kPeriod = 256;
+constexpr int64_t kLongFrames = int64_t{kRate} * 60 * 10;  // ten minutes
+
+double rssMb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+    }
+    return 0;
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Pulls every open null output in real time, one period at a time.
+class Puller {
+  public:
+    explicit Puller(audio::NullBackend& backend) : backend_(backend), thread_([this] { run(); }) {}
+    ~Puller() {
+        quit_ = true;
+        thread_.join();
+    }
+    int lateWakeups() const { return late_.load(); }
+
+  private:
+    void run() {
+        std::vector<float> period(kPeriod * 2);
+        const auto step = std::chrono::nanoseconds(int64_t{kPeriod} * 1'000'000'000 / kRate);
+        auto next = Clock::now();
+        while (!quit_) {
+            next += step;
+            std::this_thread::sleep_until(next);
+            if (Clock::now() - next > step) ++late_;
+            for (const std::optional<std::string>& name :
+                 {std::optional<std::string>(), std::optional<std::string>("Studio"),
+                  std::optional<std::string>("Cue")}) {
+                if (audio::NullOutput* output = backend_.output(name)) {
+                    output->render(period.data(), kPeriod);
+                }
+            }
+        }
+    }
+    audio::NullBackend& backend_;
+    std::atomic<bool> quit_{false};
+    std::atomic<int> late_{0};
+    std::thread thread_;
+};
+
+void writePalette(const std::string& path, const std::vector<std::string>& files) {
+    std::array<QString, palettes::kPaletteSlots> paths;
+    std::array<int32_t, palettes::kPaletteSlots> volumes{};
+    for (size_t i = 0; i < paths.size(); ++i) {
+        paths[i] = platform::toSystemPath(QString::fromStdString(files[i % files.size()]));
+        volumes[i] = 12000 + static_cast<int32_t>(i) * 100;
+    }
+    QByteArray bytes;
+    QString error;
+    palettes::writePalette(paths, volumes, bytes, error);
+    std::ofstream(path, std::ios::binary).write(bytes.constData(), bytes.size());
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    int seconds = 60;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::max(3, std::atoi(argv[i + 1]));
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+
+    testing::TempDir dir;
+    std::fprintf(stderr, "making test files...\n");
+    const std::string mp3 = dir.file("long.mp3");
+    const std::string wav = dir.file("long.wav");
+    testing::writeAudio(mp3, testing::FileKind::Mp3, kRate, 2, kLongFrames / 5, testing::programme);
+    testing::writeAudio(wav, testing::FileKind::Wav16, kRate, 2, kLongFrames, testing::programme);
+    std::vector<std::string> morning, evening;
+    for (int i = 0; i < 28; ++i) {
+        for (auto* set : {&morning, &evening}) {
+            const std::string name = dir.file((set == &morning ? "m" : "e") + std::to_string(i) +
+                                              (i % 2 ? ".mp3" : ".wav"));
+            std::filesystem::create_hard_link(i % 2 ? mp3 : wav, name);
+            set->push_back(name);
+        }
+    }
+    writePalette(dir.file("Matin.Bnk"), morning);
+    writePalette(dir.file("Soir.Bnk"), evening);
+
+    auto* backend = new audio::NullBackend({"Studio", "Cue"});
+    playback::AudioHost host{std::unique_ptr<audio::OutputBackend>(backend)};
+    testing::FakeSystem system;
+    system.folder = QString::fromStdString(dir.path());
+    testing::ScriptedDialogs dialogs;
+    std::unique_ptr<app::F1a> window = app::Main(system, dialogs, host);
+    app::F1a& w = *window;
+    Puller puller(*backend);
+
+    // The window's thread: how long between two turns of its event loop.
+    QElapsedTimer sinceTurn;
+    sinceTurn.start();
+    double worstStallMs = 0;
+    QTimer turn;
+    turn.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&turn, &QTimer::timeout, [&] {
+        worstStallMs = std::max(worstStallMs, sinceTurn.nsecsElapsed() / 1e6 - 5.0);
+        sinceTurn.restart();
+    });
+    turn.start(5);
+
+    std::mt19937 random(42);
+    int loads = 0, seeks = 0, switches = 0, flips = 0;
+    double worstLoadMs = 0;
+    auto pick = [&](const QString& entry) {
+        QElapsedTimer took;
+        took.start();
+        w.ComboBank->setText(entry);
+        w.ComboBank_Click();
+        worstLoadMs = std::max(worstLoadMs, took.nsecsElapsed() / 1e6);
+        ++loads;
+    };
+    pick(QStringLiteral("Matin.Bnk"));
+
+    // The operator at work, ten actions a second.
+    QTimer operatorHand;
+    int action = 0;
+    QObject::connect(&operatorHand, &QTimer::timeout, [&] {
+        const auto slot = static_cast<int16_t>(random() % 28);
+        for (int16_t i = 0; i < app::kSlots; ++i) {  // keep every slot on air
+            if (w.Player[i]->State() != playback::kPlaying) w.Touche_Click(i);
+        }
+        switch (action++ % 10) {
+            case 0:
+                pick(action % 20 < 10 ? QStringLiteral("Soir.Bnk") : QStringLiteral("Matin.Bnk"));
+                break;
+            case 3:
+                w.Boucle_Click(slot);
+                ++flips;
+                break;
+            case 5:
+                w.VueMettre_MouseDown(
+                    slot, 1, 0,
+                    static_cast<float>(random() % std::max(1, w.Player[slot]->Length())), 0);
+                ++seeks;
+                break;
+            case 7:
+                w.Slider[slot]->setValue(static_cast<int32_t>(random() % 17001));
+                break;
+            case 9:
+                if (action % 100 == 99) {  // every ten seconds, another device
+                    w.Output->setListIndex(1 + (switches++ % 2));
+                }
+                break;
+            default:
+                break;
+        }
+    });
+    operatorHand.start(100);
+
+    // Memory once a second; the first and the last minute are compared (the
+    // first and last third of a shorter run).
+    std::vector<double> rss;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] { rss.push_back(rssMb()); });
+    sampler.start(1000);
+
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QTimer::singleShot(seconds * 1000, &application, &QApplication::quit);
+    QApplication::exec();
+    const double cpu =
+        100.0 * (cpuSeconds() - cpuBefore) / (static_cast<double>(wall.elapsed()) / 1000.0);
+
+    const size_t window3 = std::max<size_t>(1, std::min<size_t>(60, rss.size() / 3));
+    double first = 0, last = 0;
+    for (size_t i = 0; i < window3 && i < rss.size(); ++i) first = std::max(first, rss[i]);
+    for (size_t i = rss.size() - std::min(window3, rss.size()); i < rss.size(); ++i) {
+        last = std::max(last, rss[i]);
+    }
+    const uint64_t underruns = host.engine().underruns();
+
+    std::printf("Stress run: 28 slots of 10-minute WAV and 2-minute MP3 files, %d s\n", seconds);
+    std::printf("  palette loads %d, seeks %d, loop flips %d, device switches %d\n", loads, seeks,
+                flips, switches);
+    std::printf("  %-36s %10llu   target 0\n", "periods not filled on time",
+                static_cast<unsigned long long>(underruns));
+    std::printf("  %-36s %10.1f   target <= 50 ms\n", "worst window-thread stall (ms)",
+                worstStallMs);
+    std::printf("  %-36s %10.1f\n", "longest palette load (ms)", worstLoadMs);
+    std::printf("  %-36s %10.1f\n", "resident memory, first part (MB)", first);
+    std::printf("  %-36s %10.1f   target: no growth\n", "resident memory, last part (MB)", last);
+    std::printf("  %-36s %10.1f\n", "process CPU (% of one core)", cpu);
+    std::printf("  %-36s %10d\n", "puller wake-ups a period late", puller.lateWakeups());
+    std::printf("underruns %llu\n", static_cast<unsigned long long>(underruns));
+    std::printf("worst_gui_stall_ms %.1f\n", worstStallMs);
+    std::printf("rss_first_minute_mb %.1f\n", first);
+    std::printf("rss_last_minute_mb %.1f\n", last);
+    std::printf("cpu_percent %.1f\n", cpu);
+    window.reset();
+    return 0;
+}
