@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Tambrel and runs every test: once in an
 # ordinary build, once under AddressSanitizer and UndefinedBehaviorSanitizer,
+# once under ThreadSanitizer,
 # the file readers' fuzz targets for a bounded time, and the end-to-end suite,
 # which starts its own X server (Xvfb) and sound server (PulseAudio with null
 # sinks). No sound card and no display are needed.
@@ -26,6 +27,12 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTAMBREL_SANITIZE=ON -DTAMBRE
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== build and tests under ThreadSanitizer"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DTAMBREL_SANITIZE_THREAD=ON -DTAMBREL_BENCH=OFF >/dev/null
+cmake --build build-tsan -j"$jobs"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
+  ctest --test-dir build-tsan --output-on-failure -j"$jobs"
 
 echo "== fuzzing the file readers (libFuzzer, AddressSanitizer)"
 fuzz_seconds=${TAMBREL_FUZZ_SECONDS:-30}

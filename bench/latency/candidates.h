@@ -1,0 +1,49 @@
+#pragma once
+
+// The players measured. Each runs its trials through the same TrialRunner
+// and returns one Record per trial; rows are made from candidate and mode.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bench/latency/clips.h"
+#include "bench/latency/trial.h"
+
+namespace tambrel::bench {
+
+inline constexpr const char* kTambrel = "Tambrel";
+inline constexpr const char* kColdStart = "first start of the session";
+inline constexpr const char* kAfterFileName = "after setFileName";
+inline constexpr const char* kAfterStop = "after Stop";
+inline constexpr const char* kAfterEnd = "after its end";
+
+inline constexpr const char* kFresh = "fresh";
+inline constexpr const char* kReused = "reused";
+
+struct TambrelFigures {
+    uint64_t underruns = 0;  // the engine's own count: late callbacks, dry read-ahead
+};
+
+// MMAudioPlayerX as the window drives it, on an SDL host with `period`
+// frames per device callback; `perCell` trials for each case and format.
+std::vector<Record> runTambrel(TrialRunner& runner, const std::vector<Clip>& clips, int period,
+                               int perCell, TambrelFigures& figures);
+
+// QMediaPlayer with a QAudioOutput on whatever backend Qt Multimedia chose:
+// a new player per trial (loaded before the trigger), then one player per
+// file, stopped and started again.
+std::vector<Record> runQMediaPlayer(TrialRunner& runner, const std::vector<Clip>& clips, int trials,
+                                    const std::string& candidate);
+
+// QSoundEffect, one per WAV file, stopped and started again.
+std::vector<Record> runQSoundEffect(TrialRunner& runner, const std::vector<Clip>& clips,
+                                    int trials);
+
+// paplay, a new process per trial.
+std::vector<Record> runPaplay(TrialRunner& runner, const std::vector<Clip>& clips, int trials);
+
+// Which Qt Multimedia backend this process loaded: "gstreamer", "ffmpeg" or "none".
+std::string loadedMediaBackend();
+
+}  // namespace tambrel::bench

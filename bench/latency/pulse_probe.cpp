@@ -1,0 +1,231 @@
+#include "bench/latency/pulse_probe.h"
+
+#include <pulse/error.h>
+#include <pulse/introspect.h>
+#include <pulse/proplist.h>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <thread>
+
+namespace tambrel::bench {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr pa_usec_t kFragmentUsec = 1000;
+
+class LoopLock {
+  public:
+    explicit LoopLock(pa_threaded_mainloop* loop) : loop_(loop) {
+        pa_threaded_mainloop_lock(loop_);
+    }
+    ~LoopLock() { pa_threaded_mainloop_unlock(loop_); }
+    LoopLock(const LoopLock&) = delete;
+    LoopLock& operator=(const LoopLock&) = delete;
+
+  private:
+    pa_threaded_mainloop* loop_;
+};
+
+}  // namespace
+
+template <typename Done>
+bool PulseProbe::waitLocked(Done done, std::chrono::milliseconds limit) {
+    // Not pa_threaded_mainloop_wait: nothing may signal if the server dies,
+    // and every wait here is bounded.
+    const auto deadline = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() >= deadline) return false;
+        pa_threaded_mainloop_unlock(loop_);
+        std::this_thread::sleep_for(1ms);
+        pa_threaded_mainloop_lock(loop_);
+    }
+    return true;
+}
+
+PulseProbe::PulseProbe(const std::string& source) {
+    samples_.reserve(static_cast<size_t>(kRate) * 240);
+    fragments_.reserve(240'000);
+    loop_ = pa_threaded_mainloop_new();
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "latency_bench probe");
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_threaded_mainloop_start(loop_) < 0) {
+        throw std::runtime_error("probe: cannot connect to pulseaudio");
+    }
+    LoopLock lock(loop_);
+    const bool connected = waitLocked(
+        [this] {
+            const pa_context_state_t state = pa_context_get_state(context_);
+            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+        },
+        5000ms);
+    if (!connected || pa_context_get_state(context_) != PA_CONTEXT_READY) {
+        throw std::runtime_error("probe: pulseaudio context not ready");
+    }
+
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, 1};
+    stream_ = pa_stream_new(context_, "latency probe", &spec, nullptr);
+    pa_stream_set_read_callback(stream_, &PulseProbe::onRead, this);
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    const auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    if (pa_stream_connect_record(stream_, source.c_str(), &attr, flags) < 0) {
+        throw std::runtime_error(std::string("probe: cannot record ") + source + ": " +
+                                 pa_strerror(pa_context_errno(context_)));
+    }
+    const bool ready = waitLocked(
+        [this] {
+            const pa_stream_state_t state = pa_stream_get_state(stream_);
+            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+        },
+        5000ms);
+    if (!ready || pa_stream_get_state(stream_) != PA_STREAM_READY) {
+        throw std::runtime_error("probe: record stream not ready on " + source);
+    }
+    if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_)) {
+        fragmentMs_ = static_cast<double>(pa_bytes_to_usec(granted->fragsize, &spec)) / 1000.0;
+    }
+    // Data flowing and a first timing update in: the times are good from here on.
+    if (!waitLocked([this] { return frames() > kRate / 10; }, 5000ms)) {
+        throw std::runtime_error("probe: no data from " + source);
+    }
+}
+
+PulseProbe::~PulseProbe() {
+    {
+        LoopLock lock(loop_);
+        if (stream_ != nullptr) {
+            pa_stream_set_read_callback(stream_, nullptr, nullptr);
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+        }
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+    }
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+}
+
+void PulseProbe::onRead(pa_stream* stream, size_t /*bytes*/, void* self) {
+    static_cast<PulseProbe*>(self)->take(stream);
+}
+
+// The loop's thread, one fragment at a time: the latency asked right after
+// a fragment is dropped is the age of the frame just after it, so frame i
+// of n entered the sink at arrival - latency - (n - i) / rate.
+void PulseProbe::take(pa_stream* stream) {
+    for (;;) {
+        const void* data = nullptr;
+        size_t bytes = 0;
+        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
+        const auto arrived = Clock::now();
+        const size_t count = bytes / sizeof(float);
+        int64_t first = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            first = static_cast<int64_t>(samples_.size());
+            if (data == nullptr) {
+                samples_.resize(samples_.size() + count, 0.0f);  // a hole: nothing was there
+            } else {
+                const auto* values = static_cast<const float*>(data);
+                samples_.insert(samples_.end(), values, values + count);
+            }
+        }
+        pa_stream_drop(stream);
+
+        pa_usec_t usec = 0;
+        int negative = 0;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (pa_stream_get_latency(stream, &usec, &negative) == 0) {
+            latencyMs_ = (negative ? -1.0 : 1.0) * static_cast<double>(usec) / 1000.0;
+            minLatencyMs_ = std::min(minLatencyMs_, latencyMs_);
+            maxLatencyMs_ = std::max(maxLatencyMs_, latencyMs_);
+        }
+        const double before = latencyMs_ / 1000.0 + static_cast<double>(count) / kRate;
+        fragments_.push_back({first, arrived - std::chrono::duration_cast<Clock::duration>(
+                                                   std::chrono::duration<double>(before))});
+    }
+}
+
+int64_t PulseProbe::frames() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Only frames whose fragment has its time.
+    if (fragments_.empty()) return 0;
+    return static_cast<int64_t>(samples_.size());
+}
+
+std::vector<float> PulseProbe::samples(int64_t from, int64_t to) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto size = static_cast<int64_t>(samples_.size());
+    from = std::clamp<int64_t>(from, 0, size);
+    to = std::clamp<int64_t>(to, from, size);
+    return {samples_.begin() + from, samples_.begin() + to};
+}
+
+int64_t PulseProbe::findLoud(int64_t from, float threshold) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto i = static_cast<size_t>(std::max<int64_t>(from, 0)); i < samples_.size(); ++i) {
+        if (std::fabs(samples_[i]) > threshold) return static_cast<int64_t>(i);
+    }
+    return -1;
+}
+
+Clock::time_point PulseProbe::timeOf(int64_t frame) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fragments_.empty()) return Clock::time_point{};
+    auto after = std::upper_bound(
+        fragments_.begin(), fragments_.end(), frame,
+        [](int64_t value, const Fragment& fragment) { return value < fragment.firstFrame; });
+    const Fragment& fragment = after == fragments_.begin() ? fragments_.front() : *(after - 1);
+    const double offset = static_cast<double>(frame - fragment.firstFrame) / kRate;
+    return fragment.firstTime +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(offset));
+}
+
+double PulseProbe::minLatencyMs() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return minLatencyMs_;
+}
+
+double PulseProbe::maxLatencyMs() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return maxLatencyMs_;
+}
+
+std::vector<SinkInput> PulseProbe::sinkInputs() {
+    struct Query {
+        std::vector<SinkInput> found;
+        bool done = false;
+    } query;
+    auto collect = [](pa_context*, const pa_sink_input_info* info, int eol, void* data) {
+        auto* q = static_cast<Query*>(data);
+        if (eol != 0 || info == nullptr) {
+            q->done = true;
+            return;
+        }
+        SinkInput input;
+        input.index = info->index;
+        const char* client = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_NAME);
+        input.client = client != nullptr ? client : info->name != nullptr ? info->name : "";
+        input.rate = info->sample_spec.rate;
+        input.format = pa_sample_format_to_string(info->sample_spec.format);
+        input.resampler = info->resample_method != nullptr ? info->resample_method : "";
+        input.bufferMs = static_cast<double>(info->buffer_usec) / 1000.0;
+        input.corked = info->corked != 0;
+        q->found.push_back(input);
+    };
+    LoopLock lock(loop_);
+    pa_operation* operation = pa_context_get_sink_input_info_list(context_, collect, &query);
+    if (operation == nullptr) return {};
+    const bool done = waitLocked([&query] { return query.done; }, 1000ms);
+    if (!done) pa_operation_cancel(operation);
+    pa_operation_unref(operation);
+    return done ? query.found : std::vector<SinkInput>{};
+}
+
+}  // namespace tambrel::bench

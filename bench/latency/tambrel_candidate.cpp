@@ -1,0 +1,151 @@
+#include <QString>
+#include <array>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+
+#include "bench/latency/candidates.h"
+#include "platform/audio/sdl_output.h"
+#include "platform/path_form.h"
+#include "playback/audio_host.h"
+#include "playback/mm_audio_player.h"
+
+namespace tambrel::bench {
+namespace {
+
+using namespace std::chrono_literals;
+using playback::MMAudioPlayerX;
+
+// A slot of the palette, with what the bench needs to know of its history.
+struct Slot {
+    std::unique_ptr<MMAudioPlayerX> player;
+    bool ended = true;  // OnStop came for the last playback
+    int clip = -1;
+    bool ranToEnd = false;  // the last playback of this file ended by itself
+};
+
+class TambrelRig {
+  public:
+    TambrelRig(TrialRunner& runner, const std::vector<Clip>& clips, int period)
+        : runner_(runner),
+          clips_(clips),
+          host_(std::make_unique<audio::SdlBackend>(), options(period)) {
+        const std::string problem = host_.engine().backendProblem();
+        if (!problem.empty()) throw std::runtime_error("Tambrel's SDL output: " + problem);
+        for (int16_t i = 0; i < 2; ++i) {
+            Slot& slot = slots_[static_cast<size_t>(i)];
+            slot.player = std::make_unique<MMAudioPlayerX>(host_, i);
+            slot.player->setDeviceID(-1);  // the system's default: the benchmark's sink
+            slot.player->OnStop = [&slot](int16_t) { slot.ended = true; };
+        }
+    }
+
+    Slot& slotFor(int clip) {
+        return slots_[clips_[static_cast<size_t>(clip)].shape == Shape::Loud ? 0 : 1];
+    }
+
+    void load(Slot& slot, int clip) {
+        const QString native = QString::fromStdString(clips_[static_cast<size_t>(clip)].path);
+        slot.player->setFileName(platform::toSystemPath(native));
+        slot.clip = clip;
+        slot.ranToEnd = false;
+    }
+
+    Record measure(Slot& slot, const char* mode) {
+        Record record{kTambrel, mode, slot.clip, {}};
+        std::string refused;
+        slot.ended = false;
+        record.outcome = runner_.run(
+            clips_[static_cast<size_t>(slot.clip)],
+            [&] {
+                try {
+                    slot.player->Play();
+                } catch (const std::exception& error) {
+                    refused = error.what();
+                    slot.ended = true;
+                }
+            },
+            [&] { return slot.ended; });
+        if (!refused.empty()) record.outcome.detail = "Play refused: " + refused;
+        slot.ranToEnd = record.outcome.sounded && slot.ended;
+        return record;
+    }
+
+    // Leaves the slot as a Stop leaves it: sounding, then stopped mid-way.
+    void playAndStop(Slot& slot) {
+        slot.ended = false;
+        try {
+            slot.player->Play();
+        } catch (const std::exception&) {
+            return;  // the trial that follows reports it
+        }
+        runner_.waitForSound(1000ms);
+        runner_.pause(50ms);
+        slot.player->Stop();
+        runner_.waitUntil([&] { return slot.ended; }, 1000ms);
+        slot.ranToEnd = false;
+    }
+
+    // Leaves the slot as a playback that ran out leaves it.
+    void playToEnd(Slot& slot) { measure(slot, "priming"); }
+
+    uint64_t underruns() { return host_.engine().underruns(); }
+
+  private:
+    static audio::AudioEngine::Options options(int period) {
+        audio::AudioEngine::Options options;
+        options.periodFrames = period;
+        return options;
+    }
+
+    TrialRunner& runner_;
+    const std::vector<Clip>& clips_;
+    playback::AudioHost host_;
+    std::array<Slot, 2> slots_;  // one per shape, like two slots of the palette
+};
+
+}  // namespace
+
+std::vector<Record> runTambrel(TrialRunner& runner, const std::vector<Clip>& clips, int period,
+                               int perCell, TambrelFigures& figures) {
+    TambrelRig rig(runner, clips, period);
+    std::vector<Record> records;
+
+    // The very first start also opens the SDL device; every later one finds it open.
+    const int first = clipIndex(1, Shape::Loud);
+    rig.load(rig.slotFor(first), first);
+    records.push_back(rig.measure(rig.slotFor(first), kColdStart));
+
+    // Shapes take turns across all cells, so every row holds both.
+    int turn = 0;
+    auto next = [&turn](int format) {
+        return clipIndex(format, turn++ % 2 == 0 ? Shape::Loud : Shape::Ramp);
+    };
+    for (int format = 0; format < kFormats; ++format) {
+        for (int t = 0; t < perCell; ++t) {
+            const int clip = next(format);
+            Slot& slot = rig.slotFor(clip);
+            rig.load(slot, clip);
+            records.push_back(rig.measure(slot, kAfterFileName));
+        }
+        // Right after the cell above, each slot's last playback ran out.
+        for (int t = 0; t < perCell; ++t) {
+            const int clip = next(format);
+            Slot& slot = rig.slotFor(clip);
+            if (slot.clip != clip) rig.load(slot, clip);
+            if (!slot.ranToEnd) rig.playToEnd(slot);
+            records.push_back(rig.measure(slot, kAfterEnd));
+        }
+        for (int t = 0; t < perCell; ++t) {
+            const int clip = next(format);
+            Slot& slot = rig.slotFor(clip);
+            if (slot.clip != clip) rig.load(slot, clip);
+            rig.playAndStop(slot);
+            records.push_back(rig.measure(slot, kAfterStop));
+        }
+    }
+    figures.underruns = rig.underruns();
+    return records;
+}
+
+}  // namespace tambrel::bench

@@ -1,0 +1,254 @@
+#include "bench/latency/trial.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <thread>
+
+namespace tambrel::bench {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kRate = PulseProbe::kRate;
+// Onset threshold: the ramp's first sample is 0.05, silence is 0.
+constexpr float kLoud = 0.02f;
+constexpr auto kNeverSounded = 2000ms;
+constexpr double kEndToleranceMs = 20;
+// Followed past the file's end, to see a sound that runs on.
+constexpr auto kTail = 60ms;
+constexpr auto kQuiet = 30ms;  // silence wanted at the sink before a trigger
+constexpr double kSkipLimitMs = 3;
+constexpr double kMinLevelRatio = 0.9;
+constexpr double kMinPeakRatio = 0.8;
+// Longest silence allowed inside the tone: its zero crossings last a few
+// frames at 0.05, a dropout at least one engine or server period.
+constexpr int64_t kDropoutFrames = kRate / 2000;
+constexpr auto kPoll = 500us;
+
+double msBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+int64_t framesOf(std::chrono::milliseconds time) {
+    return time.count() * kRate / 1000;
+}
+
+template <typename... Args>
+std::string format(const char* pattern, Args... args) {
+    char text[256];
+    std::snprintf(text, sizeof text, pattern, args...);
+    return text;
+}
+
+void addProblem(Outcome& outcome, const std::string& problem, const std::string& detail) {
+    if (outcome.problem.empty()) outcome.problem = problem;
+    if (!outcome.detail.empty()) outcome.detail += "; ";
+    outcome.detail += detail;
+}
+
+}  // namespace
+
+TrialRunner::TrialRunner(PulseProbe& probe, unsigned seed) : probe_(probe), random_(seed) {}
+
+bool TrialRunner::waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (done()) return true;
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(kPoll);
+    }
+}
+
+void TrialRunner::pause(std::chrono::microseconds time) {
+    const auto until = Clock::now() + time;
+    while (Clock::now() < until) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        std::this_thread::sleep_for(std::min<Clock::duration>(kPoll, until - Clock::now()));
+    }
+}
+
+bool TrialRunner::waitForSilence(std::chrono::milliseconds limit) {
+    return waitUntil(
+        [this] {
+            const int64_t end = probe_.frames();
+            return probe_.findLoud(end - framesOf(kQuiet), kLoud) < 0;
+        },
+        limit);
+}
+
+bool TrialRunner::waitForSound(std::chrono::milliseconds limit) {
+    const int64_t from = probe_.frames();
+    return waitUntil([&] { return probe_.findLoud(from, kLoud) >= 0; }, limit);
+}
+
+Outcome TrialRunner::run(const Clip& clip, const std::function<void()>& trigger,
+                         const std::function<bool()>& ended) {
+    Outcome outcome;
+    if (!waitForSilence(3000ms)) {
+        addProblem(outcome, "sink busy", "the sink never fell silent before the trigger");
+        return outcome;
+    }
+    std::uniform_int_distribution<int> delay(0, 20'000);
+    pause(std::chrono::microseconds(delay(random_)));
+
+    const int64_t from = probe_.frames();
+    const auto triggered = Clock::now();
+    trigger();
+
+    int64_t onset = -1;
+    int64_t scanned = from;
+    waitUntil(
+        [&] {
+            onset = probe_.findLoud(scanned, kLoud);
+            scanned = std::max(scanned, probe_.frames());
+            return onset >= 0;
+        },
+        std::chrono::duration_cast<std::chrono::milliseconds>(kNeverSounded -
+                                                              (Clock::now() - triggered)));
+    if (onset < 0) {
+        addProblem(outcome, "never sounded", "nothing at the sink within 2 s");
+        if (ended) waitUntil(ended, 1000ms);
+        return outcome;
+    }
+    outcome.sounded = true;
+    outcome.latencyMs = msBetween(triggered, probe_.timeOf(onset));
+    describeStream(outcome);
+
+    const int64_t expected = clip.frames * kRate / clip.rate;
+    const int64_t until = onset + expected + framesOf(kTail);
+    waitUntil([&] { return probe_.frames() >= until; }, 3000ms);
+    if (ended && !waitUntil(ended, 2000ms)) {
+        outcome.detail += outcome.detail.empty() ? "" : "; ";
+        outcome.detail += "player did not report its end";
+    }
+    judge(clip, onset, until, outcome);
+    return outcome;
+}
+
+void TrialRunner::judge(const Clip& clip, int64_t onset, int64_t until, Outcome& outcome) const {
+    const std::vector<float> heard = probe_.samples(onset, until);
+    const size_t tenMs = kRate / 100;
+    const size_t oneMs = kRate / 1000;
+    if (heard.size() < tenMs) {
+        addProblem(outcome, "capture short", "the capture stopped");
+        return;
+    }
+
+    // The start: all of it, at its own level.
+    const double level = toneLevel(heard.data(), tenMs);
+    if (clip.shape == Shape::Ramp) {
+        const double slopePerMs = (kRampTo - kRampFrom) / (kClipSeconds * 1000.0);
+        outcome.startMs = (level - clip.startLevel) / slopePerMs;
+        if (outcome.startMs > kSkipLimitMs) {
+            addProblem(outcome, "start skipped",
+                       format("started %.1f ms into the file", outcome.startMs));
+        } else if (outcome.startMs < -kSkipLimitMs) {
+            addProblem(
+                outcome, "start faded",
+                format("start %.0f %% of the file's level", 100.0 * level / clip.startLevel));
+        }
+    } else {
+        const double peak = peakOf(heard.data(), oneMs);
+        if (level < kMinLevelRatio * clip.startLevel || peak < kMinPeakRatio * kLoudPeak) {
+            addProblem(outcome, "start faded",
+                       format("first ms peak %.2f, first 10 ms at %.0f %% of the file's level",
+                              peak, 100.0 * level / clip.startLevel));
+        }
+    }
+
+    // The end, and any hole on the way.
+    int64_t last = 0;
+    int64_t quiet = 0;
+    int64_t longestQuiet = 0;
+    for (size_t i = 0; i < heard.size(); ++i) {
+        if (std::fabs(heard[i]) > kLoud) {
+            longestQuiet = std::max(longestQuiet, quiet);
+            quiet = 0;
+            last = static_cast<int64_t>(i);
+        } else {
+            ++quiet;
+        }
+    }
+    outcome.durationMs = static_cast<double>(last + 1) * 1000.0 / kRate;
+    const double expectedMs = static_cast<double>(clip.frames) * 1000.0 / clip.rate;
+    if (outcome.durationMs < expectedMs - kEndToleranceMs) {
+        addProblem(outcome, "end cut",
+                   format("sounded %.0f ms of %.0f", outcome.durationMs, expectedMs));
+    } else if (outcome.durationMs > expectedMs + kEndToleranceMs) {
+        addProblem(outcome, "runs long",
+                   format("sounded %.0f ms of %.0f", outcome.durationMs, expectedMs));
+    }
+    if (longestQuiet > kDropoutFrames) {
+        addProblem(outcome, "dropout",
+                   format("%.1f ms of silence inside the sound", longestQuiet * 1000.0 / kRate));
+    }
+}
+
+// The newest stream still playing is the candidate's.
+void TrialRunner::describeStream(Outcome& outcome) {
+    const std::vector<SinkInput> inputs = probe_.sinkInputs();
+    const SinkInput* chosen = nullptr;
+    for (const auto& input : inputs) {
+        if (input.corked) continue;
+        if (chosen == nullptr || input.index > chosen->index) chosen = &input;
+    }
+    if (chosen == nullptr) return;
+    const bool resampled = static_cast<int>(chosen->rate) != kRate;
+    outcome.stream =
+        format("%u Hz %s, %s", chosen->rate, chosen->format.c_str(),
+               resampled ? ("resampled by the server (" + chosen->resampler + ")").c_str()
+                         : "no resampling at the server");
+    outcome.bufferMs = chosen->bufferMs;
+}
+
+namespace {
+
+// Tabs separate fields; none may hold one.
+std::string clean(std::string text) {
+    std::replace(text.begin(), text.end(), '\t', ' ');
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
+}  // namespace
+
+std::string Record::toLine() const {
+    std::ostringstream line;
+    line.precision(17);
+    line << "record\t" << clean(candidate) << '\t' << clean(mode) << '\t' << clip << '\t'
+         << (outcome.sounded ? 1 : 0) << '\t' << outcome.latencyMs << '\t' << outcome.durationMs
+         << '\t' << outcome.startMs << '\t' << outcome.bufferMs << '\t' << clean(outcome.stream)
+         << '\t' << clean(outcome.problem) << '\t' << clean(outcome.detail);
+    return line.str();
+}
+
+bool Record::fromLine(const std::string& line, Record& record) {
+    std::vector<std::string> fields;
+    std::string field;
+    std::istringstream in(line);
+    while (std::getline(in, field, '\t')) fields.push_back(field);
+    if (line.back() == '\t') fields.emplace_back();
+    if (fields.size() != 12 || fields[0] != "record") return false;
+    try {
+        record.candidate = fields[1];
+        record.mode = fields[2];
+        record.clip = std::stoi(fields[3]);
+        record.outcome.sounded = fields[4] == "1";
+        record.outcome.latencyMs = std::stod(fields[5]);
+        record.outcome.durationMs = std::stod(fields[6]);
+        record.outcome.startMs = std::stod(fields[7]);
+        record.outcome.bufferMs = std::stod(fields[8]);
+        record.outcome.stream = fields[9];
+        record.outcome.problem = fields[10];
+        record.outcome.detail = fields[11];
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tambrel::bench

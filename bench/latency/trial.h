@@ -1,0 +1,70 @@
+#pragma once
+
+// One trial: wait for a silent sink, wait a random 0-20 ms, trigger, then
+// follow the sound on the sink from its first sample to its end, and judge
+// whether all of the file came out: the start not skipped nor faded in, no
+// dropout, the end not cut. A trial that skips its start is incomplete, not
+// fast; a player that never sounds gives an incomplete trial with no time.
+
+#include <chrono>
+#include <functional>
+#include <random>
+#include <string>
+
+#include "bench/latency/clips.h"
+#include "bench/latency/pulse_probe.h"
+
+namespace tambrel::bench {
+
+struct Outcome {
+    bool sounded = false;
+    double latencyMs = 0;  // trigger to the first sample at the sink
+    double durationMs = 0;
+    double startMs = 0;   // ramp only: how far into the file the first sample was
+    std::string problem;  // what made it incomplete, in short; empty when complete
+    std::string detail;
+    std::string stream;    // what the player sent the sink: rate, format, resampler
+    double bufferMs = -1;  // the stream's own buffering as the server saw it
+
+    bool complete() const { return sounded && problem.empty(); }
+};
+
+// A trial as reported: which candidate, which case, which clip.
+struct Record {
+    std::string candidate;
+    std::string mode;
+    int clip = 0;
+    Outcome outcome;
+
+    // One line without newlines, for a child process to hand its trials over.
+    std::string toLine() const;
+    static bool fromLine(const std::string& line, Record& record);
+};
+
+class TrialRunner {
+  public:
+    TrialRunner(PulseProbe& probe, unsigned seed);
+
+    // `trigger` starts the player; `ended` (may be empty) tells when the
+    // player itself is done, so the next trial finds it idle.
+    Outcome run(const Clip& clip, const std::function<void()>& trigger,
+                const std::function<bool()>& ended);
+
+    // These keep Qt's events flowing while they wait, and are all bounded.
+    bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
+    void pause(std::chrono::microseconds time);
+    bool waitForSilence(std::chrono::milliseconds limit);
+    // True once anything sounds at the sink (used to prime players).
+    bool waitForSound(std::chrono::milliseconds limit);
+
+    PulseProbe& probe() { return probe_; }
+
+  private:
+    void judge(const Clip& clip, int64_t onset, int64_t until, Outcome& outcome) const;
+    void describeStream(Outcome& outcome);
+
+    PulseProbe& probe_;
+    std::mt19937 random_;
+};
+
+}  // namespace tambrel::bench

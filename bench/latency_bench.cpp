@@ -1,0 +1,495 @@
+// Trigger to sound: how long after a start call the first sample of a file
+// reaches a PulseAudio sink, for Tambrel's player and for the players a
+// Linux desktop offers (Qt Multimedia on GStreamer and on FFmpeg,
+// QSoundEffect, paplay), and whether all of the file came out. Runs its own
+// PulseAudio server with one null sink and records the sink's monitor.
+// Prints a table, then each figure as `name value` for scripts. Nothing here
+// passes or fails.
+//
+//   latency_bench [--period FRAMES] [--trials N] [--seed N]
+//
+// --period sets the frames per SDL callback of Tambrel's engine; --trials
+// the trials per peer and per row of Tambrel's table (at least).
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench/latency/candidates.h"
+#include "bench/latency/clips.h"
+#include "bench/latency/pulse_probe.h"
+#include "bench/latency/pulse_server.h"
+#include "bench/latency/trial.h"
+#include "tests/support/test_audio.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace tambrel::bench;
+using namespace std::chrono_literals;
+
+constexpr const char* kSink = "Bench";
+constexpr int kSinkRate = 44100;
+constexpr const char* kFfmpegCandidate = "qmediaplayer-ffmpeg";
+constexpr const char* kGstName = "QMediaPlayer (GStreamer)";
+constexpr const char* kFfmpegName = "QMediaPlayer (FFmpeg)";
+constexpr const char* kSoundEffectName = "QSoundEffect";
+constexpr const char* kPaplayName = "paplay";
+constexpr auto kChildLimit = 150s;
+constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
+
+struct Options {
+    int period = 256;
+    int trials = 15;
+    unsigned seed = 20240611;
+    std::string candidate;  // set in the child process only
+    std::string clips;
+};
+
+[[noreturn]] void usage(const char* why) {
+    std::fprintf(
+        stderr,
+        "latency_bench: %s\nusage: latency_bench [--period FRAMES] [--trials N] [--seed N]\n", why);
+    std::exit(2);
+}
+
+Options parse(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc) usage(("missing value after " + arg).c_str());
+        const std::string value = argv[++i];
+        try {
+            if (arg == "--period") {
+                options.period = std::stoi(value);
+            } else if (arg == "--trials") {
+                options.trials = std::stoi(value);
+            } else if (arg == "--seed") {
+                options.seed = static_cast<unsigned>(std::stoul(value));
+            } else if (arg == "--candidate") {
+                options.candidate = value;
+            } else if (arg == "--clips") {
+                options.clips = value;
+            } else {
+                usage(("unknown option " + arg).c_str());
+            }
+        } catch (const std::logic_error&) {
+            usage(("not a number: " + value).c_str());
+        }
+    }
+    if (options.period < 16 || options.period > 8192) usage("--period must be 16 to 8192");
+    if (options.trials < 1) usage("--trials must be at least 1");
+    return options;
+}
+
+void progress(const std::string& what) {
+    std::fprintf(stderr, "... %s\n", what.c_str());
+    std::fflush(stderr);
+}
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// ---- The FFmpeg backend, in a child ---------------------------------------
+//
+// Qt Multimedia picks its backend once per process, from QT_MEDIA_BACKEND
+// as it starts, so the FFmpeg candidate runs in a copy of this program whose
+// trials come back as lines on its standard output.
+
+int runChild(const Options& options) {
+    int argc = 1;
+    char name[] = "latency_bench";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    PulseProbe probe(std::string(kSink) + ".monitor");
+    const std::vector<Clip> clips = makeClips(options.clips, false);
+    TrialRunner runner(probe, options.seed);
+    const std::vector<Record> records = runQMediaPlayer(runner, clips, options.trials, kFfmpegName);
+    std::printf("backend\t%s\n", loadedMediaBackend().c_str());
+    for (const auto& record : records) std::printf("%s\n", record.toLine().c_str());
+    std::fflush(stdout);
+    return 0;
+}
+
+std::vector<Record> runFfmpegChild(const Options& options, const std::string& clipsFolder,
+                                   std::string& backend) {
+    std::vector<std::string> args = {"latency_bench",
+                                     "--candidate",
+                                     kFfmpegCandidate,
+                                     "--trials",
+                                     std::to_string(options.trials),
+                                     "--seed",
+                                     std::to_string(options.seed + 1),
+                                     "--clips",
+                                     clipsFolder};
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::string(*entry).rfind("QT_MEDIA_BACKEND=", 0) != 0)
+            environment.emplace_back(*entry);
+    }
+    environment.emplace_back("QT_MEDIA_BACKEND=ffmpeg");
+    std::vector<char*> envp;
+    for (auto& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    pid_t pid = -1;
+    const int spawned =
+        posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+        close(out[0]);
+        throw std::runtime_error("cannot start the FFmpeg child");
+    }
+
+    std::string text;
+    const auto deadline = Clock::now() + kChildLimit;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left <= 0ms) {
+            kill(pid, SIGKILL);
+            progress("the FFmpeg child ran out of time and was killed");
+            break;
+        }
+        pollfd watch{out[0], POLLIN, 0};
+        if (poll(&watch, 1, static_cast<int>(left.count())) <= 0) continue;
+        char buffer[4096];
+        const ssize_t got = read(out[0], buffer, sizeof buffer);
+        if (got <= 0) break;
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    close(out[0]);
+    waitpid(pid, nullptr, 0);
+
+    std::vector<Record> records;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        Record record;
+        if (line.rfind("backend\t", 0) == 0) backend = line.substr(8);
+        if (Record::fromLine(line, record)) records.push_back(record);
+    }
+    return records;
+}
+
+// ---- Report ---------------------------------------------------------------
+
+template <typename... Args>
+std::string format(const char* pattern, Args... args) {
+    char text[512];
+    std::snprintf(text, sizeof text, pattern, args...);
+    return text;
+}
+
+double median(std::vector<double> values) {
+    if (values.empty()) return kNan;
+    std::sort(values.begin(), values.end());
+    const size_t mid = values.size() / 2;
+    return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
+}
+
+using Filter = std::function<bool(const Record&)>;
+
+struct Summary {
+    int trials = 0;
+    int complete = 0;
+    std::vector<double> latencies;  // complete trials only: a skipped start is no win
+    std::map<std::string, int> problems;
+    std::map<std::string, int> streams;
+    std::vector<double> buffers;
+
+    int incomplete() const { return trials - complete; }
+    double min() const {
+        return latencies.empty() ? kNan : *std::min_element(latencies.begin(), latencies.end());
+    }
+    double max() const {
+        return latencies.empty() ? kNan : *std::max_element(latencies.begin(), latencies.end());
+    }
+    double med() const { return median(latencies); }
+};
+
+Summary summarize(const std::vector<Record>& records, const Filter& filter) {
+    Summary summary;
+    for (const auto& record : records) {
+        if (!filter(record)) continue;
+        const Outcome& outcome = record.outcome;
+        ++summary.trials;
+        if (outcome.complete()) {
+            ++summary.complete;
+            summary.latencies.push_back(outcome.latencyMs);
+        } else {
+            ++summary.problems[outcome.problem];
+        }
+        if (!outcome.stream.empty()) ++summary.streams[outcome.stream];
+        if (outcome.bufferMs >= 0) summary.buffers.push_back(outcome.bufferMs);
+    }
+    return summary;
+}
+
+Filter byCandidate(const std::string& candidate, const std::string& mode) {
+    return [=](const Record& r) { return r.candidate == candidate && r.mode == mode; };
+}
+
+bool tambrelCase(const Record& r) {
+    return r.candidate == kTambrel && r.mode != kColdStart;
+}
+
+std::string number(double value, const char* pattern = "%.1f") {
+    return std::isnan(value) ? "-" : format(pattern, value);
+}
+
+std::string problemsOf(const Summary& summary) {
+    std::string text;
+    for (const auto& [problem, count] : summary.problems) {
+        if (!text.empty()) text += ", ";
+        text += format("%d %s", count, problem.c_str());
+    }
+    return text;
+}
+
+void header() {
+    std::printf("  %-46s %6s %8s  %7s %7s %7s  %9s  %s\n", "what", "trials", "complete", "min",
+                "median", "max", "peer/Tamb", "notes");
+}
+
+void row(const std::string& label, const Summary& summary, double tambrelMedian = kNan,
+         const std::string& note = "") {
+    std::string notes = problemsOf(summary);
+    if (!note.empty()) notes += (notes.empty() ? "" : "; ") + note;
+    const double ratio = summary.med() / tambrelMedian;
+    std::printf("  %-46s %6d %8d  %7s %7s %7s  %9s  %s\n", label.c_str(), summary.trials,
+                summary.complete, number(summary.min()).c_str(), number(summary.med()).c_str(),
+                number(summary.max()).c_str(), number(ratio, "%.2fx").c_str(), notes.c_str());
+}
+
+// Medians by format, for the peers whose trials go round the formats.
+std::string byFormat(const std::vector<Record>& records, const Filter& filter) {
+    std::string text;
+    for (int format = 0; format < kFormats; ++format) {
+        const Summary summary = summarize(
+            records, [&](const Record& r) { return filter(r) && formatOf(r.clip) == format; });
+        if (summary.trials == 0) continue;
+        if (!text.empty()) text += ", ";
+        text += formatName(format) + " " + number(summary.med());
+    }
+    return text;
+}
+
+void streamsOf(const std::string& label, const Summary& summary) {
+    for (const auto& [stream, count] : summary.streams) {
+        std::printf("  %-34s %3d x %s\n", label.c_str(), count, stream.c_str());
+    }
+    if (!summary.buffers.empty()) {
+        std::printf("  %-34s       stream buffer at the server, median %.1f ms\n", label.c_str(),
+                    median(summary.buffers));
+    }
+}
+
+struct Peer {
+    std::string label;
+    Filter filter;
+    const char* key;  // for the `name value` lines; null when none
+};
+
+int runParent(const Options& options) {
+    const auto runStart = Clock::now();
+    unsetenv("QT_MEDIA_BACKEND");  // the parent measures Qt's default backend
+    tambrel::testing::TempDir dir;
+    if (dir.path().empty()) throw std::runtime_error("cannot make a temporary folder");
+
+    progress("starting a private PulseAudio server");
+    PulseServer server(dir.path(), kSink, kSinkRate);
+    progress("writing the test sounds");
+    const std::vector<Clip> clips = makeClips(dir.path(), true);
+
+    int argc = 1;
+    char name[] = "latency_bench";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    PulseProbe probe(std::string(kSink) + ".monitor");
+    TrialRunner runner(probe, options.seed);
+    const int perCell = (options.trials + 2) / 3;
+
+    std::vector<Record> records;
+    auto add = [&records](const std::vector<Record>& more) {
+        records.insert(records.end(), more.begin(), more.end());
+    };
+    TambrelFigures tambrel;
+    progress(format("Tambrel, period %d frames, %d trials per case and format", options.period,
+                    perCell));
+    add(runTambrel(runner, clips, options.period, perCell, tambrel));
+    progress("QMediaPlayer on Qt's default backend");
+    add(runQMediaPlayer(runner, clips, options.trials, kGstName));
+    const std::string parentBackend = loadedMediaBackend();
+    progress("QSoundEffect");
+    add(runQSoundEffect(runner, clips, options.trials));
+    progress("paplay");
+    add(runPaplay(runner, clips, options.trials));
+
+    const QString ffmpegPlugin = QLibraryInfo::path(QLibraryInfo::PluginsPath) +
+                                 QStringLiteral("/multimedia/libffmpegmediaplugin.so");
+    std::string childBackend;
+    std::string ffmpegNote;
+    if (QFileInfo::exists(ffmpegPlugin)) {
+        progress("QMediaPlayer on the FFmpeg backend, in a child process");
+        add(runFfmpegChild(options, dir.path(), childBackend));
+        if (childBackend != "ffmpeg") {
+            ffmpegNote = "the child loaded the '" + childBackend + "' backend, not FFmpeg";
+        }
+    } else {
+        ffmpegNote = "no FFmpeg backend for Qt Multimedia here (" + ffmpegPlugin.toStdString() +
+                     " missing): skipped";
+    }
+    const double captureLow = probe.minLatencyMs();
+    const double captureHigh = probe.maxLatencyMs();
+    const double fragment = probe.fragmentMs();
+    server.stop();
+
+    // ---- The table
+    std::printf("\nTrigger to the first sample at the sink, in ms (complete trials only)\n");
+    std::printf(
+        "  private PulseAudio, null sink \"%s\" at %d Hz; capture fragment %.2f ms, "
+        "capture latency reported %.2f to %.2f ms\n",
+        kSink, kSinkRate, fragment, captureLow, captureHigh);
+    std::printf(
+        "  sounds: 1 kHz, 1 s, loud from the first sample (-6 dBFS) or rising 0.05 -> 0.5; "
+        "WAV and MP3 at 48 and 44.1 kHz; random 0-20 ms before each trigger\n");
+    std::printf(
+        "  complete: start neither skipped (> %.0f ms) nor faded, no dropout, length within "
+        "20 ms of the file\n",
+        3.0);
+    std::printf("  Qt Multimedia backend: %s in this process, %s in the child\n\n",
+                parentBackend.c_str(), childBackend.empty() ? "none" : childBackend.c_str());
+
+    const Summary tambrelAll = summarize(records, tambrelCase);
+    const double tambrelMedian = tambrelAll.med();
+
+    std::printf("Tambrel, MMAudioPlayerX on SDL2, %d-frame period (%.1f ms)\n", options.period,
+                options.period * 1000.0 / kSinkRate);
+    header();
+    row("first start of the session (opens the device)",
+        summarize(records, byCandidate(kTambrel, kColdStart)));
+    for (const char* mode : {kAfterFileName, kAfterEnd, kAfterStop}) {
+        for (int f = 0; f < kFormats; ++f) {
+            row(std::string(mode) + ", " + formatName(f), summarize(records, [&](const Record& r) {
+                    return r.candidate == kTambrel && r.mode == mode && formatOf(r.clip) == f;
+                }));
+        }
+    }
+    for (const char* mode : {kAfterFileName, kAfterEnd, kAfterStop}) {
+        row(std::string(mode) + ", all formats", summarize(records, byCandidate(kTambrel, mode)));
+    }
+    for (int f = 0; f < kFormats; ++f) {
+        row(formatName(f) + ", all cases", summarize(records, [&](const Record& r) {
+                return tambrelCase(r) && formatOf(r.clip) == f;
+            }));
+    }
+    row("all cases", tambrelAll, kNan,
+        format("engine underruns %llu", static_cast<unsigned long long>(tambrel.underruns)));
+
+    const std::vector<Peer> peers = {
+        {std::string(kGstName) + ", fresh", byCandidate(kGstName, kFresh), "qmediaplayer"},
+        {std::string(kGstName) + ", reused", byCandidate(kGstName, kReused), nullptr},
+        {std::string(kFfmpegName) + ", fresh", byCandidate(kFfmpegName, kFresh),
+         "qmediaplayer_ffmpeg"},
+        {std::string(kFfmpegName) + ", reused", byCandidate(kFfmpegName, kReused), nullptr},
+        {std::string(kSoundEffectName) + ", reused (WAV)", byCandidate(kSoundEffectName, kReused),
+         "qsoundeffect"},
+        {std::string(kPaplayName) + ", new process", byCandidate(kPaplayName, "new process"),
+         "paplay"},
+    };
+    std::printf("\nPeers (peer/Tamb: peer median / Tambrel median over all cases)\n");
+    header();
+    for (const auto& peer : peers) {
+        const Summary summary = summarize(records, peer.filter);
+        std::string note = byFormat(records, peer.filter);
+        if (summary.trials == 0 && !ffmpegNote.empty() && peer.label.rfind(kFfmpegName, 0) == 0) {
+            note = ffmpegNote;
+        }
+        row(peer.label, summary, tambrelMedian, note);
+    }
+    if (!ffmpegNote.empty()) std::printf("  note: %s\n", ffmpegNote.c_str());
+
+    std::printf("\nWhat reached the sink (%d Hz s16le), per candidate\n", kSinkRate);
+    streamsOf("Tambrel", tambrelAll);
+    for (const auto& peer : peers) streamsOf(peer.label, summarize(records, peer.filter));
+
+    std::vector<const Record*> incomplete;
+    for (const auto& record : records) {
+        if (!record.outcome.complete()) incomplete.push_back(&record);
+    }
+    std::printf("\nIncomplete trials: %zu\n", incomplete.size());
+    for (const Record* record : incomplete) {
+        const Clip& clip = clips[static_cast<size_t>(record->clip)];
+        std::printf("  %s, %s, %s %s: %s: %s\n", record->candidate.c_str(), record->mode.c_str(),
+                    clip.format().c_str(), clip.shapeName(), record->outcome.problem.c_str(),
+                    record->outcome.detail.c_str());
+    }
+
+    const double runSeconds = secondsSince(runStart);
+    std::printf("\nRun took %.0f s\n\n", runSeconds);
+
+    std::printf("tambrel_period_frames %d\n", options.period);
+    std::printf("tambrel_median_ms %.2f\n", tambrelMedian);
+    std::printf("tambrel_incomplete %d\n", tambrelAll.incomplete());
+    std::printf("tambrel_cold_start_ms %.2f\n",
+                summarize(records, byCandidate(kTambrel, kColdStart)).med());
+    for (const auto& peer : peers) {
+        if (peer.key != nullptr) {
+            std::printf("%s_median_ms %.2f\n", peer.key, summarize(records, peer.filter).med());
+        }
+    }
+    for (const auto& peer : peers) {
+        if (peer.key != nullptr) {
+            std::printf("ratio_%s %.2f\n", peer.key,
+                        summarize(records, peer.filter).med() / tambrelMedian);
+        }
+    }
+    std::printf("run_seconds %.0f\n", runSeconds);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options options = parse(argc, argv);
+    try {
+        if (options.candidate == kFfmpegCandidate) return runChild(options);
+        if (!options.candidate.empty()) usage("unknown candidate");
+        return runParent(options);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "latency_bench: %s\n", error.what());
+        return 1;
+    }
+}
