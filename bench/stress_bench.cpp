@@ -198,7 +198,7 @@ int main(int argc, char* argv[]) {
                 w.Slider[slot]->setValue(static_cast<int32_t>(random() % 17001));
                 break;
             case 9:
-                if (action % 100 == 99) {  // every ten seconds, another device
+                if (action % 100 == 0) {  // every ten seconds, another device
                     w.Output->setListIndex(1 + (switches++ % 2));
                 }
                 break;

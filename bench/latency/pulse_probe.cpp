@@ -15,6 +15,10 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr pa_usec_t kFragmentUsec = 1000;
+// Settled: readings 1 ms apart, the last 300 of them within 0.5 ms.
+constexpr size_t kSettleReadings = 300;
+constexpr double kSettledSpreadMs = 0.5;
+constexpr double kSettledMaxMs = 20;
 
 class LoopLock {
   public:
@@ -90,10 +94,24 @@ PulseProbe::PulseProbe(const std::string& source) {
     if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_)) {
         fragmentMs_ = static_cast<double>(pa_bytes_to_usec(granted->fragsize, &spec)) / 1000.0;
     }
-    // Data flowing and a first timing update in: the times are good from here on.
     if (!waitLocked([this] { return frames() > kRate / 10; }, 5000ms)) {
         throw std::runtime_error("probe: no data from " + source);
     }
+    // libpulse's interpolation starts hundreds of ms off and takes about a
+    // second to find the server's clock; no time is good before it settles.
+    std::vector<double> recent;
+    const bool settled = waitLocked(
+        [this, &recent] {
+            recent.push_back(latencyMs());
+            if (recent.size() < kSettleReadings) return false;
+            const auto [low, high] =
+                std::minmax_element(recent.end() - kSettleReadings, recent.end());
+            return *high - *low < kSettledSpreadMs && std::fabs(*high) < kSettledMaxMs;
+        },
+        10000ms);
+    if (!settled) throw std::runtime_error("probe: the capture latency never settled");
+    std::lock_guard<std::mutex> data(mutex_);
+    minLatencyMs_ = maxLatencyMs_ = latencyMs_;
 }
 
 PulseProbe::~PulseProbe() {
@@ -185,6 +203,11 @@ Clock::time_point PulseProbe::timeOf(int64_t frame) const {
     const double offset = static_cast<double>(frame - fragment.firstFrame) / kRate;
     return fragment.firstTime +
            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(offset));
+}
+
+double PulseProbe::latencyMs() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return latencyMs_;
 }
 
 double PulseProbe::minLatencyMs() const {

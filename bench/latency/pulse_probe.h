@@ -53,6 +53,7 @@ class PulseProbe {
 
     double fragmentMs() const { return fragmentMs_; }
     // The capture latency libpulse reported, smallest and largest so far.
+    double latencyMs() const;  // the latest
     double minLatencyMs() const;
     double maxLatencyMs() const;
 

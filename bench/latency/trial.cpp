@@ -139,14 +139,17 @@ void TrialRunner::judge(const Clip& clip, int64_t onset, int64_t until, Outcome&
     }
 
     // The start: all of it, at its own level.
+    outcome.startWhole = true;
     const double level = toneLevel(heard.data(), tenMs);
     if (clip.shape == Shape::Ramp) {
         const double slopePerMs = (kRampTo - kRampFrom) / (kClipSeconds * 1000.0);
         outcome.startMs = (level - clip.startLevel) / slopePerMs;
         if (outcome.startMs > kSkipLimitMs) {
+            outcome.startWhole = false;
             addProblem(outcome, "start skipped",
                        format("started %.1f ms into the file", outcome.startMs));
         } else if (outcome.startMs < -kSkipLimitMs) {
+            outcome.startWhole = false;
             addProblem(
                 outcome, "start faded",
                 format("start %.0f %% of the file's level", 100.0 * level / clip.startLevel));
@@ -154,6 +157,7 @@ void TrialRunner::judge(const Clip& clip, int64_t onset, int64_t until, Outcome&
     } else {
         const double peak = peakOf(heard.data(), oneMs);
         if (level < kMinLevelRatio * clip.startLevel || peak < kMinPeakRatio * kLoudPeak) {
+            outcome.startWhole = false;
             addProblem(outcome, "start faded",
                        format("first ms peak %.2f, first 10 ms at %.0f %% of the file's level",
                               peak, 100.0 * level / clip.startLevel));
@@ -220,9 +224,10 @@ std::string Record::toLine() const {
     std::ostringstream line;
     line.precision(17);
     line << "record\t" << clean(candidate) << '\t' << clean(mode) << '\t' << clip << '\t'
-         << (outcome.sounded ? 1 : 0) << '\t' << outcome.latencyMs << '\t' << outcome.durationMs
-         << '\t' << outcome.startMs << '\t' << outcome.bufferMs << '\t' << clean(outcome.stream)
-         << '\t' << clean(outcome.problem) << '\t' << clean(outcome.detail);
+         << (outcome.sounded ? 1 : 0) << (outcome.startWhole ? 1 : 0) << '\t' << outcome.latencyMs
+         << '\t' << outcome.durationMs << '\t' << outcome.startMs << '\t' << outcome.bufferMs
+         << '\t' << clean(outcome.stream) << '\t' << clean(outcome.problem) << '\t'
+         << clean(outcome.detail);
     return line.str();
 }
 
@@ -231,13 +236,14 @@ bool Record::fromLine(const std::string& line, Record& record) {
     std::string field;
     std::istringstream in(line);
     while (std::getline(in, field, '\t')) fields.push_back(field);
-    if (line.back() == '\t') fields.emplace_back();
+    if (!line.empty() && line.back() == '\t') fields.emplace_back();
     if (fields.size() != 12 || fields[0] != "record") return false;
     try {
         record.candidate = fields[1];
         record.mode = fields[2];
         record.clip = std::stoi(fields[3]);
-        record.outcome.sounded = fields[4] == "1";
+        record.outcome.sounded = fields[4].size() == 2 && fields[4][0] == '1';
+        record.outcome.startWhole = fields[4].size() == 2 && fields[4][1] == '1';
         record.outcome.latencyMs = std::stod(fields[5]);
         record.outcome.durationMs = std::stod(fields[6]);
         record.outcome.startMs = std::stod(fields[7]);

@@ -18,7 +18,8 @@ namespace tambrel::bench {
 
 struct Outcome {
     bool sounded = false;
-    double latencyMs = 0;  // trigger to the first sample at the sink
+    bool startWhole = false;  // the first sample heard was the file's first, at its level
+    double latencyMs = 0;     // trigger to the first sample at the sink
     double durationMs = 0;
     double startMs = 0;   // ramp only: how far into the file the first sample was
     std::string problem;  // what made it incomplete, in short; empty when complete
