@@ -101,7 +101,7 @@ Options parse(int argc, char** argv) {
 }
 
 void progress(const std::string& what) {
-    std::fprintf(stderr, "... %s\n", what.c_str());
+    std::fprintf(stderr, "... %.3f %s\n", std::chrono::duration<double>(Clock::now().time_since_epoch()).count(), what.c_str());
     std::fflush(stderr);
 }
 

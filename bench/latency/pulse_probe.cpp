@@ -8,6 +8,8 @@
 #include <cmath>
 #include <stdexcept>
 #include <thread>
+#include <cstdio>
+#include <cstdlib>
 
 namespace tambrel::bench {
 namespace {
@@ -163,6 +165,13 @@ void PulseProbe::take(pa_stream* stream) {
             latencyMs_ = (negative ? -1.0 : 1.0) * static_cast<double>(usec) / 1000.0;
             minLatencyMs_ = std::min(minLatencyMs_, latencyMs_);
             maxLatencyMs_ = std::max(maxLatencyMs_, latencyMs_);
+            static FILE* trace = std::getenv("PROBE_TRACE") ? std::fopen(std::getenv("PROBE_TRACE"), "w") : nullptr;
+            static double last = 1e9;
+            if (trace && std::fabs(latencyMs_ - last) > 0.3) {
+                std::fprintf(trace, "%.3f %.3f\n", std::chrono::duration<double>(arrived.time_since_epoch()).count(), latencyMs_);
+                std::fflush(trace);
+                last = latencyMs_;
+            }
         }
         const double before = latencyMs_ / 1000.0 + static_cast<double>(count) / kRate;
         fragments_.push_back({first, arrived - std::chrono::duration_cast<Clock::duration>(

@@ -11,6 +11,7 @@
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/null_output.h"
 #include "platform/audio/sound.h"
+#include "tests/support/render.h"
 #include "tests/support/test_audio.h"
 
 namespace tambrel::audio {
@@ -39,21 +40,13 @@ struct EngineRig {
         }
     }
 
-    // Renders `frames` frames of `device` in periods, settling `sounds` first.
+    // Renders `frames` frames of `device` in periods, each once the read-ahead is full.
     std::vector<float> render(int64_t frames,
-                              const std::vector<std::shared_ptr<Sound>>& sounds = {},
-                              const std::optional<std::string>& device = std::nullopt,
-                              int period = 256) {
+                              const std::optional<std::string>& device = std::nullopt) {
         NullOutput* output = backend->output(device);
         EXPECT_NE(output, nullptr);
-        std::vector<float> out(static_cast<size_t>(frames) * 2);
-        if (output == nullptr) return out;
-        for (int64_t done = 0; done < frames; done += period) {
-            for (const auto& sound : sounds) settle(*sound);
-            const int n = static_cast<int>(std::min<int64_t>(period, frames - done));
-            output->render(out.data() + done * 2, n);
-        }
-        return out;
+        if (output == nullptr) return std::vector<float>(static_cast<size_t>(frames) * 2);
+        return testing::renderWhenFilled(engine, *output, static_cast<int>(frames));
     }
 };
 

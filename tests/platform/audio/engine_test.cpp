@@ -68,7 +68,7 @@ TEST(Engine, DevicesOpenOnFirstUseAndAreSharedByTheirVoices) {
     EXPECT_EQ(rig.backend->output("Cue"), nullptr);
     ASSERT_TRUE(rig.engine.play(a, sound, std::string("Cue"), 1.0f));
     ASSERT_TRUE(rig.engine.play(b, sound, std::string("Cue"), 1.0f));
-    const std::vector<float> cue = rig.render(100, {}, std::string("Cue"));
+    const std::vector<float> cue = rig.render(100, std::string("Cue"));
     EXPECT_FLOAT_EQ(cue[50 * 2], 2 * testing::staircase(50, 0));  // both voices, one device
     EXPECT_EQ(rig.backend->output(std::nullopt), nullptr);        // the default was never opened
 }
@@ -80,7 +80,7 @@ TEST(Engine, LostDeviceEndsItsPlaybacksAndIsReopenedByNameWhenBack) {
     const int onStudio = rig.engine.createVoice();
     ASSERT_TRUE(rig.engine.play(onCue, sound, std::string("Cue"), 1.0f));
     ASSERT_TRUE(rig.engine.play(onStudio, sound, std::string("Studio"), 1.0f));
-    rig.render(256, {}, std::string("Cue"));
+    rig.render(256, std::string("Cue"));
 
     rig.backend->unplug("Cue");
     EXPECT_EQ(rig.engine.pump(), std::vector<int>{onCue});
@@ -91,50 +91,61 @@ TEST(Engine, LostDeviceEndsItsPlaybacksAndIsReopenedByNameWhenBack) {
 
     rig.backend->plugIn("Cue");
     ASSERT_TRUE(rig.engine.play(onCue, sound, std::string("Cue"), 1.0f));
-    const std::vector<float> out = rig.render(256, {}, std::string("Cue"));
+    const std::vector<float> out = rig.render(256, std::string("Cue"));
     EXPECT_EQ(out[5 * 2], testing::staircase(5, 0));
 }
 
-// A source whose reads past the head block until the test lets them go:
-// the disk has stalled.
-std::atomic<bool> gStalled{false};
-std::atomic<int> gBlockedReads{0};
-class StallingSource final : public AudioSource {
+// A file source that passes everything on to a real one; the sources below
+// change how it reads.
+class ForwardingSource : public AudioSource {
   public:
-    explicit StallingSource(std::unique_ptr<AudioSource> inner) : inner_(std::move(inner)) {}
+    explicit ForwardingSource(std::unique_ptr<AudioSource> inner) : inner_(std::move(inner)) {}
     int channels() const override { return inner_->channels(); }
     int sampleRate() const override { return inner_->sampleRate(); }
     int64_t frames() const override { return inner_->frames(); }
+    int64_t read(float* out, int64_t count) override { return inner_->read(out, count); }
+    bool seek(int64_t frame) override { return inner_->seek(frame); }
+
+  private:
+    std::unique_ptr<AudioSource> inner_;
+};
+
+template <typename Source>
+OpenResult openThrough(const std::string& path) {
+    OpenResult result = openSndfile(path);
+    if (result.source) result.source = std::make_unique<Source>(std::move(result.source));
+    return result;
+}
+
+// Reads past the head block until the test lets them go: the disk has stalled.
+std::atomic<bool> gStalled{false};
+std::atomic<int> gBlockedReads{0};
+class StallingSource final : public ForwardingSource {
+  public:
+    using ForwardingSource::ForwardingSource;
     int64_t read(float* out, int64_t count) override {
         if (read_ >= Sound::kHeadChunks * Sound::kChunkFrames) {
             ++gBlockedReads;
             while (gStalled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        const int64_t got = inner_->read(out, count);
+        const int64_t got = ForwardingSource::read(out, count);
         read_ += got;
         return got;
     }
     bool seek(int64_t frame) override {
         read_ = frame;
-        return inner_->seek(frame);
+        return ForwardingSource::seek(frame);
     }
 
   private:
-    std::unique_ptr<AudioSource> inner_;
     int64_t read_ = 0;
 };
-OpenResult openStalling(const std::string& path) {
-    OpenResult result = openSndfile(path);
-    if (result.source) result.source = std::make_unique<StallingSource>(std::move(result.source));
-    return result;
-}
-
 TEST(Engine, DryReadAheadPlaysSilenceCountsItAndCatchesUp) {
     gStalled = true;
     gBlockedReads = 0;
     NullBackend* backend = new NullBackend({});
     AudioEngine::Options options;
-    options.opener = openStalling;
+    options.opener = openThrough<StallingSource>;
     AudioEngine engine(std::unique_ptr<OutputBackend>(backend), options);
     testing::TempDir dir;
     const int64_t frames = Sound::kChunkFrames * (Sound::kHeadChunks + 4);
@@ -165,29 +176,18 @@ TEST(Engine, DryReadAheadPlaysSilenceCountsItAndCatchesUp) {
     EXPECT_EQ(later[1000 * 2], testing::staircase(position + 1000, 0));
 }
 
-// A source whose every 50th read stalls for 200 ms, as a busy disk or a
-// network share does.
-class SlowSource final : public AudioSource {
+// Every 50th read stalls for 200 ms, as a busy disk or a network share does.
+class SlowSource final : public ForwardingSource {
   public:
-    explicit SlowSource(std::unique_ptr<AudioSource> inner) : inner_(std::move(inner)) {}
-    int channels() const override { return inner_->channels(); }
-    int sampleRate() const override { return inner_->sampleRate(); }
-    int64_t frames() const override { return inner_->frames(); }
+    using ForwardingSource::ForwardingSource;
     int64_t read(float* out, int64_t count) override {
         if (++reads_ % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        return inner_->read(out, count);
+        return ForwardingSource::read(out, count);
     }
-    bool seek(int64_t frame) override { return inner_->seek(frame); }
 
   private:
-    std::unique_ptr<AudioSource> inner_;
     int reads_ = 0;
 };
-OpenResult openSlow(const std::string& path) {
-    OpenResult result = openSndfile(path);
-    if (result.source) result.source = std::make_unique<SlowSource>(std::move(result.source));
-    return result;
-}
 
 TEST(Engine, ReadAheadRidesOutADiskThatStallsFor200Milliseconds) {
 #if defined(__SANITIZE_THREAD__)
@@ -195,7 +195,7 @@ TEST(Engine, ReadAheadRidesOutADiskThatStallsFor200Milliseconds) {
 #endif
     NullBackend* backend = new NullBackend({});
     AudioEngine::Options options;
-    options.opener = openSlow;
+    options.opener = openThrough<SlowSource>;
     AudioEngine engine(std::unique_ptr<OutputBackend>(backend), options);
     testing::TempDir dir;
     std::vector<std::shared_ptr<Sound>> sounds;
@@ -235,7 +235,7 @@ TEST(Engine, LongFilesStreamInBoundedMemoryAndAreFreedOnceLetGo) {
     const int voice = rig.engine.createVoice();
     ASSERT_TRUE(rig.engine.play(voice, sound, std::nullopt, 1.0f));
     rig.engine.seek(voice, longFrames - 5000);  // straight to the end
-    const std::vector<float> out = rig.render(256 * 24, {sound});
+    const std::vector<float> out = rig.render(256 * 24);
     EXPECT_EQ(rig.engine.pump(), std::vector<int>{voice});
     EXPECT_EQ(out[(256 * 2 + 500) * 2], 3277 / 32768.0f);
 

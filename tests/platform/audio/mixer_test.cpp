@@ -27,7 +27,7 @@ TEST(Mixing, OneVoiceAtUnityIsItsFileSampleForSampleAcrossTheStream) {
     auto sound = rig.wav("stairs.wav", frames);
     const int voice = rig.engine.createVoice();
     ASSERT_TRUE(rig.engine.play(voice, sound, std::nullopt, 1.0f));
-    const std::vector<float> out = rig.render(frames + 512, {sound});
+    const std::vector<float> out = rig.render(frames + 512);
     for (int64_t f = 0; f < frames; ++f) {
         ASSERT_EQ(out[f * 2], testing::staircase(f, 0)) << "frame " << f;
         ASSERT_EQ(out[f * 2 + 1], testing::staircase(f, 1)) << "frame " << f;
@@ -95,14 +95,14 @@ TEST(Mixing, SeekLandsOnTheRightFrameInHeadAndStream) {
     auto sound = rig.wav("stairs.wav", frames);
     const int voice = rig.engine.createVoice();
     ASSERT_TRUE(rig.engine.play(voice, sound, std::nullopt, 1.0f));
-    rig.render(2048, {sound});
+    rig.render(2048);
     for (int64_t target : {int64_t{1000}, Sound::kChunkFrames * 45 + 77, int64_t{0}}) {
         rig.engine.seek(voice, target);
         EXPECT_EQ(rig.engine.position(voice), target);  // as asked, before the mixer has it
         // The new place starts at a period boundary once its data is there
         // (at once in the head, a period later in the stream), fades in, and
         // from then on follows on from the target exactly.
-        const std::vector<float> out = rig.render(256 * 8, {sound});
+        const std::vector<float> out = rig.render(256 * 8);
         const int64_t settled = Mixer::kFadeFrames + 10;
         int64_t start = 0;
         while (start < 256 * 4 &&
