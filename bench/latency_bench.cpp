@@ -30,6 +30,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/latency/candidates.h"
@@ -100,8 +101,11 @@ Options parse(int argc, char** argv) {
     return options;
 }
 
+const Clock::time_point runStart = Clock::now();
+
 void progress(const std::string& what) {
-    std::fprintf(stderr, "... %.3f %s\n", std::chrono::duration<double>(Clock::now().time_since_epoch()).count(), what.c_str());
+    std::fprintf(stderr, "... %3.0f s  %s\n",
+                 std::chrono::duration<double>(Clock::now() - runStart).count(), what.c_str());
     std::fflush(stderr);
 }
 
@@ -324,8 +328,15 @@ struct Peer {
     const char* key;  // for the `name value` lines; null when none
 };
 
+// The figures depend on what else the machine is doing: say so.
+std::string loadAverage() {
+    double load[3] = {0, 0, 0};
+    if (getloadavg(load, 3) != 3) return "unknown";
+    return format("%.2f %.2f %.2f", load[0], load[1], load[2]);
+}
+
 int runParent(const Options& options) {
-    const auto runStart = Clock::now();
+    const std::string loadBefore = loadAverage();
     unsetenv("QT_MEDIA_BACKEND");  // the parent measures Qt's default backend
     tambrel::testing::TempDir dir;
     if (dir.path().empty()) throw std::runtime_error("cannot make a temporary folder");
@@ -393,8 +404,10 @@ int runParent(const Options& options) {
         "  complete: start neither skipped (> %.0f ms) nor faded, no dropout, length within "
         "20 ms of the file\n",
         3.0);
-    std::printf("  Qt Multimedia backend: %s in this process, %s in the child\n\n",
+    std::printf("  Qt Multimedia backend: %s in this process, %s in the child\n",
                 parentBackend.c_str(), childBackend.empty() ? "none" : childBackend.c_str());
+    std::printf("  %u cores; load average %s before the run, %s after\n\n",
+                std::thread::hardware_concurrency(), loadBefore.c_str(), loadAverage().c_str());
 
     const Summary tambrelAll = summarize(records, tambrelCase);
     const double tambrelMedian = tambrelAll.med();

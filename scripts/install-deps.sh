@@ -13,6 +13,17 @@ packages=(
   xvfb pulseaudio pulseaudio-utils xdotool imagemagick python3 fonts-dejavu-core
 )
 
+# Only for bench/latency_bench, which compares Tambrel's start latency with
+# the players a desktop offers; the program and its tests need none of these.
+# Qt's FFmpeg media backend ships inside libqt6multimedia6, which
+# qt6-multimedia-dev pulls in; gstreamer1.0-pulseaudio holds pulsesink, the
+# sink Qt's GStreamer backend plays through.
+packages+=(
+  qt6-multimedia-dev libpulse-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
+  gstreamer1.0-pulseaudio
+)
+
 missing=()
 for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)

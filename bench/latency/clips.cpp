@@ -11,13 +11,13 @@
 namespace tambrel::bench {
 namespace {
 
-struct FormatSpec {
+struct FileFormat {
     bool mp3;
     int rate;
     const char* name;
 };
 
-constexpr FormatSpec kFormatSpecs[kFormats] = {
+constexpr FileFormat kFileFormats[kFormats] = {
     {false, 48000, "WAV 48k"},
     {false, 44100, "WAV 44.1k"},
     {true, 48000, "MP3 48k"},
@@ -58,30 +58,31 @@ void measureStart(Clip& clip) {
 }  // namespace
 
 std::string Clip::format() const {
-    for (const auto& spec : kFormatSpecs) {
-        if (spec.mp3 == mp3 && spec.rate == rate) return spec.name;
+    for (const auto& fileFormat : kFileFormats) {
+        if (fileFormat.mp3 == mp3 && fileFormat.rate == rate) return fileFormat.name;
     }
     return "?";
 }
 
 std::string formatName(int format) {
-    return kFormatSpecs[format].name;
+    return kFileFormats[format].name;
 }
 
 std::vector<Clip> makeClips(const std::string& folder, bool write) {
     std::vector<Clip> clips;
-    for (const auto& spec : kFormatSpecs) {
+    for (const auto& fileFormat : kFileFormats) {
         for (Shape shape : {Shape::Loud, Shape::Ramp}) {
             Clip clip;
-            clip.mp3 = spec.mp3;
-            clip.rate = spec.rate;
+            clip.mp3 = fileFormat.mp3;
+            clip.rate = fileFormat.rate;
             clip.shape = shape;
-            clip.frames = static_cast<int64_t>(std::llround(kClipSeconds * spec.rate));
-            clip.path = folder + "/" + clip.shapeName() + "-" + std::to_string(spec.rate) +
-                        (spec.mp3 ? ".mp3" : ".wav");
+            clip.frames = static_cast<int64_t>(std::llround(kClipSeconds * fileFormat.rate));
+            clip.path = folder + "/" + clip.shapeName() + "-" + std::to_string(fileFormat.rate) +
+                        (fileFormat.mp3 ? ".mp3" : ".wav");
             if (write) {
-                const auto kind = spec.mp3 ? testing::FileKind::Mp3 : testing::FileKind::Wav16;
-                const int rate = spec.rate;
+                const auto kind =
+                    fileFormat.mp3 ? testing::FileKind::Mp3 : testing::FileKind::Wav16;
+                const int rate = fileFormat.rate;
                 const bool ok = testing::writeAudio(
                     clip.path, kind, rate, 2, clip.frames,
                     [shape, rate](int64_t frame, int) { return sampleOf(shape, rate, frame); });

@@ -6,7 +6,7 @@
 // - loud: -6 dBFS from its very first sample (a cosine starts at its peak),
 //   so the first captured sample is already the sound;
 // - ramp: its level rises steadily from 0.05 to 0.5, so the level heard at
-//   the start tells which part of the file came first: a skipped start
+//   the start tells where in the file the sound began: a skipped start
 //   sounds louder than the file's own first milliseconds.
 
 #include <cstdint>

@@ -8,8 +8,6 @@
 #include <cmath>
 #include <stdexcept>
 #include <thread>
-#include <cstdio>
-#include <cstdlib>
 
 namespace tambrel::bench {
 namespace {
@@ -56,6 +54,15 @@ PulseProbe::PulseProbe(const std::string& source) {
     fragments_.reserve(240'000);
     loop_ = pa_threaded_mainloop_new();
     context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "latency_bench probe");
+    try {
+        open(source);
+    } catch (...) {
+        close();  // the loop's thread must not outlive us
+        throw;
+    }
+}
+
+void PulseProbe::open(const std::string& source) {
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
         pa_threaded_mainloop_start(loop_) < 0) {
         throw std::runtime_error("probe: cannot connect to pulseaudio");
@@ -71,13 +78,13 @@ PulseProbe::PulseProbe(const std::string& source) {
         throw std::runtime_error("probe: pulseaudio context not ready");
     }
 
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, 1};
-    stream_ = pa_stream_new(context_, "latency probe", &spec, nullptr);
+    const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, kRate, 1};
+    stream_ = pa_stream_new(context_, "latency probe", &sampleFormat, nullptr);
     pa_stream_set_read_callback(stream_, &PulseProbe::onRead, this);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &sampleFormat));
     const auto flags = static_cast<pa_stream_flags_t>(
         PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
     if (pa_stream_connect_record(stream_, source.c_str(), &attr, flags) < 0) {
@@ -94,7 +101,8 @@ PulseProbe::PulseProbe(const std::string& source) {
         throw std::runtime_error("probe: record stream not ready on " + source);
     }
     if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_)) {
-        fragmentMs_ = static_cast<double>(pa_bytes_to_usec(granted->fragsize, &spec)) / 1000.0;
+        fragmentMs_ =
+            static_cast<double>(pa_bytes_to_usec(granted->fragsize, &sampleFormat)) / 1000.0;
     }
     if (!waitLocked([this] { return frames() > kRate / 10; }, 5000ms)) {
         throw std::runtime_error("probe: no data from " + source);
@@ -117,6 +125,10 @@ PulseProbe::PulseProbe(const std::string& source) {
 }
 
 PulseProbe::~PulseProbe() {
+    close();
+}
+
+void PulseProbe::close() {
     {
         LoopLock lock(loop_);
         if (stream_ != nullptr) {
@@ -165,13 +177,6 @@ void PulseProbe::take(pa_stream* stream) {
             latencyMs_ = (negative ? -1.0 : 1.0) * static_cast<double>(usec) / 1000.0;
             minLatencyMs_ = std::min(minLatencyMs_, latencyMs_);
             maxLatencyMs_ = std::max(maxLatencyMs_, latencyMs_);
-            static FILE* trace = std::getenv("PROBE_TRACE") ? std::fopen(std::getenv("PROBE_TRACE"), "w") : nullptr;
-            static double last = 1e9;
-            if (trace && std::fabs(latencyMs_ - last) > 0.3) {
-                std::fprintf(trace, "%.3f %.3f\n", std::chrono::duration<double>(arrived.time_since_epoch()).count(), latencyMs_);
-                std::fflush(trace);
-                last = latencyMs_;
-            }
         }
         const double before = latencyMs_ / 1000.0 + static_cast<double>(count) / kRate;
         fragments_.push_back({first, arrived - std::chrono::duration_cast<Clock::duration>(
@@ -194,9 +199,10 @@ std::vector<float> PulseProbe::samples(int64_t from, int64_t to) const {
     return {samples_.begin() + from, samples_.begin() + to};
 }
 
-int64_t PulseProbe::findLoud(int64_t from, float threshold) const {
+int64_t PulseProbe::findLoud(int64_t from, int64_t to, float threshold) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (auto i = static_cast<size_t>(std::max<int64_t>(from, 0)); i < samples_.size(); ++i) {
+    const auto end = std::min(static_cast<size_t>(std::max<int64_t>(to, 0)), samples_.size());
+    for (auto i = static_cast<size_t>(std::max<int64_t>(from, 0)); i < end; ++i) {
         if (std::fabs(samples_[i]) > threshold) return static_cast<int64_t>(i);
     }
     return -1;

@@ -44,8 +44,8 @@ class PulseProbe {
     // Frames captured so far (mono, the channels averaged).
     int64_t frames() const;
     std::vector<float> samples(int64_t from, int64_t to) const;
-    // The first frame in [from, frames()) louder than `threshold`, or -1.
-    int64_t findLoud(int64_t from, float threshold) const;
+    // The first frame in [from, to) louder than `threshold`, or -1.
+    int64_t findLoud(int64_t from, int64_t to, float threshold) const;
     // When `frame` entered the sink.
     Clock::time_point timeOf(int64_t frame) const;
 
@@ -63,6 +63,8 @@ class PulseProbe {
         Clock::time_point firstTime;
     };
 
+    void open(const std::string& source);
+    void close();
     static void onRead(pa_stream* stream, size_t bytes, void* self);
     void take(pa_stream* stream);
     // With the loop locked: lets the loop run until `done` or the limit.

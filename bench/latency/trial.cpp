@@ -18,7 +18,7 @@ constexpr float kLoud = 0.02f;
 constexpr auto kNeverSounded = 2000ms;
 constexpr double kEndToleranceMs = 20;
 // Followed past the file's end, to see a sound that runs on.
-constexpr auto kTail = 60ms;
+constexpr auto kTail = 45ms;
 constexpr auto kQuiet = 30ms;  // silence wanted at the sink before a trigger
 constexpr double kSkipLimitMs = 3;
 constexpr double kMinLevelRatio = 0.9;
@@ -26,7 +26,7 @@ constexpr double kMinPeakRatio = 0.8;
 // Longest silence allowed inside the tone: its zero crossings last a few
 // frames at 0.05, a dropout at least one engine or server period.
 constexpr int64_t kDropoutFrames = kRate / 2000;
-constexpr auto kPoll = 500us;
+constexpr auto kPoll = 1ms;
 
 double msBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
@@ -75,14 +75,14 @@ bool TrialRunner::waitForSilence(std::chrono::milliseconds limit) {
     return waitUntil(
         [this] {
             const int64_t end = probe_.frames();
-            return probe_.findLoud(end - framesOf(kQuiet), kLoud) < 0;
+            return probe_.findLoud(end - framesOf(kQuiet), end, kLoud) < 0;
         },
         limit);
 }
 
 bool TrialRunner::waitForSound(std::chrono::milliseconds limit) {
     const int64_t from = probe_.frames();
-    return waitUntil([&] { return probe_.findLoud(from, kLoud) >= 0; }, limit);
+    return waitUntil([&] { return probe_.findLoud(from, probe_.frames(), kLoud) >= 0; }, limit);
 }
 
 Outcome TrialRunner::run(const Clip& clip, const std::function<void()>& trigger,
@@ -103,8 +103,9 @@ Outcome TrialRunner::run(const Clip& clip, const std::function<void()>& trigger,
     int64_t scanned = from;
     waitUntil(
         [&] {
-            onset = probe_.findLoud(scanned, kLoud);
-            scanned = std::max(scanned, probe_.frames());
+            const int64_t end = probe_.frames();
+            onset = probe_.findLoud(scanned, end, kLoud);
+            scanned = end;
             return onset >= 0;
         },
         std::chrono::duration_cast<std::chrono::milliseconds>(kNeverSounded -
@@ -167,15 +168,24 @@ void TrialRunner::judge(const Clip& clip, int64_t onset, int64_t until, Outcome&
     // The end, and any hole on the way.
     int64_t last = 0;
     int64_t quiet = 0;
-    int64_t longestQuiet = 0;
+    int holes = 0;
+    int64_t longest = 0;
+    int64_t longestAt = 0;
     for (size_t i = 0; i < heard.size(); ++i) {
-        if (std::fabs(heard[i]) > kLoud) {
-            longestQuiet = std::max(longestQuiet, quiet);
-            quiet = 0;
-            last = static_cast<int64_t>(i);
-        } else {
+        if (std::fabs(heard[i]) <= kLoud) {
             ++quiet;
+            continue;
         }
+        const auto at = static_cast<int64_t>(i);
+        if (quiet > kDropoutFrames) {
+            ++holes;
+            if (quiet > longest) {
+                longest = quiet;
+                longestAt = at - quiet;
+            }
+        }
+        quiet = 0;
+        last = at;
     }
     outcome.durationMs = static_cast<double>(last + 1) * 1000.0 / kRate;
     const double expectedMs = static_cast<double>(clip.frames) * 1000.0 / clip.rate;
@@ -186,9 +196,11 @@ void TrialRunner::judge(const Clip& clip, int64_t onset, int64_t until, Outcome&
         addProblem(outcome, "runs long",
                    format("sounded %.0f ms of %.0f", outcome.durationMs, expectedMs));
     }
-    if (longestQuiet > kDropoutFrames) {
+    if (holes > 0) {
         addProblem(outcome, "dropout",
-                   format("%.1f ms of silence inside the sound", longestQuiet * 1000.0 / kRate));
+                   format("%d silence(s) inside the sound, the longest %.1f ms at %.0f ms", holes,
+                          static_cast<double>(longest) * 1000.0 / kRate,
+                          static_cast<double>(longestAt) * 1000.0 / kRate));
     }
 }
 

@@ -44,7 +44,8 @@ struct WindowRig {
         dialogs.openAnswers.push_back(nativePath);
         window->Touche_Click(slot);
     }
-    // The default device's next `frames` frames; the players are on it after start-up.
+    // The default device's next `frames` frames (the players go to it at start-up;
+    // it opens with the first play, and renders nothing before).
     std::vector<float> render(int frames) {
         audio::NullOutput* output = backend->output(std::nullopt);
         return output != nullptr ? testing::renderWhenFilled(audio.engine(), *output, frames)
