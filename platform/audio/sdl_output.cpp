@@ -1,11 +1,17 @@
 #include "platform/audio/sdl_output.h"
 
 #include <SDL.h>
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
 
 #include "platform/audio/mixer.h"
 
 namespace tambrel::audio {
 namespace {
+
+constexpr int kRealtimePriority = 3;  // below the sound server's own threads (5)
 
 class SdlOutput final : public AudioOutput {
   public:
@@ -24,7 +30,21 @@ class SdlOutput final : public AudioOutput {
     SDL_AudioDeviceID device_;
 };
 
+// Once per device thread, at its first period: real-time scheduling where
+// the system allows it (root, or a studio's rtprio limit), so that a busy
+// machine does not wake the thread late and leave a gap. One system call,
+// no lock, no allocation; where it is refused the thread runs as before.
+void raisePriority() {
+    thread_local bool raised = false;
+    if (raised) return;
+    raised = true;
+    sched_param param{};
+    param.sched_priority = std::min(kRealtimePriority, sched_get_priority_max(SCHED_FIFO));
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+}
+
 void SDLCALL pull(void* userdata, Uint8* stream, int bytes) {
+    raisePriority();
     static_cast<Mixer*>(userdata)->render(reinterpret_cast<float*>(stream),
                                           bytes / static_cast<int>(2 * sizeof(float)));
 }
@@ -34,6 +54,9 @@ void SDLCALL pull(void* userdata, Uint8* stream, int bytes) {
 SdlBackend::SdlBackend() {
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Tambrel");
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Tambrel");
+    // SDL may itself ask for real-time scheduling through the desktop's
+    // RealtimeKit; pull() asks directly as well.
+    SDL_SetHint(SDL_HINT_THREAD_FORCE_REALTIME_TIME_CRITICAL, "1");
     ready_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
     if (!ready_) initError_ = SDL_GetError();
 }
