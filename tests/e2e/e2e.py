@@ -52,11 +52,7 @@ class XServer:
             time.sleep(0.05)
 
     def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(5)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
+        sound.end_process(self.process)
 
 
 class Session:

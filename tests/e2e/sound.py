@@ -13,6 +13,18 @@ import wave
 RATE = 44100
 
 
+def end_process(process, grace=5):
+    """Asks a process to end, and ends it when it does not within `grace` seconds."""
+    if process.poll() is not None:
+        return
+    process.terminate()
+    try:
+        process.wait(grace)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait(grace)
+
+
 class SoundServer:
     """A PulseAudio daemon of our own, with one null sink per name."""
 
@@ -56,13 +68,7 @@ class SoundServer:
             return ""
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait(5)
+        end_process(self.process)
 
 
 class Recorder:
@@ -113,11 +119,7 @@ class Recorder:
         return None
 
     def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(5)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
+        end_process(self.process)
         self._thread.join(2)
 
 
