@@ -67,6 +67,7 @@ class F1a : public QMainWindow {
     void Timer1_OnTimer();
     void Boucle_Click(int16_t Index);
     void syncLoop(int16_t Index);
+    void toggleLoop(int16_t Index);
     void TimmerBoucle_OnTimer();
 
     // Volume, output and meters.

@@ -9,7 +9,6 @@
 namespace tambrel::app {
 
 using playback::kLoopOff;
-using playback::kLoopOn;
 
 namespace {
 constexpr int16_t kDeleteKey = 46;
@@ -24,8 +23,7 @@ void F1a::Form_KeyPress(int16_t KeyAscii) {
 void F1a::Form_KeyUp(int16_t KeyCode, int16_t Shift) {
     if (Shift != input::kCtrlMask || KeyCode < 65 || KeyCode > 91) return;
     const auto k = static_cast<int16_t>(KeyCode - 65);
-    Boucle[k]->setBackColor(Boucle[k]->BackColor() == kLoopOn ? kLoopOff : kLoopOn);
-    syncLoop(k);
+    toggleLoop(k);  // as a click on the marker, without moving the focus
 }
 
 void F1a::Form_KeyDown(int16_t KeyCode, int16_t) {

@@ -20,9 +20,14 @@ void F1a::syncLoop(int16_t Index) {
     Player[Index]->setRepeatAtEnd(Boucle[Index]->BackColor() == kLoopOn);
 }
 
-void F1a::Boucle_Click(int16_t Index) {
+// Any colour but yellow counts as off, so any other colour turns yellow.
+void F1a::toggleLoop(int16_t Index) {
     Boucle[Index]->setBackColor(Boucle[Index]->BackColor() == kLoopOn ? kLoopOff : kLoopOn);
     syncLoop(Index);
+}
+
+void F1a::Boucle_Click(int16_t Index) {
+    toggleLoop(Index);
     Keyboard->SetFocus();
 }
 
