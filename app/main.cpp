@@ -4,7 +4,7 @@
 
 #include "app/palette_window.h"
 #include "app/start_up.h"
-#include "platform/audio/sdl_output.h"
+#include "platform/audio/pulse_output.h"
 #include "platform/dialogs.h"
 #include "platform/system.h"
 #include "playback/audio_host.h"
@@ -16,7 +16,7 @@ int main(int argc, char* argv[]) {
 
     tambrel::platform::QtSystem system;
     tambrel::platform::QtDialogs dialogs;
-    tambrel::playback::AudioHost audio(std::make_unique<tambrel::audio::SdlBackend>());
+    tambrel::playback::AudioHost audio(tambrel::audio::systemOutput());
     const std::unique_ptr<tambrel::app::F1a> window = tambrel::app::Main(system, dialogs, audio);
     dialogs.setParent(window.get());
     return QApplication::exec();

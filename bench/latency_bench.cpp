@@ -6,10 +6,13 @@
 // Prints a table, then each figure as `name value` for scripts. Nothing here
 // passes or fails.
 //
-//   latency_bench [--period FRAMES] [--trials N] [--seed N]
+//   latency_bench [--period FRAMES] [--output pulse|sdl] [--trials N] [--seed N]
+//                 [--tambrel-only]
 //
-// --period sets the frames per SDL callback of Tambrel's engine; --trials
-// the trials per peer and per row of Tambrel's table (at least).
+// --period sets the frames per device period of Tambrel's engine, --output
+// the adapter it plays through (the sound server's, as the program uses it,
+// or SDL's); --trials the trials per peer and per row of Tambrel's table (at
+// least); --tambrel-only leaves the peers out, for trying periods quickly.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -36,8 +39,9 @@
 #include "bench/latency/candidates.h"
 #include "bench/latency/clips.h"
 #include "bench/latency/pulse_probe.h"
-#include "bench/latency/pulse_server.h"
 #include "bench/latency/trial.h"
+#include "platform/audio/audio_engine.h"
+#include "tests/support/pulse_server.h"
 #include "tests/support/test_audio.h"
 
 extern char** environ;
@@ -45,6 +49,7 @@ extern char** environ;
 namespace {
 
 using namespace tambrel::bench;
+using tambrel::testing::PulseServer;
 using namespace std::chrono_literals;
 
 constexpr const char* kSink = "Bench";
@@ -58,7 +63,9 @@ constexpr auto kChildLimit = 150s;
 constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
 
 struct Options {
-    int period = 256;
+    int period = tambrel::audio::kPeriodFrames;
+    std::string output = "pulse";
+    bool tambrelOnly = false;
     int trials = 15;
     unsigned seed = 20240611;
     std::string candidate;  // set in the child process only
@@ -66,9 +73,10 @@ struct Options {
 };
 
 [[noreturn]] void usage(const char* why) {
-    std::fprintf(
-        stderr,
-        "latency_bench: %s\nusage: latency_bench [--period FRAMES] [--trials N] [--seed N]\n", why);
+    std::fprintf(stderr,
+                 "latency_bench: %s\nusage: latency_bench [--period FRAMES] [--output pulse|sdl] "
+                 "[--trials N] [--seed N] [--tambrel-only]\n",
+                 why);
     std::exit(2);
 }
 
@@ -76,11 +84,17 @@ Options parse(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--tambrel-only") {
+            options.tambrelOnly = true;
+            continue;
+        }
         if (i + 1 >= argc) usage(("missing value after " + arg).c_str());
         const std::string value = argv[++i];
         try {
             if (arg == "--period") {
                 options.period = std::stoi(value);
+            } else if (arg == "--output") {
+                options.output = value;
             } else if (arg == "--trials") {
                 options.trials = std::stoi(value);
             } else if (arg == "--seed") {
@@ -98,6 +112,8 @@ Options parse(int argc, char** argv) {
     }
     if (options.period < 16 || options.period > 8192) usage("--period must be 16 to 8192");
     if (options.trials < 1) usage("--trials must be at least 1");
+    if (options.output != "pulse" && options.output != "sdl")
+        usage("--output must be pulse or sdl");
     return options;
 }
 
@@ -359,22 +375,27 @@ int runParent(const Options& options) {
         records.insert(records.end(), more.begin(), more.end());
     };
     TambrelFigures tambrel;
-    progress(format("Tambrel, period %d frames, %d trials per case and format", options.period,
-                    perCell));
-    add(runTambrel(runner, clips, options.period, perCell, tambrel));
-    progress("QMediaPlayer on Qt's default backend");
-    add(runQMediaPlayer(runner, clips, options.trials, kGstName));
-    const std::string parentBackend = loadedMediaBackend();
-    progress("QSoundEffect");
-    add(runQSoundEffect(runner, clips, options.trials));
-    progress("paplay");
-    add(runPaplay(runner, clips, options.trials));
+    progress(format("Tambrel on %s, period %d frames, %d trials per case and format",
+                    options.output.c_str(), options.period, perCell));
+    add(runTambrel(runner, clips, options.output, options.period, perCell, tambrel));
+    std::string parentBackend = "none";
+    if (!options.tambrelOnly) {
+        progress("QMediaPlayer on Qt's default backend");
+        add(runQMediaPlayer(runner, clips, options.trials, kGstName));
+        parentBackend = loadedMediaBackend();
+        progress("QSoundEffect");
+        add(runQSoundEffect(runner, clips, options.trials));
+        progress("paplay");
+        add(runPaplay(runner, clips, options.trials));
+    }
 
     const QString ffmpegPlugin = QLibraryInfo::path(QLibraryInfo::PluginsPath) +
                                  QStringLiteral("/multimedia/libffmpegmediaplugin.so");
     std::string childBackend;
     std::string ffmpegNote;
-    if (QFileInfo::exists(ffmpegPlugin)) {
+    if (options.tambrelOnly) {
+        ffmpegNote = "peers not measured (--tambrel-only)";
+    } else if (QFileInfo::exists(ffmpegPlugin)) {
         progress("QMediaPlayer on the FFmpeg backend, in a child process");
         add(runFfmpegChild(options, dir.path(), childBackend));
         if (childBackend != "ffmpeg") {
@@ -412,7 +433,8 @@ int runParent(const Options& options) {
     const Summary tambrelAll = summarize(records, tambrelCase);
     const double tambrelMedian = tambrelAll.med();
 
-    std::printf("Tambrel, MMAudioPlayerX on SDL2, %d-frame period (%.1f ms)\n", options.period,
+    std::printf("Tambrel, MMAudioPlayerX on %s, %d-frame period (%.1f ms)\n",
+                options.output == "sdl" ? "SDL2" : "the sound server's stream", options.period,
                 options.period * 1000.0 / kSinkRate);
     header();
     row("first start of the session (opens the device)",

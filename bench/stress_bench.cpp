@@ -4,7 +4,12 @@
 // moves sliders and switches the output device. Prints the periods not
 // filled on time, the window's longest stall, memory early and late, and CPU.
 //
-//   stress_bench [--seconds N]     (60 by default)
+//   stress_bench [--seconds N] [--output null|pulse] [--period FRAMES]
+//
+// --seconds: 60 by default. --output null (the default) pulls null outputs
+// from a thread of the bench's own; --output pulse plays through the sound
+// server's streams into two null sinks of a private PulseAudio server, so
+// that the server's own underflows count too. --period: the engine's period.
 
 #include <sys/resource.h>
 
@@ -18,6 +23,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -26,13 +32,16 @@
 #include "app/palette_window.h"
 #include "app/start_up.h"
 #include "palettes/palette_file.h"
+#include "platform/audio/audio_engine.h"
 #include "platform/audio/null_output.h"
+#include "platform/audio/pulse_output.h"
 #include "platform/path_form.h"
 #include "playback/audio_host.h"
 #include "playback/mm_audio_player.h"
 #include "playback/mm_slider.h"
 #include "playback/slot_playback.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/pulse_server.h"
 #include "tests/support/test_audio.h"
 
 namespace {
@@ -41,7 +50,7 @@ using namespace tambrel;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kRate = 44100;
-constexpr int kPeriod = 256;
+int period = audio::kPeriodFrames;
 constexpr int64_t kLongFrames = int64_t{kRate} * 60 * 10;  // ten minutes
 
 double rssMb() {
@@ -72,8 +81,8 @@ class Puller {
 
   private:
     void run() {
-        std::vector<float> period(kPeriod * 2);
-        const auto step = std::chrono::nanoseconds(int64_t{kPeriod} * 1'000'000'000 / kRate);
+        std::vector<float> buffer(static_cast<size_t>(period) * 2);
+        const auto step = std::chrono::nanoseconds(int64_t{period} * 1'000'000'000 / kRate);
         auto next = Clock::now();
         while (!quit_) {
             next += step;
@@ -83,7 +92,7 @@ class Puller {
                  {std::optional<std::string>(), std::optional<std::string>("Studio"),
                   std::optional<std::string>("Cue")}) {
                 if (audio::NullOutput* output = backend_.output(name)) {
-                    output->render(period.data(), kPeriod);
+                    output->render(buffer.data(), period);
                 }
             }
         }
@@ -111,8 +120,16 @@ void writePalette(const std::string& path, const std::vector<std::string>& files
 
 int main(int argc, char* argv[]) {
     int seconds = 60;
+    std::string output = "null";
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::max(3, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--output") == 0) output = argv[i + 1];
+        if (std::strcmp(argv[i], "--period") == 0)
+            period = std::clamp(std::atoi(argv[i + 1]), 16, 8192);
+    }
+    if (output != "null" && output != "pulse") {
+        std::fprintf(stderr, "stress_bench: --output must be null or pulse\n");
+        return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
@@ -129,8 +146,10 @@ int main(int argc, char* argv[]) {
     std::vector<std::string> morning, evening;
     for (int i = 0; i < 28; ++i) {
         for (auto* set : {&morning, &evening}) {
-            const std::string name = dir.file((set == &morning ? "m" : "e") + std::to_string(i) +
-                                              (i % 2 ? ".mp3" : ".wav"));
+            std::string base(set == &morning ? "m" : "e");
+            base += std::to_string(i);
+            base += i % 2 ? ".mp3" : ".wav";
+            const std::string name = dir.file(base);
             std::filesystem::create_hard_link(i % 2 ? mp3 : wav, name);
             set->push_back(name);
         }
@@ -138,14 +157,30 @@ int main(int argc, char* argv[]) {
     writePalette(dir.file("Matin.Bnk"), morning);
     writePalette(dir.file("Soir.Bnk"), evening);
 
-    auto* backend = new audio::NullBackend({"Studio", "Cue"});
-    playback::AudioHost host{std::unique_ptr<audio::OutputBackend>(backend)};
+    // Studio and Cue: two devices, for the device switches.
+    std::unique_ptr<testing::PulseServer> server;
+    audio::NullBackend* nullBackend = nullptr;
+    std::unique_ptr<audio::OutputBackend> backend;
+    if (output == "pulse") {
+        const std::string folder = dir.file("pulse");
+        std::filesystem::create_directory(folder);
+        server = std::make_unique<testing::PulseServer>(folder, "Studio", kRate,
+                                                        std::vector<std::string>{"Cue"});
+        backend = std::make_unique<audio::PulseBackend>();
+    } else {
+        nullBackend = new audio::NullBackend({"Studio", "Cue"});
+        backend.reset(nullBackend);
+    }
+    audio::AudioEngine::Options options;
+    options.periodFrames = period;
+    playback::AudioHost host{std::move(backend), options};
     testing::FakeSystem system;
     system.folder = QString::fromStdString(dir.path());
     testing::ScriptedDialogs dialogs;
     std::unique_ptr<app::F1a> window = app::Main(system, dialogs, host);
     app::F1a& w = *window;
-    Puller puller(*backend);
+    std::optional<Puller> puller;
+    if (nullBackend != nullptr) puller.emplace(*nullBackend);
 
     // The window's thread: how long between two turns of its event loop.
     QElapsedTimer sinceTurn;
@@ -234,6 +269,10 @@ int main(int argc, char* argv[]) {
     std::printf("Stress run: 28 slots of %lld-second WAV and %lld-second MP3 files, %d s\n",
                 static_cast<long long>(frames / kRate), static_cast<long long>(frames / 5 / kRate),
                 seconds);
+    std::printf("  output %s, %d-frame period\n",
+                output == "pulse" ? "sound server streams (private PulseAudio, null sinks)"
+                                  : "null, pulled by a thread of this bench",
+                period);
     std::printf("  palette loads %d, seeks %d, loop flips %d, device switches %d\n", loads, seeks,
                 flips, switches);
     std::printf("  %-36s %10llu   target 0\n", "periods not filled on time",
@@ -244,7 +283,9 @@ int main(int argc, char* argv[]) {
     std::printf("  %-36s %10.1f\n", "resident memory, first part (MB)", first);
     std::printf("  %-36s %10.1f   target: no growth\n", "resident memory, last part (MB)", last);
     std::printf("  %-36s %10.1f\n", "process CPU (% of one core)", cpu);
-    std::printf("  %-36s %10d\n", "puller wake-ups a period late", puller.lateWakeups());
+    if (puller) {
+        std::printf("  %-36s %10d\n", "puller wake-ups a period late", puller->lateWakeups());
+    }
     std::printf("underruns %llu\n", static_cast<unsigned long long>(underruns));
     std::printf("worst_gui_stall_ms %.1f\n", worstStallMs);
     std::printf("rss_first_minute_mb %.1f\n", first);

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev
-  libsndfile1-dev libsoxr-dev libsdl2-dev
+  libsndfile1-dev libsoxr-dev libsdl2-dev libpulse-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   desktop-file-utils
@@ -19,7 +19,7 @@ packages=(
 # qt6-multimedia-dev pulls in; gstreamer1.0-pulseaudio holds pulsesink, the
 # sink Qt's GStreamer backend plays through.
 packages+=(
-  qt6-multimedia-dev libpulse-dev
+  qt6-multimedia-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
   gstreamer1.0-pulseaudio
 )

@@ -25,10 +25,12 @@ struct TambrelFigures {
     uint64_t underruns = 0;  // the engine's own count: late callbacks, dry read-ahead
 };
 
-// MMAudioPlayerX as the window drives it, on an SDL host with `period`
-// frames per device callback; `perCell` trials for each case and format.
-std::vector<Record> runTambrel(TrialRunner& runner, const std::vector<Clip>& clips, int period,
-                               int perCell, TambrelFigures& figures);
+// MMAudioPlayerX as the window drives it, on the sound server's stream
+// ("pulse") or SDL ("sdl") with `period` frames per device period; `perCell`
+// trials for each case and format.
+std::vector<Record> runTambrel(TrialRunner& runner, const std::vector<Clip>& clips,
+                               const std::string& output, int period, int perCell,
+                               TambrelFigures& figures);
 
 // QMediaPlayer with a QAudioOutput on whatever backend Qt Multimedia chose:
 // a new player per trial (loaded before the trigger), then one player per

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "bench/latency/candidates.h"
+#include "platform/audio/pulse_output.h"
 #include "platform/audio/sdl_output.h"
 #include "platform/path_form.h"
 #include "playback/audio_host.h"
@@ -26,12 +27,11 @@ struct Slot {
 
 class TambrelRig {
   public:
-    TambrelRig(TrialRunner& runner, const std::vector<Clip>& clips, int period)
-        : runner_(runner),
-          clips_(clips),
-          host_(std::make_unique<audio::SdlBackend>(), options(period)) {
+    TambrelRig(TrialRunner& runner, const std::vector<Clip>& clips, const std::string& output,
+               int period)
+        : runner_(runner), clips_(clips), host_(backend(output), options(period)) {
         const std::string problem = host_.engine().backendProblem();
-        if (!problem.empty()) throw std::runtime_error("Tambrel's SDL output: " + problem);
+        if (!problem.empty()) throw std::runtime_error("Tambrel's output: " + problem);
         for (int16_t i = 0; i < 2; ++i) {
             Slot& slot = slots_[static_cast<size_t>(i)];
             slot.player = std::make_unique<MMAudioPlayerX>(host_, i);
@@ -92,6 +92,10 @@ class TambrelRig {
     uint64_t underruns() { return host_.engine().underruns(); }
 
   private:
+    static std::unique_ptr<audio::OutputBackend> backend(const std::string& output) {
+        if (output == "sdl") return std::make_unique<audio::SdlBackend>();
+        return std::make_unique<audio::PulseBackend>();
+    }
     static audio::AudioEngine::Options options(int period) {
         audio::AudioEngine::Options options;
         options.periodFrames = period;
@@ -106,12 +110,13 @@ class TambrelRig {
 
 }  // namespace
 
-std::vector<Record> runTambrel(TrialRunner& runner, const std::vector<Clip>& clips, int period,
-                               int perCell, TambrelFigures& figures) {
-    TambrelRig rig(runner, clips, period);
+std::vector<Record> runTambrel(TrialRunner& runner, const std::vector<Clip>& clips,
+                               const std::string& output, int period, int perCell,
+                               TambrelFigures& figures) {
+    TambrelRig rig(runner, clips, output, period);
     std::vector<Record> records;
 
-    // The very first start also opens the SDL device; every later one finds it open.
+    // The very first start also opens the device; every later one finds it open.
     const int first = clipIndex(1, Shape::Loud);
     rig.load(rig.slotFor(first), first);
     records.push_back(rig.measure(rig.slotFor(first), kColdStart));

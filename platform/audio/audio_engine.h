@@ -27,13 +27,24 @@ class OutputBackend;
 class Sound;
 class StreamWorker;
 
-// Frames per device period. Measured with bench/latency_bench on a PulseAudio
-// null sink (2-core machine, device thread at real-time priority): 256 frames
-// start a jingle 8.2 ms after Play (median) with 1 of 60 trials showing a gap;
-// 128 frames, 4.5 ms but 20 of 60 with gaps; 64 frames, 2.7 ms but 41 of 60.
-// SDL2 keeps about one period queued at the sound server, so a shorter period
-// trades gaps on air for milliseconds; 256 is the shortest that plays whole.
-inline constexpr int kPeriodFrames = 256;
+// Frames per device period: the mix is made this many frames at a time, and
+// the sound server is asked to request this much at a time while keeping
+// PulseBackend::kServerPeriods periods (384 frames, 8.7 ms) queued. What is
+// queued is what a start waits behind, so it is the latency; too little and
+// a busy machine leaves gaps. Measured on a 2-core machine, PulseAudio null
+// sink, bench/latency_bench (Play to the sink, 60 trials) and
+// bench/stress_bench --output pulse (60 s, 28 voices, a palette load a second):
+//   queued/request   median   gaps in trials   server underflows under stress
+//   128/32  frames   2.7 ms   9 of 60          -
+//   192/64           3.5 ms   7 of 60          -
+//   256/64           4.7 ms   1 of 60          39 in 60 s
+//   320/80           -        -                3 in 60 s
+//   384/96           see the README            0 in 60 s
+// The underflows under stress come from the server's own (not real-time)
+// thread waiting for a core that the palette's decoding keeps busy: with that
+// thread made real-time, 256/64 ran clean. Smaller requests than 96 mean more
+// of those answers per second and did no better.
+inline constexpr int kPeriodFrames = 96;
 
 class AudioEngine {
   public:

@@ -65,6 +65,8 @@ class Mixer {
     // Periods that could not be filled on time: a sounding voice found its
     // read-ahead dry, or the mix took longer than the period lasts.
     uint64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
+    // Device thread: the sound server found the device's buffer empty.
+    void countUnderrun() { underruns_.fetch_add(1, std::memory_order_relaxed); }
 
     // Control thread, once no audio thread will ever call render() again
     // (the device is closed): gives back every sound, drops the queued

@@ -1,8 +1,7 @@
-#include "bench/latency/pulse_server.h"
+#include "tests/support/pulse_server.h"
 
 #include <fcntl.h>
-#include <pulse/context.h>
-#include <pulse/mainloop.h>
+#include <pulse/pulseaudio.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -15,9 +14,10 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
-namespace tambrel::bench {
+namespace tambrel::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -39,21 +39,27 @@ void guardAgainstInterrupts() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
-// True once a client gets a ready context: the socket alone can exist
-// before the daemon accepts anyone.
-bool answers() {
+// Runs `start` on a fresh connection and turns its loop until `done` says
+// so or a second has passed. False when it timed out or never connected.
+template <typename Start, typename Done>
+bool withServer(Start start, Done done) {
     pa_mainloop* loop = pa_mainloop_new();
-    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "latency_bench");
-    bool ready = false;
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "pulse_server");
+    bool finished = false;
+    bool started = false;
     if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
         const auto deadline = Clock::now() + 1s;
         while (Clock::now() < deadline) {
             const pa_context_state_t state = pa_context_get_state(context);
-            if (state == PA_CONTEXT_READY) {
-                ready = true;
+            if (!PA_CONTEXT_IS_GOOD(state)) break;
+            if (state == PA_CONTEXT_READY && !started) {
+                start(context);
+                started = true;
+            }
+            if (started && done()) {
+                finished = true;
                 break;
             }
-            if (!PA_CONTEXT_IS_GOOD(state)) break;
             pa_mainloop_iterate(loop, 0, nullptr);
             std::this_thread::sleep_for(2ms);
         }
@@ -61,12 +67,54 @@ bool answers() {
     }
     pa_context_unref(context);
     pa_mainloop_free(loop);
-    return ready;
+    return finished;
+}
+
+// True once a client gets a ready context: the socket alone can exist
+// before the daemon accepts anyone.
+bool answers() {
+    return withServer([](pa_context*) {}, [] { return true; });
 }
 
 }  // namespace
 
-PulseServer::PulseServer(const std::string& folder, const std::string& sink, int rate)
+bool PulseServer::removeSink(const std::string& name) {
+    struct Job {
+        uint32_t module = PA_INVALID_INDEX;
+        bool looked = false;
+        bool unloaded = false;
+        bool succeeded = false;
+    } job;
+    withServer(
+        [&](pa_context* context) {
+            pa_operation_unref(pa_context_get_sink_info_by_name(
+                context, name.c_str(),
+                [](pa_context*, const pa_sink_info* info, int last, void* data) {
+                    auto* found = static_cast<Job*>(data);
+                    if (last == 0 && info != nullptr) found->module = info->owner_module;
+                    if (last != 0) found->looked = true;
+                },
+                &job));
+        },
+        [&] { return job.looked; });
+    if (job.module == PA_INVALID_INDEX) return false;
+    withServer(
+        [&](pa_context* context) {
+            pa_operation_unref(pa_context_unload_module(
+                context, job.module,
+                [](pa_context*, int success, void* data) {
+                    auto* done = static_cast<Job*>(data);
+                    done->unloaded = true;
+                    done->succeeded = success != 0;
+                },
+                &job));
+        },
+        [&] { return job.unloaded; });
+    return job.succeeded;
+}
+
+PulseServer::PulseServer(const std::string& folder, const std::string& sink, int rate,
+                         const std::vector<std::string>& moreSinks)
     : folder_(folder), sink_(sink) {
     const std::string socket = folder + "/pulse.sock";
     const std::string clientConf = folder + "/client.conf";
@@ -89,11 +137,19 @@ PulseServer::PulseServer(const std::string& folder, const std::string& sink, int
         "--log-target=file:" + folder + "/pulse.log",
         "-L",
         "module-native-protocol-unix socket=" + socket + " auth-anonymous=1",
-        "-L",
-        "module-null-sink sink_name=" + sink + " rate=" + std::to_string(rate) +
-            " sink_properties=device.description=" + sink,
     };
+    std::vector<std::string> sinks = {sink};
+    sinks.insert(sinks.end(), moreSinks.begin(), moreSinks.end());
+    for (const std::string& name : sinks) {
+        std::string module = "module-null-sink sink_name=";
+        module += name;
+        module += " rate=" + std::to_string(rate);
+        module += " sink_properties=device.description=" + name;
+        args.emplace_back("-L");
+        args.push_back(std::move(module));
+    }
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
 
@@ -160,4 +216,4 @@ std::string PulseServer::logTail() const {
     return all.size() > 2000 ? all.substr(all.size() - 2000) : all;
 }
 
-}  // namespace tambrel::bench
+}  // namespace tambrel::testing

@@ -1,0 +1,318 @@
+#include "platform/audio/pulse_output.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+#include "platform/audio/mixer.h"
+#include "platform/audio/realtime.h"
+#include "platform/audio/sdl_output.h"
+
+namespace tambrel::audio {
+
+namespace {
+// How long the control thread waits for the server to answer, at most. A
+// server that does not answer in this time counts as absent.
+constexpr pa_usec_t kAnswerUsec = 2'000'000;
+}  // namespace
+
+// libpulse's thread and the context on it. Shared by the backend and every
+// output it opened, so that whichever goes last closes it.
+class PulseConnection {
+  public:
+    PulseConnection() {
+        loop_ = pa_threaded_mainloop_new();
+        if (loop_ == nullptr) return;
+        context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Tambrel");
+        if (context_ == nullptr) return;
+        pa_context_set_state_callback(context_, &PulseConnection::stateChanged, this);
+        if (pa_threaded_mainloop_start(loop_) < 0) return;
+        started_ = true;
+        Lock lock(*this);
+        // No autospawn: a desktop without a server gets SDL's devices, not a
+        // server started behind its back.
+        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return;
+        wait([this] {
+            return pa_context_get_state(context_) != PA_CONTEXT_CONNECTING &&
+                   pa_context_get_state(context_) != PA_CONTEXT_AUTHORIZING &&
+                   pa_context_get_state(context_) != PA_CONTEXT_SETTING_NAME &&
+                   pa_context_get_state(context_) != PA_CONTEXT_UNCONNECTED;
+        });
+    }
+
+    ~PulseConnection() {
+        if (started_) {
+            {
+                Lock lock(*this);
+                pa_context_disconnect(context_);
+            }
+            pa_threaded_mainloop_stop(loop_);
+        }
+        if (context_ != nullptr) pa_context_unref(context_);
+        if (loop_ != nullptr) pa_threaded_mainloop_free(loop_);
+    }
+    PulseConnection(const PulseConnection&) = delete;
+    PulseConnection& operator=(const PulseConnection&) = delete;
+
+    // Holds libpulse's lock: no callback runs meanwhile.
+    class Lock {
+      public:
+        explicit Lock(PulseConnection& connection)
+            : loop_(connection.started_ ? connection.loop_ : nullptr) {
+            if (loop_ != nullptr) pa_threaded_mainloop_lock(loop_);
+        }
+        ~Lock() {
+            if (loop_ != nullptr) pa_threaded_mainloop_unlock(loop_);
+        }
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+      private:
+        pa_threaded_mainloop* loop_;
+    };
+
+    // Under the lock.
+    bool ready() const { return started_ && pa_context_get_state(context_) == PA_CONTEXT_READY; }
+    bool alive() const { return alive_.load(std::memory_order_acquire); }
+    pa_context* context() const { return context_; }
+    std::string failure() const {
+        if (!started_) return "impossible de démarrer le client du serveur de son";
+        return pa_strerror(pa_context_errno(context_));
+    }
+
+    // Under the lock: waits for `done`, woken by any callback that calls
+    // wake(), at most kAnswerUsec. False when the time ran out.
+    bool wait(const std::function<bool()>& done) {
+        bool late = false;
+        struct Alarm {
+            PulseConnection* connection;
+            bool* late;
+        } alarm{this, &late};
+        pa_time_event* timer = pa_context_rttime_new(
+            context_, pa_rtclock_now() + kAnswerUsec,
+            [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* data) {
+                auto* fired = static_cast<Alarm*>(data);
+                *fired->late = true;
+                fired->connection->wake();
+            },
+            &alarm);
+        while (!done() && !late) pa_threaded_mainloop_wait(loop_);
+        if (timer != nullptr) pa_threaded_mainloop_get_api(loop_)->time_free(timer);
+        return !late || done();
+    }
+    // Under the lock, or on libpulse's thread.
+    void wake() { pa_threaded_mainloop_signal(loop_, 0); }
+
+    // Under the lock: waits for `operation` and lets it go.
+    bool finish(pa_operation* operation) {
+        if (operation == nullptr) return false;
+        const bool done =
+            wait([operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
+        if (!done) pa_operation_cancel(operation);
+        pa_operation_unref(operation);
+        return done;
+    }
+
+    // Under the lock: the sinks as (name, description), in the server's order.
+    std::vector<std::pair<std::string, std::string>> sinks() {
+        std::vector<std::pair<std::string, std::string>> found;
+        if (!ready()) return found;
+        struct Listing {
+            PulseConnection* connection;
+            std::vector<std::pair<std::string, std::string>>* found;
+        } listing{this, &found};
+        finish(pa_context_get_sink_info_list(
+            context_,
+            [](pa_context*, const pa_sink_info* info, int last, void* data) {
+                auto* into = static_cast<Listing*>(data);
+                if (last == 0 && info != nullptr) {
+                    into->found->emplace_back(
+                        info->name != nullptr ? info->name : "",
+                        info->description != nullptr ? info->description : info->name);
+                }
+                if (last != 0) into->connection->wake();
+            },
+            &listing));
+        return found;
+    }
+
+  private:
+    static void stateChanged(pa_context* context, void* data) {
+        auto* self = static_cast<PulseConnection*>(data);
+        const pa_context_state_t state = pa_context_get_state(context);
+        if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
+            self->alive_.store(false, std::memory_order_release);
+        }
+        self->wake();
+    }
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    bool started_ = false;
+    std::atomic<bool> alive_{true};
+};
+
+namespace {
+
+class PulseOutput final : public AudioOutput {
+  public:
+    PulseOutput(std::shared_ptr<PulseConnection> connection, Mixer& mixer)
+        : connection_(std::move(connection)), mixer_(mixer) {}
+
+    ~PulseOutput() override {
+        if (stream_ == nullptr) return;
+        // Under the lock no write request is being served; after it none will be.
+        PulseConnection::Lock lock(*connection_);
+        pa_stream_set_write_callback(stream_, nullptr, nullptr);
+        pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+    }
+    PulseOutput(const PulseOutput&) = delete;
+    PulseOutput& operator=(const PulseOutput&) = delete;
+
+    // Under the lock. False when the server refused the stream.
+    bool connect(const char* sink, int sampleRate, int periodFrames) {
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(sampleRate), 2};
+        pa_channel_map map;
+        pa_channel_map_init_stereo(&map);
+        stream_ = pa_stream_new(connection_->context(), "Tambrel", &spec, &map);
+        if (stream_ == nullptr) return false;
+        pa_stream_set_state_callback(stream_, &PulseOutput::stateChanged, this);
+        pa_stream_set_write_callback(stream_, &PulseOutput::pull, this);
+        pa_stream_set_underflow_callback(stream_, &PulseOutput::underflow, this);
+
+        const auto period = static_cast<uint32_t>(periodFrames) * 2 * sizeof(float);
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.tlength = period * PulseBackend::kServerPeriods;
+        attr.prebuf = static_cast<uint32_t>(-1);
+        attr.minreq = period;
+        attr.fragsize = static_cast<uint32_t>(-1);
+        // The buffer asked for is the whole latency, the device's included;
+        // a named device that goes away ends the stream instead of moving it
+        // to another device behind the operator's back.
+        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
+        if (sink != nullptr) flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE);
+        if (pa_stream_connect_playback(stream_, sink, &attr, flags, nullptr, nullptr) < 0) {
+            return false;
+        }
+        connection_->wait([this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; });
+        return pa_stream_get_state(stream_) == PA_STREAM_READY;
+    }
+
+    bool lost() const override {
+        return lost_.load(std::memory_order_acquire) || !connection_->alive();
+    }
+
+  private:
+    static void stateChanged(pa_stream* stream, void* data) {
+        auto* self = static_cast<PulseOutput*>(data);
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+            self->lost_.store(true, std::memory_order_release);
+        }
+        self->connection_->wake();
+    }
+
+    // libpulse's thread: the server wants `bytes` more. The buffer comes
+    // from libpulse's shared memory pool; the mixer writes straight into it.
+    static void pull(pa_stream* stream, size_t bytes, void* data) {
+        raiseToRealtime();
+        auto* self = static_cast<PulseOutput*>(data);
+        constexpr size_t kFrameBytes = 2 * sizeof(float);
+        while (bytes >= kFrameBytes) {
+            void* buffer = nullptr;
+            size_t size = bytes;
+            if (pa_stream_begin_write(stream, &buffer, &size) < 0 || buffer == nullptr) return;
+            size -= size % kFrameBytes;
+            if (size == 0) {
+                pa_stream_cancel_write(stream);
+                return;
+            }
+            self->mixer_.render(static_cast<float*>(buffer), static_cast<int>(size / kFrameBytes));
+            if (pa_stream_write(stream, buffer, size, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
+            bytes -= std::min(bytes, size);
+        }
+    }
+
+    static void underflow(pa_stream*, void* data) {
+        static_cast<PulseOutput*>(data)->mixer_.countUnderrun();
+    }
+
+    std::shared_ptr<PulseConnection> connection_;
+    Mixer& mixer_;
+    pa_stream* stream_ = nullptr;
+    std::atomic<bool> lost_{false};
+};
+
+}  // namespace
+
+PulseBackend::PulseBackend() : connection_(std::make_shared<PulseConnection>()) {}
+
+PulseBackend::~PulseBackend() = default;
+
+bool PulseBackend::usable() const {
+    PulseConnection::Lock lock(*connection_);
+    return connection_->ready();
+}
+
+PulseConnection* PulseBackend::connection() {
+    bool ready = false;
+    {
+        PulseConnection::Lock lock(*connection_);
+        ready = connection_->ready();
+    }
+    // The server restarted, or was not there at first: try it afresh.
+    if (!ready) connection_ = std::make_shared<PulseConnection>();
+    return connection_.get();
+}
+
+std::vector<std::string> PulseBackend::deviceNames() {
+    PulseConnection* server = connection();
+    PulseConnection::Lock lock(*server);
+    std::vector<std::string> names;
+    for (auto& [name, description] : server->sinks()) names.push_back(description);
+    return names;
+}
+
+std::string PulseBackend::problem() {
+    PulseConnection* server = connection();
+    {
+        PulseConnection::Lock lock(*server);
+        if (!server->ready()) return "serveur de son : " + server->failure();
+    }
+    return OutputBackend::problem();
+}
+
+std::unique_ptr<AudioOutput> PulseBackend::open(const std::optional<std::string>& name,
+                                                Mixer& mixer, int sampleRate, int periodFrames) {
+    PulseConnection* server = connection();
+    PulseConnection::Lock lock(*server);
+    if (!server->ready()) return nullptr;
+    std::string sink;
+    if (name) {
+        for (auto& [sinkName, description] : server->sinks()) {
+            if (description == *name) {
+                sink = sinkName;
+                break;
+            }
+        }
+        if (sink.empty()) return nullptr;  // not there now
+    }
+    auto output = std::make_unique<PulseOutput>(connection_, mixer);
+    if (!output->connect(name ? sink.c_str() : nullptr, sampleRate, periodFrames)) return nullptr;
+    return output;
+}
+
+std::unique_ptr<OutputBackend> systemOutput() {
+    auto server = std::make_unique<PulseBackend>();
+    if (server->usable()) return server;
+    return std::make_unique<SdlBackend>();
+}
+
+}  // namespace tambrel::audio

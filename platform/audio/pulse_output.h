@@ -1,0 +1,53 @@
+#pragma once
+
+// The sound server's devices through libpulse's asynchronous API (a
+// PulseAudio server, or PipeWire's server for PulseAudio clients): one
+// playback stream per output, float stereo, its write requests running the
+// mixer on libpulse's own thread.
+//
+// Why not SDL here: SDL asks the server for a fixed buffer of two periods
+// and keeps about one more period queued, so a jingle started between two
+// periods waits up to three of them. A stream of our own asks the server to
+// keep only a small target of data and to request more in small pieces, and
+// its underflows are reported by the server itself.
+
+#include <memory>
+
+#include "platform/audio/output.h"
+
+namespace tambrel::audio {
+
+class PulseConnection;
+
+class PulseBackend final : public OutputBackend {
+  public:
+    // Connects to the server; usable() says whether it answered.
+    PulseBackend();
+    ~PulseBackend() override;
+    PulseBackend(const PulseBackend&) = delete;
+    PulseBackend& operator=(const PulseBackend&) = delete;
+
+    bool usable() const;
+
+    // Device names are the sinks' descriptions, as the desktop shows them.
+    std::vector<std::string> deviceNames() override;
+    std::string problem() override;
+    // `periodFrames` is both the size of the server's requests and the unit
+    // of the buffer kept at the server (kServerPeriods of them).
+    std::unique_ptr<AudioOutput> open(const std::optional<std::string>& name, Mixer& mixer,
+                                      int sampleRate, int periodFrames) override;
+
+    static constexpr int kServerPeriods = 4;
+
+  private:
+    // A connection that is still good, made again if the server went away.
+    PulseConnection* connection();
+
+    std::shared_ptr<PulseConnection> connection_;
+};
+
+// The system's sound output: the sound server's when one answers, SDL's
+// otherwise (a machine with bare ALSA devices).
+std::unique_ptr<OutputBackend> systemOutput();
+
+}  // namespace tambrel::audio

@@ -1,0 +1,41 @@
+#pragma once
+
+// A PulseAudio daemon of our own with null sinks, so that a test or a
+// benchmark plays into sinks whose monitors it can record, and no user's
+// sound server is touched or heard.
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace tambrel::testing {
+
+class PulseServer {
+  public:
+    // Starts the daemon in `folder` (its home, runtime folder, socket and log)
+    // and points this process and every child at it. `sink` is the default
+    // sink; `moreSinks` are made beside it. Each sink's description is its
+    // name. Throws when the daemon does not answer within a few seconds.
+    PulseServer(const std::string& folder, const std::string& sink, int rate,
+                const std::vector<std::string>& moreSinks = {});
+    ~PulseServer();
+    PulseServer(const PulseServer&) = delete;
+    PulseServer& operator=(const PulseServer&) = delete;
+
+    // Ends the daemon by its PID; safe to call twice.
+    void stop();
+    // Takes a sink away, as when a device is unplugged. False when the
+    // daemon did not do it.
+    bool removeSink(const std::string& name);
+    const std::string& sink() const { return sink_; }
+
+  private:
+    std::string logTail() const;
+
+    std::string folder_;
+    std::string sink_;
+    pid_t pid_ = -1;
+};
+
+}  // namespace tambrel::testing
