@@ -277,6 +277,8 @@ int main(int argc, char* argv[]) {
                 flips, switches);
     std::printf("  %-36s %10llu   target 0\n", "periods not filled on time",
                 static_cast<unsigned long long>(underruns));
+    std::printf("  %-36s %10llu\n", "  of which a read-ahead ran dry",
+                static_cast<unsigned long long>(host.engine().dryPeriods()));
     std::printf("  %-36s %10.1f   target <= 50 ms\n", "worst window-thread stall (ms)",
                 worstStallMs);
     std::printf("  %-36s %10.1f\n", "longest palette load (ms)", worstLoadMs);

@@ -238,6 +238,12 @@ uint64_t AudioEngine::underruns(const std::optional<std::string>& device) const 
     return 0;
 }
 
+uint64_t AudioEngine::dryPeriods() const {
+    uint64_t total = 0;
+    for (const auto& device : devices_) total += device->mixer->dryPeriods();
+    return total;
+}
+
 bool AudioEngine::readAheadFilled() const {
     return worker_->allFilled();
 }

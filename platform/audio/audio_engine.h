@@ -100,6 +100,8 @@ class AudioEngine {
     // Periods not filled on time, on every output or on one (nullopt: the default).
     uint64_t underruns() const;
     uint64_t underruns(const std::optional<std::string>& device) const;
+    // Of those, the periods in which a voice's read-ahead ran dry.
+    uint64_t dryPeriods() const;
     // True when every loaded sound's read-ahead is full just now (a device
     // pulling faster than real time, as a test does, can wait for it).
     bool readAheadFilled() const;

@@ -105,6 +105,7 @@ void Mixer::render(float* stereo, int frames) {
     const auto took = std::chrono::steady_clock::now() - began;
     const auto lasts = std::chrono::nanoseconds(int64_t{frames} * 1'000'000'000 / sampleRate_);
     if (dry_ || took > lasts) underruns_.fetch_add(1, std::memory_order_relaxed);
+    if (dry_) dryPeriods_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void Mixer::renderBlock(float* out, int frames) {

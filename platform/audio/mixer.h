@@ -65,6 +65,9 @@ class Mixer {
     // Periods that could not be filled on time: a sounding voice found its
     // read-ahead dry, or the mix took longer than the period lasts.
     uint64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
+    // Of those, the periods in which a voice's read-ahead ran dry: the disk's
+    // or the worker's doing, not the device thread's lateness.
+    uint64_t dryPeriods() const { return dryPeriods_.load(std::memory_order_relaxed); }
     // Device thread: the sound server found the device's buffer empty.
     void countUnderrun() { underruns_.fetch_add(1, std::memory_order_relaxed); }
 
@@ -118,6 +121,7 @@ class Mixer {
     float limiterEnvelope_ = 0.0f;
     int limiterHold_ = 0;
     std::atomic<uint64_t> underruns_{0};
+    std::atomic<uint64_t> dryPeriods_{0};
     bool dry_ = false;  // the audio thread's, for the period being mixed
 };
 

@@ -284,7 +284,7 @@ std::string PulseBackend::problem() {
     PulseConnection* server = connection();
     {
         PulseConnection::Lock lock(*server);
-        if (!server->ready()) return "serveur de son : " + server->failure();
+        if (!server->ready()) return "le serveur de son ne répond pas (" + server->failure() + ")";
     }
     return OutputBackend::problem();
 }

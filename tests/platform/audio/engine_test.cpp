@@ -165,7 +165,9 @@ TEST(Engine, DryReadAheadPlaysSilenceCountsItAndCatchesUp) {
         output->render(out.data() + done * 2, 256);
     EXPECT_EQ(out[(head - 1) * 2], testing::staircase(head - 1, 0));
     EXPECT_EQ(out[(head + 1000) * 2], 0.0f);
-    EXPECT_GE(engine.underruns(), 1u);
+    EXPECT_GE(engine.dryPeriods(), 1u);
+    EXPECT_GE(engine.underruns(std::nullopt), engine.dryPeriods());
+    EXPECT_EQ(engine.underruns(std::string("Cue")), 0u);  // never opened
     EXPECT_TRUE(engine.sounding(voice));
 
     gStalled = false;
@@ -215,8 +217,9 @@ TEST(Engine, ReadAheadRidesOutADiskThatStallsFor200Milliseconds) {
             start + std::chrono::microseconds(int64_t{n} * 256 * 1000000 / 44100));
         output->render(period.data(), 256);
     }
-    EXPECT_EQ(engine.underruns(), 0u);
-    EXPECT_EQ(engine.underruns(std::nullopt), 0u);
+    // Only dry periods count: a test thread that the machine wakes late is
+    // not what this is about.
+    EXPECT_EQ(engine.dryPeriods(), 0u);
 }
 
 TEST(Engine, LongFilesStreamInBoundedMemoryAndAreFreedOnceLetGo) {
