@@ -17,6 +17,34 @@ namespace {
 // How long the control thread waits for the server to answer, at most. A
 // server that does not answer in this time counts as absent.
 constexpr pa_usec_t kAnswerUsec = 2'000'000;
+
+// libpulse is not built with ThreadSanitizer, whose analysis leaves its calls
+// out; these tell it where our code takes and leaves libpulse's locks (one
+// token stands for all of them), so that what our code shares with libpulse's
+// threads is still checked.
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+char libpulseLocks;
+void taken() {
+    __tsan_acquire(&libpulseLocks);
+}
+void left() {
+    __tsan_release(&libpulseLocks);
+}
+#else
+void taken() {}
+void left() {}
+#endif
+
+// Opens every callback: libpulse's thread holds the lock while it runs.
+class InCallback {
+  public:
+    InCallback() { taken(); }
+    ~InCallback() { left(); }
+    InCallback(const InCallback&) = delete;
+    InCallback& operator=(const InCallback&) = delete;
+};
 }  // namespace
 
 // libpulse's thread and the context on it. Shared by the backend and every
@@ -29,6 +57,7 @@ class PulseConnection {
         context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Tambrel");
         if (context_ == nullptr) return;
         pa_context_set_state_callback(context_, &PulseConnection::stateChanged, this);
+        left();  // what was set up so far happens before the thread's work
         if (pa_threaded_mainloop_start(loop_) < 0) return;
         started_ = true;
         Lock lock(*this);
@@ -62,10 +91,14 @@ class PulseConnection {
       public:
         explicit Lock(PulseConnection& connection)
             : loop_(connection.started_ ? connection.loop_ : nullptr) {
-            if (loop_ != nullptr) pa_threaded_mainloop_lock(loop_);
+            if (loop_ == nullptr) return;
+            pa_threaded_mainloop_lock(loop_);
+            taken();
         }
         ~Lock() {
-            if (loop_ != nullptr) pa_threaded_mainloop_unlock(loop_);
+            if (loop_ == nullptr) return;
+            left();
+            pa_threaded_mainloop_unlock(loop_);
         }
         Lock(const Lock&) = delete;
         Lock& operator=(const Lock&) = delete;
@@ -95,11 +128,16 @@ class PulseConnection {
             context_, pa_rtclock_now() + kAnswerUsec,
             [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* data) {
                 auto* fired = static_cast<Alarm*>(data);
+                const InCallback held;
                 *fired->late = true;
                 fired->connection->wake();
             },
             &alarm);
-        while (!done() && !late) pa_threaded_mainloop_wait(loop_);
+        while (!done() && !late) {
+            left();
+            pa_threaded_mainloop_wait(loop_);
+            taken();
+        }
         if (timer != nullptr) pa_threaded_mainloop_get_api(loop_)->time_free(timer);
         return !late || done();
     }
@@ -128,10 +166,10 @@ class PulseConnection {
             context_,
             [](pa_context*, const pa_sink_info* info, int last, void* data) {
                 auto* into = static_cast<Listing*>(data);
-                if (last == 0 && info != nullptr) {
+                const InCallback held;
+                if (last == 0 && info != nullptr && info->name != nullptr) {
                     into->found->emplace_back(
-                        info->name != nullptr ? info->name : "",
-                        info->description != nullptr ? info->description : info->name);
+                        info->name, info->description != nullptr ? info->description : info->name);
                 }
                 if (last != 0) into->connection->wake();
             },
@@ -142,6 +180,7 @@ class PulseConnection {
   private:
     static void stateChanged(pa_context* context, void* data) {
         auto* self = static_cast<PulseConnection*>(data);
+        const InCallback held;
         const pa_context_state_t state = pa_context_get_state(context);
         if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
             self->alive_.store(false, std::memory_order_release);
@@ -212,6 +251,7 @@ class PulseOutput final : public AudioOutput {
   private:
     static void stateChanged(pa_stream* stream, void* data) {
         auto* self = static_cast<PulseOutput*>(data);
+        const InCallback held;
         const pa_stream_state_t state = pa_stream_get_state(stream);
         if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
             self->lost_.store(true, std::memory_order_release);
@@ -224,6 +264,7 @@ class PulseOutput final : public AudioOutput {
     static void pull(pa_stream* stream, size_t bytes, void* data) {
         raiseToRealtime();
         auto* self = static_cast<PulseOutput*>(data);
+        const InCallback held;
         constexpr size_t kFrameBytes = 2 * sizeof(float);
         while (bytes >= kFrameBytes) {
             void* buffer = nullptr;
@@ -241,7 +282,9 @@ class PulseOutput final : public AudioOutput {
     }
 
     static void underflow(pa_stream*, void* data) {
-        static_cast<PulseOutput*>(data)->mixer_.countUnderrun();
+        auto* self = static_cast<PulseOutput*>(data);
+        const InCallback held;
+        self->mixer_.countUnderrun();
     }
 
     std::shared_ptr<PulseConnection> connection_;
