@@ -64,11 +64,9 @@ class PulseConnection {
         // No autospawn: a desktop without a server gets SDL's devices, not a
         // server started behind its back.
         if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return;
-        wait([this] {
-            return pa_context_get_state(context_) != PA_CONTEXT_CONNECTING &&
-                   pa_context_get_state(context_) != PA_CONTEXT_AUTHORIZING &&
-                   pa_context_get_state(context_) != PA_CONTEXT_SETTING_NAME &&
-                   pa_context_get_state(context_) != PA_CONTEXT_UNCONNECTED;
+        wait([this] {  // ready, or failed
+            const pa_context_state_t state = pa_context_get_state(context_);
+            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
         });
     }
 
@@ -216,10 +214,10 @@ class PulseOutput final : public AudioOutput {
 
     // Under the lock. False when the server refused the stream.
     bool connect(const char* sink, int sampleRate, int periodFrames) {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(sampleRate), 2};
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(sampleRate), 2};
         pa_channel_map map;
         pa_channel_map_init_stereo(&map);
-        stream_ = pa_stream_new(connection_->context(), "Tambrel", &spec, &map);
+        stream_ = pa_stream_new(connection_->context(), "Tambrel", &format, &map);
         if (stream_ == nullptr) return false;
         pa_stream_set_state_callback(stream_, &PulseOutput::stateChanged, this);
         pa_stream_set_write_callback(stream_, &PulseOutput::pull, this);

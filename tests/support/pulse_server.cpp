@@ -79,37 +79,35 @@ bool answers() {
 }  // namespace
 
 bool PulseServer::removeSink(const std::string& name) {
+    // Looks the sink up, then unloads the module that made it, on one connection.
     struct Job {
-        uint32_t module = PA_INVALID_INDEX;
-        bool looked = false;
-        bool unloaded = false;
+        bool unloading = false;
+        bool done = false;
         bool succeeded = false;
     } job;
     withServer(
         [&](pa_context* context) {
             pa_operation_unref(pa_context_get_sink_info_by_name(
                 context, name.c_str(),
-                [](pa_context*, const pa_sink_info* info, int last, void* data) {
-                    auto* found = static_cast<Job*>(data);
-                    if (last == 0 && info != nullptr) found->module = info->owner_module;
-                    if (last != 0) found->looked = true;
+                [](pa_context* on, const pa_sink_info* info, int last, void* data) {
+                    auto* job = static_cast<Job*>(data);
+                    if (last == 0 && info != nullptr) {
+                        job->unloading = true;
+                        pa_operation_unref(pa_context_unload_module(
+                            on, info->owner_module,
+                            [](pa_context*, int success, void* data) {
+                                auto* unloaded = static_cast<Job*>(data);
+                                unloaded->succeeded = success != 0;
+                                unloaded->done = true;
+                            },
+                            job));
+                    } else if (last != 0 && !job->unloading) {
+                        job->done = true;  // no such sink
+                    }
                 },
                 &job));
         },
-        [&] { return job.looked; });
-    if (job.module == PA_INVALID_INDEX) return false;
-    withServer(
-        [&](pa_context* context) {
-            pa_operation_unref(pa_context_unload_module(
-                context, job.module,
-                [](pa_context*, int success, void* data) {
-                    auto* done = static_cast<Job*>(data);
-                    done->unloaded = true;
-                    done->succeeded = success != 0;
-                },
-                &job));
-        },
-        [&] { return job.unloaded; });
+        [&] { return job.done; });
     return job.succeeded;
 }
 
