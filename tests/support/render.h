@@ -5,11 +5,11 @@
 // on how quickly the stream worker happens to run.
 
 #include <chrono>
-#include <thread>
 #include <vector>
 
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/null_output.h"
+#include "tests/support/wait.h"
 
 namespace tambrel::testing {
 
@@ -17,10 +17,7 @@ inline std::vector<float> renderWhenFilled(audio::AudioEngine& engine, audio::Nu
                                            int frames, int period = 256) {
     std::vector<float> out(static_cast<size_t>(frames) * 2);
     for (int done = 0; done < frames; done += period) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!engine.readAheadFilled() && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
+        waitUntil([&] { return engine.readAheadFilled(); }, std::chrono::seconds(10));
         output.render(out.data() + static_cast<size_t>(done) * 2, std::min(period, frames - done));
     }
     return out;

@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/null_output.h"
 #include "platform/audio/sound.h"
 #include "tests/support/render.h"
 #include "tests/support/test_audio.h"
+#include "tests/support/wait.h"
 
 namespace tambrel::audio {
 
@@ -32,12 +32,10 @@ struct EngineRig {
 
     // Waits until the worker has filled the read-ahead window of `sound`.
     static void settle(const Sound& sound) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         int64_t chunk = 0, urgency = 0;
-        while (sound.nextMissingChunk(chunk, urgency)) {
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "read-ahead never filled";
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
+        ASSERT_TRUE(testing::waitUntil([&] { return !sound.nextMissingChunk(chunk, urgency); },
+                                       std::chrono::seconds(10)))
+            << "read-ahead never filled";
     }
 
     // Renders `frames` frames of `device` in periods, each once the read-ahead is full.

@@ -209,11 +209,7 @@ TEST(Engine, ReadAheadRidesOutADiskThatStallsFor200Milliseconds) {
     // From a full read-ahead, as a slot loaded a moment before it is fired:
     // what is tested is the stalls later on, not how fast a loaded machine
     // decodes the first seconds.
-    const auto filling = std::chrono::steady_clock::now();
-    while (!engine.readAheadFilled() &&
-           std::chrono::steady_clock::now() - filling < std::chrono::seconds(20)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    testing::waitUntil([&] { return engine.readAheadFilled(); }, std::chrono::seconds(20));
     ASSERT_TRUE(engine.readAheadFilled());
     for (const auto& sound : sounds) {
         const int voice = engine.createVoice();
@@ -256,10 +252,7 @@ TEST(Engine, LongFilesStreamInBoundedMemoryAndAreFreedOnceLetGo) {
     EXPECT_EQ(rig.engine.liveSounds(), 2u);
     sound.reset();
     shortSound.reset();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (rig.engine.liveSounds() > 0 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    testing::waitUntil([&] { return rig.engine.liveSounds() == 0; }, std::chrono::seconds(5));
     EXPECT_EQ(rig.engine.liveSounds(), 0u);  // ended and let go: freed, file closed
 }
 

@@ -9,12 +9,12 @@
 
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/sdl_output.h"
 #include "tests/support/pulse_server.h"
 #include "tests/support/test_audio.h"
+#include "tests/support/wait.h"
 
 namespace tambrel::audio {
 namespace {
@@ -29,12 +29,16 @@ constexpr int kRate = 44100;
 template <typename Done>
 std::vector<int> pumpUntil(AudioEngine& engine, Done done) {
     std::vector<int> ended;
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
+    auto pump = [&] {
         for (int voice : engine.pump()) ended.push_back(voice);
-        std::this_thread::sleep_for(5ms);
-    }
-    for (int voice : engine.pump()) ended.push_back(voice);
+    };
+    testing::waitUntil(
+        [&] {
+            pump();
+            return done();
+        },
+        10s, 5ms);
+    pump();
     return ended;
 }
 
