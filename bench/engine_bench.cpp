@@ -4,7 +4,6 @@
 // figure as `name value` for scripts. Nothing here passes or fails.
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -16,7 +15,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <random>
@@ -26,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/process_figures.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/null_output.h"
 #include "platform/audio/sound.h"
@@ -44,6 +43,8 @@ using tambrel::testing::writeAudio;
 using Clock = std::chrono::steady_clock;
 using SoundPtr = std::shared_ptr<Sound>;
 using namespace std::chrono_literals;
+using tambrel::bench::processCpuSeconds;
+using tambrel::bench::residentMb;
 
 constexpr int kRate = 44100;
 constexpr int kPeriod = 256;
@@ -77,24 +78,6 @@ int64_t threadCpuNs() {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return ts.tv_sec * 1'000'000'000LL + ts.tv_nsec;
-}
-
-double processCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-double residentMb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
-    }
-    return 0.0;
 }
 
 // Makes the next read of `path` come from the disk; dirty pages cannot be

@@ -11,7 +11,6 @@
 // server's streams into two null sinks of a private PulseAudio server, so
 // that the server's own underflows count too. --period: the engine's period.
 
-#include <sys/resource.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -31,6 +30,7 @@
 
 #include "app/palette_window.h"
 #include "app/start_up.h"
+#include "bench/process_figures.h"
 #include "palettes/palette_file.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/null_output.h"
@@ -52,22 +52,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRate = 44100;
 int period = audio::kPeriodFrames;
 constexpr int64_t kLongFrames = int64_t{kRate} * 60 * 10;  // ten minutes
-
-double rssMb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
-    }
-    return 0;
-}
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // Pulls every open null output in real time, one period at a time.
 class Puller {
@@ -247,16 +231,16 @@ int main(int argc, char* argv[]) {
     // first and last third of a shorter run).
     std::vector<double> rss;
     QTimer sampler;
-    QObject::connect(&sampler, &QTimer::timeout, [&] { rss.push_back(rssMb()); });
+    QObject::connect(&sampler, &QTimer::timeout, [&] { rss.push_back(bench::residentMb()); });
     sampler.start(1000);
 
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = bench::processCpuSeconds();
     QElapsedTimer wall;
     wall.start();
     QTimer::singleShot(seconds * 1000, &application, &QApplication::quit);
     QApplication::exec();
-    const double cpu =
-        100.0 * (cpuSeconds() - cpuBefore) / (static_cast<double>(wall.elapsed()) / 1000.0);
+    const double cpu = 100.0 * (bench::processCpuSeconds() - cpuBefore) /
+                       (static_cast<double>(wall.elapsed()) / 1000.0);
 
     const size_t window3 = std::max<size_t>(1, std::min<size_t>(60, rss.size() / 3));
     double first = 0, last = 0;
