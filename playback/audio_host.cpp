@@ -40,7 +40,13 @@ void AudioHost::stopped(int voice) {
     stopped_.push_back(voice);
 }
 
+const std::vector<std::string>& AudioHost::deviceNames() {
+    if (!devices_) devices_ = engine_.deviceNames();
+    return *devices_;
+}
+
 void AudioHost::pump() {
+    devices_.reset();
     std::vector<int> ended = engine_.pump();
     ended.insert(ended.begin(), stopped_.begin(), stopped_.end());
     stopped_.clear();

@@ -7,6 +7,8 @@
 
 #include <QTimer>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/audio/audio_engine.h"
@@ -31,6 +33,11 @@ class AudioHost {
 
     audio::AudioEngine& engine() { return engine_; }
 
+    // The devices present, as the engine lists them, asked for once per turn
+    // of the pump: filling the output list name by name, or every player
+    // taking the chosen device, asks the sound server once, not each time.
+    const std::vector<std::string>& deviceNames();
+
     // Delivers the ends of playback found since the last call. The timer
     // calls it every few milliseconds; tests call it directly.
     void pump();
@@ -42,8 +49,9 @@ class AudioHost {
 
   private:
     audio::AudioEngine engine_;
-    std::vector<MMAudioPlayerX*> players_;  // by voice; not owned
-    std::vector<int> stopped_;              // voices whose OnStop is due
+    std::vector<MMAudioPlayerX*> players_;             // by voice; not owned
+    std::vector<int> stopped_;                         // voices whose OnStop is due
+    std::optional<std::vector<std::string>> devices_;  // until the next pump
     QTimer timer_;
 };
 

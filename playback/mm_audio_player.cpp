@@ -113,7 +113,7 @@ void MMAudioPlayerX::resolveDevice() {
     deviceMissing_ = false;
     deviceName_.clear();
     if (defaultDevice_) return;
-    const std::vector<std::string> names = host_.engine().deviceNames();
+    const std::vector<std::string>& names = host_.deviceNames();
     if (deviceId_ < 0 || deviceId_ >= static_cast<int32_t>(names.size())) {
         deviceMissing_ = true;
         return;
@@ -124,7 +124,7 @@ void MMAudioPlayerX::resolveDevice() {
 QString MMAudioPlayerX::DeviceName(int32_t n) const {
     if (n == kFirstDevice) return QStringLiteral("Sortie par défaut du système");
     if (n < 0 || n > kLastDevice) return {};
-    const std::vector<std::string> names = host_.engine().deviceNames();
+    const std::vector<std::string>& names = host_.deviceNames();
     if (n >= static_cast<int32_t>(names.size())) return {};
     return QString::fromStdString(names[static_cast<size_t>(n)]);
 }
