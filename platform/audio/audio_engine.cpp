@@ -63,6 +63,10 @@ std::vector<std::string> AudioEngine::deviceNames() {
     return backend_->deviceNames();
 }
 
+bool AudioEngine::devicesMayHaveChanged() {
+    return backend_->devicesMayHaveChanged();
+}
+
 std::string AudioEngine::backendProblem() {
     return backend_->problem();
 }
@@ -204,6 +208,11 @@ int64_t AudioEngine::position(int voice) const {
     const Mixer& mixer = *state.device->mixer;
     if (!applied(mixer.appliedSeq(voice), state.positionSeq)) return state.positionTarget;
     return mixer.position(voice);
+}
+
+bool AudioEngine::deviceLost(int voice) const {
+    const VoiceState& state = voices_[static_cast<size_t>(voice)];
+    return !state.sounding && state.device != nullptr && state.device->output == nullptr;
 }
 
 std::vector<int> AudioEngine::pump() {

@@ -68,6 +68,9 @@ class AudioEngine {
 
     // The devices present now, in the sound system's order.
     std::vector<std::string> deviceNames();
+    // True when deviceNames() may answer differently than last time; cheap
+    // enough to ask on every turn of the window's timer.
+    bool devicesMayHaveChanged();
     // Why no sound can be played at all, or the empty text.
     std::string backendProblem();
 
@@ -90,6 +93,8 @@ class AudioEngine {
 
     // Sounding from play() until stop() or the end of the data.
     bool sounding(int voice) const;
+    // True when the voice's last playback ended because its device went away.
+    bool deviceLost(int voice) const;
     // Frames from the start of the sound of the current or last playback.
     int64_t position(int voice) const;
 

@@ -1,6 +1,7 @@
 #include "platform/audio/null_output.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/audio/mixer.h"
 
@@ -47,6 +48,11 @@ std::vector<std::string> NullBackend::deviceNames() {
     return present;
 }
 
+bool NullBackend::devicesMayHaveChanged() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(changed_, false);
+}
+
 std::unique_ptr<AudioOutput> NullBackend::open(const std::optional<std::string>& name, Mixer& mixer,
                                                int, int) {
     std::lock_guard lock(mutex_);
@@ -70,6 +76,7 @@ NullOutput* NullBackend::output(const std::optional<std::string>& name) {
 void NullBackend::unplug(const std::string& name) {
     std::lock_guard lock(mutex_);
     unplugged_.push_back(name);
+    changed_ = true;
     auto it = open_.find(name);
     if (it != open_.end()) it->second->lost_ = true;
 }
@@ -77,6 +84,14 @@ void NullBackend::unplug(const std::string& name) {
 void NullBackend::plugIn(const std::string& name) {
     std::lock_guard lock(mutex_);
     unplugged_.erase(std::remove(unplugged_.begin(), unplugged_.end(), name), unplugged_.end());
+    changed_ = true;
+}
+
+void NullBackend::addDevice(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    if (std::find(names_.begin(), names_.end(), name) == names_.end()) names_.push_back(name);
+    unplugged_.erase(std::remove(unplugged_.begin(), unplugged_.end(), name), unplugged_.end());
+    changed_ = true;
 }
 
 }  // namespace tambrel::audio

@@ -41,6 +41,8 @@ class NullBackend final : public OutputBackend {
     ~NullBackend() override;
 
     std::vector<std::string> deviceNames() override;
+    // True at first, then after each unplug, plugIn or addDevice.
+    bool devicesMayHaveChanged() override;
     std::unique_ptr<AudioOutput> open(const std::optional<std::string>& name, Mixer& mixer,
                                       int sampleRate, int periodFrames) override;
 
@@ -49,6 +51,9 @@ class NullBackend final : public OutputBackend {
     // The device goes away: its output reports lost and it cannot be opened.
     void unplug(const std::string& name);
     void plugIn(const std::string& name);
+    // A device not seen before appears, present at once, as a USB interface
+    // plugged in while the program runs.
+    void addDevice(const std::string& name);
 
   private:
     friend class NullOutput;
@@ -56,6 +61,7 @@ class NullBackend final : public OutputBackend {
     std::vector<std::string> names_;
     std::vector<std::string> unplugged_;
     std::map<std::string, NullOutput*> open_;  // "" is the default device
+    bool changed_ = true;                      // the first list is news too
 };
 
 }  // namespace tambrel::audio

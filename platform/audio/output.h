@@ -27,6 +27,12 @@ class OutputBackend {
     virtual ~OutputBackend() = default;
     // The devices present now, in the sound system's order.
     virtual std::vector<std::string> deviceNames() = 0;
+    // True when the devices may have changed since the last call (one
+    // plugged in or out, the sound server gone or back): the caller then
+    // asks deviceNames() again. Cheap, never a round trip to a server, so it
+    // can be asked several times a second from the window's thread.
+    // Backends that cannot tell say true every time.
+    virtual bool devicesMayHaveChanged() { return true; }
     // Why no sound can be played at all, or the empty text.
     virtual std::string problem() {
         return deviceNames().empty() ? "aucune sortie audio trouvée" : std::string();

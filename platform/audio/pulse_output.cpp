@@ -17,6 +17,10 @@ namespace {
 // How long the control thread waits for the server to answer, at most. A
 // server that does not answer in this time counts as absent.
 constexpr pa_usec_t kAnswerUsec = 2'000'000;
+// While the server is gone nothing tells us it is back; the caller's
+// deviceNames() looks for it at most this often, so that a server slow to
+// refuse cannot hold the window's thread time after time.
+constexpr std::chrono::seconds kRetryPause{2};
 
 // libpulse is not built with ThreadSanitizer, whose analysis leaves its calls
 // out; these tell it where our code takes and leaves libpulse's locks (one
@@ -57,6 +61,7 @@ class PulseConnection {
         context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Tambrel");
         if (context_ == nullptr) return;
         pa_context_set_state_callback(context_, &PulseConnection::stateChanged, this);
+        pa_context_set_subscribe_callback(context_, &PulseConnection::sinkEvent, this);
         left();  // what was set up so far happens before the thread's work
         if (pa_threaded_mainloop_start(loop_) < 0) return;
         started_ = true;
@@ -107,7 +112,13 @@ class PulseConnection {
 
     // Under the lock.
     bool ready() const { return started_ && pa_context_get_state(context_) == PA_CONTEXT_READY; }
+    // Any thread: ready once, and not failed since.
     bool alive() const { return alive_.load(std::memory_order_acquire); }
+    // Any thread: whether a sink came, went or changed since the last call.
+    bool takeChange() {
+        return changed_.exchange(false, std::memory_order_acq_rel) ||
+               blind_.load(std::memory_order_acquire);
+    }
     pa_context* context() const { return context_; }
     std::string failure() const {
         if (!started_) return "impossible de démarrer le client du serveur de son";
@@ -180,16 +191,43 @@ class PulseConnection {
         auto* self = static_cast<PulseConnection*>(data);
         const InCallback held;
         const pa_context_state_t state = pa_context_get_state(context);
-        if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
+        if (state == PA_CONTEXT_READY) {
+            // Asked before anything else on this connection: the server
+            // answers in order, so no change after a listing goes unseen.
+            pa_operation* subscribing = pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SINK,
+                                                             &PulseConnection::subscribed, self);
+            if (subscribing != nullptr) {
+                pa_operation_unref(subscribing);
+            } else {
+                self->blind_.store(true, std::memory_order_release);
+            }
+            self->alive_.store(true, std::memory_order_release);
+        } else if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
             self->alive_.store(false, std::memory_order_release);
         }
         self->wake();
     }
 
+    static void subscribed(pa_context*, int success, void* data) {
+        auto* self = static_cast<PulseConnection*>(data);
+        const InCallback held;
+        if (success == 0) self->blind_.store(true, std::memory_order_release);
+    }
+
+    static void sinkEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* data) {
+        auto* self = static_cast<PulseConnection*>(data);
+        const InCallback held;
+        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK) {
+            self->changed_.store(true, std::memory_order_release);
+        }
+    }
+
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     bool started_ = false;
-    std::atomic<bool> alive_{true};
+    std::atomic<bool> alive_{false};
+    std::atomic<bool> changed_{true};  // a new connection's sinks are news
+    std::atomic<bool> blind_{false};   // not subscribed: every question says true
 };
 
 namespace {
@@ -309,8 +347,27 @@ PulseConnection* PulseBackend::connection() {
         ready = connection_->ready();
     }
     // The server restarted, or was not there at first: try it afresh.
-    if (!ready) connection_ = std::make_shared<PulseConnection>();
+    if (!ready) {
+        connection_ = std::make_shared<PulseConnection>();
+        lastTry_ = std::chrono::steady_clock::now();
+    }
     return connection_.get();
+}
+
+bool PulseBackend::devicesMayHaveChanged() {
+    const bool first = !asked_;
+    asked_ = true;
+    if (connection_->alive()) {
+        lossSeen_ = false;
+        return connection_->takeChange();
+    }
+    // Gone or never there: nothing will say when it is back, so the caller
+    // is sent to look, at the loss and then now and then.
+    const auto now = std::chrono::steady_clock::now();
+    if (!first && lossSeen_ && now - lastTry_ < kRetryPause) return false;
+    lossSeen_ = true;
+    lastTry_ = now;
+    return true;
 }
 
 std::vector<std::string> PulseBackend::deviceNames() {
@@ -318,6 +375,9 @@ std::vector<std::string> PulseBackend::deviceNames() {
     PulseConnection::Lock lock(*server);
     std::vector<std::string> names;
     for (auto& [name, description] : server->sinks()) names.push_back(description);
+    // The caller now has the empty list of a server gone (its last sink
+    // events may have told it first): no need to tell it again at once.
+    if (!server->alive()) lossSeen_ = true;
     return names;
 }
 

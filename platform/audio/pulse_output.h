@@ -11,6 +11,7 @@
 // keep only a small target of data and to request more in small pieces, and
 // its underflows are reported by the server itself.
 
+#include <chrono>
 #include <memory>
 
 #include "platform/audio/output.h"
@@ -31,6 +32,10 @@ class PulseBackend final : public OutputBackend {
 
     // Device names are the sinks' descriptions, as the desktop shows them.
     std::vector<std::string> deviceNames() override;
+    // From the server's sink events while connected; while it is gone, true
+    // when that is first seen and then every two seconds or so, each true
+    // being a deviceNames() that looks for it again.
+    bool devicesMayHaveChanged() override;
     std::string problem() override;
     // `periodFrames` is both the size of the server's requests and the unit
     // of the buffer kept at the server (kServerPeriods of them).
@@ -44,6 +49,10 @@ class PulseBackend final : public OutputBackend {
     PulseConnection* connection();
 
     std::shared_ptr<PulseConnection> connection_;
+    bool asked_ = false;
+    bool lossSeen_ = false;  // the caller knows the connection is gone
+    // The last true said while gone, or the last try at connecting afresh.
+    std::chrono::steady_clock::time_point lastTry_{};
 };
 
 // The system's sound output: the sound server's when one answers, SDL's

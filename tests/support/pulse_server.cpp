@@ -76,44 +76,82 @@ bool answers() {
     return withServer([](pa_context*) {}, [] { return true; });
 }
 
+// The module arguments of a null sink whose description is its name.
+std::string nullSink(const std::string& name, int rate) {
+    return "sink_name=" + name + " rate=" + std::to_string(rate) +
+           " sink_properties=device.description=" + name;
+}
+
 }  // namespace
 
 bool PulseServer::removeSink(const std::string& name) {
-    // Looks the sink up, then unloads the module that made it, on one connection.
+    // Looks the sink up and unloads the module that made it, then asks for
+    // it again until it is gone: the daemon acknowledges an unload before it
+    // carries it out, and a sink of the same name cannot be made meanwhile.
     struct Job {
+        std::string name;
         bool unloading = false;
+        bool unloaded = false;
         bool done = false;
-        bool succeeded = false;
+
+        static void look(pa_context* context, Job* job) {
+            pa_operation_unref(
+                pa_context_get_sink_info_by_name(context, job->name.c_str(), &Job::found, job));
+        }
+        static void found(pa_context* context, const pa_sink_info* info, int last, void* data) {
+            auto* job = static_cast<Job*>(data);
+            if (last == 0 && info != nullptr) {
+                if (job->unloading) return;  // still there: asked again at the end of this answer
+                job->unloading = true;
+                pa_operation_unref(
+                    pa_context_unload_module(context, info->owner_module, &Job::unload, job));
+            } else if (last != 0 && !job->unloading) {
+                job->done = true;  // no such sink
+            } else if (last < 0) {
+                job->done = true;  // gone
+            } else if (job->unloaded) {
+                look(context, job);
+            }
+        }
+        static void unload(pa_context* context, int success, void* data) {
+            auto* job = static_cast<Job*>(data);
+            job->unloaded = success != 0;
+            if (job->unloaded) {
+                look(context, job);
+            } else {
+                job->done = true;
+            }
+        }
+    } job{name};
+    const bool finished = withServer([&](pa_context* context) { Job::look(context, &job); },
+                                     [&] { return job.done; });
+    return finished && job.unloaded;
+}
+
+bool PulseServer::addSink(const std::string& name) {
+    struct Job {
+        bool done = false;
+        bool loaded = false;
     } job;
+    const std::string arguments = nullSink(name, rate_);
     withServer(
         [&](pa_context* context) {
-            pa_operation_unref(pa_context_get_sink_info_by_name(
-                context, name.c_str(),
-                [](pa_context* on, const pa_sink_info* info, int last, void* data) {
+            pa_operation_unref(pa_context_load_module(
+                context, "module-null-sink", arguments.c_str(),
+                [](pa_context*, uint32_t index, void* data) {
                     auto* job = static_cast<Job*>(data);
-                    if (last == 0 && info != nullptr) {
-                        job->unloading = true;
-                        pa_operation_unref(pa_context_unload_module(
-                            on, info->owner_module,
-                            [](pa_context*, int success, void* data) {
-                                auto* unloaded = static_cast<Job*>(data);
-                                unloaded->succeeded = success != 0;
-                                unloaded->done = true;
-                            },
-                            job));
-                    } else if (last != 0 && !job->unloading) {
-                        job->done = true;  // no such sink
-                    }
+                    job->loaded = index != PA_INVALID_INDEX;
+                    job->done = true;
                 },
                 &job));
         },
         [&] { return job.done; });
-    return job.succeeded;
+    return job.loaded;
 }
 
 PulseServer::PulseServer(const std::string& folder, const std::string& sink, int rate,
                          const std::vector<std::string>& moreSinks)
-    : folder_(folder), sink_(sink) {
+    : folder_(folder), sink_(sink), rate_(rate) {
     const std::string socket = folder + "/pulse.sock";
     const std::string clientConf = folder + "/client.conf";
     std::ofstream(clientConf) << "autospawn = no\n";
@@ -139,12 +177,8 @@ PulseServer::PulseServer(const std::string& folder, const std::string& sink, int
     std::vector<std::string> sinks = {sink};
     sinks.insert(sinks.end(), moreSinks.begin(), moreSinks.end());
     for (const std::string& name : sinks) {
-        std::string module = "module-null-sink sink_name=";
-        module += name;
-        module += " rate=" + std::to_string(rate);
-        module += " sink_properties=device.description=" + name;
         args.emplace_back("-L");
-        args.push_back(std::move(module));
+        args.push_back("module-null-sink " + nullSink(name, rate));
     }
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);

@@ -25,9 +25,12 @@ class PulseServer {
 
     // Ends the daemon by its PID; safe to call twice.
     void stop();
-    // Takes a sink away, as when a device is unplugged. False when the
-    // daemon did not do it.
+    // Takes a sink away, as when a device is unplugged, and returns once it
+    // is gone. False when the daemon did not do it.
     bool removeSink(const std::string& name);
+    // Makes another sink like the first ones, as when a device is plugged
+    // in; a removed one comes back. False when the daemon did not do it.
+    bool addSink(const std::string& name);
     const std::string& sink() const { return sink_; }
 
   private:
@@ -35,6 +38,7 @@ class PulseServer {
 
     std::string folder_;
     std::string sink_;
+    int rate_;
     pid_t pid_ = -1;
 };
 

@@ -95,6 +95,27 @@ TEST(Engine, LostDeviceEndsItsPlaybacksAndIsReopenedByNameWhenBack) {
     EXPECT_EQ(out[5 * 2], testing::staircase(5, 0));
 }
 
+TEST(Engine, DeviceChangesAreToldOnceEachAndTheNewListFollows) {
+    EngineRig rig;
+    EXPECT_TRUE(rig.engine.devicesMayHaveChanged());  // the first list is news
+    EXPECT_FALSE(rig.engine.devicesMayHaveChanged());
+
+    rig.backend->addDevice("Casque");  // a USB headset, plugged in while running
+    EXPECT_TRUE(rig.engine.devicesMayHaveChanged());
+    EXPECT_FALSE(rig.engine.devicesMayHaveChanged());
+    EXPECT_EQ(rig.engine.deviceNames(), (std::vector<std::string>{"Studio", "Cue", "Casque"}));
+    auto sound = rig.wav("a.wav", 1000);
+    EXPECT_TRUE(rig.engine.play(rig.engine.createVoice(), sound, std::string("Casque"), 1.0f));
+
+    rig.backend->unplug("Cue");
+    EXPECT_TRUE(rig.engine.devicesMayHaveChanged());
+    EXPECT_FALSE(rig.engine.devicesMayHaveChanged());
+    EXPECT_EQ(rig.engine.deviceNames(), (std::vector<std::string>{"Studio", "Casque"}));
+    rig.backend->plugIn("Cue");
+    EXPECT_TRUE(rig.engine.devicesMayHaveChanged());
+    EXPECT_EQ(rig.engine.deviceNames(), (std::vector<std::string>{"Studio", "Cue", "Casque"}));
+}
+
 // A file source that passes everything on to a real one; the sources below
 // change how it reads.
 class ForwardingSource : public AudioSource {

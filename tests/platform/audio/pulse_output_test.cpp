@@ -1,13 +1,19 @@
 // The sound server's output on a private PulseAudio daemon with two null
 // sinks: devices listed and opened by description, playback that really
-// advances, a device unplugged mid-play, the server going away and coming
-// back, and the fallback when there is no server at all.
+// advances, a device unplugged mid-play, sinks plugged in and out noticed
+// without asking the server, the server going away and coming back, and the
+// fallback when there is no server at all.
 
 #include "platform/audio/pulse_output.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/audio/audio_engine.h"
@@ -40,6 +46,26 @@ std::vector<int> pumpUntil(AudioEngine& engine, Done done) {
         10s, 5ms);
     pump();
     return ended;
+}
+
+// Whether the backend says, within `limit`, that the devices may have changed.
+bool saysChangedWithin(OutputBackend& backend, std::chrono::milliseconds limit) {
+    return testing::waitUntil([&] { return backend.devicesMayHaveChanged(); }, limit, 5ms);
+}
+
+// Polls as the window does, listing the devices again each time the backend
+// says they may have changed, until the list is `wanted` or five seconds
+// have passed; the last list.
+std::vector<std::string> followUntil(OutputBackend& backend,
+                                     const std::vector<std::string>& wanted) {
+    std::vector<std::string> names;
+    testing::waitUntil(
+        [&] {
+            if (backend.devicesMayHaveChanged()) names = backend.deviceNames();
+            return names == wanted;
+        },
+        5s, 5ms);
+    return names;
 }
 
 class PulseOutputTest : public ::testing::Test {
@@ -126,12 +152,91 @@ TEST_F(PulseOutputTest, AServerThatGoesAwayEndsEveryPlaybackAndIsFoundAgainWhenB
     EXPECT_GT(engine.position(voice), kRate / 10);
 }
 
+TEST_F(PulseOutputTest, SinksPluggedInAndOutAreNoticedWithoutAskingTheServer) {
+    PulseBackend backend;
+    ASSERT_TRUE(backend.devicesMayHaveChanged());  // the first list is news
+    const std::vector<std::string> before = backend.deviceNames();
+    ASSERT_EQ(before, (std::vector<std::string>{"Studio", "Cue"}));
+    EXPECT_FALSE(saysChangedWithin(backend, 200ms));
+
+    ASSERT_TRUE(server_->addSink("Casque"));
+    EXPECT_EQ(followUntil(backend, {"Studio", "Cue", "Casque"}),
+              (std::vector<std::string>{"Studio", "Cue", "Casque"}));
+    ASSERT_TRUE(server_->removeSink("Casque"));
+    EXPECT_EQ(followUntil(backend, before), before);
+    ASSERT_TRUE(server_->addSink("Casque"));  // the same headset, back
+    EXPECT_EQ(followUntil(backend, {"Studio", "Cue", "Casque"}),
+              (std::vector<std::string>{"Studio", "Cue", "Casque"}));
+
+    // Once the events of that last change are in (a new sink comes with a
+    // change event of its own), quiet again.
+    static_cast<void>(saysChangedWithin(backend, 100ms));
+    EXPECT_FALSE(saysChangedWithin(backend, 200ms));
+}
+
+TEST_F(PulseOutputTest, AServerGoneIsToldAtOnceThenAtABoundedRateUntilItIsBack) {
+    PulseBackend backend;
+    ASSERT_TRUE(backend.devicesMayHaveChanged());
+    ASSERT_EQ(backend.deviceNames(), (std::vector<std::string>{"Studio", "Cue"}));
+
+    server_->stop();
+    ASSERT_TRUE(saysChangedWithin(backend, 5s));
+    EXPECT_TRUE(backend.deviceNames().empty());  // tries the server afresh, in vain
+    // Each true costs the caller a try at connecting, so they come seldom.
+    EXPECT_FALSE(saysChangedWithin(backend, 1s));
+    EXPECT_TRUE(saysChangedWithin(backend, 2500ms));
+    EXPECT_TRUE(backend.deviceNames().empty());
+
+    server_.reset();
+    server_ = std::make_unique<testing::PulseServer>(folder_, "Studio", kRate);
+    EXPECT_EQ(followUntil(backend, {"Studio"}), std::vector<std::string>{"Studio"});
+    // Connected again (a fresh connection's first answer is true): events
+    // once more, not the rate of a lost server.
+    static_cast<void>(saysChangedWithin(backend, 100ms));
+    EXPECT_FALSE(saysChangedWithin(backend, 200ms));
+    ASSERT_TRUE(server_->addSink("Casque"));
+    EXPECT_EQ(followUntil(backend, {"Studio", "Casque"}),
+              (std::vector<std::string>{"Studio", "Casque"}));
+}
+
+TEST_F(PulseOutputTest, AServerThatNeverAnswersIsTriedAgainOnlyNowAndThen) {
+    server_->stop();
+    // Where the server was, a socket that takes connections and never says a word.
+    const std::string silent = folder_ + "/silent.sock";
+    const int listening = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listening, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(silent.size(), sizeof(address.sun_path));
+    std::memcpy(address.sun_path, silent.c_str(), silent.size() + 1);
+    ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(listen(listening, 8), 0);
+    const char* ours = std::getenv("PULSE_SERVER");
+    ASSERT_NE(ours, nullptr);
+    const std::string server = ours;
+    setenv("PULSE_SERVER", ("unix:" + silent).c_str(), 1);
+
+    {
+        PulseBackend backend;  // waits its two seconds in vain
+        EXPECT_FALSE(backend.usable());
+        EXPECT_TRUE(backend.devicesMayHaveChanged());
+        EXPECT_TRUE(backend.deviceNames().empty());  // two seconds more
+        // The pause counts from the end of that try, or the window's thread
+        // would spend nearly all its time waiting on this server.
+        EXPECT_FALSE(saysChangedWithin(backend, 1s));
+    }
+    setenv("PULSE_SERVER", server.c_str(), 1);
+    close(listening);
+}
+
 TEST_F(PulseOutputTest, WithoutAServerTheSystemOutputIsSdls) {
     server_->stop();
     PulseBackend backend;
     EXPECT_FALSE(backend.usable());
     EXPECT_NE(backend.problem(), "");
     EXPECT_TRUE(backend.deviceNames().empty());
+    EXPECT_TRUE(backend.devicesMayHaveChanged());  // never connected: the caller should look
+    EXPECT_FALSE(backend.devicesMayHaveChanged());
     const std::unique_ptr<OutputBackend> chosen = systemOutput();
     EXPECT_NE(dynamic_cast<SdlBackend*>(chosen.get()), nullptr);
 }
