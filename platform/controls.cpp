@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <cmath>
+#include <utility>
 
 #include "platform/colors.h"
 
@@ -45,12 +46,13 @@ class ButtonWidget final : public QPushButton {
         setFocusPolicy(Qt::NoFocus);  // the keys belong to the palette, never to a slot button
     }
     QColor face = QColor(212, 208, 200);
+    QString notice;  // shown instead of the caption while not empty
 
   protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         const QRect area = rect();
-        painter.fillRect(area, face);
+        painter.fillRect(area, notice.isEmpty() ? face : toQColor(kNoticeColor));
         const bool down = isDown();
         painter.setPen(down ? QColor(64, 64, 64) : QColor(255, 255, 255));
         painter.drawLine(area.topLeft(), area.topRight());
@@ -59,7 +61,8 @@ class ButtonWidget final : public QPushButton {
         painter.drawLine(area.bottomLeft(), area.bottomRight());
         painter.drawLine(area.topRight(), area.bottomRight());
         painter.setPen(Qt::black);
-        painter.drawText(area.adjusted(2, 2, -2, -2), Qt::AlignCenter | Qt::TextWordWrap, text());
+        painter.drawText(area.adjusted(2, 2, -2, -2), Qt::AlignCenter | Qt::TextWordWrap,
+                         notice.isEmpty() ? text() : notice);
     }
 };
 
@@ -70,15 +73,32 @@ class LabelWidget final : public QLabel {
     std::function<void()> doubleClick;
 
   protected:
+    // The second click of a double click is the double click, not a click
+    // of its own: a loop marker double-clicked switches once.
     void mouseReleaseEvent(QMouseEvent* event) override {
-        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
-            click) {
-            click();
-        }
+        if (event->button() != Qt::LeftButton) return;
+        const bool second = std::exchange(doubleClicked_, false);
+        if (!second && rect().contains(event->position().toPoint()) && click) click();
     }
     void mouseDoubleClickEvent(QMouseEvent* event) override {
-        if (event->button() == Qt::LeftButton && doubleClick) doubleClick();
+        if (event->button() != Qt::LeftButton) return;
+        doubleClicked_ = true;
+        if (doubleClick) doubleClick();
     }
+
+  private:
+    bool doubleClicked_ = false;
+};
+
+// A drop-down list that changes only when it is opened and an entry picked:
+// a wheel notch over the closed list would load a palette or switch the
+// device on air.
+class ListWidget final : public QComboBox {
+  public:
+    explicit ListWidget(QWidget* parent) : QComboBox(parent) {}
+
+  protected:
+    void wheelEvent(QWheelEvent* event) override { event->ignore(); }
 };
 
 // A sunken one-pixel frame around the stored drawing, whose scale covers
@@ -203,6 +223,17 @@ void CommandButton::setCaption(const QString& caption) {
     static_cast<QPushButton*>(widget())->setText(displayText(caption));
 }
 
+void CommandButton::setNotice(const QString& text) {
+    auto* button = static_cast<ButtonWidget*>(widget());
+    if (text == button->notice) return;
+    button->notice = text;
+    button->update();
+}
+
+QString CommandButton::Notice() const {
+    return static_cast<ButtonWidget*>(widget())->notice;
+}
+
 void CommandButton::applyBackColor() {
     static_cast<ButtonWidget*>(widget())->face = toQColor(BackColor());
     widget()->update();
@@ -240,7 +271,7 @@ void TextBox::setText(const QString& text) {
     if (text != edit_->text()) edit_->setText(text);
 }
 
-ComboBox::ComboBox(QWidget* parent) : Control(new QComboBox(parent)) {
+ComboBox::ComboBox(QWidget* parent) : Control(new ListWidget(parent)) {
     combo_ = static_cast<QComboBox*>(widget());
     // Never holds the keyboard focus: a letter typed on air must fire a slot,
     // not pick another entry of a list.
@@ -254,6 +285,10 @@ void ComboBox::AddItem(const QString& item) {
     const bool noneSelected = combo_->currentIndex() < 0;
     combo_->addItem(item);
     if (noneSelected) combo_->setCurrentIndex(-1);  // adding selects nothing
+}
+
+void ComboBox::setList(int32_t index, const QString& item) {
+    combo_->setItemText(index, item);
 }
 
 void ComboBox::Clear() {

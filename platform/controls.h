@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+#include "platform/colors.h"
 #include "platform/drawing_surface.h"
 
 class QAction;
@@ -64,6 +65,9 @@ class Control {
     int32_t backColor_ = -1;  // -1: the style's own
 };
 
+// What a control shows, for a while, to say that something failed.
+inline constexpr int32_t kNoticeColor = rgb(255, 140, 0);  // orange
+
 // A push button in the graphical style: its background colour can be set,
 // and its caption may span lines (CR LF).
 class CommandButton : public Control {
@@ -71,6 +75,10 @@ class CommandButton : public Control {
     explicit CommandButton(QWidget* parent);
     QString Caption() const { return caption_; }
     void setCaption(const QString& caption);
+    // A notice shown over the button, on the notice colour, while not empty;
+    // the caption and colour underneath are kept.
+    void setNotice(const QString& text);
+    QString Notice() const;
     std::function<void()> Click;
 
   protected:
@@ -104,7 +112,8 @@ class TextBox : public Control {
 };
 
 // A drop-down list. Click follows a choice by the operator and a write of
-// ListIndex, as the list's own selection event.
+// ListIndex, as the list's own selection event. The closed list ignores the
+// mouse wheel: only an entry picked from the opened list is a choice.
 class ComboBox : public Control {
   public:
     explicit ComboBox(QWidget* parent);
@@ -112,6 +121,7 @@ class ComboBox : public Control {
     void Clear();
     int32_t ListCount() const;
     QString List(int32_t index) const;
+    void setList(int32_t index, const QString& item);
     int32_t ListIndex() const;  // -1: nothing selected
     void setListIndex(int32_t index);
     QString Text() const;
