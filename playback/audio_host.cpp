@@ -9,7 +9,8 @@
 namespace tambrel::playback {
 namespace {
 constexpr int kPumpMs = 5;
-}
+constexpr int kDeviceCheckTurns = 40;  // 200 ms
+}  // namespace
 
 AudioHost::AudioHost(std::unique_ptr<audio::OutputBackend> backend,
                      audio::AudioEngine::Options options)
@@ -40,13 +41,56 @@ void AudioHost::stopped(int voice) {
     stopped_.push_back(voice);
 }
 
-const std::vector<std::string>& AudioHost::deviceNames() {
-    if (!devices_) devices_ = engine_.deviceNames();
-    return *devices_;
+const std::vector<AudioHost::Device>& AudioHost::devices() {
+    if (!listed_) refreshDevices();
+    return devices_;
+}
+
+bool AudioHost::present(const std::string& name) {
+    refreshDevices();
+    for (const Device& device : devices_) {
+        if (device.name == name) return device.present;
+    }
+    return false;
+}
+
+void AudioHost::remember(const std::string& name) {
+    for (const Device& device : devices()) {
+        if (device.name == name) return;
+    }
+    devices_.push_back({name, false});
+}
+
+void AudioHost::refreshDevices() {
+    const bool first = !listed_;
+    listed_ = true;
+    std::vector<std::string> names = engine_.deviceNames();
+    // A nameless device could not be told apart in the list, nor kept by name.
+    std::erase_if(names, [](const std::string& name) {
+        return name.find_first_not_of(" \t") == std::string::npos;
+    });
+    bool changed = false;
+    for (Device& device : devices_) {
+        const bool now = std::find(names.begin(), names.end(), device.name) != names.end();
+        changed |= now != device.present;
+        device.present = now;
+    }
+    for (const std::string& name : names) {
+        const bool known = std::any_of(devices_.begin(), devices_.end(),
+                                       [&](const Device& device) { return device.name == name; });
+        if (!known) {
+            devices_.push_back({name, true});
+            changed = true;
+        }
+    }
+    if (changed && !first && DevicesChanged) DevicesChanged();
 }
 
 void AudioHost::pump() {
-    devices_.reset();
+    if (--turnsToDeviceCheck_ <= 0) {
+        turnsToDeviceCheck_ = kDeviceCheckTurns;
+        if (listed_ && engine_.devicesMayHaveChanged()) refreshDevices();
+    }
     std::vector<int> ended = engine_.pump();
     ended.insert(ended.begin(), stopped_.begin(), stopped_.end());
     stopped_.clear();

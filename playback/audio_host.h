@@ -6,6 +6,7 @@
 // the window's thread, once.
 
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,14 +34,31 @@ class AudioHost {
 
     audio::AudioEngine& engine() { return engine_; }
 
-    // The devices present, as the engine lists them, asked for once per turn
-    // of the pump: filling the output list name by name, or every player
-    // taking the chosen device, asks the sound server once, not each time.
-    const std::vector<std::string>& deviceNames();
+    // The output devices seen since start, in the order they were first seen.
+    // A device that goes away keeps its place, marked absent, so that a
+    // number given to the players names the same device for as long as the
+    // program runs, and a device that comes back under its name is used again.
+    struct Device {
+        std::string name;
+        bool present = true;
+    };
+    const std::vector<Device>& devices();
+    // Whether the device is here, asked of the sound system now: a start on
+    // it has just failed, and the operator must be told why.
+    bool present(const std::string& name);
+    // A device the operator chose in an earlier run and that is not here
+    // now: it takes a place, absent, until it appears.
+    void remember(const std::string& name);
+    // Raised on the window's thread when a device appeared, went away or
+    // came back; the list is looked at again a few times a second, and only
+    // asked of the sound system when it says something may have changed.
+    std::function<void()> DevicesChanged;
 
     // Delivers the ends of playback found since the last call. The timer
     // calls it every few milliseconds; tests call it directly.
     void pump();
+    // Looks at the devices again now; raises DevicesChanged when something changed.
+    void refreshDevices();
 
     // For the players.
     int attach(MMAudioPlayerX* player);
@@ -49,9 +67,11 @@ class AudioHost {
 
   private:
     audio::AudioEngine engine_;
-    std::vector<MMAudioPlayerX*> players_;             // by voice; not owned
-    std::vector<int> stopped_;                         // voices whose OnStop is due
-    std::optional<std::vector<std::string>> devices_;  // until the next pump
+    std::vector<MMAudioPlayerX*> players_;  // by voice; not owned
+    std::vector<int> stopped_;              // voices whose OnStop is due
+    std::vector<Device> devices_;
+    bool listed_ = false;
+    int turnsToDeviceCheck_ = 0;
     QTimer timer_;
 };
 

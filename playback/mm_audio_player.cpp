@@ -1,6 +1,7 @@
 #include "playback/mm_audio_player.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cmath>
 
@@ -22,7 +23,9 @@ float volumeGain(int32_t volume) {
 
 MMAudioPlayerX::MMAudioPlayerX(AudioHost& host, int16_t index)
     : host_(host), index_(index), voice_(host.attach(this)) {
-    if (voice_ < 0) throw ComponentError("Trop de lecteurs audio");
+    if (voice_ < 0) {
+        throw ComponentError(QStringLiteral("lecteur"), QStringLiteral("Trop de lecteurs audio"));
+    }
 }
 
 MMAudioPlayerX::~MMAudioPlayerX() {
@@ -31,12 +34,38 @@ MMAudioPlayerX::~MMAudioPlayerX() {
 
 void MMAudioPlayerX::setFileName(const QString& path) {
     fileName_ = path;
+    missing_ = false;
     if (path.isEmpty()) {
         loaded_.reset();
         return;
     }
-    const QByteArray native = QFile::encodeName(platform::toNativePath(path));
-    loaded_ = host_.engine().load(native.toStdString());
+    const QString native = platform::toNativePath(path);
+    loaded_ = host_.engine().load(QFile::encodeName(native).toStdString());
+    if (!playable()) missing_ = !QFileInfo::exists(native);
+}
+
+// Less than a millisecond of sound is no jingle but a damaged file, and
+// would be heard as a click.
+bool MMAudioPlayerX::playable() const {
+    return loaded_ && loaded_->playable() && toMs(loaded_->frames()) > 0;
+}
+
+std::optional<ComponentError> MMAudioPlayerX::FileProblem() const {
+    if (!loaded_ || playable()) return std::nullopt;
+    const QString where = platform::toNativePath(fileName_);
+    if (missing_) {
+        return ComponentError(QStringLiteral("absent"),
+                              QStringLiteral("Fichier introuvable : ") + where);
+    }
+    return ComponentError(QStringLiteral("illisible"),
+                          QStringLiteral("Fichier illisible : ") + where);
+}
+
+bool MMAudioPlayerX::reloadIfUnplayable() {
+    if (!loaded_ || playable()) return false;
+    const bool wasMissing = missing_;
+    setFileName(fileName_);
+    return playable() || missing_ != wasMissing;
 }
 
 int32_t MMAudioPlayerX::State() const {
@@ -69,14 +98,30 @@ void MMAudioPlayerX::setPosition(int32_t ms) {
 
 void MMAudioPlayerX::Play() {
     if (State() == kStatePlaying) return;  // already sounding: a start never restarts it
-    if (!loaded_ || !loaded_->playable()) throw ComponentError("Fichier audio illisible");
+    if (!loaded_) throw ComponentError(QStringLiteral("vide"), QStringLiteral("Aucun fichier"));
+    if (std::optional<ComponentError> problem = FileProblem()) throw *problem;
     resolveDevice();
-    if (deviceMissing_) throw ComponentError("Périphérique de sortie absent");
-    const std::optional<std::string> device =
-        defaultDevice_ ? std::nullopt : std::optional<std::string>(deviceName_);
-    if (!host_.engine().play(voice_, loaded_, device, volumeGain(volume_))) {
-        throw ComponentError("Périphérique de sortie indisponible");
+    const QString device = QString::fromStdString(deviceName_);
+    if (deviceMissing_) {
+        throw ComponentError(
+            QStringLiteral("sortie"),
+            QStringLiteral("Sortie audio inconnue : n° ") + QString::number(deviceId_));
     }
+    const std::optional<std::string> name =
+        defaultDevice_ ? std::nullopt : std::optional<std::string>(deviceName_);
+    if (!host_.engine().play(voice_, loaded_, name, volumeGain(volume_))) {
+        if (!defaultDevice_ && !host_.present(deviceName_)) {
+            throw ComponentError(QStringLiteral("sortie"),
+                                 QStringLiteral("Sortie audio absente : ") + device);
+        }
+        const QString problem = QString::fromStdString(host_.engine().backendProblem());
+        throw ComponentError(
+            QStringLiteral("sortie"),
+            QStringLiteral("Sortie audio indisponible : ") +
+                (defaultDevice_ ? DeviceName(kFirstDevice) : device) +
+                (problem.isEmpty() ? QString() : QStringLiteral(" (") + problem + u')'));
+    }
+    endedByLoss_ = false;
     sounding_ = loaded_;
 }
 
@@ -90,7 +135,9 @@ void MMAudioPlayerX::setRepeatAtEnd(bool on) {
 
 void MMAudioPlayerX::raiseOnStop() {
     if (State() != kStatePlaying) sounding_.reset();  // no longer needed for Length
+    endedByLoss_ = host_.engine().deviceLost(voice_);
     if (OnStop) OnStop(index_);
+    endedByLoss_ = false;
 }
 
 void MMAudioPlayerX::setVolume(int32_t volume) {
@@ -104,8 +151,9 @@ void MMAudioPlayerX::setDeviceID(int32_t id) {
     resolveDevice();
 }
 
-// The number is turned into the device's name when it is given, so that the
-// player keeps to its device even if others come and go before the next Play.
+// The number is turned into the device's name when it is given; the host
+// never renumbers its devices, so the player keeps to its device whatever
+// comes and goes, and finds it again when it comes back.
 void MMAudioPlayerX::resolveDevice() {
     if (deviceResolved_) return;
     deviceResolved_ = true;
@@ -113,20 +161,20 @@ void MMAudioPlayerX::resolveDevice() {
     deviceMissing_ = false;
     deviceName_.clear();
     if (defaultDevice_) return;
-    const std::vector<std::string>& names = host_.deviceNames();
-    if (deviceId_ < 0 || deviceId_ >= static_cast<int32_t>(names.size())) {
+    const std::vector<AudioHost::Device>& devices = host_.devices();
+    if (deviceId_ < 0 || deviceId_ >= static_cast<int32_t>(devices.size())) {
         deviceMissing_ = true;
         return;
     }
-    deviceName_ = names[static_cast<size_t>(deviceId_)];
+    deviceName_ = devices[static_cast<size_t>(deviceId_)].name;
 }
 
 QString MMAudioPlayerX::DeviceName(int32_t n) const {
     if (n == kFirstDevice) return QStringLiteral("Sortie par défaut du système");
     if (n < 0 || n > kLastDevice) return {};
-    const std::vector<std::string>& names = host_.deviceNames();
-    if (n >= static_cast<int32_t>(names.size())) return {};
-    return QString::fromStdString(names[static_cast<size_t>(n)]);
+    const std::vector<AudioHost::Device>& devices = host_.devices();
+    if (n >= static_cast<int32_t>(devices.size())) return {};
+    return QString::fromStdString(devices[static_cast<size_t>(n)].name);
 }
 
 }  // namespace tambrel::playback

@@ -13,7 +13,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "playback/component_error.h"
 
 namespace tambrel::audio {
 class Sound;
@@ -45,9 +48,15 @@ class MMAudioPlayerX {
     int16_t index() const { return index_; }
 
     // The path in the system's form ("\" separators); the empty text unloads.
-    // Never fails: a file that cannot be played gives Length 0.
+    // Never fails: a file that cannot be played gives Length 0, and
+    // FileProblem() says why.
     void setFileName(const QString& path);
     QString FileName() const { return fileName_; }
+    // Why the file last written cannot be played (missing, unreadable), or nothing.
+    std::optional<ComponentError> FileProblem() const;
+    // A file that could not be played is looked for again (a network share
+    // back online, a file copied in place since); true when that changed it.
+    bool reloadIfUnplayable();
 
     int32_t Length() const;
     int32_t Position() const;
@@ -55,14 +64,15 @@ class MMAudioPlayerX {
     int32_t State() const;
 
     // Throws ComponentError when the file cannot be played or the device
-    // cannot be opened; nothing sounds then.
+    // is absent or cannot be opened; nothing sounds then.
     void Play();
     void Stop();
 
     int32_t Volume() const { return volume_; }
     void setVolume(int32_t volume);
 
-    // -1: the system's default device; 0 to 10: the devices as DeviceName lists them.
+    // -1: the system's default device; 0 and up: the devices as DeviceName
+    // lists them (the host's devices, by name, in the order first seen).
     int32_t DeviceID() const { return deviceId_; }
     void setDeviceID(int32_t id);
     QString DeviceName(int32_t n) const;
@@ -77,6 +87,8 @@ class MMAudioPlayerX {
 
     // The host's report that the playback ended, by itself or by a Stop.
     void raiseOnStop();
+    // True during OnStop when the playback ended because its device went away.
+    bool EndedByDeviceLoss() const { return endedByLoss_; }
 
     // Settings the window layout gives every player; the engine sizes its own
     // buffers, so they are kept for the record only.
@@ -84,6 +96,7 @@ class MMAudioPlayerX {
     int32_t NumBuffers = 50;
 
   private:
+    bool playable() const;
     int64_t toFrames(int32_t ms) const;
     int32_t toMs(int64_t frames) const;
     void resolveDevice();
@@ -93,6 +106,7 @@ class MMAudioPlayerX {
     int voice_;
     QString fileName_;
     std::shared_ptr<audio::Sound> loaded_;    // the file last written
+    bool missing_ = false;                    // ...was not found
     std::shared_ptr<audio::Sound> sounding_;  // the file of the current playback
     int32_t volume_ = kVolumeUnity;
     int32_t deviceId_ = 0;
@@ -100,6 +114,7 @@ class MMAudioPlayerX {
     bool deviceMissing_ = false;
     bool defaultDevice_ = false;
     std::string deviceName_;
+    bool endedByLoss_ = false;
 };
 
 }  // namespace tambrel::playback
