@@ -6,6 +6,7 @@
 #include "app/start_up.h"
 #include "platform/audio/pulse_output.h"
 #include "platform/dialogs.h"
+#include "platform/end_requests.h"
 #include "platform/system.h"
 #include "playback/audio_host.h"
 
@@ -17,7 +18,14 @@ int main(int argc, char* argv[]) {
     tambrel::platform::QtSystem system;
     tambrel::platform::QtDialogs dialogs;
     tambrel::playback::AudioHost audio(tambrel::audio::systemOutput());
-    const std::unique_ptr<tambrel::app::F1a> window = tambrel::app::Main(system, dialogs, audio);
+    std::unique_ptr<tambrel::app::F1a> window;
+    // Asked to end from outside (a shutdown, a logout, a signal): the
+    // settings are saved as on closing; a signal then ends the program.
+    const tambrel::platform::EndRequests endRequests([&](int signal) {
+        if (window) window->endOfSession();
+        if (signal != 0) system.terminate();
+    });
+    window = tambrel::app::Main(system, dialogs, audio);
     dialogs.setParent(window.get());
     return QApplication::exec();
 }

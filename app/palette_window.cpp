@@ -34,8 +34,6 @@ constexpr int32_t kSliderWidth = 225;
 constexpr int32_t kWideButtonWidth = 3600;
 constexpr int32_t kWideMeterWidth = 2400;
 
-constexpr int32_t kInfoTrackColor = 12640511;
-
 constexpr int kTimer1Interval = 500;
 constexpr int kLoopTimerInterval = 100;
 
@@ -74,6 +72,7 @@ F1a::F1a(platform::System& system, platform::Dialogs& dialogs, playback::AudioHo
 
 F1a::~F1a() {
     qApp->removeEventFilter(this);
+    audio_.DevicesChanged = nullptr;
     // Players go before the audio host they are attached to is touched again.
     for (auto& player : Player) player.reset();
 }
@@ -96,8 +95,8 @@ void F1a::buildSlots() {
         InfoTrack[i] = std::make_unique<platform::Label>(client_);
         InfoTrack[i]->Move(left, top - kLabelRise, kLabelWidth, kLabelHeight);
         InfoTrack[i]->setCaption(QStringLiteral("Info Track"));
-        InfoTrack[i]->setBackColor(kInfoTrackColor);
-        InfoTrack[i]->setToolTipText(QStringLiteral(" Double click pour supprimer "));
+        InfoTrack[i]->setBackColor(playback::kInfoTrackColor);
+        InfoTrack[i]->setToolTipText(QLatin1String(playback::kInfoTrackTip));
         InfoTrack[i]->DblClick = [this, i] { InfoTrack_DblClick(i); };
 
         Boucle[i] = std::make_unique<platform::Label>(client_);
@@ -232,11 +231,21 @@ bool F1a::keyPreview(QObject* target, QEvent* event) {
     previewed_ = event;
     previewedKey_ = seen;
     previewedTarget_ = target;
+    // A held key fires its slot once: the keyboard's repeats are not presses.
+    // The window system sends a repeat as a release and a press of the same
+    // time; Qt flags them only when the press had already arrived as it
+    // looked, so the time tells the rest (no finger presses within the
+    // millisecond it let go).
+    const bool repeat = key.isAutoRepeat() ||
+                        (event->type() == QEvent::KeyPress && key.timestamp() != 0 &&
+                         key.key() == lastRelease_.key && key.timestamp() == lastRelease_.time);
+    if (event->type() == QEvent::KeyRelease) lastRelease_ = {key.key(), key.timestamp()};
+    if (repeat) return true;
     const input::KeyCodes codes = input::mapKey(key);
     if (event->type() == QEvent::KeyPress) {
         Form_KeyDown(codes.keyCode, codes.shift);
         if (codes.keyAscii != 0) Form_KeyPress(codes.keyAscii);
-    } else if (!key.isAutoRepeat()) {
+    } else {
         Form_KeyUp(codes.keyCode, codes.shift);
     }
     return true;

@@ -24,6 +24,7 @@ class System;
 }
 namespace tambrel::playback {
 class AudioHost;
+class ComponentError;
 class MMAudioPlayerX;
 class MMHiTimerX;
 class MMSliderX;
@@ -58,12 +59,20 @@ class F1a : public QMainWindow {
     void About_Click();
     void Form_Unload();
     void MnuQuitter_Click();
+    // The desktop session ends, or the process is asked to end: the settings
+    // are saved as when the window closes; a failure goes to standard error.
+    void endOfSession();
     // "Load" reads the settings file into the window, "Save" writes it.
     void SettingsFile(const QString& Mode);
 
     // Slot playback.
     void Touche_Click(int16_t Index);
     void Player_OnStop(int16_t Index);
+    // Failures on air show on the slot itself, never in a box.
+    void showFileState(int16_t Index);
+    void showNotice(int16_t Index, const playback::ComponentError& failure);
+    void endNotice(int16_t Index);
+    void expireNotices();
     void Timer1_OnTimer();
     void Boucle_Click(int16_t Index);
     void syncLoop(int16_t Index);
@@ -75,6 +84,9 @@ class F1a : public QMainWindow {
     void Slider_OnTrack(int16_t Index);
     void MnuVolume_Click();
     void Output_Click();
+    // The output list follows the devices that come and go, by name.
+    void Output_Refresh();
+    QString outputDeviceName(int32_t entry) const;
     void VueMettre_MouseDown(int16_t Index, int16_t Button, int16_t Shift, float X, float Y);
     void VueMettre_MouseMove(int16_t Index, int16_t Button, int16_t Shift, float X, float Y);
 
@@ -146,6 +158,9 @@ class F1a : public QMainWindow {
     playback::AudioHost& audio_;
     platform::SurfaceWidget* client_;  // owned by the window
     std::unique_ptr<about::F2> F2_;
+    std::array<double, kSlots> noticeUntil_{};  // clock time a slot's notice ends; 0: none
+    bool settingsLoaded_ = false;               // nothing is saved before they were read
+    bool sessionEnding_ = false;
     // The key event being passed up from a child to its parents, seen once.
     struct KeySeen {
         QEvent::Type type = QEvent::None;
@@ -157,6 +172,10 @@ class F1a : public QMainWindow {
     const QEvent* previewed_ = nullptr;
     KeySeen previewedKey_;
     QPointer<QObject> previewedTarget_;
+    struct {
+        int key = 0;
+        quint64 time = 0;
+    } lastRelease_;
 };
 
 }  // namespace tambrel::app

@@ -2,12 +2,14 @@
 // "Quitter" entry and closing the window, each writing the file once.
 
 #include <QCloseEvent>
+#include <cstdio>
 
 #include "app/palette_window.h"
 #include "app/settings_file.h"
 #include "platform/file_system.h"
 #include "platform/path_form.h"
 #include "platform/system.h"
+#include "playback/audio_host.h"
 
 namespace tambrel::app {
 
@@ -31,10 +33,17 @@ void F1a::SettingsFile(const QString& Mode) {
         }
         if (failure.isEmpty()) {
             for (int32_t k = 0; k < Output->ListCount(); ++k) {
-                if (Output->List(k) == content.device) {
+                if (outputDeviceName(k) == content.device) {
                     Output->setListIndex(k);  // as the operator's choice: every player moves
-                    break;
+                    return;
                 }
+            }
+            // A device chosen in an earlier run and not plugged in now stays
+            // the choice: shown absent, and used as soon as it appears.
+            if (!content.device.trimmed().isEmpty()) {
+                audio_.remember(content.device.toStdString());
+                Output_Refresh();
+                Output->setListIndex(Output->ListCount() - 1);
             }
             return;
         }
@@ -42,16 +51,22 @@ void F1a::SettingsFile(const QString& Mode) {
         std::array<int32_t, kSettingsColors> colors{};
         for (int16_t j = 0; j < kLines; ++j)
             colors[static_cast<size_t>(j)] = Couleur[j]->BackColor();
-        if (platform::writeFileAtomically(path, writeSettings(Output->Text(), colors), failure)) {
+        const QString device = outputDeviceName(Output->ListIndex());
+        if (platform::writeFileAtomically(path, writeSettings(device, colors), failure)) {
             return;
         }
     } else {
         return;
     }
     // One failure path for both: say it, and leave no settings file behind,
-    // so that the next start begins from the defaults.
-    dialogs_.MsgBox(failure + QStringLiteral("\r\n") + SettingsPath, platform::vbCritical,
-                    QString());
+    // so that the next start begins from the defaults. At the session's end
+    // no one may be there to answer a box, which would hold up the shutdown.
+    const QString message = failure + QStringLiteral("\r\n") + SettingsPath;
+    if (sessionEnding_) {
+        std::fprintf(stderr, "Tambrel: %s\n", qPrintable(message));
+    } else {
+        dialogs_.MsgBox(message, platform::vbCritical, QString());
+    }
     QString ignored;
     if (platform::FileExists(SettingsPath)) platform::deleteFile(path, ignored);
 }
@@ -63,6 +78,13 @@ void F1a::Form_Unload() {
 void F1a::MnuQuitter_Click() {
     SettingsFile(QStringLiteral("Save"));
     system_.terminate();
+}
+
+void F1a::endOfSession() {
+    if (!settingsLoaded_) return;  // nothing of the operator's to keep yet
+    sessionEnding_ = true;
+    SettingsFile(QStringLiteral("Save"));
+    sessionEnding_ = false;
 }
 
 void F1a::closeEvent(QCloseEvent* event) {

@@ -9,6 +9,7 @@
 #include "draw/drawing.h"
 #include "platform/path_form.h"
 #include "platform/system.h"
+#include "playback/audio_host.h"
 #include "playback/mm_audio_player.h"
 #include "playback/mm_slider.h"
 
@@ -75,6 +76,8 @@ void F1a::Form_Load() {
         const QString name = Player[0]->DeviceName(n);
         if (!name.trimmed().isEmpty()) Output->AddItem(name);
     }
+    Output_Refresh();  // devices past the eleventh, had the system more
+    audio_.DevicesChanged = [this] { Output_Refresh(); };
     Output->setListIndex(0);  // a selection: every player goes to the default device
 
     File1.setPath(QStringLiteral("\\"));
@@ -88,6 +91,7 @@ void F1a::Form_Load() {
     }
 
     SettingsFile(QStringLiteral("Load"));
+    settingsLoaded_ = true;
 
     for (int16_t line = 0; line < kLines; ++line) {
         Couleur[line]->setToolTipText(QStringLiteral(" Choix de la couleur pour cette ligne "));

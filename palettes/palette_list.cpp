@@ -35,12 +35,12 @@ void F1a::ComboBank_Click() {
             Player[i]->setFileName(line);
             Touche[i]->setCaption(playback::NomCourt(line) + QStringLiteral("\r\n\r\n") +
                                   slotLetter(i));
-            InfoTrack[i]->setCaption(playback::FTime(Player[i]->Length()));
+            showFileState(i);  // its length, or why it cannot play; loading goes on
         } else {
             Player[i]->Stop();
             Player[i]->setFileName(QString());
             Touche[i]->setCaption(slotLetter(i));
-            InfoTrack[i]->setCaption(QStringLiteral("--:--"));
+            showFileState(i);  // "--:--"
         }
     }
     // Each new value reaches its player through the slider's change event.

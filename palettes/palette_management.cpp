@@ -27,8 +27,10 @@ QString nameProblem(const QString& name) {
                 "Un nom de palette ne peut pas contenir de caractère de contrôle.");
         }
     }
-    if (name == QStringLiteral(".") || name == QStringLiteral("..")) {
-        return QStringLiteral("Ce nom est réservé.");
+    if (name.startsWith(u'.')) {
+        // A hidden file: the list would never show it, and a later "Nouvelle
+        // Palette" of the same name would overwrite it without asking.
+        return QStringLiteral("Un nom de palette ne peut pas commencer par un point.");
     }
     if (QFile::encodeName(name).size() > kLongestFileName) {
         return QStringLiteral("Ce nom est trop long.");
@@ -50,19 +52,21 @@ void F1a::MnuNewBank_Click() {
             platform::vbExclamation, QString());
         return;
     }
-    BankName->setCaption(name);
     if (platform::FileExists(ProgramFolder + name)) {
         const int32_t answerToOverwrite = dialogs_.MsgBox(
             QStringLiteral("Cette palette existe déjà\r\n") + ProgramFolder + name +
                 QStringLiteral("\r\nEcraser ?"),
             platform::vbQuestion + platform::vbOKCancel + platform::vbDefaultButton2, QString());
+        // Refused: the current palette keeps its name, so that a later save
+        // cannot overwrite the palette that was just spared.
         if (answerToOverwrite != platform::vbOK) return;
     }
+    BankName->setCaption(name);
     for (int16_t i = 0; i < kSlots; ++i) {
         Touche[i]->setCaption(slotLetter(i));
         Player[i]->setFileName(QString());  // a sounding file plays on
         Slider[i]->setValue(playback::kVolumeUnity);
-        InfoTrack[i]->setCaption(QStringLiteral("--:--"));  // no length of a file now gone
+        showFileState(i);  // "--:--": no length of a file now gone
     }
     MnuSauverBank_Click();
 }

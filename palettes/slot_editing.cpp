@@ -11,6 +11,7 @@ void F1a::InfoTrack_DblClick(int16_t Index) {
     if (Player[Index]->State() == playback::kPlaying) return;  // never cleared while on air
     Player[Index]->setFileName(QString());
     Touche[Index]->setCaption(QString());
+    showFileState(Index);
     InfoTrack[Index]->setCaption(slotLetter(Index));
 }
 

@@ -1,9 +1,12 @@
 #include "playback/slot_playback.h"
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "app/palette_window.h"
 #include "platform/colors.h"
+#include "platform/system.h"
 #include "playback/mm_audio_player.h"
 
 namespace tambrel::playback {
@@ -37,39 +40,104 @@ int16_t QuelleLigne(int16_t Valeur) {
 
 namespace tambrel::app {
 
+using playback::ComponentError;
 using playback::FTime;
+using playback::kInfoTrackColor;
 using playback::kPlaying;
 using playback::NomCourt;
 
+namespace {
+constexpr double kNoticeSeconds = 2.0;
+}  // namespace
+
 void F1a::Touche_Click(int16_t Index) {
-    // The first step that fails ends the press, silently; what was done stays.
+    // The first step that fails ends the press: what was done stays, and why
+    // it failed shows on the slot for a moment, never in a box that would
+    // hold up every other slot.
     try {
-        if (Touche[Index]->Caption().size() < 2) {
+        if (Player[Index]->State() == kPlaying) {
+            // Whatever its caption says: a sounding slot can always be stopped.
+            Player[Index]->Stop();
+            Touche[Index]->setBackColor(platform::QBColor(15));
+        } else if (Touche[Index]->Caption().size() < 2) {
             Dial1.Filter = QStringLiteral("Audio File mp3 Wav | *.mp3;*.wav");
             Dial1.Flags = 0;
             if (Dial1.ShowOpen()) {  // a cancelled choice leaves the slot as it was
                 Player[Index]->setFileName(Dial1.FileName);
                 Touche[Index]->setCaption(NomCourt(Dial1.FileName) + QStringLiteral("\r\n\r\n") +
                                           slotLetter(Index));
-                InfoTrack[Index]->setCaption(FTime(Player[Index]->Length()));
+                showFileState(Index);
             }
-        } else if (Player[Index]->State() != kPlaying) {
+        } else {
+            if (Player[Index]->reloadIfUnplayable()) showFileState(Index);
+            if (std::optional<ComponentError> problem = Player[Index]->FileProblem()) {
+                throw *problem;
+            }
             VueMettre[Index]->surface().setScaleWidth(static_cast<float>(Player[Index]->Length()));
             Player[Index]->Play();
+            endNotice(Index);
             Touche[Index]->setBackColor(platform::QBColor(12));
             VueMettre[Index]->surface().Cls();
-        } else {
-            Player[Index]->Stop();
-            Touche[Index]->setBackColor(platform::QBColor(15));
         }
         Keyboard->SetFocus();
-    } catch (...) {
+    } catch (const ComponentError& failure) {
+        showNotice(Index, failure);
+    } catch (const std::exception&) {
+        showNotice(Index,
+                   ComponentError(QStringLiteral("erreur"), QStringLiteral("Lecture impossible")));
     }
 }
 
 void F1a::Player_OnStop(int16_t Index) {
     VueMettre[Index]->surface().Cls();
-    InfoTrack[Index]->setCaption(FTime(Player[Index]->Length()));
+    showFileState(Index);
+    if (Player[Index]->EndedByDeviceLoss()) {
+        showNotice(Index, ComponentError(QStringLiteral("sortie"),
+                                         QStringLiteral("Sortie audio perdue : ") +
+                                             Output->List(Output->ListIndex())));
+    }
+}
+
+// At rest a slot's label shows its file's length, or why the file cannot
+// play, with the reason in its tool tip.
+void F1a::showFileState(int16_t Index) {
+    endNotice(Index);
+    if (std::optional<ComponentError> problem = Player[Index]->FileProblem()) {
+        InfoTrack[Index]->setCaption(problem->word());
+        InfoTrack[Index]->setToolTipText(problem->reason());
+        InfoTrack[Index]->setBackColor(platform::kNoticeColor);
+    } else {
+        InfoTrack[Index]->setCaption(FTime(Player[Index]->Length()));
+        InfoTrack[Index]->setToolTipText(QLatin1String(playback::kInfoTrackTip));
+        InfoTrack[Index]->setBackColor(kInfoTrackColor);
+    }
+}
+
+void F1a::showNotice(int16_t Index, const ComponentError& failure) {
+    Touche[Index]->setNotice(failure.reason());
+    InfoTrack[Index]->setCaption(failure.word());
+    InfoTrack[Index]->setToolTipText(failure.reason());
+    InfoTrack[Index]->setBackColor(platform::kNoticeColor);
+    noticeUntil_[static_cast<size_t>(Index)] = system_.clockSeconds() + kNoticeSeconds;
+}
+
+void F1a::endNotice(int16_t Index) {
+    noticeUntil_[static_cast<size_t>(Index)] = 0;
+    Touche[Index]->setNotice(QString());
+}
+
+// On the refresh tick: notices shown long enough give the slot back its own display.
+void F1a::expireNotices() {
+    const double now = system_.clockSeconds();
+    for (int16_t i = 0; i < kSlots; ++i) {
+        const double until = noticeUntil_[static_cast<size_t>(i)];
+        if (until <= 0 || now < until) continue;
+        if (Player[i]->State() == kPlaying) {
+            endNotice(i);  // the label counts down again at this tick
+        } else {
+            showFileState(i);
+        }
+    }
 }
 
 }  // namespace tambrel::app

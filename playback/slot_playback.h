@@ -15,6 +15,9 @@ inline constexpr int32_t kPlaying = 6;
 // A loop marker's background colour is the slot's loop flag.
 inline constexpr int32_t kLoopOn = 65535;      // yellow
 inline constexpr int32_t kLoopOff = 12632256;  // light grey; any colour but yellow is off
+// An information label at rest.
+inline constexpr int32_t kInfoTrackColor = 12640511;
+inline constexpr char kInfoTrackTip[] = " Double click pour supprimer ";
 
 // Milliseconds as "mm:ss" (minutes of 100 and more keep their last two
 // digits), or "--:--" for anything under one second.

@@ -25,6 +25,7 @@ void F1a::Timer1_OnTimer() {
         }
         Slider[i]->setVisible(MnuVolume->Checked());
     }
+    expireNotices();
 }
 
 }  // namespace tambrel::app

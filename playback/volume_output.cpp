@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "app/palette_window.h"
+#include "playback/audio_host.h"
 #include "playback/mm_audio_player.h"
 #include "playback/mm_slider.h"
 #include "playback/slot_playback.h"
@@ -42,11 +43,43 @@ void F1a::MnuVolume_Click() {
     Keyboard->SetFocus();
 }
 
+// Picking the device already in use changes nothing: no slot is stopped
+// for a choice that moves nothing.
 void F1a::Output_Click() {
+    const int32_t device = Output->ListIndex() - 1;
+    bool moves = false;
+    for (int16_t i = 0; i < kSlots; ++i) moves |= Player[i]->DeviceID() != device;
+    if (!moves) return;
     for (int16_t i = 0; i < kSlots; ++i) {
         Player[i]->Stop();
-        Player[i]->setDeviceID(Output->ListIndex() - 1);
+        Player[i]->setDeviceID(device);
     }
+}
+
+// Entry k + 1 is the host's device k, whose place never changes: a device
+// plugged in is added at the end, one that goes away stays, marked absent,
+// and the selection is never touched.
+void F1a::Output_Refresh() {
+    const std::vector<playback::AudioHost::Device>& devices = audio_.devices();
+    for (size_t k = 0; k < devices.size(); ++k) {
+        const auto entry = static_cast<int32_t>(k + 1);
+        QString text = QString::fromStdString(devices[k].name);
+        if (!devices[k].present) text += QStringLiteral(" (absente)");
+        if (entry < Output->ListCount()) {
+            Output->setList(entry, text);
+        } else {
+            Output->AddItem(text);
+        }
+    }
+}
+
+// The device's own name, without the mark of an absent one.
+QString F1a::outputDeviceName(int32_t entry) const {
+    const std::vector<playback::AudioHost::Device>& devices = audio_.devices();
+    if (entry >= 1 && entry <= static_cast<int32_t>(devices.size())) {
+        return QString::fromStdString(devices[static_cast<size_t>(entry - 1)].name);
+    }
+    return Output->List(entry);
 }
 
 void F1a::VueMettre_MouseDown(int16_t Index, int16_t Button, int16_t, float X, float) {

@@ -74,7 +74,10 @@ TEST(Palettes, LoadingReplacesTheSlotsInPlaceWithoutCuttingWhatSounds) {
     EXPECT_EQ(w.InfoTrack[27]->Caption(), QStringLiteral("00:05"));
     // A missing file still gets its slot; the rest of the palette loads.
     EXPECT_EQ(w.Touche[5]->Caption(), QStringLiteral("missing\r\n\r\nF"));
-    EXPECT_EQ(w.InfoTrack[5]->Caption(), QStringLiteral("--:--"));
+    EXPECT_EQ(w.InfoTrack[5]->Caption(), QStringLiteral("absent"));
+    EXPECT_EQ(w.InfoTrack[5]->ToolTipText(),
+              QStringLiteral("Fichier introuvable : ") + rig.dir.file("missing.mp3").c_str());
+    EXPECT_EQ(w.InfoTrack[27]->ToolTipText(), QStringLiteral(" Double click pour supprimer "));
     for (int16_t i = 0; i < kSlots; ++i) EXPECT_EQ(w.Slider[i]->Value(), 12000);
     EXPECT_EQ(w.Player[9]->Volume(), 12000);  // through the slider's change event
     EXPECT_EQ(w.BankName->Caption(), QStringLiteral("Matin.Bnk"));

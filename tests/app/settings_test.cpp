@@ -8,6 +8,7 @@
 #include <QFile>
 #include <fstream>
 
+#include "playback/slot_playback.h"
 #include "tests/app/window_rig.h"
 
 namespace tambrel::app {
@@ -68,12 +69,28 @@ TEST(SettingsFile, ARestartRestoresColoursAndDevice) {
     EXPECT_EQ(w.Output->Text(), QStringLiteral("Cue"));
     EXPECT_EQ(w.Player[17]->DeviceID(), 1);  // entry 2: device 1
 
-    SettingsRig gone;  // a device no longer present: the default stays, colours apply
+    // A device not plugged in at start stays the choice, shown absent; the
+    // file keeps its name, and it is used as soon as it appears.
+    SettingsRig gone;
     gone.writeIni("Vanished USB\r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n 5 \r\n 6 \r\n 7 \r\n");
     F1a& g = gone.start();
-    EXPECT_EQ(g.Output->ListIndex(), 0);
     EXPECT_EQ(g.Couleur[6]->BackColor(), 7);
-    EXPECT_EQ(g.Player[0]->DeviceID(), -1);
+    EXPECT_EQ(g.Output->ListIndex(), 3);
+    EXPECT_EQ(g.Output->Text(), QStringLiteral("Vanished USB (absente)"));
+    EXPECT_EQ(g.Player[0]->DeviceID(), 2);
+    g.SettingsFile(QStringLiteral("Save"));
+    EXPECT_TRUE(fileBytes(gone.ini()).startsWith("Vanished USB\r\n"));
+    gone.assign(0, gone.wav("a.wav", 2000));
+    g.Touche_Click(0);
+    EXPECT_NE(g.Player[0]->State(), playback::kPlaying);
+    EXPECT_EQ(g.Touche[0]->Notice(), QStringLiteral("Sortie audio absente : Vanished USB"));
+
+    gone.backend->addDevice("Vanished USB");
+    gone.audio.refreshDevices();
+    EXPECT_EQ(g.Output->Text(), QStringLiteral("Vanished USB"));
+    g.Touche_Click(0);
+    EXPECT_EQ(g.Player[0]->State(), playback::kPlaying);
+    EXPECT_NE(gone.backend->output(std::string("Vanished USB")), nullptr);
 }
 
 TEST(SettingsFile, ADamagedFileIsReportedRemovedAndKeepsWhatWasRead) {

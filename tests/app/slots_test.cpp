@@ -67,10 +67,10 @@ TEST(Slots, PressesStartAndStopWithRedThenWhiteThenTheLineColour) {
     EXPECT_EQ(w.Touche[5]->BackColor(), w.Couleur[1]->BackColor());
     EXPECT_EQ(w.Touche[6]->BackColor(), kRed);  // still playing
 
-    // A file that cannot be played: the press ends silently, nothing sounds.
+    // A file that cannot be played: the slot says so, and a press sounds nothing.
     rig.assign(7, QString::fromStdString(rig.dir.file("gone.mp3")));
     EXPECT_EQ(w.Touche[7]->Caption(), QStringLiteral("gone\r\n\r\nH"));
-    EXPECT_EQ(w.InfoTrack[7]->Caption(), QStringLiteral("--:--"));
+    EXPECT_EQ(w.InfoTrack[7]->Caption(), QStringLiteral("absent"));
     w.Touche_Click(7);
     EXPECT_NE(w.Player[7]->State(), kPlaying);
     EXPECT_NE(w.Touche[7]->BackColor(), kRed);

@@ -26,6 +26,7 @@ TWIPS = 15
 LINE_COLOURS = [(41, 220, 149), (255, 128, 192), (128, 128, 192), (255, 128, 0),
                 (255, 255, 128), (128, 255, 255), (255, 128, 128)]
 RED = (255, 0, 0)
+NOTICE = (255, 140, 0)  # a slot telling of a failure
 YELLOW = (255, 255, 0)
 
 
@@ -395,6 +396,106 @@ def test_restart_second_copy_close_and_damaged_settings(session, media, folder):
     program.kill()
 
 
+def test_wheel_held_key_devices_and_signals(session, media):
+    """On air: a wheel over the lists and a held key change nothing; a sink
+    plugged, unplugged and back is followed by name; a signal saves the settings."""
+    folder = session.program_folder("on-air")
+    write_palette(folder, "Matin.Bnk", [media["a440"], media["b880"], media["c660short"],
+                                        media["d440"]])
+    write_palette(folder, "Soir.Bnk", [])  # loading it would stop every slot
+    program = session.start(folder)
+    program.choose(program.palette_list(), "Matin")
+    skip = int(0.15 * sound.RATE)
+
+    on_air = sound.Recorder(session.sound, "OnAir")
+    try:
+        program.display.key("d")
+        time.sleep(0.3)
+        for place in (program.palette_list(), program.output_list()):
+            program.display.xdotool("mousemove", str(int(place[0])), str(int(place[1])))
+            for button in ("5", "5", "4", "5"):
+                program.display.xdotool("click", button)
+                time.sleep(0.05)
+        wheeled = wait_frames(on_air, 0.6)
+        program.display.key("d")
+        time.sleep(0.3)
+        # A letter held past the keyboard's repeat delay: one start, no more.
+        program.display.xdotool("keydown", "b")
+        held = wait_frames(on_air, 1.6)
+        program.display.xdotool("keyup", "b")
+        after = wait_frames(on_air, 0.5)
+        program.display.key("b")
+        time.sleep(0.2)
+    finally:
+        on_air.stop()
+    _, a, _, _ = heard(on_air, wheeled[0] + skip, wheeled[1])
+    expect(a > 0.2, "the wheel over the lists stopped or moved slot D: 440 Hz %.3f" % a)
+    # Each repeat taken for a press would stop or start it: 25 times a second
+    # from 0.66 s on, so about half of these windows would be silent.
+    windows = [heard(on_air, start, start + 2048)[3]
+               for start in range(held[0] + skip, after[1] - 2048, 2048)]
+    sounding = sum(1 for b in windows if b > 0.2)
+    expect(sounding >= 0.9 * len(windows) and windows[-1] > 0.2,
+           "slot B held down sounds in %d of %d windows, last %.3f"
+           % (sounding, len(windows), windows[-1]))
+
+    # A headset plugged in while the program runs, chosen, unplugged, back.
+    module = session.sound.plug("Casque")
+    time.sleep(1.0)
+    program.choose(program.output_list(), "Casque")
+    casque = sound.Recorder(session.sound, "Casque")
+    try:
+        program.display.key("d")
+        playing = wait_frames(casque, 0.8)
+    finally:
+        casque.stop()
+    _, a, _, _ = heard(casque, playing[0] + skip, playing[1])
+    expect(a > 0.2, "nothing on the headset once chosen: 440 Hz %.3f" % a)
+    session.sound.unplug(module)
+    time.sleep(0.6)
+    shot = program.screen()
+    expect(program.button_colour(3, shot) == NOTICE,
+           "slot D does not show the lost headset: %s" % (program.button_colour(3, shot),))
+    on_air = sound.Recorder(session.sound, "OnAir")
+    try:
+        time.sleep(2.0)
+        program.display.key("d")  # the headset is absent: nothing sounds anywhere
+        time.sleep(0.3)
+        expect(program.button_colour(3) == NOTICE, "a press on an absent device shows nothing")
+        quiet = wait_frames(on_air, 0.5)
+    finally:
+        on_air.stop()
+    expect(heard(on_air, *quiet)[0] < 0.002, "the slot sounded on OnAir instead of the headset")
+    module = session.sound.plug("Casque")
+    time.sleep(1.0)
+    casque = sound.Recorder(session.sound, "Casque")
+    try:
+        program.display.key("d")
+        back = wait_frames(casque, 0.8)
+        program.display.key("d")
+    finally:
+        casque.stop()
+    _, a, _, _ = heard(casque, back[0] + skip, back[1])
+    expect(a > 0.2, "the headset back is not played on: 440 Hz %.3f" % a)
+
+    # Ended by a signal: the settings are saved as on closing, once per run.
+    for signal_number, device in ((signal.SIGTERM, b"Casque"), (signal.SIGHUP, b"Cue"),
+                                  (signal.SIGINT, b"OnAir")):
+        if signal_number != signal.SIGTERM:
+            program = session.start(folder)
+            program.choose(program.output_list(), device.decode())
+        ini = os.path.join(folder, "Tambrel.ini")
+        if os.path.exists(ini):
+            os.remove(ini)
+        program.process.send_signal(signal_number)
+        expect(program.ended(10), "the program did not end on signal %d" % signal_number)
+        expect(program.process.returncode == 0, "signal %d: exit status %d"
+               % (signal_number, program.process.returncode))
+        expect(program.ini() is not None and program.ini().startswith(device + b"\r\n"),
+               "signal %d: Tambrel.ini is %r" % (signal_number, program.ini()))
+    session.sound.unplug(module)
+
+
 def measure_latency(session, media, presses=20):
     folder = session.program_folder("latency")
     write_palette(folder, "Latence.Bnk", [media["a440"]])
@@ -493,6 +594,8 @@ def main():
                 run("restart, second copy, close, damaged settings " + tag,
                     test_restart_second_copy_close_and_damaged_settings, session, media, folder)
             if width == 1024:
+                run("wheel, held key, devices plugged and unplugged, signals",
+                    test_wheel_held_key_devices_and_signals, session, media)
                 delays = run("latency, 20 presses", measure_latency, session, media)
                 if delays:
                     print("latency_key_to_sound_ms min %.1f median %.1f max %.1f (%d presses)"

@@ -67,6 +67,22 @@ class SoundServer:
         except OSError:
             return ""
 
+    def pactl(self, *args):
+        return subprocess.run(["pactl", *args], env=dict(os.environ, **self.env),
+                              capture_output=True, text=True, timeout=10)
+
+    def plug(self, sink):
+        """A sink appears, as a USB interface plugged in; its module number."""
+        done = self.pactl("load-module", "module-null-sink", "sink_name=%s" % sink,
+                          "rate=%d" % RATE, "sink_properties=device.description=%s" % sink)
+        if done.returncode != 0:
+            raise RuntimeError("pactl load-module: " + done.stderr)
+        return int(done.stdout.strip())
+
+    def unplug(self, module):
+        if self.pactl("unload-module", str(module)).returncode != 0:
+            raise RuntimeError("pactl unload-module %d failed" % module)
+
     def stop(self):
         end_process(self.process)
 

@@ -1,0 +1,104 @@
+// The output list on a real sound server: a private PulseAudio daemon whose
+// null sinks are plugged in, unplugged and plugged back while the window runs
+// and a slot plays.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "platform/audio/pulse_output.h"
+#include "playback/slot_playback.h"
+#include "tests/app/window_rig.h"
+#include "tests/support/pulse_server.h"
+#include "tests/support/wait.h"
+
+namespace tambrel::app {
+namespace {
+
+using namespace std::chrono_literals;
+using playback::kPlaying;
+
+struct ServerRig {
+    testing::TempDir dir;
+    std::unique_ptr<testing::PulseServer> server;
+    std::unique_ptr<playback::AudioHost> audio;
+    testing::FakeSystem system;
+    testing::ScriptedDialogs dialogs;
+    std::unique_ptr<F1a> window;
+
+    ServerRig() {
+        std::filesystem::create_directory(dir.file("server"));
+        server = std::make_unique<testing::PulseServer>(dir.file("server"), "OnAir", 44100,
+                                                        std::vector<std::string>{"Cue"});
+        audio = std::make_unique<playback::AudioHost>(std::make_unique<audio::PulseBackend>());
+        system.folder = QString::fromStdString(dir.path());
+        window = Main(system, dialogs, *audio);
+    }
+    ~ServerRig() { window.reset(); }
+    // Lets the window's event loop run, the engine's pump and its device
+    // checks included, until `done` or ten seconds.
+    template <typename Done>
+    bool until(Done done) {
+        return testing::waitUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                return done();
+            },
+            10s, 2ms);
+    }
+};
+
+TEST(OutputDevices, SinksPluggedUnpluggedAndBackFollowTheListByName) {
+    ServerRig rig;
+    F1a& w = *rig.window;
+    ASSERT_EQ(w.Output->ListCount(), 3);  // the default, "OnAir", "Cue"
+    ASSERT_TRUE(testing::writeAudio(rig.dir.file("bed.wav"), testing::FileKind::Wav16, 44100, 2,
+                                    44100 * 30, testing::staircase));
+    rig.dialogs.openAnswers.push_back(QString::fromStdString(rig.dir.file("bed.wav")));
+    w.Touche_Click(0);
+    w.Touche_Click(0);
+    ASSERT_EQ(w.Player[0]->State(), kPlaying);
+
+    // Plugged in while a slot plays: added, and nothing else moves.
+    ASSERT_TRUE(rig.server->addSink("Casque"));
+    EXPECT_TRUE(rig.until([&] { return w.Output->ListCount() == 4; }));
+    EXPECT_EQ(w.Output->List(3), QStringLiteral("Casque"));
+    EXPECT_EQ(w.Output->ListIndex(), 0);
+    EXPECT_EQ(w.Player[0]->State(), kPlaying);
+
+    // Chosen, then unplugged mid-play: the slot stops once and says so, the
+    // entry stays chosen and shows the device absent.
+    w.Output->setListIndex(3);
+    int stops = 0;
+    w.Player[0]->OnStop = [&](int16_t index) {
+        ++stops;
+        w.Player_OnStop(index);
+    };
+    EXPECT_TRUE(rig.until([&] { return stops == 1; }));
+    stops = 0;
+    w.Touche_Click(0);
+    ASSERT_EQ(w.Player[0]->State(), kPlaying);
+    const int64_t before = w.Player[0]->Position();
+    EXPECT_TRUE(rig.until([&] { return w.Player[0]->Position() > before + 100; }));
+    ASSERT_TRUE(rig.server->removeSink("Casque"));
+    EXPECT_TRUE(rig.until([&] { return w.Output->Text() == QStringLiteral("Casque (absente)"); }));
+    EXPECT_TRUE(rig.until([&] { return stops == 1; }));
+    EXPECT_NE(w.Player[0]->State(), kPlaying);
+    EXPECT_EQ(w.Touche[0]->Notice(), QStringLiteral("Sortie audio perdue : Casque"));
+    EXPECT_EQ(w.Output->ListIndex(), 3);
+    w.Touche_Click(0);
+    EXPECT_NE(w.Player[0]->State(), kPlaying);
+    EXPECT_EQ(w.Touche[0]->Notice(), QStringLiteral("Sortie audio absente : Casque"));
+
+    // Back under its name: the next press plays there, unasked.
+    ASSERT_TRUE(rig.server->addSink("Casque"));
+    EXPECT_TRUE(rig.until([&] { return w.Output->Text() == QStringLiteral("Casque"); }));
+    w.Touche_Click(0);
+    ASSERT_EQ(w.Player[0]->State(), kPlaying);
+    EXPECT_TRUE(rig.until([&] { return w.Player[0]->Position() > 200; }));
+    EXPECT_EQ(stops, 1);
+}
+
+}  // namespace
+}  // namespace tambrel::app
