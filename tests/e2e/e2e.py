@@ -226,6 +226,18 @@ def heard(recorder, start, end):
             sound.tone(samples, 880))
 
 
+def press_and_record(session, program, sink, letter, seconds):
+    """Presses a slot's letter, records the sink for a while, presses it again."""
+    recorder = sound.Recorder(session.sound, sink)
+    try:
+        program.display.key(letter)
+        window = wait_frames(recorder, seconds)
+        program.display.key(letter)
+    finally:
+        recorder.stop()
+    return recorder, window
+
+
 def wait_frames(recorder, seconds):
     start = recorder.frames()
     time.sleep(seconds)
@@ -348,13 +360,7 @@ def test_restart_second_copy_close_and_damaged_settings(session, media, folder):
     expect(program.button_colour(1) == (0, 255, 0), "line 0 is %s, not the saved green"
            % (program.button_colour(1),))
     program.choose(program.palette_list(), "Matin")
-    cue = sound.Recorder(session.sound, "Cue")
-    try:
-        program.display.key("a")
-        window = wait_frames(cue, 0.6)
-        program.display.key("a")
-    finally:
-        cue.stop()
+    cue, window = press_and_record(session, program, "Cue", "a", 0.6)
     expect(heard(cue, window[0] + 6000, window[1])[1] > 0.2, "the restart did not play on Cue")
 
     # A second copy is refused while the first runs; nothing of the first changes.
@@ -443,9 +449,9 @@ def test_wheel_held_key_devices_and_signals(session, media):
     module = session.sound.plug("Casque")
     time.sleep(1.0)
     program.choose(program.output_list(), "Casque")
+    program.display.key("d")  # left playing while the headset is unplugged
     casque = sound.Recorder(session.sound, "Casque")
     try:
-        program.display.key("d")
         playing = wait_frames(casque, 0.8)
     finally:
         casque.stop()
@@ -468,13 +474,7 @@ def test_wheel_held_key_devices_and_signals(session, media):
     expect(heard(on_air, *quiet)[0] < 0.002, "the slot sounded on OnAir instead of the headset")
     module = session.sound.plug("Casque")
     time.sleep(1.0)
-    casque = sound.Recorder(session.sound, "Casque")
-    try:
-        program.display.key("d")
-        back = wait_frames(casque, 0.8)
-        program.display.key("d")
-    finally:
-        casque.stop()
+    casque, back = press_and_record(session, program, "Casque", "d", 0.8)
     _, a, _, _ = heard(casque, back[0] + skip, back[1])
     expect(a > 0.2, "the headset back is not played on: 440 Hz %.3f" % a)
 
