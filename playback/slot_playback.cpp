@@ -1,6 +1,5 @@
 #include "playback/slot_playback.h"
 
-#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -94,7 +93,7 @@ void F1a::Player_OnStop(int16_t Index) {
     if (Player[Index]->EndedByDeviceLoss()) {
         showNotice(Index, ComponentError(QStringLiteral("sortie"),
                                          QStringLiteral("Sortie audio perdue : ") +
-                                             Output->List(Output->ListIndex())));
+                                             outputDeviceName(Output->ListIndex())));
     }
 }
 
