@@ -4,12 +4,14 @@
 // moves sliders and switches the output device. Prints the periods not
 // filled on time, the window's longest stall, memory early and late, and CPU.
 //
-//   stress_bench [--seconds N] [--output null|pulse] [--period FRAMES]
+//   stress_bench [--seconds N] [--output null|pulse] [--server ADDRESS] [--period FRAMES]
 //
 // --seconds: 60 by default. --output null (the default) pulls null outputs
 // from a thread of the bench's own; --output pulse plays through the sound
 // server's streams into two null sinks of a private PulseAudio server, so
-// that the server's own underflows count too. --period: the engine's period.
+// that the server's own underflows count too. --server: through a server
+// already running there instead (implies --output pulse), whose sinks Studio
+// and Cue come first, as another bench loads it. --period: the engine's period.
 
 
 #include <QApplication>
@@ -19,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -105,12 +108,15 @@ void writePalette(const std::string& path, const std::vector<std::string>& files
 int main(int argc, char* argv[]) {
     int seconds = 60;
     std::string output = "null";
+    std::string serverAddress;
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::max(3, std::atoi(argv[i + 1]));
         if (std::strcmp(argv[i], "--output") == 0) output = argv[i + 1];
+        if (std::strcmp(argv[i], "--server") == 0) serverAddress = argv[i + 1];
         if (std::strcmp(argv[i], "--period") == 0)
             period = std::clamp(std::atoi(argv[i + 1]), 16, 8192);
     }
+    if (!serverAddress.empty()) output = "pulse";
     if (output != "null" && output != "pulse") {
         std::fprintf(stderr, "stress_bench: --output must be null or pulse\n");
         return 2;
@@ -145,7 +151,12 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<testing::PulseServer> server;
     audio::NullBackend* nullBackend = nullptr;
     std::unique_ptr<audio::OutputBackend> backend;
-    if (output == "pulse") {
+    if (!serverAddress.empty()) {
+        setenv("PULSE_SERVER", serverAddress.c_str(), 1);
+        // That server's default is someone else's sink: ours starts on Studio.
+        setenv("PULSE_SINK", "Studio", 1);
+        backend = std::make_unique<audio::PulseBackend>();
+    } else if (output == "pulse") {
         const std::string folder = dir.file("pulse");
         std::filesystem::create_directory(folder);
         server = std::make_unique<testing::PulseServer>(folder, "Studio", kRate,
