@@ -100,6 +100,17 @@ void PulseProbe::open(const std::string& source) {
     if (!ready || pa_stream_get_state(stream_) != PA_STREAM_READY) {
         throw std::runtime_error("probe: record stream not ready on " + source);
     }
+    auto monitored = [](pa_context*, const pa_source_info* info, int eol, void* data) {
+        if (eol == 0 && info != nullptr) *static_cast<uint32_t*>(data) = info->monitor_of_sink;
+    };
+    pa_operation* asking = pa_context_get_source_info_by_index(
+        context_, pa_stream_get_device_index(stream_), monitored, &sink_);
+    if (asking != nullptr) {
+        waitLocked([asking] { return pa_operation_get_state(asking) != PA_OPERATION_RUNNING; },
+                   1000ms);
+        pa_operation_unref(asking);
+    }
+    if (sink_ == PA_INVALID_INDEX) throw std::runtime_error("probe: " + source + " is no monitor");
     if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_)) {
         fragmentMs_ =
             static_cast<double>(pa_bytes_to_usec(granted->fragsize, &sampleFormat)) / 1000.0;
@@ -237,17 +248,21 @@ double PulseProbe::maxLatencyMs() const {
 
 std::vector<SinkInput> PulseProbe::sinkInputs() {
     struct Query {
+        uint32_t sink = PA_INVALID_INDEX;
         std::vector<SinkInput> found;
         bool done = false;
     } query;
+    query.sink = sink_;
     auto collect = [](pa_context*, const pa_sink_input_info* info, int eol, void* data) {
         auto* q = static_cast<Query*>(data);
         if (eol != 0 || info == nullptr) {
             q->done = true;
             return;
         }
+        if (info->sink != q->sink) return;
         SinkInput input;
         input.index = info->index;
+        input.sink = info->sink;
         const char* client = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_NAME);
         input.client = client != nullptr ? client : info->name != nullptr ? info->name : "";
         input.rate = info->sample_spec.rate;

@@ -4,7 +4,8 @@
 // knows, for every captured frame, when it entered the sink on the steady
 // clock: the fragment's arrival time less the frames after it and the
 // capture latency libpulse reports. Also lists the sink's playback streams,
-// to tell what each player sent (rate, format, resampling, buffering).
+// to tell what each player sent (rate, format, resampling, buffering); a
+// loaded run has other players on other sinks of the same server.
 
 #include <pulse/context.h>
 #include <pulse/stream.h>
@@ -22,6 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 struct SinkInput {
     uint32_t index = 0;
+    uint32_t sink = 0;
     std::string client;
     uint32_t rate = 0;
     std::string format;
@@ -49,6 +51,7 @@ class PulseProbe {
     // When `frame` entered the sink.
     Clock::time_point timeOf(int64_t frame) const;
 
+    // The streams playing on the recorded sink.
     std::vector<SinkInput> sinkInputs();
 
     double fragmentMs() const { return fragmentMs_; }
@@ -74,6 +77,7 @@ class PulseProbe {
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
+    uint32_t sink_ = PA_INVALID_INDEX;  // the one whose monitor is recorded
     double fragmentMs_ = 0;
 
     mutable std::mutex mutex_;  // the loop's thread appends, the main thread reads
