@@ -3,7 +3,10 @@
 // which seek on a click and show the time under the pointer.
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <optional>
+#include <string>
 
 #include "app/palette_window.h"
 #include "playback/audio_host.h"
@@ -71,6 +74,26 @@ void F1a::Output_Refresh() {
             Output->AddItem(text);
         }
     }
+}
+
+// How the chosen device keeps up, for the operator and the support: what a
+// start waits behind, and how many times sound ran short since start. In
+// the list's tool tip, and on standard error whenever it changes.
+void F1a::showOutputState() {
+    const int32_t entry = Output->ListIndex();
+    const std::optional<std::string> device =
+        entry <= 0 ? std::nullopt
+                   : std::optional<std::string>(outputDeviceName(entry).toStdString());
+    const double queued = audio_.engine().queuedMs(device);
+    const uint64_t shortfalls = audio_.engine().underruns(device);
+    const QString latency =
+        queued > 0 ? QString::number(queued, 'f', 1).replace(u'.', u',') + QStringLiteral(" ms")
+                   : QStringLiteral("—");
+    const QString state = QStringLiteral("Latence : ") + latency +
+                          QStringLiteral(" — coupures : ") + QString::number(shortfalls);
+    if (state == Output->ToolTipText()) return;
+    Output->setToolTipText(state);
+    std::fprintf(stderr, "Tambrel: %s: %s\n", qPrintable(Output->Text()), qPrintable(state));
 }
 
 // The device's own name, without the mark of an absent one.

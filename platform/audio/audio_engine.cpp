@@ -216,11 +216,16 @@ bool AudioEngine::deviceLost(int voice) const {
 }
 
 std::vector<int> AudioEngine::pump() {
+    return pump(std::chrono::steady_clock::now());
+}
+
+std::vector<int> AudioEngine::pump(std::chrono::steady_clock::time_point now) {
     for (auto& device : devices_) {
         if (device->output && device->output->lost()) {
             device->output.reset();    // its thread no longer runs the mixer...
             device->mixer->abandon();  // ...so the mixer can be emptied from here
         }
+        if (device->output) device->output->adapt(now);
     }
     std::vector<int> ended;
     for (size_t v = 0; v < voices_.size(); ++v) {
@@ -243,6 +248,15 @@ uint64_t AudioEngine::underruns() const {
 uint64_t AudioEngine::underruns(const std::optional<std::string>& device) const {
     for (const auto& open : devices_) {
         if (open->name == device) return open->mixer->underruns();
+    }
+    return 0;
+}
+
+double AudioEngine::queuedMs(const std::optional<std::string>& device) const {
+    for (const auto& open : devices_) {
+        if (open->name == device && open->output) {
+            return open->output->queuedFrames() * 1000.0 / options_.sampleRate;
+        }
     }
     return 0;
 }

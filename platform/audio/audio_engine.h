@@ -10,6 +10,7 @@
 // them. A device that goes away ends the playbacks on it; a later start
 // opens it again by name once it is back.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -99,8 +100,14 @@ class AudioEngine {
     int64_t position(int voice) const;
 
     // Looks for playbacks that ended by themselves (end of data, lost
-    // device) since the last call and returns their voices, each once.
+    // device) since the last call and returns their voices, each once, and
+    // lets every open device fit its queue to how the machine keeps up.
     std::vector<int> pump();
+    // The same, at a given time of the steady clock (tests drive it).
+    std::vector<int> pump(std::chrono::steady_clock::time_point now);
+    // Milliseconds kept queued ahead of a device (nullopt: the default), which
+    // a start waits behind; 0 while it is not open or cannot tell.
+    double queuedMs(const std::optional<std::string>& device) const;
 
     // Periods not filled on time, on every output or on one (nullopt: the default).
     uint64_t underruns() const;

@@ -3,6 +3,7 @@
 // Where a mixer's sound goes: a device of the sound system, or, for tests
 // and benchmarks, a null output whose clock the caller drives.
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,9 +18,18 @@ class Mixer;
 // guarantees that the mixer is not called any more.
 class AudioOutput {
   public:
+    using Clock = std::chrono::steady_clock;
+
     virtual ~AudioOutput() = default;
     // True once the device has gone away (unplugged, server gone).
     virtual bool lost() const = 0;
+    // Control thread, several times a second: an output whose queue can
+    // follow the machine grows it at once when the device ran short, and
+    // shrinks it again after a long clean stretch.
+    virtual void adapt(Clock::time_point /*now*/) {}
+    // Frames kept queued ahead of the device now, which a start waits
+    // behind; 0 when the output cannot tell.
+    virtual int queuedFrames() const { return 0; }
 };
 
 class OutputBackend {

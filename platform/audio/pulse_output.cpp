@@ -2,12 +2,16 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
+#include <optional>
 
 #include "platform/audio/mixer.h"
+#include "platform/audio/queue_target.h"
 #include "platform/audio/realtime.h"
 #include "platform/audio/sdl_output.h"
 
@@ -243,6 +247,7 @@ class PulseOutput final : public AudioOutput {
         PulseConnection::Lock lock(*connection_);
         pa_stream_set_write_callback(stream_, nullptr, nullptr);
         pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+        pa_stream_set_buffer_attr_callback(stream_, nullptr, nullptr);
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
         pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
@@ -260,14 +265,13 @@ class PulseOutput final : public AudioOutput {
         pa_stream_set_state_callback(stream_, &PulseOutput::stateChanged, this);
         pa_stream_set_write_callback(stream_, &PulseOutput::pull, this);
         pa_stream_set_underflow_callback(stream_, &PulseOutput::underflow, this);
+        pa_stream_set_buffer_attr_callback(stream_, &PulseOutput::attributesChanged, this);
 
-        const auto period = static_cast<uint32_t>(periodFrames) * 2 * sizeof(float);
-        pa_buffer_attr attr{};
-        attr.maxlength = static_cast<uint32_t>(-1);
-        attr.tlength = period * PulseBackend::kServerPeriods;
-        attr.prebuf = static_cast<uint32_t>(-1);
-        attr.minreq = period;
-        attr.fragsize = static_cast<uint32_t>(-1);
+        periodFrames_ = periodFrames;
+        queue_.emplace(periodFrames * PulseBackend::kServerPeriods,
+                       periodFrames * PulseBackend::kMostServerPeriods, periodFrames,
+                       PulseBackend::kCleanStretch);
+        const pa_buffer_attr attr = attributes();
         // The buffer asked for is the whole latency, the device's included;
         // a named device that goes away ends the stream instead of moving it
         // to another device behind the operator's back.
@@ -277,14 +281,97 @@ class PulseOutput final : public AudioOutput {
             return false;
         }
         connection_->wait([this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; });
-        return pa_stream_get_state(stream_) == PA_STREAM_READY;
+        if (pa_stream_get_state(stream_) != PA_STREAM_READY) return false;
+        learnGranted();
+        return true;
     }
 
     bool lost() const override {
         return lost_.load(std::memory_order_acquire) || !connection_->alive();
     }
 
+    // A start waits behind what the server keeps queued, which must outlast
+    // the server's own delays, and those depend on the machine. A larger
+    // target is filled by the next requests and a smaller one drains as it
+    // plays, so nothing queued is ever dropped or played twice.
+    void adapt(Clock::time_point now) override {
+        const int target = queue_->target();
+        if (queue_->follow(mixer_.underruns() - mixer_.dryPeriods(), now) != target) {
+            asks_ = 0;
+            PulseConnection::Lock lock(*connection_);
+            const pa_buffer_attr attr = attributes();
+            pa_operation* changing =
+                pa_stream_set_buffer_attr(stream_, &attr, &PulseOutput::attributesSet, this);
+            if (changing != nullptr) pa_operation_unref(changing);
+        } else if (std::abs(queuedFrames() - target) > 1 && asks_ < kMostAsks &&
+                   !asking_.load(std::memory_order_acquire)) {
+            // The device takes its share of a change a little after the
+            // stream does; look again until the two add up to the target.
+            ++asks_;
+            PulseConnection::Lock lock(*connection_);
+            askTiming(stream_, this);
+        }
+    }
+
+    int queuedFrames() const override { return grantedFrames_.load(std::memory_order_relaxed); }
+
+    // Under the lock: learns what the server granted, at once.
+    void learnGranted() {
+        connection_->finish(pa_stream_update_timing_info(stream_, &PulseOutput::timingKnown, this));
+    }
+
   private:
+    pa_buffer_attr attributes() const {
+        constexpr uint32_t kFrameBytes = 2 * sizeof(float);
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.tlength = static_cast<uint32_t>(queue_->target()) * kFrameBytes;
+        attr.prebuf = static_cast<uint32_t>(-1);
+        attr.minreq = static_cast<uint32_t>(periodFrames_) * kFrameBytes;  // starts go out soon
+        attr.fragsize = static_cast<uint32_t>(-1);
+        return attr;
+    }
+
+    // libpulse's thread. The server splits the target between the device's
+    // own buffer and the stream's, so what a start waits behind is the
+    // stream's granted length plus the latency the device was set to.
+    static void attributesSet(pa_stream* stream, int success, void* data) {
+        const InCallback held;
+        if (success != 0) askTiming(stream, static_cast<PulseOutput*>(data));
+    }
+
+    // Under the lock, or on libpulse's thread.
+    static void askTiming(pa_stream* stream, PulseOutput* self) {
+        pa_operation* asking =
+            pa_stream_update_timing_info(stream, &PulseOutput::timingKnown, self);
+        if (asking == nullptr) return;
+        self->asking_.store(true, std::memory_order_release);
+        pa_operation_unref(asking);
+    }
+
+    static void timingKnown(pa_stream* stream, int success, void* data) {
+        auto* self = static_cast<PulseOutput*>(data);
+        const InCallback held;
+        self->asking_.store(false, std::memory_order_release);
+        const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream);
+        const pa_timing_info* timing = pa_stream_get_timing_info(stream);
+        if (success != 0 && granted != nullptr && timing != nullptr) {
+            const pa_sample_spec* format = pa_stream_get_sample_spec(stream);
+            const auto device =
+                static_cast<int64_t>(timing->configured_sink_usec) * format->rate / 1'000'000;
+            self->grantedFrames_.store(
+                static_cast<int>(granted->tlength / pa_frame_size(format) + device),
+                std::memory_order_relaxed);
+        }
+        self->connection_->wake();
+    }
+
+    // The server moved the stream or changed its buffer by itself.
+    static void attributesChanged(pa_stream* stream, void* data) {
+        const InCallback held;
+        askTiming(stream, static_cast<PulseOutput*>(data));
+    }
+
     static void stateChanged(pa_stream* stream, void* data) {
         auto* self = static_cast<PulseOutput*>(data);
         const InCallback held;
@@ -327,6 +414,13 @@ class PulseOutput final : public AudioOutput {
     Mixer& mixer_;
     pa_stream* stream_ = nullptr;
     std::atomic<bool> lost_{false};
+    int periodFrames_ = 0;
+    std::atomic<int> grantedFrames_{0};
+    std::atomic<bool> asking_{false};  // a look at what was granted is under way
+    // The control thread's, in adapt().
+    std::optional<QueueTarget> queue_;
+    int asks_ = 0;  // looks since the last change
+    static constexpr int kMostAsks = 100;
 };
 
 }  // namespace

@@ -42,7 +42,13 @@ class PulseBackend final : public OutputBackend {
     std::unique_ptr<AudioOutput> open(const std::optional<std::string>& name, Mixer& mixer,
                                       int sampleRate, int periodFrames) override;
 
+    // What the server keeps queued, in periods: the floor it starts from,
+    // and the ceiling (about 50 ms at 96 frames) it may grow to when the
+    // machine cannot keep up. It grows a period at once for every underflow
+    // and gives one back after each kCleanStretch without any.
     static constexpr int kServerPeriods = 4;
+    static constexpr int kMostServerPeriods = 23;
+    static constexpr std::chrono::seconds kCleanStretch{60};
 
   private:
     // A connection that is still good, made again if the server went away.

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
 #include <chrono>
 #include <filesystem>
+#include <utility>
 
 #include "platform/audio/pulse_output.h"
 #include "playback/slot_playback.h"
@@ -98,6 +100,47 @@ TEST(OutputDevices, SinksPluggedUnpluggedAndBackFollowTheListByName) {
     ASSERT_EQ(w.Player[0]->State(), kPlaying);
     EXPECT_TRUE(rig.until([&] { return w.Player[0]->Position() > 200; }));
     EXPECT_EQ(stops, 1);
+}
+
+// The figures of a tool tip "Latence : 8,7 ms — coupures : 0", or -1s.
+std::pair<double, int> outputState(const QString& tip) {
+    static const QRegularExpression form(
+        QStringLiteral("^Latence : (\\d+),(\\d) ms \u2014 coupures : (\\d+)$"));
+    const QRegularExpressionMatch match = form.match(tip);
+    if (!match.hasMatch()) return {-1, -1};
+    return {match.captured(1).toDouble() + match.captured(2).toDouble() / 10,
+            match.captured(3).toInt()};
+}
+
+TEST(OutputDevices, TheOutputListTellsWhatAStartWaitsBehindAndHowOftenSoundRanShort) {
+    ServerRig rig;
+    F1a& w = *rig.window;
+    ASSERT_TRUE(testing::writeAudio(rig.dir.file("bed.wav"), testing::FileKind::Wav16, 44100, 2,
+                                    44100 * 30, testing::staircase));
+    rig.dialogs.openAnswers.push_back(QString::fromStdString(rig.dir.file("bed.wav")));
+    w.Output->setListIndex(1);
+    EXPECT_TRUE(rig.until([&] { return w.Output->ToolTipText().startsWith("Latence : \u2014"); }));
+    w.Touche_Click(0);
+    ::testing::internal::CaptureStderr();
+    w.Touche_Click(0);
+    ASSERT_EQ(w.Player[0]->State(), kPlaying);
+
+    // Open now: what the server keeps queued (8.7 ms at first, more if this
+    // machine already ran short) and the count of shortfalls.
+    EXPECT_TRUE(rig.until([&] { return outputState(w.Output->ToolTipText()).first >= 8.7; }))
+        << w.Output->ToolTipText().toStdString();
+    const auto [first, shortfalls] = outputState(w.Output->ToolTipText());
+    EXPECT_LE(first, 8.7 + 2.2 * shortfalls);
+
+    // The server held still: the sound ran short, and both figures rise.
+    rig.server->pause(std::chrono::milliseconds(40));
+    EXPECT_TRUE(rig.until([&] {
+        const auto [queued, count] = outputState(w.Output->ToolTipText());
+        return queued > first && count > shortfalls;
+    })) << w.Output->ToolTipText().toStdString();
+    const std::string told = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(told.find("OnAir: " + w.Output->ToolTipText().toStdString()), std::string::npos)
+        << told;
 }
 
 }  // namespace

@@ -128,6 +128,13 @@ bool PulseServer::removeSink(const std::string& name) {
     return finished && job.unloaded;
 }
 
+void PulseServer::pause(std::chrono::milliseconds time) {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGSTOP);
+    std::this_thread::sleep_for(time);
+    kill(pid_, SIGCONT);
+}
+
 bool PulseServer::addSink(const std::string& name) {
     struct Job {
         bool done = false;

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ class PulseServer {
     // Makes another sink like the first ones, as when a device is plugged
     // in; a removed one comes back. False when the daemon did not do it.
     bool addSink(const std::string& name);
+    // Holds the whole daemon still for a while, as a machine too busy to
+    // run it would: its streams run short when it goes on.
+    void pause(std::chrono::milliseconds time);
     const std::string& sink() const { return sink_; }
 
   private:

@@ -11,14 +11,22 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
+#include <utility>
 
 #include "platform/audio/audio_engine.h"
+#include "platform/audio/mixer.h"
 #include "platform/audio/sdl_output.h"
+#include "platform/audio/sound.h"
+#include "platform/audio/stream_worker.h"
 #include "tests/support/pulse_server.h"
+#include "tests/support/sink_recorder.h"
 #include "tests/support/test_audio.h"
 #include "tests/support/wait.h"
 
@@ -227,6 +235,170 @@ TEST_F(PulseOutputTest, AServerThatNeverAnswersIsTriedAgainOnlyNowAndThen) {
     }
     setenv("PULSE_SERVER", server.c_str(), 1);
     close(listening);
+}
+
+// What the server keeps queued, once it has taken the change to `frames`
+// (or two seconds have passed), looking as often as the engine's pump does.
+// The server splits the target between the device and the stream in
+// microseconds, so a frame may be lost to rounding.
+int granted(AudioOutput& output, AudioOutput::Clock::time_point now, int frames) {
+    testing::waitUntil(
+        [&] {
+            output.adapt(now);
+            return std::abs(output.queuedFrames() - frames) <= 1;
+        },
+        2s, 5ms);
+    return output.queuedFrames();
+}
+
+TEST_F(PulseOutputTest, WhatTheServerGrantsAddsUpToTheTargetAsItChanges) {
+    PulseBackend backend;
+    Mixer mixer(kRate);
+    const std::unique_ptr<AudioOutput> output =
+        backend.open(std::string("Cue"), mixer, kRate, kPeriodFrames);
+    ASSERT_NE(output, nullptr);
+    const int floor = kPeriodFrames * PulseBackend::kServerPeriods;
+    const int most = kPeriodFrames * PulseBackend::kMostServerPeriods;
+    EXPECT_NEAR(output->queuedFrames(), floor, 1);  // known as soon as it opens
+
+    // Shortfalls as the device thread reports them, past the ceiling.
+    AudioOutput::Clock::time_point now{};
+    output->adapt(now);
+    for (int shortfall = 0; shortfall < PulseBackend::kMostServerPeriods; ++shortfall) {
+        mixer.countUnderrun();
+    }
+    output->adapt(now += 1s);
+    EXPECT_NEAR(granted(*output, now, most), most, 1);
+    output->adapt(now += PulseBackend::kCleanStretch);
+    EXPECT_NEAR(granted(*output, now, most - kPeriodFrames), most - kPeriodFrames, 1);
+    output->adapt(now += PulseBackend::kCleanStretch);
+    EXPECT_NEAR(granted(*output, now, most - 2 * kPeriodFrames), most - 2 * kPeriodFrames, 1);
+}
+
+// Walks a recording of the staircase (left: frame % 32768 / 32768) from its
+// first sound on: each frame must be the next step, or silence where the sink
+// ran short; any other value is a step lost or played twice.
+struct StaircaseCheck {
+    int64_t faults = 0;
+    int64_t silentFrames = 0;
+
+    explicit StaircaseCheck(const std::vector<float>& stereo) {
+        const auto frames = static_cast<int64_t>(stereo.size() / 2);
+        int64_t f = 0;
+        while (f < frames && stereo[static_cast<size_t>(f) * 2] == 0.0f) ++f;
+        long expected = -1;
+        for (; f < frames; ++f) {
+            const long step = std::lround(stereo[static_cast<size_t>(f) * 2] * 32768.0f);
+            if (expected < 0 || step == expected) {
+                expected = (step + 1) % 32768;
+            } else if (step == 0) {
+                ++silentFrames;
+            } else {
+                ++faults;
+                expected = (step + 1) % 32768;
+            }
+        }
+    }
+};
+
+TEST_F(PulseOutputTest, ChangingTheQueueWhilePlayingNeitherLosesNorRepeatsNorGaps) {
+    ASSERT_TRUE(testing::writeAudio(dir_.file("ramp.wav"), testing::FileKind::Wav16, kRate, 2,
+                                    kRate * 30, testing::staircase));
+    PulseBackend backend;
+    Mixer mixer(kRate);
+    std::unique_ptr<AudioOutput> output =
+        backend.open(std::string("Cue"), mixer, kRate, kPeriodFrames);
+    ASSERT_NE(output, nullptr);
+    // A fresh null sink runs ahead at first; let it settle into real time.
+    std::this_thread::sleep_for(2500ms);
+
+    StreamWorker worker;
+    const std::shared_ptr<Sound> ramp = Sound::load(dir_.file("ramp.wav"), kRate);
+    worker.add(ramp);
+    ramp->audioRefs.fetch_add(1);
+    MixerCommand play;
+    play.type = MixerCommand::Type::Play;
+    play.seq = 1;
+    play.sound = ramp.get();
+    testing::SinkRecorder cue("Cue", kRate);
+    ASSERT_TRUE(cue.ok());
+    const uint64_t natural = mixer.underruns();
+    ASSERT_TRUE(mixer.send(play));
+
+    // Up a few steps at a time to the ceiling, then down a step at a time,
+    // each change given time to be heard. Shortfalls are told to the output
+    // here, so that the server itself never runs short.
+    AudioOutput::Clock::time_point now{};
+    output->adapt(now);
+    int changes = 0;
+    auto changed = [&] {
+        const int before = output->queuedFrames();
+        changes += testing::waitUntil([&] { return output->queuedFrames() != before; }, 2s, 1ms);
+        std::this_thread::sleep_for(150ms);
+    };
+    for (int step = 0; step < 5; ++step) {
+        for (int shortfall = 0; shortfall < 4; ++shortfall) mixer.countUnderrun();
+        output->adapt(now += 1s);
+        changed();
+    }
+    const int most = output->queuedFrames();
+    for (int step = 0; step < 12; ++step) {
+        output->adapt(now += PulseBackend::kCleanStretch);
+        changed();
+    }
+    cue.stop();
+    const uint64_t real = mixer.underruns() - natural - 20;
+    output.reset();  // no render() any more: the mixer can give the sound back
+    mixer.abandon();
+
+    EXPECT_EQ(changes, 17);
+    EXPECT_NEAR(most, kPeriodFrames * PulseBackend::kMostServerPeriods, 1);
+    const StaircaseCheck heard(cue.samples());
+    EXPECT_GT(cue.frames(), kRate * 2);
+    EXPECT_EQ(heard.faults, 0) << "steps lost or repeated; " << real << " real underflows";
+    EXPECT_EQ(heard.silentFrames, 0) << "a gap; " << real << " real underflows";
+}
+
+TEST_F(PulseOutputTest, AStarvedStreamGrowsItsQueueAtOnceAndComesBackDownAfterCleanMinutes) {
+    AudioEngine engine(std::make_unique<PulseBackend>());
+    auto sound = engine.load(dir_.file("tone.wav"));
+    const int voice = engine.createVoice();
+    ASSERT_TRUE(engine.play(voice, sound, std::string("Cue"), 1.0f));
+    // The queue is looked at with a clock of the test's: real time would not
+    // reach a clean minute.
+    AudioOutput::Clock::time_point now{};
+    auto turn = [&](std::chrono::milliseconds time) {
+        const auto until = std::chrono::steady_clock::now() + time;
+        while (std::chrono::steady_clock::now() < until) {
+            engine.pump(now);
+            std::this_thread::sleep_for(5ms);
+        }
+    };
+    turn(2500ms);  // settled into real time
+    const double floor = 1000.0 * kPeriodFrames * PulseBackend::kServerPeriods / kRate;
+    const double start = engine.queuedMs(std::string("Cue"));
+    EXPECT_GE(start, floor - 0.1);
+    EXPECT_EQ(engine.queuedMs(std::string("Studio")), 0);  // not open
+
+    // The server held still longer than the queue lasts, as on a machine too
+    // busy to run it: the stream runs short, and the queue grows at once.
+    const uint64_t before = engine.underruns(std::string("Cue"));
+    server_->pause(40ms);
+    turn(300ms);
+    EXPECT_GT(engine.underruns(std::string("Cue")), before);
+    const double grown = engine.queuedMs(std::string("Cue"));
+    EXPECT_GT(grown, start);
+    EXPECT_LE(grown, 50.5);
+
+    for (int minute = 0; minute < PulseBackend::kMostServerPeriods; ++minute) {
+        now += PulseBackend::kCleanStretch;
+        turn(20ms);
+    }
+    turn(300ms);
+    // A busy machine may run the floor itself short once more: a step.
+    const double step = 1000.0 * kPeriodFrames / kRate;
+    EXPECT_NEAR(engine.queuedMs(std::string("Cue")), floor, step + 0.1);
+    EXPECT_TRUE(engine.sounding(voice));
 }
 
 TEST_F(PulseOutputTest, WithoutAServerTheSystemOutputIsSdls) {
