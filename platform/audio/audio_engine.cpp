@@ -13,6 +13,7 @@ struct AudioEngine::Device {
     std::optional<std::string> name;  // nullopt: the system default
     std::unique_ptr<Mixer> mixer;
     std::unique_ptr<AudioOutput> output;  // null while closed or lost
+    std::chrono::steady_clock::time_point lastSound{};  // when a voice last sounded on it
 };
 
 struct AudioEngine::VoiceState {
@@ -29,6 +30,8 @@ struct AudioEngine::VoiceState {
 };
 
 namespace {
+constexpr std::chrono::milliseconds kSilentAfter{200};
+
 // Has the mixer applied command `seq` yet? Seqs wrap; compare the distance.
 bool applied(uint32_t appliedSeq, uint32_t seq) {
     return static_cast<int32_t>(appliedSeq - seq) >= 0;
@@ -220,12 +223,17 @@ std::vector<int> AudioEngine::pump() {
 }
 
 std::vector<int> AudioEngine::pump(std::chrono::steady_clock::time_point now) {
+    for (const VoiceState& voice : voices_) {
+        if (voice.used && voice.sounding && voice.device != nullptr) voice.device->lastSound = now;
+    }
     for (auto& device : devices_) {
         if (device->output && device->output->lost()) {
             device->output.reset();    // its thread no longer runs the mixer...
             device->mixer->abandon();  // ...so the mixer can be emptied from here
         }
-        if (device->output) device->output->adapt(now);
+        // Silent: no voice sounds on it, and the last one's fade is long over.
+        const bool silent = now - device->lastSound >= kSilentAfter;
+        if (device->output) device->output->adapt(now, silent);
     }
     std::vector<int> ended;
     for (size_t v = 0; v < voices_.size(); ++v) {

@@ -27,10 +27,21 @@ class NullOutput final : public AudioOutput {
     // Convenience for tests: the next `frames` frames, interleaved stereo.
     std::vector<float> render(int frames);
 
+    // Its queue is the caller's; it only keeps what the engine last said.
+    void adapt(Clock::time_point /*now*/, bool silent) override {
+        silent_.store(silent ? 1 : 0, std::memory_order_relaxed);
+    }
+    // Whether the last look found the device silent; nullopt before any.
+    std::optional<bool> silent() const {
+        const int said = silent_.load(std::memory_order_relaxed);
+        return said < 0 ? std::nullopt : std::optional<bool>(said == 1);
+    }
+
   private:
     friend class NullBackend;
     Mixer& mixer_;
     std::atomic<bool> lost_{false};
+    std::atomic<int> silent_{-1};
     class NullBackend* backend_ = nullptr;
 };
 

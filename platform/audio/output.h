@@ -24,9 +24,10 @@ class AudioOutput {
     // True once the device has gone away (unplugged, server gone).
     virtual bool lost() const = 0;
     // Control thread, several times a second: an output whose queue can
-    // follow the machine grows it at once when the device ran short, and
-    // shrinks it again after a long clean stretch.
-    virtual void adapt(Clock::time_point /*now*/) {}
+    // follow the machine grows it when the device ran short, and shrinks it
+    // again after a long clean stretch. `silent`: nothing has sounded on the
+    // device for a while, so it could even be closed and opened again.
+    virtual void adapt(Clock::time_point /*now*/, bool /*silent*/) {}
     // Frames kept queued ahead of the device now, which a start waits
     // behind; 0 when the output cannot tell.
     virtual int queuedFrames() const { return 0; }

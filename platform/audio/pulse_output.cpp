@@ -294,7 +294,7 @@ class PulseOutput final : public AudioOutput {
     // the server's own delays, and those depend on the machine. A larger
     // target is filled by the next requests and a smaller one drains as it
     // plays, so nothing queued is ever dropped or played twice.
-    void adapt(Clock::time_point now) override {
+    void adapt(Clock::time_point now, bool /*silent*/) override {
         const int target = queue_->target();
         if (queue_->follow(mixer_.underruns() - mixer_.dryPeriods(), now) != target) {
             asks_ = 0;

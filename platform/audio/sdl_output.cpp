@@ -3,8 +3,13 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
 
 #include "platform/audio/mixer.h"
+#include "platform/audio/queue_target.h"
 #include "platform/audio/realtime.h"
 
 namespace tambrel::audio {
@@ -16,31 +21,102 @@ namespace {
 // device thread real-time): 256 frames start a jingle 8.2 ms after Play
 // (median) with 1 of 60 trials showing a gap; 128 frames, 4.5 ms but 20 of 60
 // with gaps; 64 frames, 2.7 ms but 41 of 60. Shorter engine periods are
-// rounded up to this.
+// rounded up to this. A machine that cannot keep up gets longer periods, up
+// to four times this (two of them queued: 46 ms at 44.1 kHz).
 constexpr int kSdlPeriodFrames = 256;
+constexpr int kMostSdlPeriodFrames = 4 * kSdlPeriodFrames;
 
+int64_t steadyNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// SDL tells nothing of the device running dry, and a period's size is fixed
+// while the device is open: the output watches its own callbacks, and takes
+// a larger period by opening the device again, which only happens while
+// nothing sounds on it, so that no one hears it.
 class SdlOutput final : public AudioOutput {
   public:
-    SdlOutput(SDL_AudioDeviceID device) : device_(device) {}
-    ~SdlOutput() override {
-        // Pause first, then close; never while holding the device lock.
-        SDL_PauseAudioDevice(device_, 1);
-        SDL_CloseAudioDevice(device_);
-    }
+    SdlOutput(const std::optional<std::string>& name, Mixer& mixer, int sampleRate,
+              int periodFrames)
+        : name_(name),
+          mixer_(mixer),
+          rate_(sampleRate),
+          queue_(std::max(periodFrames, kSdlPeriodFrames),
+                 std::max(periodFrames, kMostSdlPeriodFrames), kSdlPeriodFrames,
+                 std::chrono::seconds(60)) {}
+    ~SdlOutput() override { close(); }
     SdlOutput(const SdlOutput&) = delete;
     SdlOutput& operator=(const SdlOutput&) = delete;
 
-    bool lost() const override { return SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED; }
+    // Control thread. False when SDL refused the device.
+    bool open(int periodFrames) {
+        SDL_AudioSpec want{};
+        want.freq = rate_;
+        want.format = AUDIO_F32SYS;
+        want.channels = 2;
+        want.samples = static_cast<Uint16>(periodFrames);
+        want.callback = pull;
+        want.userdata = this;
+        SDL_AudioSpec have{};
+        lastCall_ = 0;
+        // Two periods late: the device has used up what it had queued.
+        lateNanos_ = int64_t{2} * periodFrames * 1'000'000'000 / rate_;
+        // No changes allowed: SDL converts to whatever the device needs, so
+        // the mixer always runs at the engine's rate and format.
+        device_ = SDL_OpenAudioDevice(name_ ? name_->c_str() : nullptr, 0, &want, &have, 0);
+        if (device_ == 0) return false;
+        periodFrames_ = have.samples;
+        SDL_PauseAudioDevice(device_, 0);
+        return true;
+    }
+
+    bool lost() const override {
+        return device_ == 0 || SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED;
+    }
+
+    void adapt(Clock::time_point now, bool silent) override {
+        const int wanted = queue_.follow(mixer_.underruns() - mixer_.dryPeriods(), now);
+        if (wanted == periodFrames_ || !silent || device_ == 0) return;
+        close();       // SDL's thread is gone once this returns: the mixer is ours
+        open(wanted);  // if refused, lost(): the engine lets the mixer go
+    }
+
+    // SDL keeps about two periods between the mixer and the device.
+    int queuedFrames() const override { return device_ != 0 ? 2 * periodFrames_ : 0; }
 
   private:
-    SDL_AudioDeviceID device_;
-};
+    void close() {
+        if (device_ == 0) return;
+        // Pause first, then close; never while holding the device lock.
+        SDL_PauseAudioDevice(device_, 1);
+        SDL_CloseAudioDevice(device_);
+        device_ = 0;
+    }
 
-void SDLCALL pull(void* userdata, Uint8* stream, int bytes) {
-    raiseToRealtime();
-    static_cast<Mixer*>(userdata)->render(reinterpret_cast<float*>(stream),
-                                          bytes / static_cast<int>(2 * sizeof(float)));
-}
+    static void SDLCALL pull(void* userdata, Uint8* stream, int bytes) {
+        raiseToRealtime();
+        auto* self = static_cast<SdlOutput*>(userdata);
+        const int64_t now = steadyNanos();
+        if (self->lastCall_ != 0 && now - self->lastCall_ > self->lateNanos_) {
+            self->mixer_.countUnderrun();
+        }
+        self->lastCall_ = now;
+        self->mixer_.render(reinterpret_cast<float*>(stream),
+                            bytes / static_cast<int>(2 * sizeof(float)));
+    }
+
+    const std::optional<std::string> name_;
+    Mixer& mixer_;
+    const int rate_;
+    SDL_AudioDeviceID device_ = 0;
+    int periodFrames_ = 0;
+    QueueTarget queue_;  // the control thread's
+    // SDL's thread's while the device is open; set before it starts.
+    int64_t lastCall_ = 0;
+    int64_t lateNanos_ = 0;
+};
 
 }  // namespace
 
@@ -77,21 +153,9 @@ std::vector<std::string> SdlBackend::deviceNames() {
 std::unique_ptr<AudioOutput> SdlBackend::open(const std::optional<std::string>& name, Mixer& mixer,
                                               int sampleRate, int periodFrames) {
     if (!ready_) return nullptr;
-    SDL_AudioSpec want{};
-    want.freq = sampleRate;
-    want.format = AUDIO_F32SYS;
-    want.channels = 2;
-    want.samples = static_cast<Uint16>(std::max(periodFrames, kSdlPeriodFrames));
-    want.callback = pull;
-    want.userdata = &mixer;
-    SDL_AudioSpec have{};
-    // No changes allowed: SDL converts to whatever the device needs, so the
-    // mixer always runs at the engine's rate and format.
-    const SDL_AudioDeviceID device =
-        SDL_OpenAudioDevice(name ? name->c_str() : nullptr, 0, &want, &have, 0);
-    if (device == 0) return nullptr;
-    SDL_PauseAudioDevice(device, 0);
-    return std::make_unique<SdlOutput>(device);
+    auto output = std::make_unique<SdlOutput>(name, mixer, sampleRate, periodFrames);
+    if (!output->open(std::max(periodFrames, kSdlPeriodFrames))) return nullptr;
+    return output;
 }
 
 }  // namespace tambrel::audio

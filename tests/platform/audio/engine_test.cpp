@@ -277,5 +277,31 @@ TEST(Engine, LongFilesStreamInBoundedMemoryAndAreFreedOnceLetGo) {
     EXPECT_EQ(rig.engine.liveSounds(), 0u);  // ended and let go: freed, file closed
 }
 
+TEST(Engine, ADeviceIsToldSilentOnlyWellAfterItsLastVoiceStopped) {
+    EngineRig rig;
+    auto sound = rig.wav("a.wav", 44100);
+    const int a = rig.engine.createVoice();
+    const int b = rig.engine.createVoice();
+    ASSERT_TRUE(rig.engine.play(a, sound, std::string("Cue"), 1.0f));
+    ASSERT_TRUE(rig.engine.play(b, sound, std::string("Cue"), 1.0f));
+    NullOutput* cue = rig.backend->output(std::string("Cue"));
+    ASSERT_NE(cue, nullptr);
+    std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
+    using std::chrono::milliseconds;
+    rig.engine.pump(now);
+    EXPECT_EQ(cue->silent(), false);
+    rig.engine.stop(a);
+    rig.engine.pump(now += milliseconds(500));
+    EXPECT_EQ(cue->silent(), false);  // b still sounds
+    rig.engine.stop(b);
+    rig.engine.pump(now += milliseconds(100));
+    EXPECT_EQ(cue->silent(), false);  // its fade may still be heard
+    rig.engine.pump(now += milliseconds(150));
+    EXPECT_EQ(cue->silent(), true);
+    ASSERT_TRUE(rig.engine.play(a, sound, std::string("Cue"), 1.0f));
+    rig.engine.pump(now += milliseconds(5));
+    EXPECT_EQ(cue->silent(), false);
+}
+
 }  // namespace
 }  // namespace tambrel::audio

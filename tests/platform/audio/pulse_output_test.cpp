@@ -244,7 +244,7 @@ TEST_F(PulseOutputTest, AServerThatNeverAnswersIsTriedAgainOnlyNowAndThen) {
 int granted(AudioOutput& output, AudioOutput::Clock::time_point now, int frames) {
     testing::waitUntil(
         [&] {
-            output.adapt(now);
+            output.adapt(now, false);
             return std::abs(output.queuedFrames() - frames) <= 1;
         },
         2s, 5ms);
@@ -263,15 +263,15 @@ TEST_F(PulseOutputTest, WhatTheServerGrantsAddsUpToTheTargetAsItChanges) {
 
     // Shortfalls as the device thread reports them, past the ceiling.
     AudioOutput::Clock::time_point now{};
-    output->adapt(now);
+    output->adapt(now, false);
     for (int shortfall = 0; shortfall < PulseBackend::kMostServerPeriods; ++shortfall) {
         mixer.countUnderrun();
     }
-    output->adapt(now += 1s);
+    output->adapt(now += 1s, false);
     EXPECT_NEAR(granted(*output, now, most), most, 1);
-    output->adapt(now += PulseBackend::kCleanStretch);
+    output->adapt(now += PulseBackend::kCleanStretch, false);
     EXPECT_NEAR(granted(*output, now, most - kPeriodFrames), most - kPeriodFrames, 1);
-    output->adapt(now += PulseBackend::kCleanStretch);
+    output->adapt(now += PulseBackend::kCleanStretch, false);
     EXPECT_NEAR(granted(*output, now, most - 2 * kPeriodFrames), most - 2 * kPeriodFrames, 1);
 }
 
@@ -329,7 +329,7 @@ TEST_F(PulseOutputTest, ChangingTheQueueWhilePlayingNeitherLosesNorRepeatsNorGap
     // each change given time to be heard. Shortfalls are told to the output
     // here, so that the server itself never runs short.
     AudioOutput::Clock::time_point now{};
-    output->adapt(now);
+    output->adapt(now, false);
     int changes = 0;
     auto changed = [&] {
         const int before = output->queuedFrames();
@@ -338,12 +338,12 @@ TEST_F(PulseOutputTest, ChangingTheQueueWhilePlayingNeitherLosesNorRepeatsNorGap
     };
     for (int step = 0; step < 5; ++step) {
         for (int shortfall = 0; shortfall < 4; ++shortfall) mixer.countUnderrun();
-        output->adapt(now += 1s);
+        output->adapt(now += 1s, false);
         changed();
     }
     const int most = output->queuedFrames();
     for (int step = 0; step < 12; ++step) {
-        output->adapt(now += PulseBackend::kCleanStretch);
+        output->adapt(now += PulseBackend::kCleanStretch, false);
         changed();
     }
     cue.stop();
