@@ -10,8 +10,8 @@
 // from a thread of the bench's own; --output pulse plays through the sound
 // server's streams into two null sinks of a private PulseAudio server, so
 // that the server's own underflows count too. --server: through a server
-// already running there instead (implies --output pulse), whose sinks Studio
-// and Cue come first, as another bench loads it. --period: the engine's period.
+// already running there instead (implies --output pulse), into its sinks
+// Studio and Cue only, as another bench loads it. --period: the engine's period.
 
 
 #include <QApplication>
@@ -103,6 +103,29 @@ void writePalette(const std::string& path, const std::vector<std::string>& files
     std::ofstream(path, std::ios::binary).write(bytes.constData(), bytes.size());
 }
 
+// A server shared with another bench: the window sees only our two sinks,
+// and lists and switches them as on a server of our own.
+class OwnSinks : public audio::OutputBackend {
+  public:
+    explicit OwnSinks(std::unique_ptr<audio::OutputBackend> server) : server_(std::move(server)) {}
+    std::vector<std::string> deviceNames() override {
+        std::vector<std::string> names = server_->deviceNames();
+        std::erase_if(names,
+                      [](const std::string& name) { return name != "Studio" && name != "Cue"; });
+        return names;
+    }
+    bool devicesMayHaveChanged() override { return server_->devicesMayHaveChanged(); }
+    std::string problem() override { return server_->problem(); }
+    std::unique_ptr<audio::AudioOutput> open(const std::optional<std::string>& name,
+                                             audio::Mixer& mixer, int sampleRate,
+                                             int periodFrames) override {
+        return server_->open(name, mixer, sampleRate, periodFrames);
+    }
+
+  private:
+    std::unique_ptr<audio::OutputBackend> server_;
+};
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -155,7 +178,7 @@ int main(int argc, char* argv[]) {
         setenv("PULSE_SERVER", serverAddress.c_str(), 1);
         // That server's default is someone else's sink: ours starts on Studio.
         setenv("PULSE_SINK", "Studio", 1);
-        backend = std::make_unique<audio::PulseBackend>();
+        backend = std::make_unique<OwnSinks>(std::make_unique<audio::PulseBackend>());
     } else if (output == "pulse") {
         const std::string folder = dir.file("pulse");
         std::filesystem::create_directory(folder);
