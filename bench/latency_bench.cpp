@@ -7,12 +7,16 @@
 // passes or fails.
 //
 //   latency_bench [--period FRAMES] [--output pulse|sdl] [--trials N] [--seed N]
-//                 [--tambrel-only]
+//                 [--tambrel-only] [--load N]
 //
 // --period sets the frames per device period of Tambrel's engine, --output
 // the adapter it plays through (the sound server's, as the program uses it,
 // or SDL's); --trials the trials per peer and per row of Tambrel's table (at
 // least); --tambrel-only leaves the peers out, for trying periods quickly.
+// --load runs the same trials on a busy machine, as on air: N threads kept
+// busy (even ones computing, odd ones streaming through 64 MB buffers), and
+// stress_bench, from beside this program, churning 28 voices through the
+// same server into two sinks of their own.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -31,6 +35,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -38,6 +43,7 @@
 
 #include "bench/latency/candidates.h"
 #include "bench/latency/clips.h"
+#include "bench/latency/load.h"
 #include "bench/latency/pulse_probe.h"
 #include "bench/latency/trial.h"
 #include "platform/audio/audio_engine.h"
@@ -59,6 +65,10 @@ constexpr const char* kGstName = "QMediaPlayer (GStreamer)";
 constexpr const char* kFfmpegName = "QMediaPlayer (FFmpeg)";
 constexpr const char* kSoundEffectName = "QSoundEffect";
 constexpr const char* kPaplayName = "paplay";
+// stress_bench's devices, the only ones it uses on a server it is given.
+constexpr const char* kChurnSink = "Studio";
+constexpr const char* kChurnOtherSink = "Cue";
+constexpr auto kChurnStartLimit = std::chrono::seconds(180);
 constexpr auto kChildLimit = 150s;
 constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
 
@@ -67,6 +77,7 @@ struct Options {
     std::string output = "pulse";
     bool tambrelOnly = false;
     int trials = 15;
+    std::optional<int> load;  // busy threads; none for a quiet run
     unsigned seed = 20240611;
     std::string candidate;  // set in the child process only
     std::string clips;
@@ -75,7 +86,7 @@ struct Options {
 [[noreturn]] void usage(const char* why) {
     std::fprintf(stderr,
                  "latency_bench: %s\nusage: latency_bench [--period FRAMES] [--output pulse|sdl] "
-                 "[--trials N] [--seed N] [--tambrel-only]\n",
+                 "[--trials N] [--seed N] [--tambrel-only] [--load N]\n",
                  why);
     std::exit(2);
 }
@@ -97,6 +108,8 @@ Options parse(int argc, char** argv) {
                 options.output = value;
             } else if (arg == "--trials") {
                 options.trials = std::stoi(value);
+            } else if (arg == "--load") {
+                options.load = std::stoi(value);
             } else if (arg == "--seed") {
                 options.seed = static_cast<unsigned>(std::stoul(value));
             } else if (arg == "--candidate") {
@@ -112,6 +125,7 @@ Options parse(int argc, char** argv) {
     }
     if (options.period < 16 || options.period > 8192) usage("--period must be 16 to 8192");
     if (options.trials < 1) usage("--trials must be at least 1");
+    if (options.load && (*options.load < 0 || *options.load > 64)) usage("--load must be 0 to 64");
     if (options.output != "pulse" && options.output != "sdl")
         usage("--output must be pulse or sdl");
     return options;
@@ -357,8 +371,18 @@ int runParent(const Options& options) {
     tambrel::testing::TempDir dir;
     if (dir.path().empty()) throw std::runtime_error("cannot make a temporary folder");
 
+    const bool loaded = options.load.has_value();
+    const std::string churnProgram = besideThisProgram("stress_bench");
+    if (loaded && access(churnProgram.c_str(), X_OK) != 0) {
+        throw std::runtime_error("--load needs stress_bench beside this program, at " +
+                                 churnProgram);
+    }
     progress("starting a private PulseAudio server");
-    PulseServer server(dir.path(), kSink, kSinkRate);
+    // Ours first, as in a quiet run: QSoundEffect went to the first sink
+    // even with ours made the server's default.
+    PulseServer server(dir.path(), kSink, kSinkRate,
+                       loaded ? std::vector<std::string>{kChurnSink, kChurnOtherSink}
+                              : std::vector<std::string>{});
     progress("writing the test sounds");
     const std::vector<Clip> clips = makeClips(dir.path(), true);
 
@@ -369,6 +393,20 @@ int runParent(const Options& options) {
     PulseProbe probe(std::string(kSink) + ".monitor");
     TrialRunner runner(probe, options.seed);
     const int perCell = (options.trials + 2) / 3;
+
+    std::optional<ChurnChild> churn;
+    std::optional<BusyThreads> busy;
+    if (loaded) {
+        progress("stress_bench: 28 voices through this server into " + std::string(kChurnSink) +
+                 " and " + kChurnOtherSink);
+        const char* address = std::getenv("PULSE_SERVER");
+        churn.emplace(churnProgram, address != nullptr ? address : "", dir.path());
+        if (!churn->waitUntilPlaying(kChurnSink, kChurnStartLimit)) {
+            throw std::runtime_error("stress_bench did not start playing: " + churn->stop());
+        }
+        progress(format("%d busy threads", *options.load));
+        busy.emplace(*options.load);
+    }
 
     std::vector<Record> records;
     auto add = [&records](const std::vector<Record>& more) {
@@ -408,6 +446,20 @@ int runParent(const Options& options) {
     const double captureLow = probe.minLatencyMs();
     const double captureHigh = probe.maxLatencyMs();
     const double fragment = probe.fragmentMs();
+    std::string loadNote;
+    if (loaded) {
+        loadNote = format(
+            "%d busy threads (%d computing, %d streaming through memory), stress_bench churning "
+            "28 voices into %s and %s of this server",
+            *options.load, busy->arithmetic(), busy->memory(), kChurnSink, kChurnOtherSink);
+        busy.reset();
+        const std::string churnEnd = churn->stop();
+        churn.reset();
+        if (!churnEnd.empty()) {
+            loadNote += "; stress_bench ended before the trials did, " + churnEnd;
+            progress("stress_bench ended early");
+        }
+    }
     server.stop();
 
     // ---- The table
@@ -427,8 +479,9 @@ int runParent(const Options& options) {
         3.0);
     std::printf("  Qt Multimedia backend: %s in this process, %s in the child\n",
                 parentBackend.c_str(), childBackend.empty() ? "none" : childBackend.c_str());
-    std::printf("  %u cores; load average %s before the run, %s after\n\n",
+    std::printf("  %u cores; load average %s before the run, %s after\n",
                 std::thread::hardware_concurrency(), loadBefore.c_str(), loadAverage().c_str());
+    std::printf("  load: %s\n\n", loaded ? loadNote.c_str() : "none, a quiet run");
 
     const Summary tambrelAll = summarize(records, tambrelCase);
     const double tambrelMedian = tambrelAll.med();
@@ -456,6 +509,10 @@ int runParent(const Options& options) {
     }
     row("all cases", tambrelAll, kNan,
         format("engine underruns %llu", static_cast<unsigned long long>(tambrel.underruns)));
+    std::printf(
+        "  queued ahead of the sink: %.1f ms at the first trial, %.1f ms at the last, "
+        "%.1f ms at most\n",
+        tambrel.queueStartMs, tambrel.queueEndMs, tambrel.queueMaxMs);
 
     const std::vector<Peer> peers = {
         {std::string(kGstName) + ", fresh", byCandidate(kGstName, kFresh), "qmediaplayer"},
@@ -504,6 +561,12 @@ int runParent(const Options& options) {
     std::printf("tambrel_incomplete %d\n", tambrelAll.incomplete());
     std::printf("tambrel_cold_start_ms %.2f\n",
                 summarize(records, byCandidate(kTambrel, kColdStart)).med());
+    if (loaded) {
+        std::printf("tambrel_incomplete_loaded %d\n", tambrelAll.incomplete());
+        std::printf("tambrel_median_loaded_ms %.2f\n", tambrelMedian);
+    }
+    std::printf("tambrel_queue_start_ms %.2f\n", tambrel.queueStartMs);
+    std::printf("tambrel_queue_end_ms %.2f\n", tambrel.queueEndMs);
     for (const auto& peer : peers) {
         if (peer.key != nullptr) {
             std::printf("%s_median_ms %.2f\n", peer.key, summarize(records, peer.filter).med());

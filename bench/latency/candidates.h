@@ -23,6 +23,11 @@ inline constexpr const char* kReused = "reused";
 
 struct TambrelFigures {
     uint64_t underruns = 0;  // the engine's own count: late callbacks, dry read-ahead
+    // What a start waits behind at the default device, which the engine
+    // lengthens after underflows: at the first trial, the last, the longest.
+    double queueStartMs = 0;
+    double queueEndMs = 0;
+    double queueMaxMs = 0;
 };
 
 // MMAudioPlayerX as the window drives it, on the sound server's stream

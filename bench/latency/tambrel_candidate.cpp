@@ -1,7 +1,9 @@
 #include <QString>
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "bench/latency/candidates.h"
@@ -68,6 +70,8 @@ class TambrelRig {
             [&] { return slot.ended; });
         if (!refused.empty()) record.outcome.detail = "Play refused: " + refused;
         slot.ranToEnd = record.outcome.sounded && slot.ended;
+        lastQueueMs_ = host_.engine().queuedMs(std::nullopt);
+        longestQueueMs_ = std::max(longestQueueMs_, lastQueueMs_);
         return record;
     }
 
@@ -90,6 +94,9 @@ class TambrelRig {
     void playToEnd(Slot& slot) { measure(slot, "priming"); }
 
     uint64_t underruns() { return host_.engine().underruns(); }
+    // The default device's queue right after the latest trial.
+    double lastQueueMs() const { return lastQueueMs_; }
+    double longestQueueMs() const { return longestQueueMs_; }
 
   private:
     static std::unique_ptr<audio::OutputBackend> backend(const std::string& output) {
@@ -106,6 +113,8 @@ class TambrelRig {
     const std::vector<Clip>& clips_;
     playback::AudioHost host_;
     std::array<Slot, 2> slots_;  // one per shape, like two slots of the palette
+    double lastQueueMs_ = 0;
+    double longestQueueMs_ = 0;
 };
 
 }  // namespace
@@ -120,6 +129,7 @@ std::vector<Record> runTambrel(TrialRunner& runner, const std::vector<Clip>& cli
     const int first = clipIndex(1, Shape::Loud);
     rig.load(rig.slotFor(first), first);
     records.push_back(rig.measure(rig.slotFor(first), kColdStart));
+    figures.queueStartMs = rig.lastQueueMs();
 
     // Shapes take turns across all cells, so every row holds both.
     int turn = 0;
@@ -150,6 +160,8 @@ std::vector<Record> runTambrel(TrialRunner& runner, const std::vector<Clip>& cli
         }
     }
     figures.underruns = rig.underruns();
+    figures.queueEndMs = rig.lastQueueMs();
+    figures.queueMaxMs = rig.longestQueueMs();
     return records;
 }
 
