@@ -275,6 +275,12 @@ uint64_t AudioEngine::dryPeriods() const {
     return total;
 }
 
+uint64_t AudioEngine::seekWaitPeriods() const {
+    uint64_t total = 0;
+    for (const auto& device : devices_) total += device->mixer->seekWaitPeriods();
+    return total;
+}
+
 bool AudioEngine::readAheadFilled() const {
     return worker_->allFilled();
 }

@@ -114,6 +114,9 @@ class AudioEngine {
     uint64_t underruns(const std::optional<std::string>& device) const;
     // Of those, the periods in which a voice's read-ahead ran dry.
     uint64_t dryPeriods() const;
+    // Periods in which a voice, silent after a seek, waited for the data at
+    // its new place; not counted as underruns.
+    uint64_t seekWaitPeriods() const;
     // True when every loaded sound's read-ahead is full just now (a device
     // pulling faster than real time, as a test does, can wait for it).
     bool readAheadFilled() const;

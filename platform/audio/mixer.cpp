@@ -12,6 +12,10 @@ constexpr float kFadeStep = 1.0f / Mixer::kFadeFrames;
 constexpr float kCeiling = 1.0f;  // full scale: a sum below it passes untouched
 constexpr double kHoldSeconds = 0.010;
 constexpr double kReleaseSeconds = 0.100;
+// A seek sounds again only once this much lies ready at its new place, as
+// much as a start has in its head: landing just before the end of a chunk,
+// it would otherwise play a few frames and run dry before the next one.
+constexpr int64_t kSeekReadyFrames = Sound::kChunkFrames;
 }  // namespace
 
 Mixer::Mixer(int sampleRate)
@@ -94,7 +98,7 @@ void Mixer::render(float* stereo, int frames) {
     const auto began = std::chrono::steady_clock::now();
     MixerCommand command;
     while (commands_.pop(command)) apply(command);
-    dry_ = false;
+    dry_ = seekWait_ = false;
     for (int done = 0; done < frames;) {
         const int n = std::min(frames - done, kBlockFrames);
         renderBlock(stereo + static_cast<ptrdiff_t>(done) * 2, n);
@@ -106,6 +110,7 @@ void Mixer::render(float* stereo, int frames) {
     const auto lasts = std::chrono::nanoseconds(int64_t{frames} * 1'000'000'000 / sampleRate_);
     if (dry_ || took > lasts) underruns_.fetch_add(1, std::memory_order_relaxed);
     if (dry_) dryPeriods_.fetch_add(1, std::memory_order_relaxed);
+    if (seekWait_) seekWaitPeriods_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void Mixer::renderBlock(float* out, int frames) {
@@ -151,6 +156,10 @@ void Mixer::addLayer(Layer& layer, int offset, int count) {
 
 void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
     Sound* sound = layer.sound;
+    if (layer.waiting && !sound->ready(layer.pos, kSeekReadyFrames)) {
+        seekWait_ = true;
+        return;
+    }
     int got = 0;
     for (;;) {
         const int n = static_cast<int>(sound->read(layer.pos, scratch_.data(), frames - got));
@@ -185,6 +194,8 @@ void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
             layer.pos += frames - got;
             layer.envelope = 0.0f;
             layer.envelopeStep = kFadeStep;
+        } else {
+            seekWait_ = true;
         }
     }
     sound->setPlayhead(layer.pos);

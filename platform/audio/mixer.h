@@ -68,6 +68,9 @@ class Mixer {
     // Of those, the periods in which a voice's read-ahead ran dry: the disk's
     // or the worker's doing, not the device thread's lateness.
     uint64_t dryPeriods() const { return dryPeriods_.load(std::memory_order_relaxed); }
+    // Periods in which a voice, silent after a seek, waited for the data at
+    // its new place: the seek's own short gap, not counted as underruns.
+    uint64_t seekWaitPeriods() const { return seekWaitPeriods_.load(std::memory_order_relaxed); }
     // Device thread: the sound server found the device's buffer empty.
     void countUnderrun() { underruns_.fetch_add(1, std::memory_order_relaxed); }
 
@@ -82,7 +85,7 @@ class Mixer {
         int64_t pos = 0;
         float envelope = 1.0f;
         float envelopeStep = 0.0f;
-        bool waiting = false;  // after a seek: silent, not advancing, until data is there
+        bool waiting = false;  // after a seek: silent, not advancing, until enough data is there
         uint32_t play = 0;
     };
     struct Voice {
@@ -122,7 +125,9 @@ class Mixer {
     int limiterHold_ = 0;
     std::atomic<uint64_t> underruns_{0};
     std::atomic<uint64_t> dryPeriods_{0};
+    std::atomic<uint64_t> seekWaitPeriods_{0};
     bool dry_ = false;  // the audio thread's, for the period being mixed
+    bool seekWait_ = false;
 };
 
 }  // namespace tambrel::audio

@@ -98,6 +98,25 @@ int64_t Sound::read(int64_t frame, float* stereo, int64_t count) {
     return done;
 }
 
+bool Sound::ready(int64_t frame, int64_t count) const {
+    const int64_t end = std::min(endFrame(), frame + count);
+    int64_t at = frame;
+    while (at < end) {
+        if (at < headFrames_) {
+            const int64_t headReady = headReady_.load(std::memory_order_acquire);
+            if (headReady <= at) return false;
+            at = headReady;
+            continue;
+        }
+        if (ringSize_ == 0) return false;
+        const int64_t chunk = at / kChunkFrames;
+        const Slot& slot = ring_[static_cast<size_t>((chunk - kHeadChunks) % ringSize_)];
+        if (slot.chunk.load(std::memory_order_acquire) != chunk) return false;
+        at = (chunk + 1) * kChunkFrames;
+    }
+    return true;
+}
+
 bool Sound::nextMissingChunk(int64_t& chunk, int64_t& urgency) const {
     if (!stream_) return false;
     const int64_t headReady = headReady_.load(std::memory_order_relaxed);

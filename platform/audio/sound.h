@@ -56,6 +56,9 @@ class Sound {
     // returns how many were there; fewer than asked (before endFrame()) means
     // the read-ahead has not got that far yet.
     int64_t read(int64_t frame, float* stereo, int64_t count);
+    // Audio thread: true when every frame from `frame` on, up to `count` of
+    // them or to the end, is in memory now.
+    bool ready(int64_t frame, int64_t count) const;
     // Audio thread: where the sounding voice is, so the worker reads ahead of it.
     void setPlayhead(int64_t frame) { playhead_.store(frame, std::memory_order_relaxed); }
 

@@ -250,6 +250,97 @@ TEST(Engine, ReadAheadRidesOutADiskThatStallsFor200Milliseconds) {
     EXPECT_EQ(engine.dryPeriods(), 0u);
 }
 
+// Reads at or past gGate wait until the test moves it: the disk is slow just
+// past the place a seek lands on.
+std::atomic<int64_t> gGate{INT64_MAX};
+std::atomic<int> gHeldReads{0};
+class GatedSource final : public ForwardingSource {
+  public:
+    using ForwardingSource::ForwardingSource;
+    int64_t read(float* out, int64_t count) override {
+        if (at_ >= gGate) {
+            ++gHeldReads;
+            while (at_ >= gGate) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        const int64_t got = ForwardingSource::read(out, count);
+        at_ += got;
+        return got;
+    }
+    bool seek(int64_t frame) override {
+        at_ = frame;
+        return ForwardingSource::seek(frame);
+    }
+
+  private:
+    int64_t at_ = 0;
+};
+
+// A seek whose new place is in memory but whose next chunk is not yet: it
+// stays silent until there is enough ahead, instead of sounding a few frames
+// and running dry; and it never waits for data past the end.
+TEST(Engine, ASeekWaitsForEnoughDataAheadAndNeverRunsDry) {
+    constexpr int64_t kChunk = Sound::kChunkFrames;
+    constexpr int64_t kFrames = kChunk * (Sound::kHeadChunks + 70);
+    struct Case {
+        const char* where;
+        int64_t from;    // where the voice plays before the seek
+        int64_t target;  // where it seeks to
+    };
+    const Case cases[] = {
+        {"just before a chunk boundary, past the read-ahead", 0, kChunk * 50 - 100},
+        {"just before the head's end, the ring far ahead", kChunk * 50,
+         kChunk * Sound::kHeadChunks - 100},
+        {"just before the end of the file", 0, kFrames - 100},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.where);
+        gGate = INT64_MAX;
+        NullBackend* backend = new NullBackend({});
+        AudioEngine::Options options;
+        options.opener = openThrough<GatedSource>;
+        AudioEngine engine(std::unique_ptr<OutputBackend>(backend), options);
+        testing::TempDir dir;
+        ASSERT_TRUE(testing::writeAudio(dir.file("a.wav"), testing::FileKind::Wav16, 44100, 2,
+                                        kFrames, testing::staircase));
+        auto sound = engine.load(dir.file("a.wav"));
+        const int voice = engine.createVoice();
+        ASSERT_TRUE(engine.play(voice, sound, std::nullopt, 1.0f));
+        NullOutput* output = backend->output(std::nullopt);
+        if (c.from > 0) {
+            testing::renderWhenFilled(engine, *output, 256);
+            engine.seek(voice, c.from);
+        }
+        testing::renderWhenFilled(engine, *output, 256 * 2);
+
+        // Nothing past the boundary after the target comes in until the gate opens.
+        gGate = (c.target / kChunk + 1) * kChunk;
+        gHeldReads = 0;
+        engine.seek(voice, c.target);
+        output->render(256);  // the seek is applied
+        if (c.target / kChunk + 1 < kFrames / kChunk) {
+            ASSERT_TRUE(
+                testing::waitUntil([] { return gHeldReads > 0; }, std::chrono::seconds(10)));
+            for (int period = 0; period < 40; ++period) output->render(256);
+            EXPECT_EQ(engine.dryPeriods(), 0u);
+            EXPECT_GT(engine.seekWaitPeriods(), 0u);
+            EXPECT_EQ(engine.position(voice), c.target);  // silent, and not moving on
+            gGate = INT64_MAX;
+            const std::vector<float> resumed = testing::renderWhenFilled(engine, *output, 1024);
+            // From the very place sought, faded in over the first frames.
+            EXPECT_EQ(resumed[400 * 2], testing::staircase(c.target + 400, 0));
+            EXPECT_EQ(resumed[1000 * 2], testing::staircase(c.target + 1000, 0));
+        } else {
+            const std::vector<float> out = testing::renderWhenFilled(engine, *output, 1024);
+            // The last frames sound, fading in, and the playback ends.
+            EXPECT_GT(out[99 * 2], 0.0f);
+            EXPECT_EQ(out[100 * 2], 0.0f);
+            EXPECT_EQ(engine.pump(), std::vector<int>{voice});
+        }
+        EXPECT_EQ(engine.dryPeriods(), 0u);
+        gGate = INT64_MAX;
+    }
+}
+
 TEST(Engine, LongFilesStreamInBoundedMemoryAndAreFreedOnceLetGo) {
     EngineRig rig;
     const int64_t longFrames = 44100 * 60 * 3;  // three minutes
