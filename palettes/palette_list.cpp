@@ -5,6 +5,7 @@
 #include "palettes/palette_file.h"
 #include "platform/file_system.h"
 #include "platform/path_form.h"
+#include "playback/audio_host.h"
 #include "playback/mm_audio_player.h"
 #include "playback/mm_slider.h"
 #include "playback/slot_playback.h"
@@ -28,23 +29,26 @@ void F1a::ComboBank_Click() {
         content = palettes::readPalette(bytes);
         failure = content.error;
     }
-    for (int16_t i = 0; i < static_cast<int16_t>(content.paths.size()); ++i) {
-        const QString& line = content.paths[i];
-        if (!line.isEmpty()) {
-            // The player is not stopped: a sounding file plays on.
-            Player[i]->setFileName(line);
-            Touche[i]->setCaption(playback::NomCourt(line) + QStringLiteral("\r\n\r\n") +
-                                  slotLetter(i));
-            showFileState(i);  // its length, or why it cannot play; loading goes on
-        } else {
-            Player[i]->Stop();
-            Player[i]->setFileName(QString());
-            Touche[i]->setCaption(slotLetter(i));
-            showFileState(i);  // "--:--"
+    {  // read ahead once every slot is loaded, and before any message box
+        const audio::AudioEngine::LoadBatch batch(audio_.engine());
+        for (int16_t i = 0; i < static_cast<int16_t>(content.paths.size()); ++i) {
+            const QString& line = content.paths[i];
+            if (!line.isEmpty()) {
+                // The player is not stopped: a sounding file plays on.
+                Player[i]->setFileName(line);
+                Touche[i]->setCaption(playback::NomCourt(line) + QStringLiteral("\r\n\r\n") +
+                                      slotLetter(i));
+                showFileState(i);  // its length, or why it cannot play; loading goes on
+            } else {
+                Player[i]->Stop();
+                Player[i]->setFileName(QString());
+                Touche[i]->setCaption(slotLetter(i));
+                showFileState(i);  // "--:--"
+            }
         }
+        // Each new value reaches its player through the slider's change event.
+        for (size_t i = 0; i < content.volumes.size(); ++i) Slider[i]->setValue(content.volumes[i]);
     }
-    // Each new value reaches its player through the slider's change event.
-    for (size_t i = 0; i < content.volumes.size(); ++i) Slider[i]->setValue(content.volumes[i]);
     if (!failure.isEmpty()) {
         dialogs_.MsgBox(failure + QStringLiteral("\r\n") + entry, platform::vbExclamation,
                         QString());

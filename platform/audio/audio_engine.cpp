@@ -12,7 +12,7 @@ namespace tambrel::audio {
 struct AudioEngine::Device {
     std::optional<std::string> name;  // nullopt: the system default
     std::unique_ptr<Mixer> mixer;
-    std::unique_ptr<AudioOutput> output;  // null while closed or lost
+    std::unique_ptr<AudioOutput> output;                // null while closed or lost
     std::chrono::steady_clock::time_point lastSound{};  // when a voice last sounded on it
 };
 
@@ -60,6 +60,14 @@ std::shared_ptr<Sound> AudioEngine::load(const std::string& nativePath) {
     std::shared_ptr<Sound> sound = Sound::load(nativePath, options_.sampleRate, options_.opener);
     if (sound->playable()) worker_->add(sound);
     return sound;
+}
+
+AudioEngine::LoadBatch::LoadBatch(AudioEngine& engine) : engine_(engine) {
+    engine_.worker_->hold();
+}
+
+AudioEngine::LoadBatch::~LoadBatch() {
+    engine_.worker_->release();
 }
 
 std::vector<std::string> AudioEngine::deviceNames() {

@@ -66,6 +66,20 @@ class AudioEngine {
     // Opens a file and decodes its head before returning; never fails (a
     // sound that cannot be played has length 0).
     std::shared_ptr<Sound> load(const std::string& nativePath);
+    // Sounds loaded while a batch is open are read ahead once it closes (or
+    // once one of them starts): the stream worker would otherwise decode each
+    // new head on the window's core while the rest of a palette loads, and
+    // stretch the load on a busy machine. Batches nest.
+    class LoadBatch {
+      public:
+        explicit LoadBatch(AudioEngine& engine);
+        ~LoadBatch();
+        LoadBatch(const LoadBatch&) = delete;
+        LoadBatch& operator=(const LoadBatch&) = delete;
+
+      private:
+        AudioEngine& engine_;
+    };
 
     // The devices present now, in the sound system's order.
     std::vector<std::string> deviceNames();

@@ -29,6 +29,10 @@ StreamWorker::~StreamWorker() {
 void StreamWorker::add(std::shared_ptr<Sound> sound) {
     {
         std::lock_guard lock(mutex_);
+        if (holds_ > 0) {
+            held_.push_back(std::move(sound));
+            return;
+        }
         sounds_.push_back(std::move(sound));
         woken_ = true;
     }
@@ -38,22 +42,44 @@ void StreamWorker::add(std::shared_ptr<Sound> sound) {
 void StreamWorker::wake() {
     {
         std::lock_guard lock(mutex_);
+        takeHeld();
         woken_ = true;
     }
     wakeUp_.notify_one();
 }
 
+void StreamWorker::hold() {
+    std::lock_guard lock(mutex_);
+    ++holds_;
+}
+
+void StreamWorker::release() {
+    {
+        std::lock_guard lock(mutex_);
+        if (--holds_ > 0 || held_.empty()) return;
+        takeHeld();
+        woken_ = true;
+    }
+    wakeUp_.notify_one();
+}
+
+void StreamWorker::takeHeld() {
+    for (auto& sound : held_) sounds_.push_back(std::move(sound));
+    held_.clear();
+}
+
 size_t StreamWorker::soundCount() const {
     std::lock_guard lock(mutex_);
-    return sounds_.size();
+    return sounds_.size() + held_.size();
 }
 
 bool StreamWorker::allFilled() const {
     std::lock_guard lock(mutex_);
     int64_t chunk = 0;
     int64_t urgency = 0;
-    return std::none_of(sounds_.begin(), sounds_.end(),
-                        [&](const auto& sound) { return sound->nextMissingChunk(chunk, urgency); });
+    auto missing = [&](const auto& sound) { return sound->nextMissingChunk(chunk, urgency); };
+    return std::none_of(sounds_.begin(), sounds_.end(), missing) &&
+           std::none_of(held_.begin(), held_.end(), missing);
 }
 
 // Drops the sounds nobody else holds and returns the others. A sound whose

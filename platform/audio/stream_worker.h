@@ -24,7 +24,12 @@ class StreamWorker {
 
     // Any thread but the audio thread.
     void add(std::shared_ptr<Sound> sound);
+    // Also takes in the sounds held back: a start never waits for a batch.
     void wake();
+    // While held, sounds added wait aside, without waking the worker, until
+    // the last release. Holds nest.
+    void hold();
+    void release();
     // Sounds still held by the worker (loaded and not yet freed).
     size_t soundCount() const;
     // True when every sound's read-ahead is full just now.
@@ -33,12 +38,15 @@ class StreamWorker {
   private:
     void run();
     std::vector<std::shared_ptr<Sound>> collect();
+    void takeHeld();  // under the lock
 
     mutable std::mutex mutex_;
     std::condition_variable wakeUp_;
     bool woken_ = false;
     bool quit_ = false;
     std::vector<std::shared_ptr<Sound>> sounds_;
+    std::vector<std::shared_ptr<Sound>> held_;
+    int holds_ = 0;
     std::thread thread_;
 };
 

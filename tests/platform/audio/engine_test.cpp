@@ -341,6 +341,30 @@ TEST(Engine, ASeekWaitsForEnoughDataAheadAndNeverRunsDry) {
     }
 }
 
+// Loading a palette: the worker leaves the new sounds alone until the batch
+// closes, but a start within it never waits for the end of the batch.
+TEST(Engine, SoundsLoadedInABatchAreReadAheadOnceItClosesOrOnceOneStarts) {
+    EngineRig rig;
+    const int64_t frames = Sound::kChunkFrames * (Sound::kHeadChunks + 4);
+    int64_t chunk = 0, urgency = 0;
+    std::shared_ptr<Sound> waits;
+    {
+        const AudioEngine::LoadBatch batch(rig.engine);
+        waits = rig.wav("a.wav", frames);
+        EXPECT_EQ(rig.engine.liveSounds(), 1u);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_TRUE(waits->nextMissingChunk(chunk, urgency));  // held back: nothing read yet
+        EXPECT_FALSE(rig.engine.readAheadFilled());
+    }
+    EngineRig::settle(*waits);
+
+    const AudioEngine::LoadBatch batch(rig.engine);
+    auto starts = rig.wav("b.wav", frames);
+    ASSERT_TRUE(rig.engine.play(rig.engine.createVoice(), starts, std::nullopt, 1.0f));
+    EngineRig::settle(*starts);
+    EXPECT_TRUE(rig.engine.readAheadFilled());
+}
+
 TEST(Engine, LongFilesStreamInBoundedMemoryAndAreFreedOnceLetGo) {
     EngineRig rig;
     const int64_t longFrames = 44100 * 60 * 3;  // three minutes
