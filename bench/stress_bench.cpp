@@ -3,6 +3,12 @@
 // window's thread loads palettes over and over, flips loop markers, seeks,
 // moves sliders and switches the output device. Prints the periods not
 // filled on time, the window's longest stall, memory early and late, and CPU.
+// Each turn of the window's event loop longer than 30 ms, each stall and each
+// period in which a read-ahead ran dry is logged on standard error with what
+// was going on, beside the late wake-ups of an idle thread, which tell the
+// machine's stalls from the program's. Stalls count from the operator's first
+// action, once the window is up and the first palette loaded; the start-up's
+// longest turn is printed apart.
 //
 //   stress_bench [--seconds N] [--output null|pulse] [--server ADDRESS] [--period FRAMES]
 //
@@ -13,9 +19,14 @@
 // already running there instead (implies --output pulse), into its sinks
 // Studio and Cue only, as another bench loads it. --period: the engine's period.
 
+#include <pthread.h>
+#include <sys/resource.h>
+#include <time.h>
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMetaEnum>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -23,8 +34,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -38,6 +51,7 @@
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/null_output.h"
 #include "platform/audio/pulse_output.h"
+#include "platform/audio/sound.h"
 #include "platform/path_form.h"
 #include "playback/audio_host.h"
 #include "playback/mm_audio_player.h"
@@ -68,6 +82,7 @@ class Puller {
 
   private:
     void run() {
+        pthread_setname_np(pthread_self(), "puller");
         std::vector<float> buffer(static_cast<size_t>(period) * 2);
         const auto step = std::chrono::nanoseconds(int64_t{period} * 1'000'000'000 / kRate);
         auto next = Clock::now();
@@ -88,6 +103,267 @@ class Puller {
     std::atomic<bool> quit_{false};
     std::atomic<int> late_{0};
     std::thread thread_;
+};
+
+double msBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// A thread with nothing to do that asks to sleep 1 ms at a time: how late the
+// machine wakes it. A stall of the window's thread that coincides with a late
+// wake-up here is the machine's (another process, the hypervisor), not the
+// program's.
+class IdleProbe {
+  public:
+    static constexpr auto kNoted = std::chrono::milliseconds(5);
+
+    IdleProbe() : thread_([this] { run(); }) {}
+    ~IdleProbe() {
+        quit_ = true;
+        thread_.join();
+    }
+    double worstLateMs() const { return static_cast<double>(worstLateUs_.load()) / 1000.0; }
+    // The worst late wake-up (over kNoted) whose oversleep overlaps [from, to].
+    double lateDuringMs(Clock::time_point from, Clock::time_point to) const {
+        std::lock_guard lock(mutex_);
+        double worst = 0;
+        for (const Late& late : lates_) {
+            if (late.dueAt < to && late.wokeAt > from) worst = std::max(worst, late.ms);
+        }
+        return worst;
+    }
+
+  private:
+    struct Late {
+        Clock::time_point dueAt, wokeAt;
+        double ms;
+    };
+    void run() {
+        pthread_setname_np(pthread_self(), "idle-probe");
+        constexpr auto kStep = std::chrono::milliseconds(1);
+        while (!quit_) {
+            const auto due = Clock::now() + kStep;
+            std::this_thread::sleep_for(kStep);
+            const auto woke = Clock::now();
+            const auto late = std::chrono::duration_cast<std::chrono::microseconds>(woke - due);
+            if (late.count() > worstLateUs_.load()) worstLateUs_ = late.count();
+            if (late > kNoted) {
+                std::lock_guard lock(mutex_);
+                lates_.push_back({due, woke, static_cast<double>(late.count()) / 1000.0});
+                if (lates_.size() > 1000) lates_.pop_front();
+            }
+        }
+    }
+    mutable std::mutex mutex_;
+    std::deque<Late> lates_;
+    std::atomic<int64_t> worstLateUs_{0};
+    std::atomic<bool> quit_{false};
+    std::thread thread_;
+};
+
+// CPU time and context switches of the calling thread.
+struct ThreadUsage {
+    double cpuMs = 0;
+    long waits = 0;     // voluntary switches: the thread blocked (a lock, the disk, a page)
+    long preempts = 0;  // involuntary: it was ready but kept off a core
+    long pageIns = 0;   // major faults: pages read back from the disk
+    static ThreadUsage now() {
+        ThreadUsage usage;
+        timespec cpu{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
+        usage.cpuMs =
+            static_cast<double>(cpu.tv_sec) * 1e3 + static_cast<double>(cpu.tv_nsec) / 1e6;
+        rusage counts{};
+        getrusage(RUSAGE_THREAD, &counts);
+        usage.waits = counts.ru_nvcsw;
+        usage.preempts = counts.ru_nivcsw;
+        usage.pageIns = counts.ru_majflt;
+        return usage;
+    }
+    // From `before` to now, for the log.
+    std::string since(const ThreadUsage& before) const {
+        char text[128];
+        std::snprintf(text, sizeof text, "cpu %.1f ms, %ld waits, %ld preemptions, %ld page-ins",
+                      cpuMs - before.cpuMs, waits - before.waits, preempts - before.preempts,
+                      pageIns - before.pageIns);
+        return text;
+    }
+};
+
+// The window's event loop, turn by turn: a turn runs from the first event it
+// delivers after waking to the moment it goes back to sleep. A turn longer
+// than kLongTurn is logged with what ran in it: its longest event, the
+// bench's own actions, the thread's CPU time and switches over the turn (CPU
+// far below the turn's length: the thread was kept off its core or blocked)
+// and the idle probe's late wake-ups at the time.
+class TurnWatch {
+  public:
+    static constexpr double kLongTurnMs = 30.0;
+
+    TurnWatch(const IdleProbe& probe, Clock::time_point start) : probe_(probe), start_(start) {}
+
+    // The bench names what it does; the longest of them in a turn is logged.
+    class Doing {
+      public:
+        Doing(TurnWatch& watch, const char* what) : watch_(watch), what_(what) {}
+        ~Doing() { watch_.done(what_, msBetween(began_, Clock::now())); }
+        Doing(const Doing&) = delete;
+        Doing& operator=(const Doing&) = delete;
+
+      private:
+        TurnWatch& watch_;
+        const char* what_;
+        Clock::time_point began_ = Clock::now();
+    };
+
+    // An event the loop delivers, outermost only.
+    struct Event {
+        const QMetaObject* kind = nullptr;
+        QString name;
+        int type = 0;
+        int interval = -1;  // a timer's
+    };
+    void eventBegins() {
+        if (!inTurn_) {
+            inTurn_ = true;
+            turnBegan_ = Clock::now();
+            usageBegan_ = ThreadUsage::now();
+            events_ = 0;
+            longestEventMs_ = 0;
+            actions_.clear();
+        }
+        eventBegan_ = Clock::now();
+    }
+    void eventEnds(Event&& event) {
+        ++events_;
+        const double ms = msBetween(eventBegan_, Clock::now());
+        if (ms > longestEventMs_) {
+            longestEventMs_ = ms;
+            longestEvent_ = std::move(event);
+        }
+    }
+    // The loop is about to sleep: the turn is over.
+    void asleep() {
+        if (!inTurn_) return;
+        inTurn_ = false;
+        const auto now = Clock::now();
+        const double ms = msBetween(turnBegan_, now);
+        busySinceTickMs_ += ms;
+        ++turnsSinceTick_;
+        longestSinceTickMs_ = std::max(longestSinceTickMs_, ms);
+        if (!onAir_) startupMs_ = std::max(startupMs_, ms);
+        if (ms <= kLongTurnMs) return;
+        if (onAir_) ++longTurns_;
+        std::string actions;
+        for (const auto& [what, took] : actions_) {
+            char part[96];
+            std::snprintf(part, sizeof part, "%s%s %.1f ms", actions.empty() ? "" : ", ", what,
+                          took);
+            actions += part;
+        }
+        std::fprintf(stderr,
+                     "long turn %6.1f ms at %7.2f s%s: %s; %d events, longest %.1f ms: %s; "
+                     "bench: %s; idle probe late %.1f ms\n",
+                     ms, msBetween(start_, turnBegan_) / 1000.0, onAir_ ? "" : " (start-up)",
+                     ThreadUsage::now().since(usageBegan_).c_str(), events_, longestEventMs_,
+                     describe(longestEvent_).c_str(), actions.empty() ? "-" : actions.c_str(),
+                     probe_.lateDuringMs(turnBegan_, now));
+    }
+    // The stall probe's tick: what the loop did since the last one.
+    void tick(double gapMs, Clock::time_point now) {
+        const ThreadUsage usage = ThreadUsage::now();
+        if (gapMs > kLongTurnMs) {
+            const double busy = busySinceTickMs_ + (inTurn_ ? msBetween(turnBegan_, now) : 0.0);
+            std::fprintf(
+                stderr,
+                "stall %6.1f ms at %7.2f s: busy %.1f ms in %d turns (longest %.1f ms), "
+                "asleep %.1f ms; %s; idle probe late %.1f ms\n",
+                gapMs, msBetween(start_, now) / 1000.0 - gapMs / 1000.0, busy,
+                turnsSinceTick_ + (inTurn_ ? 1 : 0), longestSinceTickMs_,
+                std::max(0.0, gapMs - busy), usage.since(usageAtTick_).c_str(),
+                probe_.lateDuringMs(
+                    now - std::chrono::microseconds(static_cast<int64_t>(gapMs * 1000)), now));
+        }
+        usageAtTick_ = usage;
+        busySinceTickMs_ = 0;
+        turnsSinceTick_ = 0;
+        longestSinceTickMs_ = 0;
+    }
+    // The window is up and the first palette loaded: the broadcast begins.
+    // Turns before are the start-up's, counted apart.
+    void goOnAir() { onAir_ = true; }
+    int longTurns() const { return longTurns_; }
+    double startupMs() const { return startupMs_; }
+
+  private:
+    void done(const char* what, double ms) {
+        if (inTurn_) actions_.emplace_back(what, ms);
+    }
+    static std::string describe(const Event& event) {
+        if (event.kind == nullptr) return "-";
+        std::string text = event.kind->className();
+        if (!event.name.isEmpty()) text += " \"" + event.name.toStdString() + '"';
+        if (event.interval >= 0) {
+            // The program's own timers have no name; they are known by their period.
+            const char* role = !event.name.isEmpty()   ? ""
+                               : event.interval == 5   ? " (engine pump)"
+                               : event.interval == 100 ? " (loop rewind tick)"
+                               : event.interval == 500 ? " (refresh tick, Timer1)"
+                                                       : "";
+            text += " every " + std::to_string(event.interval) + " ms" + role;
+        }
+        const char* type = QMetaEnum::fromType<QEvent::Type>().valueToKey(event.type);
+        text += ' ';
+        text += type != nullptr ? type : std::to_string(event.type).c_str();
+        return text;
+    }
+
+    const IdleProbe& probe_;
+    const Clock::time_point start_;
+    bool inTurn_ = false;
+    Clock::time_point turnBegan_, eventBegan_;
+    ThreadUsage usageBegan_, usageAtTick_;
+    int events_ = 0;
+    double longestEventMs_ = 0;
+    Event longestEvent_;
+    std::vector<std::pair<const char*, double>> actions_;
+    bool onAir_ = false;
+    int longTurns_ = 0;
+    double startupMs_ = 0;
+    double busySinceTickMs_ = 0;
+    int turnsSinceTick_ = 0;
+    double longestSinceTickMs_ = 0;
+};
+
+// Times every event the window's thread delivers from its loop.
+class WatchedApplication final : public QApplication {
+  public:
+    using QApplication::QApplication;
+    TurnWatch* watch = nullptr;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (watch == nullptr || depth_ > 0) return nested(receiver, event);
+        // Read before delivery: the receiver may be gone after it.
+        TurnWatch::Event seen;
+        seen.kind = receiver->metaObject();
+        seen.name = receiver->objectName();
+        seen.type = static_cast<int>(event->type());
+        if (const auto* timer = qobject_cast<const QTimer*>(receiver))
+            seen.interval = timer->interval();
+        watch->eventBegins();
+        const bool handled = nested(receiver, event);
+        watch->eventEnds(std::move(seen));
+        return handled;
+    }
+
+  private:
+    bool nested(QObject* receiver, QEvent* event) {
+        ++depth_;
+        const bool handled = QApplication::notify(receiver, event);
+        --depth_;
+        return handled;
+    }
+    int depth_ = 0;
 };
 
 void writePalette(const std::string& path, const std::vector<std::string>& files) {
@@ -145,7 +421,7 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
+    WatchedApplication application(argc, argv);
 
     testing::TempDir dir;
     std::fprintf(stderr, "making test files...\n");
@@ -200,15 +476,57 @@ int main(int argc, char* argv[]) {
     std::optional<Puller> puller;
     if (nullBackend != nullptr) puller.emplace(*nullBackend);
 
-    // The window's thread: how long between two turns of its event loop.
+    // The window's thread: how long between two turns of its event loop, and
+    // what each long turn did.
+    pthread_setname_np(pthread_self(), "window");
+    const IdleProbe probe;
+    const Clock::time_point began = Clock::now();
+    TurnWatch watch(probe, began);
+    application.watch = &watch;
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                     [&] { watch.asleep(); });
+    using Doing = TurnWatch::Doing;
+
+    // What was done last, for the log of a read-ahead that ran dry.
+    struct Last {
+        Clock::time_point at;
+        int slot = -1;
+        int64_t frame = 0;
+    };
+    Last lastSeek, lastLoad, lastSwitch;
+    uint64_t dry = 0;
+    auto agoMs = [](const Last& last, Clock::time_point now) {
+        return last.at == Clock::time_point{} ? -1.0 : msBetween(last.at, now);
+    };
+
     QElapsedTimer sinceTurn;
     sinceTurn.start();
     double worstStallMs = 0;
     QTimer turn;
+    turn.setObjectName(QStringLiteral("stall probe"));
     turn.setTimerType(Qt::PreciseTimer);
     QObject::connect(&turn, &QTimer::timeout, [&] {
-        worstStallMs = std::max(worstStallMs, sinceTurn.nsecsElapsed() / 1e6 - 5.0);
+        const double gapMs = sinceTurn.nsecsElapsed() / 1e6;
+        worstStallMs = std::max(worstStallMs, gapMs - 5.0);
         sinceTurn.restart();
+        const auto now = Clock::now();
+        watch.tick(gapMs - 5.0, now);
+        const uint64_t dryNow = host.engine().dryPeriods();
+        if (dryNow != dry) {
+            const auto chunk = audio::Sound::kChunkFrames;
+            std::fprintf(
+                stderr,
+                "read-ahead ran dry: %llu more periods at %.2f s; last seek %.0f ms ago "
+                "(slot %d to frame %lld, %lld frames before its chunk's end, chunk %lld), "
+                "last palette load %.0f ms ago, last device switch %.0f ms ago; idle "
+                "probe late %.1f ms in the last second\n",
+                static_cast<unsigned long long>(dryNow - dry), msBetween(began, now) / 1e3,
+                agoMs(lastSeek, now), lastSeek.slot, static_cast<long long>(lastSeek.frame),
+                static_cast<long long>(chunk - lastSeek.frame % chunk),
+                static_cast<long long>(lastSeek.frame / chunk), agoMs(lastLoad, now),
+                agoMs(lastSwitch, now), probe.lateDuringMs(now - std::chrono::seconds(1), now));
+            dry = dryNow;
+        }
     });
     turn.start(5);
 
@@ -216,6 +534,8 @@ int main(int argc, char* argv[]) {
     int loads = 0, seeks = 0, switches = 0, flips = 0;
     double worstLoadMs = 0;
     auto pick = [&](const QString& entry) {
+        const Doing doing(watch, "palette load");
+        lastLoad.at = Clock::now();
         QElapsedTimer took;
         took.start();
         w.ComboBank->setText(entry);
@@ -223,36 +543,55 @@ int main(int argc, char* argv[]) {
         worstLoadMs = std::max(worstLoadMs, took.nsecsElapsed() / 1e6);
         ++loads;
     };
-    pick(QStringLiteral("Matin.Bnk"));
+    // Within the loop, so that the first load is watched as the others are.
+    QTimer::singleShot(0, [&] { pick(QStringLiteral("Matin.Bnk")); });
 
     // The operator at work, ten actions a second.
     QTimer operatorHand;
+    operatorHand.setObjectName(QStringLiteral("operator"));
     int action = 0;
     QObject::connect(&operatorHand, &QTimer::timeout, [&] {
+        if (action == 0) {  // stalls count from here; the start-up is told apart
+            watch.goOnAir();
+            worstStallMs = worstLoadMs = 0;
+            sinceTurn.restart();
+        }
         const auto slot = static_cast<int16_t>(random() % 28);
-        for (int16_t i = 0; i < app::kSlots; ++i) {  // keep every slot on air
-            if (w.Player[i]->State() != playback::kPlaying) w.Touche_Click(i);
+        {
+            const Doing doing(watch, "slot starts");
+            for (int16_t i = 0; i < app::kSlots; ++i) {  // keep every slot on air
+                if (w.Player[i]->State() != playback::kPlaying) w.Touche_Click(i);
+            }
         }
         switch (action++ % 10) {
             case 0:
                 pick(action % 20 < 10 ? QStringLiteral("Soir.Bnk") : QStringLiteral("Matin.Bnk"));
                 break;
-            case 3:
+            case 3: {
+                const Doing doing(watch, "loop flip");
                 w.Boucle_Click(slot);
                 ++flips;
                 break;
-            case 5:
+            }
+            case 5: {
+                const Doing doing(watch, "seek");
                 w.VueMettre_MouseDown(
                     slot, 1, 0,
                     static_cast<float>(random() % std::max(1, w.Player[slot]->Length())), 0);
                 ++seeks;
+                lastSeek = {Clock::now(), slot, int64_t{w.Player[slot]->Position()} * kRate / 1000};
                 break;
-            case 7:
+            }
+            case 7: {
+                const Doing doing(watch, "slider");
                 w.Slider[slot]->setValue(static_cast<int32_t>(random() % 17001));
                 break;
+            }
             case 9:
                 if (action % 100 == 0) {  // every ten seconds, another device
+                    const Doing doing(watch, "device switch");
                     w.Output->setListIndex(1 + (switches++ % 2));
+                    lastSwitch.at = Clock::now();
                 }
                 break;
             default:
@@ -265,16 +604,29 @@ int main(int argc, char* argv[]) {
     // first and last third of a shorter run).
     std::vector<double> rss;
     QTimer sampler;
-    QObject::connect(&sampler, &QTimer::timeout, [&] { rss.push_back(bench::residentMb()); });
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        rss.push_back(bench::residentMb());
+        if (rss.size() % 60 == 0)
+            std::fprintf(stderr, "resident %.1f MB at %zu s\n", rss.back(), rss.size());
+    });
     sampler.start(1000);
 
     const double cpuBefore = bench::processCpuSeconds();
+    const std::map<std::string, double> threadsBefore = bench::threadCpuSeconds();
     QElapsedTimer wall;
     wall.start();
     QTimer::singleShot(seconds * 1000, &application, &QApplication::quit);
     QApplication::exec();
     const double cpu = 100.0 * (bench::processCpuSeconds() - cpuBefore) /
                        (static_cast<double>(wall.elapsed()) / 1000.0);
+    std::map<std::string, double> threadsAfter = bench::threadCpuSeconds();
+    auto threadCpu = [&](const std::string& name) {
+        const auto before = threadsBefore.find(name);
+        return 100.0 * (threadsAfter[name] - (before == threadsBefore.end() ? 0 : before->second)) /
+               (static_cast<double>(wall.elapsed()) / 1000.0);
+    };
+    const double windowCpu = threadCpu("window");
+    const double workerCpu = threadCpu("tambrel-stream");
 
     const size_t window3 = std::max<size_t>(1, std::min<size_t>(60, rss.size() / 3));
     double first = 0, last = 0;
@@ -297,12 +649,19 @@ int main(int argc, char* argv[]) {
                 static_cast<unsigned long long>(underruns));
     std::printf("  %-36s %10llu\n", "  of which a read-ahead ran dry",
                 static_cast<unsigned long long>(host.engine().dryPeriods()));
+    std::printf("  %-36s %10llu\n", "periods a seek waited for its data",
+                static_cast<unsigned long long>(host.engine().seekWaitPeriods()));
     std::printf("  %-36s %10.1f   target <= 50 ms\n", "worst window-thread stall (ms)",
                 worstStallMs);
+    std::printf("  %-36s %10d   target 0\n", "window's loop turns over 30 ms", watch.longTurns());
+    std::printf("  %-36s %10.1f\n", "idle thread's worst late wake-up (ms)", probe.worstLateMs());
     std::printf("  %-36s %10.1f\n", "longest palette load (ms)", worstLoadMs);
+    std::printf("  %-36s %10.1f\n", "start-up turn (ms)", watch.startupMs());
     std::printf("  %-36s %10.1f\n", "resident memory, first part (MB)", first);
     std::printf("  %-36s %10.1f   target: no growth\n", "resident memory, last part (MB)", last);
     std::printf("  %-36s %10.1f\n", "process CPU (% of one core)", cpu);
+    std::printf("  %-36s %10.1f\n", "  window thread", windowCpu);
+    std::printf("  %-36s %10.1f\n", "  stream worker", workerCpu);
     if (puller) {
         std::printf("  %-36s %10d\n", "puller wake-ups a period late", puller->lateWakeups());
     }
@@ -311,6 +670,15 @@ int main(int argc, char* argv[]) {
     std::printf("rss_first_minute_mb %.1f\n", first);
     std::printf("rss_last_minute_mb %.1f\n", last);
     std::printf("cpu_percent %.1f\n", cpu);
+    std::printf("window_thread_cpu_percent %.1f\n", windowCpu);
+    std::printf("stream_worker_cpu_percent %.1f\n", workerCpu);
+    std::printf("long_turns_30ms %d\n", watch.longTurns());
+    std::printf("startup_turn_ms %.1f\n", watch.startupMs());
+    std::printf("idle_probe_worst_late_ms %.1f\n", probe.worstLateMs());
+    std::printf("dry_periods %llu\n", static_cast<unsigned long long>(host.engine().dryPeriods()));
+    std::printf("seek_wait_periods %llu\n",
+                static_cast<unsigned long long>(host.engine().seekWaitPeriods()));
+    application.watch = nullptr;
     window.reset();
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "platform/audio/stream_worker.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <utility>
@@ -105,6 +107,7 @@ std::vector<std::shared_ptr<Sound>> StreamWorker::collect() {
 }
 
 void StreamWorker::run() {
+    pthread_setname_np(pthread_self(), "tambrel-stream");  // for top -H and the benches
     for (;;) {
         std::vector<std::shared_ptr<Sound>> sounds = collect();
         bool sounding = false;
