@@ -18,6 +18,12 @@
 namespace tambrel::audio {
 
 namespace {
+int64_t steadyNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 // How long the control thread waits for the server to answer, at most. A
 // server that does not answer in this time counts as absent.
 constexpr pa_usec_t kAnswerUsec = 2'000'000;
@@ -25,6 +31,9 @@ constexpr pa_usec_t kAnswerUsec = 2'000'000;
 // deviceNames() looks for it at most this often, so that a server slow to
 // refuse cannot hold the window's thread time after time.
 constexpr std::chrono::seconds kRetryPause{2};
+// A new stream may run short while the device wakes up (a null sink runs
+// ahead of real time for its first two seconds): not the machine's doing.
+constexpr std::chrono::milliseconds kSettle{2500};
 
 // libpulse is not built with ThreadSanitizer, whose analysis leaves its calls
 // out; these tell it where our code takes and leaves libpulse's locks (one
@@ -268,9 +277,11 @@ class PulseOutput final : public AudioOutput {
         pa_stream_set_buffer_attr_callback(stream_, &PulseOutput::attributesChanged, this);
 
         periodFrames_ = periodFrames;
-        queue_.emplace(periodFrames * PulseBackend::kServerPeriods,
-                       periodFrames * PulseBackend::kMostServerPeriods, periodFrames,
-                       PulseBackend::kCleanStretch);
+        rate_ = sampleRate;
+        queue_.emplace(QueueTarget::Steps{periodFrames * PulseBackend::kServerPeriods,
+                                          periodFrames * PulseBackend::kMostServerPeriods,
+                                          periodFrames * PulseBackend::kGrowPeriods, periodFrames,
+                                          PulseBackend::kCleanStretch, kSettle});
         const pa_buffer_attr attr = attributes();
         // The buffer asked for is the whole latency, the device's included;
         // a named device that goes away ends the stream instead of moving it
@@ -296,7 +307,13 @@ class PulseOutput final : public AudioOutput {
     // plays, so nothing queued is ever dropped or played twice.
     void adapt(Clock::time_point now, bool /*silent*/) override {
         const int target = queue_->target();
-        if (queue_->follow(mixer_.underruns() - mixer_.dryPeriods(), now) != target) {
+        // The server splits the queue between the device and the stream, and
+        // a device that was kept waiting catches up at once from the stream's
+        // half: to ride out a wait like the longest just seen, the whole
+        // queue needs twice that, and a request more on each side.
+        const int64_t waited = longestWait_.exchange(0, std::memory_order_relaxed);
+        const auto cover = static_cast<int>(2 * waited * rate_ / 1'000'000'000 + 2 * periodFrames_);
+        if (queue_->follow(mixer_.underruns() - mixer_.dryPeriods(), now, cover) != target) {
             asks_ = 0;
             PulseConnection::Lock lock(*connection_);
             const pa_buffer_attr attr = attributes();
@@ -388,6 +405,14 @@ class PulseOutput final : public AudioOutput {
         raiseToRealtime();
         auto* self = static_cast<PulseOutput*>(data);
         const InCallback held;
+        // How long since the server last asked: a machine that held the
+        // server or this thread still shows here, even when no sound is on.
+        const int64_t now = steadyNanos();
+        const int64_t waited = self->lastPull_ > 0 ? now - self->lastPull_ : 0;
+        self->lastPull_ = now;
+        if (waited > self->longestWait_.load(std::memory_order_relaxed)) {
+            self->longestWait_.store(waited, std::memory_order_relaxed);
+        }
         constexpr size_t kFrameBytes = 2 * sizeof(float);
         while (bytes >= kFrameBytes) {
             void* buffer = nullptr;
@@ -417,6 +442,9 @@ class PulseOutput final : public AudioOutput {
     int periodFrames_ = 0;
     std::atomic<int> grantedFrames_{0};
     std::atomic<bool> asking_{false};  // a look at what was granted is under way
+    int rate_ = 0;
+    int64_t lastPull_ = 0;                 // libpulse's thread's own
+    std::atomic<int64_t> longestWait_{0};  // between two requests, since adapt() last looked
     // The control thread's, in adapt().
     std::optional<QueueTarget> queue_;
     int asks_ = 0;  // looks since the last change

@@ -43,9 +43,9 @@ class SdlOutput final : public AudioOutput {
         : name_(name),
           mixer_(mixer),
           rate_(sampleRate),
-          queue_(std::max(periodFrames, kSdlPeriodFrames),
-                 std::max(periodFrames, kMostSdlPeriodFrames), kSdlPeriodFrames,
-                 std::chrono::seconds(60)) {}
+          queue_(QueueTarget::Steps{std::max(periodFrames, kSdlPeriodFrames),
+                                    std::max(periodFrames, kMostSdlPeriodFrames), kSdlPeriodFrames,
+                                    kSdlPeriodFrames, std::chrono::seconds(60)}) {}
     ~SdlOutput() override { close(); }
     SdlOutput(const SdlOutput&) = delete;
     SdlOutput& operator=(const SdlOutput&) = delete;

@@ -267,7 +267,7 @@ TEST_F(PulseOutputTest, WhatTheServerGrantsAddsUpToTheTargetAsItChanges) {
     for (int shortfall = 0; shortfall < PulseBackend::kMostServerPeriods; ++shortfall) {
         mixer.countUnderrun();
     }
-    output->adapt(now += 1s, false);
+    output->adapt(now += 3s, false);
     EXPECT_NEAR(granted(*output, now, most), most, 1);
     output->adapt(now += PulseBackend::kCleanStretch, false);
     EXPECT_NEAR(granted(*output, now, most - kPeriodFrames), most - kPeriodFrames, 1);
@@ -310,7 +310,20 @@ TEST_F(PulseOutputTest, ChangingTheQueueWhilePlayingNeitherLosesNorRepeatsNorGap
         backend.open(std::string("Cue"), mixer, kRate, kPeriodFrames);
     ASSERT_NE(output, nullptr);
     // A fresh null sink runs ahead at first; let it settle into real time.
+    // Shortfalls are told to the output here, so that the server itself
+    // never runs short; the ramp starts with 12 periods queued, so that
+    // this busy test machine does not run short by itself either.
+    AudioOutput::Clock::time_point now{};
+    output->adapt(now, false);
     std::this_thread::sleep_for(2500ms);
+    for (int shortfall = 0; shortfall < 4; ++shortfall) mixer.countUnderrun();
+    output->adapt(now += 3s, false);
+    ASSERT_TRUE(testing::waitUntil(
+        [&] {
+            output->adapt(now, false);
+            return output->queuedFrames() >= 12 * kPeriodFrames - 1;
+        },
+        2s, 5ms));
 
     StreamWorker worker;
     const std::shared_ptr<Sound> ramp = Sound::load(dir_.file("ramp.wav"), kRate);
@@ -325,36 +338,39 @@ TEST_F(PulseOutputTest, ChangingTheQueueWhilePlayingNeitherLosesNorRepeatsNorGap
     const uint64_t natural = mixer.underruns();
     ASSERT_TRUE(mixer.send(play));
 
-    // Up a few steps at a time to the ceiling, then down a step at a time,
-    // each change given time to be heard. Shortfalls are told to the output
-    // here, so that the server itself never runs short.
-    AudioOutput::Clock::time_point now{};
-    output->adapt(now, false);
+    // Up a step at a time to the ceiling, then down eleven steps, each
+    // change given time to be heard.
     int changes = 0;
-    auto changed = [&] {
+    auto change = [&](AudioOutput::Clock::duration later) {
         const int before = output->queuedFrames();
-        changes += testing::waitUntil([&] { return output->queuedFrames() != before; }, 2s, 1ms);
+        now += later;
+        changes += testing::waitUntil(
+            [&] {
+                output->adapt(now, false);  // as the engine's pump does
+                return output->queuedFrames() != before;
+            },
+            2s, 5ms);
         std::this_thread::sleep_for(150ms);
     };
-    for (int step = 0; step < 5; ++step) {
-        for (int shortfall = 0; shortfall < 4; ++shortfall) mixer.countUnderrun();
-        output->adapt(now += 1s, false);
-        changed();
+    const int most = kPeriodFrames * PulseBackend::kMostServerPeriods;
+    int told = 0;
+    while (output->queuedFrames() < most - 1 && told < 12) {
+        mixer.countUnderrun();
+        ++told;
+        change(1s);
     }
-    const int most = output->queuedFrames();
-    for (int step = 0; step < 12; ++step) {
-        output->adapt(now += PulseBackend::kCleanStretch, false);
-        changed();
-    }
+    const int grown = changes;
+    EXPECT_NEAR(output->queuedFrames(), most, 1);
+    for (int step = 0; step < 11; ++step) change(PulseBackend::kCleanStretch);
     cue.stop();
-    const uint64_t real = mixer.underruns() - natural - 20;
+    const uint64_t real = mixer.underruns() - natural - told;
     output.reset();  // no render() any more: the mixer can give the sound back
     mixer.abandon();
 
-    EXPECT_EQ(changes, 17);
-    EXPECT_NEAR(most, kPeriodFrames * PulseBackend::kMostServerPeriods, 1);
+    EXPECT_EQ(grown, told);
+    EXPECT_EQ(changes - grown, 11);
     const StaircaseCheck heard(cue.samples());
-    EXPECT_GT(cue.frames(), kRate * 2);
+    EXPECT_GT(cue.frames(), kRate * 3 / 2);  // eleven steps back at least
     EXPECT_EQ(heard.faults, 0) << "steps lost or repeated; " << real << " real underflows";
     EXPECT_EQ(heard.silentFrames, 0) << "a gap; " << real << " real underflows";
 }
@@ -375,6 +391,7 @@ TEST_F(PulseOutputTest, AStarvedStreamGrowsItsQueueAtOnceAndComesBackDownAfterCl
         }
     };
     turn(2500ms);  // settled into real time
+    now += 3s;     // and out of the queue's own settling time
     const double floor = 1000.0 * kPeriodFrames * PulseBackend::kServerPeriods / kRate;
     const double start = engine.queuedMs(std::string("Cue"));
     EXPECT_GE(start, floor - 0.1);
@@ -390,8 +407,9 @@ TEST_F(PulseOutputTest, AStarvedStreamGrowsItsQueueAtOnceAndComesBackDownAfterCl
     EXPECT_GT(grown, start);
     EXPECT_LE(grown, 50.5);
 
-    for (int minute = 0; minute < PulseBackend::kMostServerPeriods; ++minute) {
-        now += PulseBackend::kCleanStretch;
+    // Long calm stretches (longer than any a step back that failed asks for).
+    for (int step = 0; step < PulseBackend::kMostServerPeriods; ++step) {
+        now += 32 * PulseBackend::kCleanStretch;
         turn(20ms);
     }
     turn(300ms);
