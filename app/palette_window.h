@@ -87,6 +87,7 @@ class F1a : public QMainWindow {
     // The output list follows the devices that come and go, by name.
     void Output_Refresh();
     QString outputDeviceName(int32_t entry) const;
+    void openChosenOutput();
     void showOutputState();
     void VueMettre_MouseDown(int16_t Index, int16_t Button, int16_t Shift, float X, float Y);
     void VueMettre_MouseMove(int16_t Index, int16_t Button, int16_t Shift, float X, float Y);

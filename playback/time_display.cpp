@@ -26,6 +26,7 @@ void F1a::Timer1_OnTimer() {
         Slider[i]->setVisible(MnuVolume->Checked());
     }
     expireNotices();
+    openChosenOutput();
     showOutputState();
 }
 

@@ -2,6 +2,7 @@
 // read-out, the output device for every player, and the progress meters,
 // which seek on a click and show the time under the pointer.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -73,6 +74,23 @@ void F1a::Output_Refresh() {
         } else {
             Output->AddItem(text);
         }
+    }
+}
+
+// The chosen device is kept open even while nothing sounds, so that the
+// first press is as quick as the next ones and the device's queue has fitted
+// itself to the machine before anything is on air. Only a device listed as
+// here is tried, so a sound server that is gone is not waited on.
+void F1a::openChosenOutput() {
+    const std::vector<playback::AudioHost::Device>& devices = audio_.devices();
+    const int32_t entry = Output->ListIndex();
+    if (entry <= 0) {
+        const bool any = std::any_of(devices.begin(), devices.end(),
+                                     [](const auto& device) { return device.present; });
+        if (any) audio_.engine().prepare(std::nullopt);
+    } else if (static_cast<size_t>(entry) <= devices.size() &&
+               devices[static_cast<size_t>(entry - 1)].present) {
+        audio_.engine().prepare(devices[static_cast<size_t>(entry - 1)].name);
     }
 }
 

@@ -82,6 +82,10 @@ std::string AudioEngine::backendProblem() {
     return backend_->problem();
 }
 
+bool AudioEngine::prepare(const std::optional<std::string>& name) {
+    return device(name) != nullptr;
+}
+
 int AudioEngine::createVoice() {
     for (size_t v = 0; v < voices_.size(); ++v) {
         if (!voices_[v].used) {

@@ -89,6 +89,12 @@ class AudioEngine {
     // Why no sound can be played at all, or the empty text.
     std::string backendProblem();
 
+    // Opens a device (nullopt: the default) ahead of its first start, so
+    // that the first start is as quick as the others and the device's queue
+    // fits itself to the machine while nothing sounds yet. False when the
+    // device cannot be opened now.
+    bool prepare(const std::optional<std::string>& device);
+
     // A voice plays one playback at a time. -1 when every voice is taken.
     int createVoice();
     void destroyVoice(int voice);
