@@ -7,7 +7,7 @@
 // passes or fails.
 //
 //   latency_bench [--period FRAMES] [--output pulse|sdl] [--trials N] [--seed N]
-//                 [--tambrel-only] [--load N]
+//                 [--tambrel-only] [--load N] [--warm-up SECONDS]
 //
 // --period sets the frames per device period of Tambrel's engine, --output
 // the adapter it plays through (the sound server's, as the program uses it,
@@ -16,7 +16,10 @@
 // --load runs the same trials on a busy machine, as on air: N threads kept
 // busy (even ones computing, odd ones streaming through 64 MB buffers), and
 // stress_bench, from beside this program, churning 28 voices through the
-// same server into two sinks of their own.
+// same server into two sinks of their own. --warm-up: how long Tambrel's
+// device is open before its first trial, as the window opens its output at
+// start and lets its queue fit the machine while nothing sounds (20 s by
+// default; 0 opens the device at the first start).
 
 #include <fcntl.h>
 #include <poll.h>
@@ -78,6 +81,7 @@ struct Options {
     bool tambrelOnly = false;
     int trials = 15;
     std::optional<int> load;  // busy threads; none for a quiet run
+    int warmUp = 20;          // seconds Tambrel's device is open before its first trial
     unsigned seed = 20240611;
     std::string candidate;  // set in the child process only
     std::string clips;
@@ -86,7 +90,7 @@ struct Options {
 [[noreturn]] void usage(const char* why) {
     std::fprintf(stderr,
                  "latency_bench: %s\nusage: latency_bench [--period FRAMES] [--output pulse|sdl] "
-                 "[--trials N] [--seed N] [--tambrel-only] [--load N]\n",
+                 "[--trials N] [--seed N] [--tambrel-only] [--load N] [--warm-up SECONDS]\n",
                  why);
     std::exit(2);
 }
@@ -110,6 +114,8 @@ Options parse(int argc, char** argv) {
                 options.trials = std::stoi(value);
             } else if (arg == "--load") {
                 options.load = std::stoi(value);
+            } else if (arg == "--warm-up") {
+                options.warmUp = std::stoi(value);
             } else if (arg == "--seed") {
                 options.seed = static_cast<unsigned>(std::stoul(value));
             } else if (arg == "--candidate") {
@@ -125,6 +131,7 @@ Options parse(int argc, char** argv) {
     }
     if (options.period < 16 || options.period > 8192) usage("--period must be 16 to 8192");
     if (options.trials < 1) usage("--trials must be at least 1");
+    if (options.warmUp < 0 || options.warmUp > 3600) usage("--warm-up must be 0 to 3600");
     if (options.load && (*options.load < 0 || *options.load > 64)) usage("--load must be 0 to 64");
     if (options.output != "pulse" && options.output != "sdl")
         usage("--output must be pulse or sdl");
@@ -415,7 +422,8 @@ int runParent(const Options& options) {
     TambrelFigures tambrel;
     progress(format("Tambrel on %s, period %d frames, %d trials per case and format",
                     options.output.c_str(), options.period, perCell));
-    add(runTambrel(runner, clips, options.output, options.period, perCell, tambrel));
+    add(runTambrel(runner, clips, options.output, options.period, perCell,
+                   std::chrono::seconds(options.warmUp), tambrel));
     std::string parentBackend = "none";
     if (!options.tambrelOnly) {
         progress("QMediaPlayer on Qt's default backend");
@@ -490,7 +498,9 @@ int runParent(const Options& options) {
                 options.output == "sdl" ? "SDL2" : "the sound server's stream", options.period,
                 options.period * 1000.0 / kSinkRate);
     header();
-    row("first start of the session (opens the device)",
+    row(options.warmUp > 0 ? "first start of the session (device open " +
+                                 std::to_string(options.warmUp) + " s before)"
+                           : std::string("first start of the session (opens the device)"),
         summarize(records, byCandidate(kTambrel, kColdStart)));
     for (const char* mode : {kAfterFileName, kAfterEnd, kAfterStop}) {
         for (int f = 0; f < kFormats; ++f) {
@@ -508,7 +518,9 @@ int runParent(const Options& options) {
             }));
     }
     row("all cases", tambrelAll, kNan,
-        format("engine underruns %llu", static_cast<unsigned long long>(tambrel.underruns)));
+        format("engine underruns %llu (%llu in the warm-up)",
+               static_cast<unsigned long long>(tambrel.underruns),
+               static_cast<unsigned long long>(tambrel.warmUpUnderruns)));
     std::printf(
         "  queued ahead of the sink: %.1f ms at the first trial, %.1f ms at the last, "
         "%.1f ms at most\n",

@@ -3,6 +3,7 @@
 // The players measured. Each runs its trials through the same TrialRunner
 // and returns one Record per trial; rows are made from candidate and mode.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,7 +23,8 @@ inline constexpr const char* kFresh = "fresh";
 inline constexpr const char* kReused = "reused";
 
 struct TambrelFigures {
-    uint64_t underruns = 0;  // the engine's own count: late callbacks, dry read-ahead
+    uint64_t underruns = 0;  // during the trials: server underflows, late mixes, dry read-ahead
+    uint64_t warmUpUnderruns = 0;  // before them, while nothing sounded
     // What a start waits behind at the default device, which the engine
     // lengthens after underflows: at the first trial, the last, the longest.
     double queueStartMs = 0;
@@ -32,10 +34,11 @@ struct TambrelFigures {
 
 // MMAudioPlayerX as the window drives it, on the sound server's stream
 // ("pulse") or SDL ("sdl") with `period` frames per device period; `perCell`
-// trials for each case and format.
+// trials for each case and format. A `warmUp` above zero opens the device
+// that long before the first trial, as the window does at start.
 std::vector<Record> runTambrel(TrialRunner& runner, const std::vector<Clip>& clips,
                                const std::string& output, int period, int perCell,
-                               TambrelFigures& figures);
+                               std::chrono::seconds warmUp, TambrelFigures& figures);
 
 // QMediaPlayer with a QAudioOutput on whatever backend Qt Multimedia chose:
 // a new player per trial (loaded before the trigger), then one player per

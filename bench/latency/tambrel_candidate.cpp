@@ -93,7 +93,17 @@ class TambrelRig {
     // Leaves the slot as a playback that ran out leaves it.
     void playToEnd(Slot& slot) { measure(slot, "priming"); }
 
+    // The device open and silent for a while, as the window keeps it.
+    void warmUp(std::chrono::seconds time) {
+        if (!host_.engine().prepare(std::nullopt)) {
+            throw std::runtime_error("Tambrel's output: the default device does not open");
+        }
+        runner_.pause(time);
+        warmUpUnderruns_ = host_.engine().underruns();
+    }
+
     uint64_t underruns() { return host_.engine().underruns(); }
+    uint64_t warmUpUnderruns() const { return warmUpUnderruns_; }
     // The default device's queue right after the latest trial.
     double lastQueueMs() const { return lastQueueMs_; }
     double longestQueueMs() const { return longestQueueMs_; }
@@ -115,17 +125,19 @@ class TambrelRig {
     std::array<Slot, 2> slots_;  // one per shape, like two slots of the palette
     double lastQueueMs_ = 0;
     double longestQueueMs_ = 0;
+    uint64_t warmUpUnderruns_ = 0;
 };
 
 }  // namespace
 
 std::vector<Record> runTambrel(TrialRunner& runner, const std::vector<Clip>& clips,
                                const std::string& output, int period, int perCell,
-                               TambrelFigures& figures) {
+                               std::chrono::seconds warmUp, TambrelFigures& figures) {
     TambrelRig rig(runner, clips, output, period);
     std::vector<Record> records;
+    if (warmUp.count() > 0) rig.warmUp(warmUp);
 
-    // The very first start also opens the device; every later one finds it open.
+    // The very first start opens the device unless the warm-up did.
     const int first = clipIndex(1, Shape::Loud);
     rig.load(rig.slotFor(first), first);
     records.push_back(rig.measure(rig.slotFor(first), kColdStart));
@@ -159,7 +171,8 @@ std::vector<Record> runTambrel(TrialRunner& runner, const std::vector<Clip>& cli
             records.push_back(rig.measure(slot, kAfterStop));
         }
     }
-    figures.underruns = rig.underruns();
+    figures.underruns = rig.underruns() - rig.warmUpUnderruns();
+    figures.warmUpUnderruns = rig.warmUpUnderruns();
     figures.queueEndMs = rig.lastQueueMs();
     figures.queueMaxMs = rig.longestQueueMs();
     return records;
