@@ -29,10 +29,10 @@ class Sound;
 class StreamWorker;
 
 // Frames per device period: the mix is made this many frames at a time, and
-// the sound server is asked to request this much at a time while keeping
-// PulseBackend::kServerPeriods periods (384 frames, 8.7 ms) queued. What is
-// queued is what a start waits behind, so it is the latency; too little and
-// a busy machine leaves gaps. Measured on a 2-core machine, PulseAudio null
+// the sound server is asked to request this much at a time while keeping at
+// least PulseBackend::kServerPeriods periods (384 frames, 8.7 ms) queued, more
+// on a machine that runs short. What is queued is what a start waits behind,
+// so it is the latency; too little and a busy machine leaves gaps. Measured on a 2-core machine, PulseAudio null
 // sink, bench/latency_bench (Play to the sink, 60 trials) and
 // bench/stress_bench --output pulse (60 s, 28 voices, a palette load a second):
 //   queued/request   median   gaps in trials   server underflows under stress

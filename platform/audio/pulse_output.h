@@ -44,11 +44,12 @@ class PulseBackend final : public OutputBackend {
 
     // What the server keeps queued, in periods: the floor it starts from,
     // and the ceiling (about 50 ms at 96 frames) it may grow to when the
-    // machine cannot keep up. It grows two periods at once for every
-    // underflow, so that a machine busier than the floor allows gaps twice
-    // rather than four times before its queue covers its delays (measured:
-    // delays of 10 to 16 ms on a 2-core machine otherwise idle), and gives
-    // one back after each kCleanStretch without any (see QueueTarget).
+    // machine cannot keep up. At an underflow it grows at once by two
+    // periods, or more when the wait that caused it was longer, and it gives
+    // one back after each kCleanStretch without any (see QueueTarget). On a
+    // 2-core virtual machine otherwise idle, a real-time thread that sleeps
+    // 1 ms was seen to wake 8 to 25 ms late a few times a minute: a fixed
+    // queue small enough for a quick start gaps there.
     static constexpr int kServerPeriods = 4;
     static constexpr int kMostServerPeriods = 23;
     static constexpr int kGrowPeriods = 2;
