@@ -338,37 +338,43 @@ TEST_F(PulseOutputTest, ChangingTheQueueWhilePlayingNeitherLosesNorRepeatsNorGap
     const uint64_t natural = mixer.underruns();
     ASSERT_TRUE(mixer.send(play));
 
-    // Up a step at a time to the ceiling, then down eleven steps, each
-    // change given time to be heard.
-    int changes = 0;
+    // Each change is waited for and given time to be heard; false when the
+    // server did not take it.
     auto change = [&](AudioOutput::Clock::duration later) {
         const int before = output->queuedFrames();
         now += later;
-        changes += testing::waitUntil(
+        const bool taken = testing::waitUntil(
             [&] {
                 output->adapt(now, false);  // as the engine's pump does
                 return output->queuedFrames() != before;
             },
             2s, 5ms);
         std::this_thread::sleep_for(150ms);
+        return taken;
     };
+    // Several shortfalls at once (or a long wait) ask for a large step: 12
+    // periods more in one go. Then down, then up a step at a time to the
+    // ceiling, and down again (long calm stretches, whatever the back-off).
     const int most = kPeriodFrames * PulseBackend::kMostServerPeriods;
-    int told = 0;
-    while (output->queuedFrames() < most - 1 && told < 12) {
+    for (int shortfall = 0; shortfall < 6; ++shortfall) mixer.countUnderrun();
+    int told = 6;
+    EXPECT_TRUE(change(1s));
+    EXPECT_NEAR(output->queuedFrames(), most, 1);
+    int shrinks = 0;
+    for (int step = 0; step < 11; ++step) shrinks += change(32 * PulseBackend::kCleanStretch);
+    while (output->queuedFrames() < most - 1 && told < 20) {
         mixer.countUnderrun();
         ++told;
-        change(1s);
+        EXPECT_TRUE(change(1s));
     }
-    const int grown = changes;
     EXPECT_NEAR(output->queuedFrames(), most, 1);
-    for (int step = 0; step < 11; ++step) change(PulseBackend::kCleanStretch);
+    for (int step = 0; step < 11; ++step) shrinks += change(32 * PulseBackend::kCleanStretch);
     cue.stop();
     const uint64_t real = mixer.underruns() - natural - told;
     output.reset();  // no render() any more: the mixer can give the sound back
     mixer.abandon();
 
-    EXPECT_EQ(grown, told);
-    EXPECT_EQ(changes - grown, 11);
+    EXPECT_EQ(shrinks, 22);
     const StaircaseCheck heard(cue.samples());
     EXPECT_GT(cue.frames(), kRate * 3 / 2);  // eleven steps back at least
     EXPECT_EQ(heard.faults, 0) << "steps lost or repeated; " << real << " real underflows";
