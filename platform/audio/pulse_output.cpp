@@ -282,6 +282,7 @@ class PulseOutput final : public AudioOutput {
                                           periodFrames * PulseBackend::kMostServerPeriods,
                                           periodFrames * PulseBackend::kGrowPeriods, periodFrames,
                                           PulseBackend::kCleanStretch, kSettle});
+        applied_ = queue_->target();
         const pa_buffer_attr attr = attributes();
         // The buffer asked for is the whole latency, the device's included;
         // a named device that goes away ends the stream instead of moving it
@@ -306,22 +307,33 @@ class PulseOutput final : public AudioOutput {
     // target is filled by the next requests and a smaller one drains as it
     // plays, so nothing queued is ever dropped or played twice.
     void adapt(Clock::time_point now, bool /*silent*/) override {
-        const int target = queue_->target();
         // The server splits the queue between the device and the stream, and
         // a device that was kept waiting catches up at once from the stream's
         // half: to ride out a wait like the longest just seen, the whole
         // queue needs twice that, and a request more on each side.
         const int64_t waited = longestWait_.exchange(0, std::memory_order_relaxed);
         const auto cover = static_cast<int>(2 * waited * rate_ / 1'000'000'000 + 2 * periodFrames_);
-        if (queue_->follow(mixer_.underruns() - mixer_.dryPeriods(), now, cover) != target) {
+        const int wanted = queue_->follow(mixer_.underruns() - mixer_.dryPeriods(), now, cover);
+        // The server converts to microseconds and back: a frame or two off.
+        const bool granted = std::abs(queuedFrames() - applied_) < periodFrames_ / 2;
+        // A large step is taken a few periods at a time, each once the last
+        // is granted: the device's half grows at once, and must not take more
+        // than the stream's half holds until the stream has been topped up.
+        int next = applied_;
+        if (wanted < applied_) {
+            next = wanted;
+        } else if (wanted > applied_ && granted) {
+            next = std::min(wanted, applied_ + PulseBackend::kGrowPeriods * periodFrames_);
+        }
+        if (next != applied_) {
+            applied_ = next;
             asks_ = 0;
             PulseConnection::Lock lock(*connection_);
             const pa_buffer_attr attr = attributes();
             pa_operation* changing =
                 pa_stream_set_buffer_attr(stream_, &attr, &PulseOutput::attributesSet, this);
             if (changing != nullptr) pa_operation_unref(changing);
-        } else if (std::abs(queuedFrames() - target) > 1 && asks_ < kMostAsks &&
-                   !asking_.load(std::memory_order_acquire)) {
+        } else if (!granted && asks_ < kMostAsks && !asking_.load(std::memory_order_acquire)) {
             // The device takes its share of a change a little after the
             // stream does; look again until the two add up to the target.
             ++asks_;
@@ -342,7 +354,7 @@ class PulseOutput final : public AudioOutput {
         constexpr uint32_t kFrameBytes = 2 * sizeof(float);
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
-        attr.tlength = static_cast<uint32_t>(queue_->target()) * kFrameBytes;
+        attr.tlength = static_cast<uint32_t>(applied_) * kFrameBytes;
         attr.prebuf = static_cast<uint32_t>(-1);
         attr.minreq = static_cast<uint32_t>(periodFrames_) * kFrameBytes;  // starts go out soon
         attr.fragsize = static_cast<uint32_t>(-1);
@@ -447,7 +459,8 @@ class PulseOutput final : public AudioOutput {
     std::atomic<int64_t> longestWait_{0};  // between two requests, since adapt() last looked
     // The control thread's, in adapt().
     std::optional<QueueTarget> queue_;
-    int asks_ = 0;  // looks since the last change
+    int applied_ = 0;  // the target last asked of the server
+    int asks_ = 0;     // looks since the last change
     static constexpr int kMostAsks = 100;
 };
 

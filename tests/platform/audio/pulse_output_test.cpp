@@ -359,7 +359,7 @@ TEST_F(PulseOutputTest, ChangingTheQueueWhilePlayingNeitherLosesNorRepeatsNorGap
     for (int shortfall = 0; shortfall < 6; ++shortfall) mixer.countUnderrun();
     int told = 6;
     EXPECT_TRUE(change(1s));
-    EXPECT_NEAR(output->queuedFrames(), most, 1);
+    EXPECT_NEAR(granted(*output, now, most), most, 1);
     int shrinks = 0;
     for (int step = 0; step < 11; ++step) shrinks += change(32 * PulseBackend::kCleanStretch);
     while (output->queuedFrames() < most - 1 && told < 20) {
@@ -413,15 +413,16 @@ TEST_F(PulseOutputTest, AStarvedStreamGrowsItsQueueAtOnceAndComesBackDownAfterCl
     EXPECT_GT(grown, start);
     EXPECT_LE(grown, 50.5);
 
-    // Long calm stretches (longer than any a step back that failed asks for).
-    for (int step = 0; step < PulseBackend::kMostServerPeriods; ++step) {
+    // Long calm stretches (longer than any a step back that failed asks for)
+    // bring it down to the floor; a busy machine may run the floor itself
+    // short again afterwards, so the lowest point is what counts.
+    double lowest = grown;
+    for (int step = 0; step < PulseBackend::kMostServerPeriods + 2; ++step) {
         now += 32 * PulseBackend::kCleanStretch;
-        turn(20ms);
+        turn(30ms);
+        lowest = std::min(lowest, engine.queuedMs(std::string("Cue")));
     }
-    turn(300ms);
-    // A busy machine may run the floor itself short once more: a step.
-    const double step = 1000.0 * kPeriodFrames / kRate;
-    EXPECT_NEAR(engine.queuedMs(std::string("Cue")), floor, step + 0.1);
+    EXPECT_NEAR(lowest, floor, 0.1);
     EXPECT_TRUE(engine.sounding(voice));
 }
 
