@@ -375,6 +375,10 @@ TEST_F(PulseOutputTest, ChangingTheQueueWhilePlayingNeitherLosesNorRepeatsNorGap
     mixer.abandon();
 
     EXPECT_EQ(shrinks, 22);
+    // A machine too slow for the server (a sanitizer's build on a busy
+    // machine) runs it short by itself, and the server then drops some of
+    // what was queued: that says nothing of the changes.
+    if (real > 0) GTEST_SKIP() << real << " underflows of the machine's own; nothing to judge";
     const StaircaseCheck heard(cue.samples());
     EXPECT_GT(cue.frames(), kRate * 3 / 2);  // eleven steps back at least
     EXPECT_EQ(heard.faults, 0) << "steps lost or repeated; " << real << " real underflows";
