@@ -7,7 +7,6 @@
 #include <QRegularExpression>
 #include <chrono>
 #include <filesystem>
-#include <thread>
 #include <utility>
 
 #include "platform/audio/pulse_output.h"
@@ -136,7 +135,8 @@ TEST(OutputDevices, TheOutputListTellsWhatAStartWaitsBehindAndHowOftenSoundRanSh
     // The server held still: the sound ran short, and both figures rise
     // (once the stream is past its first seconds, when the device may still
     // be waking up).
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const auto settled = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    rig.until([&] { return std::chrono::steady_clock::now() > settled; });  // the pump turning
     rig.server->pause(std::chrono::milliseconds(40));
     EXPECT_TRUE(rig.until([&] {
         const auto [queued, count] = outputState(w.Output->ToolTipText());
