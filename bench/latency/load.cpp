@@ -1,5 +1,7 @@
 #include "bench/latency/load.h"
 
+#include "tests/support/pulse_server.h"
+
 #include <fcntl.h>
 #include <pulse/pulseaudio.h>
 #include <signal.h>
@@ -28,37 +30,6 @@ constexpr auto kChurnSeconds = "7200";  // longer than any run: it is ended, not
 
 // Results the compiler must not drop as unused.
 std::atomic<uint64_t> kept{0};
-
-// Runs `start` on a fresh connection and turns its loop until `done` or a
-// second has passed. False when it timed out or never connected.
-template <typename Start, typename Done>
-bool withServer(Start start, Done done) {
-    pa_mainloop* loop = pa_mainloop_new();
-    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "latency_bench load");
-    bool finished = false;
-    bool started = false;
-    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
-        const auto deadline = Clock::now() + 1s;
-        while (Clock::now() < deadline) {
-            const pa_context_state_t state = pa_context_get_state(context);
-            if (!PA_CONTEXT_IS_GOOD(state)) break;
-            if (state == PA_CONTEXT_READY && !started) {
-                start(context);
-                started = true;
-            }
-            if (started && done()) {
-                finished = true;
-                break;
-            }
-            pa_mainloop_iterate(loop, 0, nullptr);
-            std::this_thread::sleep_for(2ms);
-        }
-        pa_context_disconnect(context);
-    }
-    pa_context_unref(context);
-    pa_mainloop_free(loop);
-    return finished;
-}
 
 // Streams playing on the sink called `sink`; -1 when the server did not say.
 int streamsOn(const std::string& sink) {
@@ -89,7 +60,7 @@ int streamsOn(const std::string& sink) {
             }
         }
     } job{sink};
-    const bool answered = withServer(
+    const bool answered = testing::withServer(
         [&](pa_context* context) {
             pa_operation_unref(
                 pa_context_get_sink_info_by_name(context, job.name.c_str(), &Job::found, &job));

@@ -39,37 +39,6 @@ void guardAgainstInterrupts() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
-// Runs `start` on a fresh connection and turns its loop until `done` says
-// so or a second has passed. False when it timed out or never connected.
-template <typename Start, typename Done>
-bool withServer(Start start, Done done) {
-    pa_mainloop* loop = pa_mainloop_new();
-    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "pulse_server");
-    bool finished = false;
-    bool started = false;
-    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
-        const auto deadline = Clock::now() + 1s;
-        while (Clock::now() < deadline) {
-            const pa_context_state_t state = pa_context_get_state(context);
-            if (!PA_CONTEXT_IS_GOOD(state)) break;
-            if (state == PA_CONTEXT_READY && !started) {
-                start(context);
-                started = true;
-            }
-            if (started && done()) {
-                finished = true;
-                break;
-            }
-            pa_mainloop_iterate(loop, 0, nullptr);
-            std::this_thread::sleep_for(2ms);
-        }
-        pa_context_disconnect(context);
-    }
-    pa_context_unref(context);
-    pa_mainloop_free(loop);
-    return finished;
-}
-
 // True once a client gets a ready context: the socket alone can exist
 // before the daemon accepts anyone.
 bool answers() {

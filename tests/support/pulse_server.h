@@ -4,13 +4,48 @@
 // benchmark plays into sinks whose monitors it can record, and no user's
 // sound server is touched or heard.
 
+#include <pulse/pulseaudio.h>
 #include <sys/types.h>
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tambrel::testing {
+
+// Runs `start` on a fresh connection to the current server and turns its loop
+// until `done` says so or a second has passed. False when it timed out or
+// never connected.
+template <typename Start, typename Done>
+bool withServer(Start start, Done done) {
+    using Clock = std::chrono::steady_clock;
+    pa_mainloop* loop = pa_mainloop_new();
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "tambrel tests");
+    bool finished = false;
+    bool started = false;
+    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+        const auto deadline = Clock::now() + std::chrono::seconds(1);
+        while (Clock::now() < deadline) {
+            const pa_context_state_t state = pa_context_get_state(context);
+            if (!PA_CONTEXT_IS_GOOD(state)) break;
+            if (state == PA_CONTEXT_READY && !started) {
+                start(context);
+                started = true;
+            }
+            if (started && done()) {
+                finished = true;
+                break;
+            }
+            pa_mainloop_iterate(loop, 0, nullptr);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        pa_context_disconnect(context);
+    }
+    pa_context_unref(context);
+    pa_mainloop_free(loop);
+    return finished;
+}
 
 class PulseServer {
   public:
