@@ -1,9 +1,13 @@
 // The checks and set-up of every start: the audio back end, which must start
-// and list an output, and the launcher on the user's desktop.
+// and list an output, the launcher on the user's desktop, and where the
+// paths of palettes made on Windows lead.
+
+#include <QFileInfo>
 
 #include "app/palette_window.h"
 #include "app/start_up.h"
 #include "platform/desktop_shortcut.h"
+#include "platform/drive_mapping.h"
 #include "platform/file_system.h"
 #include "platform/path_form.h"
 #include "platform/system.h"
@@ -19,6 +23,29 @@ void checkAudioBackEnd(playback::AudioHost& audio, platform::Dialogs& dialogs) {
     dialogs.MsgBox(
         QStringLiteral("La sortie audio ne fonctionne pas :\r\n") + QString::fromStdString(problem),
         platform::vbExclamation, QString());
+}
+
+void readDriveMapping(const QString& programFolder, playback::AudioHost& audio,
+                      platform::Dialogs& dialogs) {
+    platform::DriveMapping drives(programFolder);
+    const QString path = programFolder + QStringLiteral("Lecteurs.ini");
+    if (QFileInfo(path).exists()) {
+        QByteArray bytes;
+        QString failure;
+        if (!platform::readFileBytes(path, bytes, failure)) {
+            dialogs.MsgBox(failure + QStringLiteral("\r\n") + path, platform::vbExclamation,
+                           QString());
+        } else if (const auto bad = drives.read(bytes); !bad.empty()) {
+            QString message =
+                QStringLiteral("Lignes incomprises, ignorées, dans ") + path + QStringLiteral(" :");
+            for (const auto& line : bad) {
+                message += QStringLiteral("\r\nligne %1 : %2").arg(line.number).arg(line.text);
+            }
+            message += QStringLiteral("\r\nUne ligne s'écrit ainsi : C:\\Jingles=/srv/jingles");
+            dialogs.MsgBox(message, platform::vbExclamation, QString());
+        }
+    }
+    audio.setDrives(std::move(drives));
 }
 
 void F1a::CreateShortcut() {

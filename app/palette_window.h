@@ -18,6 +18,7 @@
 #include "platform/dialogs.h"
 #include "platform/file_list.h"
 #include "platform/surface_widget.h"
+#include "platform/text_file.h"
 
 namespace tambrel::platform {
 class System;
@@ -163,6 +164,9 @@ class F1a : public QMainWindow {
     std::array<double, kSlots> noticeUntil_{};  // clock time a slot's notice ends; 0: none
     bool settingsLoaded_ = false;               // nothing is saved before they were read
     bool sessionEnding_ = false;
+    // The files are written back in the character set they were read in.
+    platform::TextEncoding paletteEncoding_ = platform::TextEncoding::Utf8;
+    platform::TextEncoding settingsEncoding_ = platform::TextEncoding::Utf8;
     // The key event being passed up from a child to its parents, seen once.
     struct KeySeen {
         QEvent::Type type = QEvent::None;

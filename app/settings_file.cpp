@@ -7,6 +7,7 @@ namespace tambrel::app {
 SettingsContent readSettings(const QByteArray& bytes) {
     SettingsContent content;
     platform::TextReader reader(bytes);
+    content.encoding = reader.encoding();
     if (!reader.readLine(content.device)) {
         content.error = QString::fromUtf8(platform::kPastEndOfFile);
         return content;
@@ -19,14 +20,16 @@ SettingsContent readSettings(const QByteArray& bytes) {
     return content;
 }
 
-QByteArray writeSettings(const QString& device,
-                         const std::array<int32_t, kSettingsColors>& colors) {
+QByteArray writeSettings(const QString& device, const std::array<int32_t, kSettingsColors>& colors,
+                         platform::TextEncoding encoding) {
     // A line break in a device name would push every colour down a line.
     QString line = device;
     line.replace(u'\r', u' ').replace(u'\n', u' ');
-    QByteArray bytes = line.toUtf8() + "\r\n";
-    for (int32_t color : colors) bytes += platform::printNumber(color) + "\r\n";
-    return bytes;
+    QString text = line + QStringLiteral("\r\n");
+    for (int32_t color : colors) {
+        text += QString::fromLatin1(platform::printNumber(color)) + QStringLiteral("\r\n");
+    }
+    return platform::encodeText(text, encoding);
 }
 
 }  // namespace tambrel::app

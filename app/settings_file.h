@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/text_file.h"
+
 namespace tambrel::app {
 
 inline constexpr int kSettingsColors = 7;
@@ -23,9 +25,11 @@ struct SettingsContent {
     QString device;               // valid once line 1 was read
     std::vector<int32_t> colors;  // line colours read, line 0 first
     QString error;                // the failure's description; empty when all was read
+    platform::TextEncoding encoding = platform::TextEncoding::Utf8;  // to write it back in
 };
 
 SettingsContent readSettings(const QByteArray& bytes);
-QByteArray writeSettings(const QString& device, const std::array<int32_t, kSettingsColors>& colors);
+QByteArray writeSettings(const QString& device, const std::array<int32_t, kSettingsColors>& colors,
+                         platform::TextEncoding encoding = platform::TextEncoding::Utf8);
 
 }  // namespace tambrel::app

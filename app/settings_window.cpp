@@ -26,6 +26,7 @@ void F1a::SettingsFile(const QString& Mode) {
         if (platform::readFileBytes(path, bytes, failure)) {
             content = readSettings(bytes);
             failure = content.error;
+            settingsEncoding_ = content.encoding;
         }
         // What was read before a failure stays applied.
         for (size_t j = 0; j < content.colors.size(); ++j) {
@@ -52,7 +53,8 @@ void F1a::SettingsFile(const QString& Mode) {
         for (int16_t j = 0; j < kLines; ++j)
             colors[static_cast<size_t>(j)] = Couleur[j]->BackColor();
         const QString device = outputDeviceName(Output->ListIndex());
-        if (platform::writeFileAtomically(path, writeSettings(device, colors), failure)) {
+        if (platform::writeFileAtomically(path, writeSettings(device, colors, settingsEncoding_),
+                                          failure)) {
             return;
         }
     } else {
@@ -61,7 +63,7 @@ void F1a::SettingsFile(const QString& Mode) {
     // One failure path for both: say it, and leave no settings file behind,
     // so that the next start begins from the defaults. At the session's end
     // no one may be there to answer a box, which would hold up the shutdown.
-    const QString message = failure + QStringLiteral("\r\n") + SettingsPath;
+    const QString message = failure + QStringLiteral("\r\n") + path;
     if (sessionEnding_) {
         std::fprintf(stderr, "Tambrel: %s\n", qPrintable(message));
     } else {

@@ -92,6 +92,7 @@ void F1a::Form_Load() {
 
     SettingsFile(QStringLiteral("Load"));
     settingsLoaded_ = true;
+    readDriveMapping(platform::toNativePath(ProgramFolder), audio_, dialogs_);
 
     for (int16_t line = 0; line < kLines; ++line) {
         Couleur[line]->setToolTipText(QStringLiteral(" Choix de la couleur pour cette ligne "));

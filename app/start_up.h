@@ -4,6 +4,7 @@
 // copy of the program) and shows it. The program then lives in the window
 // system's event loop.
 
+#include <QString>
 #include <memory>
 
 namespace tambrel::platform {
@@ -23,5 +24,11 @@ std::unique_ptr<F1a> Main(platform::System& system, platform::Dialogs& dialogs,
 
 // Says so when the audio back end does not start or lists no output.
 void checkAudioBackEnd(playback::AudioHost& audio, platform::Dialogs& dialogs);
+
+// Gives the players the mapping of Windows paths in "Lecteurs.ini" in the
+// program folder (native, ending in "/"), and says once which of its lines
+// were not understood.
+void readDriveMapping(const QString& programFolder, playback::AudioHost& audio,
+                      platform::Dialogs& dialogs);
 
 }  // namespace tambrel::app

@@ -13,6 +13,7 @@ constexpr int32_t kHighestVolume = 17000;
 PaletteContent readPalette(const QByteArray& bytes) {
     PaletteContent content;
     platform::TextReader reader(bytes);
+    content.encoding = reader.encoding();
     for (int slot = 0; slot < kPaletteSlots; ++slot) {
         QString line;
         if (!reader.readLine(line)) {
@@ -33,8 +34,8 @@ PaletteContent readPalette(const QByteArray& bytes) {
 
 bool writePalette(const std::array<QString, kPaletteSlots>& paths,
                   const std::array<int32_t, kPaletteSlots>& volumes, QByteArray& bytes,
-                  QString& error) {
-    bytes.clear();
+                  QString& error, platform::TextEncoding encoding) {
+    QString text;
     for (int slot = 0; slot < kPaletteSlots; ++slot) {
         const QString& path = paths[static_cast<size_t>(slot)];
         if (path.contains(u'\r') || path.contains(u'\n')) {
@@ -42,9 +43,12 @@ bool writePalette(const std::array<QString, kPaletteSlots>& paths,
                         .arg(QChar(65 + slot));
             return false;
         }
-        bytes += path.toUtf8() + "\r\n";
+        text += path + QStringLiteral("\r\n");
     }
-    for (int32_t volume : volumes) bytes += platform::printNumber(volume) + "\r\n";
+    for (int32_t volume : volumes) {
+        text += QString::fromLatin1(platform::printNumber(volume)) + QStringLiteral("\r\n");
+    }
+    bytes = platform::encodeText(text, encoding);
     return true;
 }
 

@@ -8,7 +8,8 @@
 // Writer and reader agree field by field: a path goes out as a raw line and
 // comes back the same, blanks, commas and quotes included. The character
 // set and the number form are those of every file of the program
-// (platform/text_file.h).
+// (platform/text_file.h): a palette read as Windows-1252 goes back to disk
+// byte for byte as it came.
 
 #include <QByteArray>
 #include <QString>
@@ -16,6 +17,8 @@
 #include <array>
 #include <cstdint>
 #include <vector>
+
+#include "platform/text_file.h"
 
 namespace tambrel::palettes {
 
@@ -27,6 +30,7 @@ struct PaletteContent {
     bool hasVolumes = false;       // the file goes on after its 28 path lines
     std::vector<int32_t> volumes;  // volumes read, slot 0 first, clamped to 0 to 17000
     QString error;                 // the failure's description; empty when all was read
+    platform::TextEncoding encoding = platform::TextEncoding::Utf8;  // to write it back in
 };
 
 PaletteContent readPalette(const QByteArray& bytes);
@@ -35,6 +39,6 @@ PaletteContent readPalette(const QByteArray& bytes);
 // a path holding a line break, which no line could carry.
 bool writePalette(const std::array<QString, kPaletteSlots>& paths,
                   const std::array<int32_t, kPaletteSlots>& volumes, QByteArray& bytes,
-                  QString& error);
+                  QString& error, platform::TextEncoding encoding = platform::TextEncoding::Utf8);
 
 }  // namespace tambrel::palettes

@@ -55,6 +55,7 @@ void F1a::ComboBank_Click() {
         return;
     }
     BankName->setCaption(entry);
+    paletteEncoding_ = content.encoding;
     Keyboard->SetFocus();
 }
 

@@ -54,14 +54,15 @@ void F1a::MnuNewBank_Click() {
     }
     if (platform::FileExists(ProgramFolder + name)) {
         const int32_t answerToOverwrite = dialogs_.MsgBox(
-            QStringLiteral("Cette palette existe déjà\r\n") + ProgramFolder + name +
-                QStringLiteral("\r\nEcraser ?"),
+            QStringLiteral("Cette palette existe déjà\r\n") +
+                platform::toNativePath(ProgramFolder + name) + QStringLiteral("\r\nEcraser ?"),
             platform::vbQuestion + platform::vbOKCancel + platform::vbDefaultButton2, QString());
         // Refused: the current palette keeps its name, so that a later save
         // cannot overwrite the palette that was just spared.
         if (answerToOverwrite != platform::vbOK) return;
     }
     BankName->setCaption(name);
+    paletteEncoding_ = platform::TextEncoding::Utf8;
     for (int16_t i = 0; i < kSlots; ++i) {
         Touche[i]->setCaption(slotLetter(i));
         Player[i]->setFileName(QString());  // a sounding file plays on
@@ -85,11 +86,11 @@ void F1a::MnuSauverBank_Click() {
         paths[static_cast<size_t>(i)] = Player[i]->FileName();
         volumes[static_cast<size_t>(i)] = Slider[i]->Value();
     }
-    const QString path = ProgramFolder + name;
+    const QString path = platform::toNativePath(ProgramFolder + name);
     QByteArray bytes;
     QString failure;
-    if (!palettes::writePalette(paths, volumes, bytes, failure) ||
-        !platform::writeFileAtomically(platform::toNativePath(path), bytes, failure)) {
+    if (!palettes::writePalette(paths, volumes, bytes, failure, paletteEncoding_) ||
+        !platform::writeFileAtomically(path, bytes, failure)) {
         // The palette file on disk is the one from before.
         dialogs_.MsgBox(failure + QStringLiteral("\r\n") + path, platform::vbExclamation,
                         QString());
@@ -102,13 +103,13 @@ void F1a::MnuSauverBank_Click() {
 
 void F1a::Supprimer_Click() {
     if (ComboBank->ListIndex() < 0) return;
-    const QString path = ProgramFolder + ComboBank->Text();
+    const QString path = platform::toNativePath(ProgramFolder + ComboBank->Text());
     const int32_t answer =
         dialogs_.MsgBox(path, platform::vbCritical + platform::vbYesNo + platform::vbDefaultButton2,
                         QStringLiteral("Suppression"));
     if (answer != platform::vbYes) return;
     QString failure;
-    if (!platform::deleteFile(platform::toNativePath(path), failure)) {
+    if (!platform::deleteFile(path, failure)) {
         dialogs_.MsgBox(failure + QStringLiteral("\r\n") + path, platform::vbExclamation,
                         QString());
     }

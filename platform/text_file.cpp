@@ -1,25 +1,45 @@
 #include "platform/text_file.h"
 
 #include <QStringDecoder>
+#include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace tambrel::platform {
 namespace {
 
-// Windows-1252 differs from Latin-1 only from 0x80 to 0x9F.
+// Windows-1252 differs from Latin-1 only from 0x80 to 0x9F. Its five unused
+// bytes stand for the control characters of the same number, as Windows
+// reads them, so that every byte of a file comes back as it was.
 constexpr char16_t kHighControls[32] = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-QString fromWindows1252(const QByteArray& bytes) {
+QString fromWindows1252(QByteArrayView bytes) {
     QString text(bytes.size(), Qt::Uninitialized);
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
         text[i] = byte >= 0x80 && byte < 0xA0 ? QChar(kHighControls[byte - 0x80]) : QChar(byte);
     }
     return text;
+}
+
+// False when some character has no Windows-1252 byte.
+bool toWindows1252(const QString& text, QByteArray& bytes) {
+    bytes.resize(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+            bytes[i] = static_cast<char>(c);
+            continue;
+        }
+        const auto* high = std::find(std::begin(kHighControls), std::end(kHighControls), c);
+        if (high == std::end(kHighControls)) return false;
+        bytes[i] = static_cast<char>(0x80 + (high - std::begin(kHighControls)));
+    }
+    return true;
 }
 
 bool isBlank(QChar c) {
@@ -31,12 +51,34 @@ bool isLineEnd(QChar c) {
 
 }  // namespace
 
-QString decodeText(const QByteArray& bytes) {
-    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString text = utf8(bytes);
-    if (utf8.hasError()) return fromWindows1252(bytes);
+QString decodeText(const QByteArray& bytes, TextEncoding* found) {
+    if (found != nullptr) *found = TextEncoding::Utf8;
+    QString text;
+    text.reserve(bytes.size());
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        qsizetype end = at;
+        while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') ++end;
+        const QByteArrayView line(bytes.constData() + at, end - at);
+        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        const QString decoded = utf8(line);
+        if (utf8.hasError()) {
+            text += fromWindows1252(line);
+            if (found != nullptr) *found = TextEncoding::Windows1252;
+        } else {
+            text += decoded;
+        }
+        if (end < bytes.size()) text += QChar(bytes[end]);  // the line end as it was
+        at = end + 1;
+    }
     while (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);  // a byte-order mark is no path
     return text;
+}
+
+QByteArray encodeText(const QString& text, TextEncoding encoding) {
+    QByteArray bytes;
+    if (encoding == TextEncoding::Windows1252 && toWindows1252(text, bytes)) return bytes;
+    return text.toUtf8();
 }
 
 QByteArray printNumber(int32_t value) {

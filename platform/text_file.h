@@ -1,8 +1,11 @@
 #pragma once
 
-// The program's text files: written in UTF-8 with CR LF line ends; read as
-// UTF-8, or as Windows-1252 when the bytes are not valid UTF-8 (files from
-// the 8-bit days), taking CR LF, CR or LF as a line end. Numbers are
+// The program's text files: written with CR LF line ends; read line by line,
+// each line as UTF-8, or as Windows-1252 when its bytes are not valid UTF-8
+// (files from the 8-bit days, or edited on both systems), taking CR LF, CR
+// or LF as a line end. A file that held a Windows-1252 line is written back
+// in Windows-1252 when every character fits, so that the 8-bit programs it
+// came from can still read it; every other file is written in UTF-8. Numbers are
 // written in the numeric print form, a blank (or "-"), the digits and one
 // trailing blank, and read back skipping the blanks and line ends around them.
 
@@ -17,15 +20,21 @@ inline const char* const kPastEndOfFile = "Lecture après la fin du fichier";
 inline const char* const kTypeMismatch = "Type incompatible";
 inline const char* const kOverflow = "Dépassement de capacité";
 
-QString decodeText(const QByteArray& bytes);
+enum class TextEncoding { Utf8, Windows1252 };
+
+// The text, and Windows1252 in `found` when some line was read as such.
+QString decodeText(const QByteArray& bytes, TextEncoding* found = nullptr);
+// In `encoding` when every character fits, in UTF-8 otherwise.
+QByteArray encodeText(const QString& text, TextEncoding encoding);
 
 // " 42 ", "-7 ".
 QByteArray printNumber(int32_t value);
 
 class TextReader {
   public:
-    explicit TextReader(const QByteArray& bytes) : text_(decodeText(bytes)) {}
+    explicit TextReader(const QByteArray& bytes) : text_(decodeText(bytes, &encoding_)) {}
     bool atEnd() const { return at_ >= text_.size(); }
+    TextEncoding encoding() const { return encoding_; }
     // The next whole line without its line end; false at the end of the text.
     bool readLine(QString& line);
     // The next number; false with `error` set when there is none, it is not
@@ -33,6 +42,7 @@ class TextReader {
     bool readNumber(int32_t& value, QString& error);
 
   private:
+    TextEncoding encoding_ = TextEncoding::Utf8;
     QString text_;
     qsizetype at_ = 0;
 };

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/audio/audio_engine.h"
+#include "platform/drive_mapping.h"
 
 namespace tambrel::audio {
 class OutputBackend;
@@ -33,6 +34,9 @@ class AudioHost {
     AudioHost& operator=(const AudioHost&) = delete;
 
     audio::AudioEngine& engine() { return engine_; }
+    // Where the players find the files their paths name.
+    const platform::DriveMapping& drives() const { return drives_; }
+    void setDrives(platform::DriveMapping drives) { drives_ = std::move(drives); }
 
     // The output devices seen since start, in the order they were first seen.
     // A device that goes away keeps its place, marked absent, so that a
@@ -67,6 +71,7 @@ class AudioHost {
 
   private:
     audio::AudioEngine engine_;
+    platform::DriveMapping drives_;
     std::vector<MMAudioPlayerX*> players_;  // by voice; not owned
     std::vector<int> stopped_;              // voices whose OnStop is due
     std::vector<Device> devices_;

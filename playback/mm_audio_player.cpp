@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "platform/audio/sound.h"
-#include "platform/path_form.h"
+#include "platform/drive_mapping.h"
 #include "playback/audio_host.h"
 #include "playback/component_error.h"
 
@@ -39,9 +39,9 @@ void MMAudioPlayerX::setFileName(const QString& path) {
         loaded_.reset();
         return;
     }
-    const QString native = platform::toNativePath(path);
-    loaded_ = host_.engine().load(QFile::encodeName(native).toStdString());
-    if (!playable()) missing_ = !QFileInfo::exists(native);
+    located_ = host_.drives().locate(path);
+    loaded_ = host_.engine().load(QFile::encodeName(located_).toStdString());
+    if (!playable()) missing_ = !QFileInfo::exists(located_);
 }
 
 // Less than a millisecond of sound is no jingle but a damaged file, and
@@ -52,7 +52,9 @@ bool MMAudioPlayerX::playable() const {
 
 std::optional<ComponentError> MMAudioPlayerX::FileProblem() const {
     if (!loaded_ || playable()) return std::nullopt;
-    const QString where = platform::toNativePath(fileName_);
+    // Where it was looked for, and the palette's text when that differs.
+    QString where = located_;
+    if (platform::isWindowsPath(fileName_)) where += QStringLiteral(" (") + fileName_ + u')';
     if (missing_) {
         return ComponentError(QStringLiteral("absent"),
                               QStringLiteral("Fichier introuvable : ") + where);

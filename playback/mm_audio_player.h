@@ -104,7 +104,8 @@ class MMAudioPlayerX {
     AudioHost& host_;
     int16_t index_;
     int voice_;
-    QString fileName_;
+    QString fileName_;                        // as the palette or the dialog gave it
+    QString located_;                         // the native file it names here
     std::shared_ptr<audio::Sound> loaded_;    // the file last written
     bool missing_ = false;                    // ...was not found
     std::shared_ptr<audio::Sound> sounding_;  // the file of the current playback

@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <fstream>
 
 #include "palettes/palette_file.h"
@@ -116,6 +120,55 @@ TEST(Palettes, AFailedLoadKeepsWhatItReachedAndSaysWhatFailed) {
     EXPECT_EQ(rig.dialogs.asked.back().text, QStringLiteral("Fichier introuvable\r\nMot.Bnk"));
 }
 
+TEST(Palettes, AWindowsPalettePlaysThroughTheMappingAndIsSavedUnchanged) {
+    PaletteRig rig;
+    // The jingle folders as copied from the Windows machine: drive C as a
+    // link beside the program, a share by a mapping line.
+    QDir().mkpath(QString::fromStdString(rig.dir.file("copie/Jingles")));
+    QDir().mkpath(QString::fromStdString(rig.dir.file("pubs")));
+    rig.wav("copie/Jingles/Générique.wav", 1000);
+    rig.wav("pubs/Pub 1.wav", 2000);
+    ASSERT_EQ(::symlink(rig.dir.file("copie").c_str(), rig.dir.file("C").c_str()), 0);
+    std::ofstream(rig.dir.file("Lecteurs.ini"), std::ios::binary)
+        << "# Studio B\r\n\\\\Studio\\Pubs\r\n\\\\STUDIO\\Pubs=" << rig.dir.file("pubs") << "\r\n";
+    F1a& w = rig.start();
+    // The line it cannot use is said once, with where it is.
+    ASSERT_EQ(rig.dialogs.asked.size(), 1u);
+    EXPECT_EQ(rig.dialogs.asked[0].style, 48);
+    EXPECT_TRUE(rig.dialogs.asked[0].text.contains(rig.dir.file("Lecteurs.ini").c_str()));
+    EXPECT_TRUE(rig.dialogs.asked[0].text.contains(QStringLiteral("ligne 2 : \\\\Studio\\Pubs")));
+
+    // As the Windows program writes it: Windows-1252, CR LF, other letter cases.
+    const QByteArray windows = QByteArray(
+                                   "C:\\JINGLES\\g\xe9n\xe9rique.wav\r\n"
+                                   "\\\\studio\\pubs\\PUB 1.wav\r\n"
+                                   "D:\\Absent.wav\r\n") +
+                               QByteArray("\r\n").repeated(25) +
+                               QByteArray(" 16384 \r\n").repeated(27) + " 8000 \r\n";
+    rig.palette("Windows.Bnk", windows);
+    rig.pick(QStringLiteral("Windows.Bnk"));
+    EXPECT_EQ(rig.dialogs.asked.size(), 1u);
+    EXPECT_EQ(w.InfoTrack[0]->Caption(), QStringLiteral("00:01"));
+    EXPECT_EQ(w.InfoTrack[1]->Caption(), QStringLiteral("00:02"));
+    EXPECT_EQ(w.Touche[0]->Caption(), QStringLiteral("générique\r\n\r\nA"));
+    // What cannot be found says where it was looked for, and what the palette says.
+    EXPECT_EQ(w.InfoTrack[2]->Caption(), QStringLiteral("absent"));
+    EXPECT_EQ(w.InfoTrack[2]->ToolTipText(), QStringLiteral("Fichier introuvable : ") +
+                                                 rig.dir.file("D/Absent.wav").c_str() +
+                                                 QStringLiteral(" (D:\\Absent.wav)"));
+    w.Touche_Click(0);
+    w.Touche_Click(1);
+    EXPECT_EQ(w.Player[0]->State(), kPlaying);
+    EXPECT_EQ(w.Player[1]->State(), kPlaying);
+    const std::vector<float> out = rig.render(4096);
+    EXPECT_GT(std::count_if(out.begin(), out.end(), [](float v) { return v != 0.0f; }), 4000);
+
+    // The palette holds the Windows paths still, byte for byte.
+    EXPECT_EQ(w.Player[0]->FileName(), QStringLiteral("C:\\JINGLES\\générique.wav"));
+    w.MnuSauverBank_Click();
+    EXPECT_EQ(rig.file("Windows.Bnk"), windows);
+}
+
 TEST(Palettes, NewSaveAndDeleteFollowTheOperatorsAnswers) {
     PaletteRig rig;
     F1a& w = rig.start();
@@ -149,9 +202,10 @@ TEST(Palettes, NewSaveAndDeleteFollowTheOperatorsAnswers) {
     rig.dialogs.inputAnswers = {QStringLiteral("Matin")};
     rig.dialogs.msgBoxAnswers = {platform::vbCancel};
     w.MnuNewBank_Click();
+    // Paths in messages are written as the operator's system writes them.
     EXPECT_EQ(rig.dialogs.asked.back().text, QStringLiteral("Cette palette existe déjà\r\n") +
-                                                 w.ProgramFolder +
-                                                 QStringLiteral("Matin.Bnk\r\nEcraser ?"));
+                                                 QString::fromStdString(rig.dir.file("Matin.Bnk")) +
+                                                 QStringLiteral("\r\nEcraser ?"));
     EXPECT_EQ(rig.dialogs.asked.back().style, 32 + 1 + 256);
     EXPECT_EQ(w.Touche[1]->Caption(), QStringLiteral("b\r\n\r\nB"));
     w.MnuSauverBank_Click();  // writes the slots into the existing palette
@@ -165,7 +219,7 @@ TEST(Palettes, NewSaveAndDeleteFollowTheOperatorsAnswers) {
     w.ComboBank->setText(QStringLiteral("Matin.Bnk"));
     rig.dialogs.msgBoxAnswers = {platform::vbNo};
     w.Supprimer_Click();
-    EXPECT_EQ(rig.dialogs.asked.back().text, w.ProgramFolder + QStringLiteral("Matin.Bnk"));
+    EXPECT_EQ(rig.dialogs.asked.back().text, QString::fromStdString(rig.dir.file("Matin.Bnk")));
     EXPECT_EQ(rig.dialogs.asked.back().title, QStringLiteral("Suppression"));
     EXPECT_EQ(rig.dialogs.asked.back().style, 16 + 4 + 256);
     ASSERT_EQ(chmod(rig.dir.file("Matin.Bnk").c_str(), 0444), 0);
@@ -208,7 +262,7 @@ TEST(Palettes, AFailedSaveSaysSoAndLeavesThePaletteAsItWas) {
     ASSERT_EQ(chmod(rig.dir.file("Soir.Bnk").c_str(), 0444), 0);
     w.MnuSauverBank_Click();
     EXPECT_EQ(rig.dialogs.asked.back().text, QStringLiteral("Permission refusée\r\n") +
-                                                 w.ProgramFolder + QStringLiteral("Soir.Bnk"));
+                                                 QString::fromStdString(rig.dir.file("Soir.Bnk")));
     EXPECT_EQ(rig.file("Soir.Bnk"), before);
 }
 

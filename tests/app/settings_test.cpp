@@ -31,11 +31,14 @@ TEST(SettingsFile, RoundTripsDeviceNamesAndNegativeColours) {
     EXPECT_EQ(back.device, device);
     EXPECT_EQ(back.colors, std::vector<int32_t>(colors.begin(), colors.end()));
 
-    // An 8-bit file of the old days: the name reads as Windows-1252.
-    EXPECT_EQ(readSettings("Sortie par d\xe9"
-                           "faut\r\n 1\r\n 2\r\n 3\r\n 4\r\n 5\r\n 6\r\n 7\r\n")
-                  .device,
-              QStringLiteral("Sortie par défaut"));
+    // An 8-bit file of the old days: the name reads as Windows-1252, and
+    // goes back as it came.
+    const QByteArray old(
+        "Sortie par d\xe9"
+        "faut\r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n 5 \r\n 6 \r\n 7 \r\n");
+    const SettingsContent eightBit = readSettings(old);
+    EXPECT_EQ(eightBit.device, QStringLiteral("Sortie par défaut"));
+    EXPECT_EQ(writeSettings(eightBit.device, {1, 2, 3, 4, 5, 6, 7}, eightBit.encoding), old);
     const SettingsContent shortFile = readSettings("Sortie\r\n 1 \r\n 2 \r\n");
     EXPECT_EQ(shortFile.colors, (std::vector<int32_t>{1, 2}));
     EXPECT_EQ(shortFile.error, QStringLiteral("Lecture après la fin du fichier"));
@@ -98,7 +101,8 @@ TEST(SettingsFile, ADamagedFileIsReportedRemovedAndKeepsWhatWasRead) {
     rig.writeIni("Cue\r\n 11 \r\n 22 \r\nvert\r\n 44 \r\n");
     F1a& w = rig.start();
     ASSERT_EQ(rig.dialogs.asked.size(), 1u);
-    EXPECT_EQ(rig.dialogs.asked[0].text, QStringLiteral("Type incompatible\r\n") + w.SettingsPath);
+    EXPECT_EQ(rig.dialogs.asked[0].text,
+              QStringLiteral("Type incompatible\r\n") + QString::fromStdString(rig.ini()));
     EXPECT_EQ(rig.dialogs.asked[0].style, 16);
     EXPECT_FALSE(QFile::exists(QString::fromStdString(rig.ini())));
     EXPECT_EQ(w.Couleur[0]->BackColor(), 11);
@@ -108,9 +112,9 @@ TEST(SettingsFile, ADamagedFileIsReportedRemovedAndKeepsWhatWasRead) {
 
     SettingsRig few;
     few.writeIni("Cue\r\n 1 \r\n");
-    F1a& f = few.start();
-    EXPECT_EQ(few.dialogs.asked.at(0).text,
-              QStringLiteral("Lecture après la fin du fichier\r\n") + f.SettingsPath);
+    few.start();
+    EXPECT_EQ(few.dialogs.asked.at(0).text, QStringLiteral("Lecture après la fin du fichier\r\n") +
+                                                QString::fromStdString(few.ini()));
     EXPECT_FALSE(QFile::exists(QString::fromStdString(few.ini())));
 }
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace tambrel::palettes {
 namespace {
 
@@ -104,15 +106,47 @@ TEST(PaletteFile, DamagedFormsFailWhereTheReadStops) {
     EXPECT_EQ(readPalette(QByteArray()).error, QStringLiteral("Lecture après la fin du fichier"));
 }
 
-TEST(PaletteFile, EightBitPalettesAreReadAsWindows1252) {
-    // "Générique €.mp3" in Windows-1252: é = E9, € = 80; not valid UTF-8.
-    const QByteArray old = QByteArray("\\G\xe9n\xe9rique \x80.mp3\r\n") + lines(27, "");
+TEST(PaletteFile, EightBitPalettesAreReadAsWindows1252AndWrittenBackByteForByte) {
+    // As the 8-bit program writes it: é = E9, € = 80, and 81, a byte
+    // Windows-1252 leaves unused; none of it is valid UTF-8.
+    const QByteArray old = QByteArray(
+                               "C:\\Jingles\\G\xe9n\xe9rique \x80.mp3\r\n"
+                               "\\\\STUDIO\\Pubs\\Caf\xe9 \x81.wav\r\n") +
+                           lines(26, "") + lines(27, " 16384 ") + " 900 \r\n";
     const PaletteContent content = readPalette(old);
-    EXPECT_EQ(content.paths[0], QStringLiteral("\\Générique €.mp3"));
-    // Valid UTF-8 is taken as such, with or without a byte-order mark.
+    ASSERT_TRUE(content.error.isEmpty());
+    EXPECT_EQ(content.encoding, platform::TextEncoding::Windows1252);
+    EXPECT_EQ(content.paths[0], QStringLiteral("C:\\Jingles\\Générique €.mp3"));
+    std::array<QString, kPaletteSlots> paths;
+    std::copy(content.paths.begin(), content.paths.end(), paths.begin());
+    std::array<int32_t, kPaletteSlots> volumes{};
+    std::copy(content.volumes.begin(), content.volumes.end(), volumes.begin());
+    QByteArray bytes;
+    QString error;
+    ASSERT_TRUE(writePalette(paths, volumes, bytes, error, content.encoding));
+    EXPECT_EQ(bytes, old);
+
+    // A name Windows-1252 cannot hold: the whole file goes out in UTF-8.
+    paths[2] = QStringLiteral("\\srv\\Ωmega.wav");
+    ASSERT_TRUE(writePalette(paths, volumes, bytes, error, content.encoding));
+    EXPECT_TRUE(bytes.startsWith("C:\\Jingles\\G\xc3\xa9n\xc3\xa9rique \xe2\x82\xac.mp3\r\n"));
+    EXPECT_EQ(readPalette(bytes).paths[2], paths[2]);
+}
+
+TEST(PaletteFile, EachLineIsDecodedByItself) {
+    // Edited on both systems: a UTF-8 line beside a Windows-1252 one.
+    const QByteArray mixed =
+        QByteArray("\\srv\\\xc3\x89t\xc3\xa9.mp3\r\n\\srv\\\xc9t\xe9.mp3\n") + lines(26, "");
+    const PaletteContent content = readPalette(mixed);
+    EXPECT_EQ(content.paths[0], QStringLiteral("\\srv\\Été.mp3"));
+    EXPECT_EQ(content.paths[1], QStringLiteral("\\srv\\Été.mp3"));
+    EXPECT_EQ(content.encoding, platform::TextEncoding::Windows1252);
+    // Valid UTF-8 is taken as such, with or without a byte-order mark, and
+    // stays UTF-8.
     const PaletteContent utf8 =
         readPalette(QByteArray("\xef\xbb\xbf\\G\xc3\xa9n.mp3\r\n") + lines(27, ""));
     EXPECT_EQ(utf8.paths[0], QStringLiteral("\\Gén.mp3"));
+    EXPECT_EQ(utf8.encoding, platform::TextEncoding::Utf8);
 }
 
 }  // namespace
