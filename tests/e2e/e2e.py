@@ -504,6 +504,47 @@ def test_wheel_held_key_devices_and_signals(session, media):
     session.sound.unplug(module)
 
 
+def test_windows_palette(session, media):
+    """A palette as the Windows program writes it (Windows-1252, CR LF, drive
+    and share paths in other letter cases) plays through a symbolic link for
+    its drive and a mapping line for its share, and is saved unchanged."""
+    folder = session.program_folder("windows")
+    copied = os.path.join(folder, "copie")
+    os.makedirs(os.path.join(copied, "Jingles"))
+    os.makedirs(os.path.join(folder, "pubs"))
+    shutil.copy(media["a440"], os.path.join(copied, "Jingles", "G\u00e9n\u00e9rique.wav"))
+    shutil.copy(media["b880"], os.path.join(folder, "pubs", "Pub 1.wav"))
+    os.symlink(copied, os.path.join(folder, "C"))
+    with open(os.path.join(folder, "Lecteurs.ini"), "wb") as f:
+        f.write(b"# Studio B\r\n\\\\STUDIO\\Pubs=" + os.path.join(folder, "pubs").encode()
+                + b"\r\n")
+    lines = [b"C:\\JINGLES\\g\xe9n\xe9rique.wav", b"\\\\studio\\pubs\\PUB 1.wav"]
+    data = b"".join(line + b"\r\n" for line in lines + [b""] * 26) + b" 16384 \r\n" * 28
+    palette = os.path.join(folder, "Windows.Bnk")
+    with open(palette, "wb") as f:
+        f.write(data)
+    program = session.start(folder)
+    program.choose(program.palette_list(), "Windows")
+    on_air = sound.Recorder(session.sound, "OnAir")
+    try:
+        program.display.key("a")
+        program.display.key("b")
+        both = wait_frames(on_air, 0.7)
+        program.display.key("a")
+        program.display.key("b")
+        time.sleep(0.2)
+    finally:
+        on_air.stop()
+    _, a, _, b = heard(on_air, both[0] + int(0.15 * sound.RATE), both[1])
+    expect(a > 0.2 and b > 0.2, "the Windows palette: 440 Hz %.3f, 880 Hz %.3f" % (a, b))
+    program.click(program.menu("Sauver Palette"))
+    time.sleep(0.5)
+    with open(palette, "rb") as f:
+        expect(f.read() == data, "saving changed the Windows palette's bytes")
+    program.click(program.menu("Quitter"))
+    expect(program.ended(10), "the program did not quit")
+
+
 def measure_latency(session, media, presses=20):
     folder = session.program_folder("latency")
     write_palette(folder, "Latence.Bnk", [media["a440"]])
@@ -608,6 +649,7 @@ def main():
             if width == 1024:
                 run("wheel, held key, devices plugged and unplugged, signals",
                     test_wheel_held_key_devices_and_signals, session, media)
+                run("a palette made on Windows", test_windows_palette, session, media)
                 delays = run("latency, 20 presses", measure_latency, session, media)
                 if delays:
                     print("latency_key_to_sound_ms min %.1f median %.1f max %.1f (%d presses)"
