@@ -77,7 +77,12 @@ QString decodeText(const QByteArray& bytes, TextEncoding* found) {
 
 QByteArray encodeText(const QString& text, TextEncoding encoding) {
     QByteArray bytes;
-    if (encoding == TextEncoding::Windows1252 && toWindows1252(text, bytes)) return bytes;
+    // A line whose 8-bit bytes happen to be valid UTF-8 would read back as
+    // other characters: then the file is written in UTF-8.
+    if (encoding == TextEncoding::Windows1252 && toWindows1252(text, bytes) &&
+        decodeText(bytes) == text) {
+        return bytes;
+    }
     return text.toUtf8();
 }
 

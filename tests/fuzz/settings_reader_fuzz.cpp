@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::array<int32_t, kSettingsColors> colors{};
     for (int j = 0; j < kSettingsColors; ++j)
         colors[static_cast<size_t>(j)] = content.colors[static_cast<size_t>(j)];
-    const SettingsContent again = readSettings(writeSettings(content.device, colors));
+    const SettingsContent again =
+        readSettings(writeSettings(content.device, colors, content.encoding));
     require(again.error.isEmpty());
     require(again.device == content.device);
     require(again.colors == content.colors);

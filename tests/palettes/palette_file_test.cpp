@@ -141,6 +141,17 @@ TEST(PaletteFile, EachLineIsDecodedByItself) {
     EXPECT_EQ(content.paths[0], QStringLiteral("\\srv\\Été.mp3"));
     EXPECT_EQ(content.paths[1], QStringLiteral("\\srv\\Été.mp3"));
     EXPECT_EQ(content.encoding, platform::TextEncoding::Windows1252);
+    // Written back in 8 bits, a UTF-8 line holding "Ã©" would be the bytes
+    // C3 A9, valid UTF-8 for "é": that file goes out in UTF-8 instead.
+    std::array<QString, kPaletteSlots> paths;
+    paths[0] = QStringLiteral("\\srv\\Ã©.mp3");
+    paths[1] = content.paths[1];
+    QByteArray bytes;
+    QString error;
+    ASSERT_TRUE(writePalette(paths, {}, bytes, error, content.encoding));
+    const PaletteContent back = readPalette(bytes);
+    EXPECT_EQ(back.paths[0], paths[0]);
+    EXPECT_EQ(back.paths[1], paths[1]);
     // Valid UTF-8 is taken as such, with or without a byte-order mark, and
     // stays UTF-8.
     const PaletteContent utf8 =
