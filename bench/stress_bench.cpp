@@ -69,6 +69,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRate = 44100;
 int period = audio::kPeriodFrames;
 constexpr int64_t kLongFrames = int64_t{kRate} * 60 * 10;  // ten minutes
+// With --check, a stall this long fails the run: far beyond any machine's
+// hiccup, it is the program's own doing.
+constexpr double kMostStallMs = 1000.0;
 
 // Pulls every open null output in real time, one period at a time.
 class Puller {
@@ -408,6 +411,10 @@ int main(int argc, char* argv[]) {
     int seconds = 60;
     std::string output = "null";
     std::string serverAddress;
+    bool check = false;  // faults, not figures, decide the exit status
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--check") == 0) check = true;
+    }
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::max(3, std::atoi(argv[i + 1]));
         if (std::strcmp(argv[i], "--output") == 0) output = argv[i + 1];
@@ -680,5 +687,18 @@ int main(int argc, char* argv[]) {
                 static_cast<unsigned long long>(host.engine().seekWaitPeriods()));
     application.watch = nullptr;
     window.reset();
-    return 0;
+    if (!check) return 0;
+    // What is a fault on any machine, however loaded: a hole in a jingle
+    // that no output queue could hide, or a window frozen for a second.
+    int faults = 0;
+    if (host.engine().dryPeriods() > 0) {
+        std::printf("FAULT: a read-ahead ran dry in %llu periods\n",
+                    static_cast<unsigned long long>(host.engine().dryPeriods()));
+        ++faults;
+    }
+    if (worstStallMs > kMostStallMs) {
+        std::printf("FAULT: the window's thread stalled %.0f ms\n", worstStallMs);
+        ++faults;
+    }
+    return faults == 0 ? 0 : 1;
 }

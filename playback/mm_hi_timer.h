@@ -16,6 +16,8 @@ class MMHiTimerX {
     MMHiTimerX& operator=(const MMHiTimerX&) = delete;
 
     int32_t Interval() const { return timer_.interval(); }
+    bool running() const { return timer_.isActive(); }
+    bool precise() const { return timer_.timerType() == Qt::PreciseTimer; }
     std::function<void()> OnTimer;
 
   private:

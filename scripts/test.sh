@@ -47,8 +47,8 @@ for target in palette_reader_fuzz settings_reader_fuzz drive_mapping_reader_fuzz
   build-fuzz/"$target" -max_total_time="$fuzz_seconds" -artifact_prefix="$work/found-" \
     "$work/corpus" >"$work/log" 2>&1 || status=$?
   grep -E '^Done' "$work/log" || true
-  if ((status != 0)); then
-    echo "fuzzing $target found a failure:"
+  if ((status != 0)) || grep -q 'runtime error' "$work/log"; then
+    echo "fuzzing $target found a failure (log and input kept in $work):"
     tail -40 "$work/log"
     exit 1
   fi

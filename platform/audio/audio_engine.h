@@ -32,9 +32,9 @@ class StreamWorker;
 // the sound server is asked to request this much at a time while keeping at
 // least PulseBackend::kServerPeriods periods (384 frames, 8.7 ms) queued, more
 // on a machine that runs short. What is queued is what a start waits behind,
-// so it is the latency; too little and a busy machine leaves gaps. Measured on a 2-core machine, PulseAudio null
-// sink, bench/latency_bench (Play to the sink, 60 trials) and
-// bench/stress_bench --output pulse (60 s, 28 voices, a palette load a second):
+// so it is the latency; too little and a busy machine leaves gaps. Measured on a 2-core machine,
+// PulseAudio null sink, bench/latency_bench (Play to the sink, 60 trials) and bench/stress_bench
+// --output pulse (60 s, 28 voices, a palette load a second):
 //   queued/request   median   gaps in trials   server underflows under stress
 //   128/32  frames   2.7 ms   9 of 60          -
 //   192/64           3.5 ms   7 of 60          -

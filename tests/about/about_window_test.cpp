@@ -55,14 +55,26 @@ TEST(AboutWindow, ModalFromTheMenuWhileThePalettePlaysAndTicksOn) {
     w.Touche_Click(0);
     bool checked = false;
     QTimer::singleShot(50, [&] { rig.render(44100); });  // the jingle runs out meanwhile
-    QTimer::singleShot(700, [&] {
-        auto* box = dynamic_cast<F2*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
+    QTimer::singleShot(700, &w, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* box = dynamic_cast<F2*>(modal);
+        EXPECT_NE(box, nullptr);
+        if (box == nullptr) {
+            if (modal != nullptr) modal->close();  // a failed check must not leave a modal up
+            return;
+        }
         EXPECT_TRUE(box->isModal());
         EXPECT_EQ(w.InfoTrack[0]->Caption(), QStringLiteral("--:--"));   // its OnStop ran
         EXPECT_EQ(w.Touche[0]->BackColor(), w.Couleur[0]->BackColor());  // a refresh tick ran
         checked = true;
         box->Form_Click();
+    });
+    // Should a click fail to close it, the test fails instead of waiting forever.
+    QTimer::singleShot(10000, &w, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            ADD_FAILURE() << "the box stayed open";
+            modal->close();
+        }
     });
     w.About_Click();
     EXPECT_TRUE(checked);

@@ -26,29 +26,31 @@ TEST(StartUp, DesignLayoutExceptOnAScreenExactly1024Wide) {
         F1a& w = rig.start();
         EXPECT_TRUE(rig.dialogs.asked.empty()) << pixels;
         // Slot 6: line 1, column 2.
-        EXPECT_EQ(w.Touche[6]->Left(), 420 + 2820 * 2) << pixels;
-        EXPECT_EQ(w.Touche[6]->Top(), 1320 + 1020);
+        EXPECT_EQ(w.Touche[6]->Left(), 6060) << pixels;
+        EXPECT_EQ(w.Touche[6]->Top(), 2340);
         EXPECT_EQ(w.Touche[6]->Width(), 2835);
-        EXPECT_EQ(w.VueMettre[6]->Left(), 420 + 2820 * 2 + 1200);
+        EXPECT_EQ(w.VueMettre[6]->Left(), 7260);
         EXPECT_EQ(w.VueMettre[6]->Width(), 1635);
-        EXPECT_EQ(w.InfoTrack[6]->Top(), 1320 + 1020 - 240);
+        EXPECT_EQ(w.InfoTrack[6]->Top(), 2100);
         EXPECT_EQ(w.Output->Left(), 8880);
         // Twips become pixels at 15 to one.
         EXPECT_EQ(w.Touche[6]->widget()->geometry(), QRect(404, 156, 189, 53));
     }
     WindowRig rig(1024);
     F1a& w = rig.start();
+    // The wide layout's columns, in twips.
+    const int32_t lefts[4] = {420, 4020, 7620, 11220};
     for (int16_t i = 0; i < kSlots; ++i) {
-        const int32_t left = 420 + 3600 * (i % 4);
+        const int32_t left = lefts[i % 4];
         EXPECT_EQ(w.Touche[i]->Left(), left) << i;
         EXPECT_EQ(w.Touche[i]->Width(), 3600);
         EXPECT_EQ(w.InfoTrack[i]->Left(), left);
-        EXPECT_EQ(w.Boucle[i]->Left(), left + 600);
-        EXPECT_EQ(w.VueMettre[i]->Left(), left + 1200);
-        EXPECT_EQ(w.VueMettre[i]->Width(), 2400);
         EXPECT_EQ(w.Slider[i]->Left(), left);
     }
-    EXPECT_EQ(w.Output->Left(), 1024 * 15 - 2805 - 600);
+    EXPECT_EQ(w.Boucle[5]->Left(), 4620);
+    EXPECT_EQ(w.VueMettre[7]->Left(), 12420);
+    EXPECT_EQ(w.VueMettre[7]->Width(), 2400);
+    EXPECT_EQ(w.Output->Left(), 11955);
     EXPECT_EQ(w.Couleur[3]->Left(), 180);
 }
 

@@ -216,6 +216,24 @@ class Program:
             return f.read()
 
 
+def until(condition, timeout=5.0):
+    """Polls `condition` until it holds or the time runs out; its last answer."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = condition()
+        if result or time.monotonic() >= deadline:
+            return result
+        time.sleep(0.05)
+
+
+def file_bytes(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError:
+        return None
+
+
 def write_palette(folder, name, paths, volume=16384):
     lines = [p.replace("/", "\\") for p in paths] + [""] * (28 - len(paths))
     data = "".join(line + "\r\n" for line in lines) + (" %d \r\n" % volume) * 28
@@ -298,10 +316,9 @@ def test_palette_keys_mouse_loop_and_output(session, media):
     # Loop: C typed with Ctrl held switches slot C's marker (the switch is on
     # the letter's release, Ctrl still down); its 0.4 s file keeps sounding.
     program.display.xdotool("keydown", "Control_L", "key", "c", "keyup", "Control_L")
-    time.sleep(0.3)
-    shot = program.screen()
-    expect(shot.pixel(*program.loop_marker(2)) == YELLOW,
-           "slot C's loop marker is %s, not yellow" % (shot.pixel(*program.loop_marker(2)),))
+    marker = lambda: program.screen().pixel(*program.loop_marker(2))
+    expect(until(lambda: marker() == YELLOW, 2.0),
+           "slot C's loop marker is %s, not yellow" % (marker(),))
     on_air = sound.Recorder(session.sound, "OnAir")
     try:
         program.display.key("c")
@@ -341,11 +358,10 @@ def test_palette_keys_mouse_loop_and_output(session, media):
     time.sleep(0.3)
     program.display.type_text("Soir")
     program.display.key("Return")
-    time.sleep(0.8)
     path = os.path.join(folder, "Soir.Bnk")
-    expect(os.path.exists(path), "Soir.Bnk was not written")
-    with open(path, "rb") as f:
-        expect(f.read() == b"\r\n" * 28 + b" 16384 \r\n" * 28, "Soir.Bnk is not an empty palette")
+    expect(until(lambda: os.path.exists(path)), "Soir.Bnk was not written")
+    expect(file_bytes(path) == b"\r\n" * 28 + b" 16384 \r\n" * 28,
+           "Soir.Bnk is not an empty palette")
 
     # Quit from the menu: the settings are written and the program ends.
     program.click(program.menu("Quitter"))
@@ -537,10 +553,10 @@ def test_windows_palette(session, media):
         on_air.stop()
     _, a, _, b = heard(on_air, both[0] + int(0.15 * sound.RATE), both[1])
     expect(a > 0.2 and b > 0.2, "the Windows palette: 440 Hz %.3f, 880 Hz %.3f" % (a, b))
+    before = os.stat(palette).st_mtime_ns
     program.click(program.menu("Sauver Palette"))
-    time.sleep(0.5)
-    with open(palette, "rb") as f:
-        expect(f.read() == data, "saving changed the Windows palette's bytes")
+    expect(until(lambda: os.stat(palette).st_mtime_ns != before), "Sauver Palette wrote nothing")
+    expect(file_bytes(palette) == data, "saving changed the Windows palette's bytes")
     program.click(program.menu("Quitter"))
     expect(program.ended(10), "the program did not quit")
 
@@ -570,7 +586,11 @@ def measure_latency(session, media, presses=20):
     finally:
         on_air.stop()
         program.kill()
-    return delays
+    print("latency_key_to_sound_ms min %.1f median %.1f max %.1f (%d presses)"
+          % (min(delays), statistics.median(delays), max(delays), len(delays)), flush=True)
+    # A figure, not a bound: only a player path gone wrong fails it.
+    expect(statistics.median(delays) <= 50,
+           "key to sound: median %.1f ms" % statistics.median(delays))
 
 
 def test_installation(session, media, prefix):
@@ -650,10 +670,7 @@ def main():
                 run("wheel, held key, devices plugged and unplugged, signals",
                     test_wheel_held_key_devices_and_signals, session, media)
                 run("a palette made on Windows", test_windows_palette, session, media)
-                delays = run("latency, 20 presses", measure_latency, session, media)
-                if delays:
-                    print("latency_key_to_sound_ms min %.1f median %.1f max %.1f (%d presses)"
-                          % (min(delays), statistics.median(delays), max(delays), len(delays)))
+                run("latency, 20 presses", measure_latency, session, media)
                 if args.install_prefix:
                     run("installation", test_installation, session, media, args.install_prefix)
         finally:

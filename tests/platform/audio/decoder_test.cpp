@@ -92,7 +92,8 @@ TEST(Decoding, AnotherRateIsResampledToTheRightLengthAndPitch) {
     // head and the streamed part alike (read straight from the decoder).
     std::vector<float> out(static_cast<size_t>(kRate) * 2 * 2);
     int64_t got = 0;
-    while (got < 2 * kRate) {
+    for (int turns = 0; got < 2 * kRate; ++turns) {
+        ASSERT_LT(turns, 10000) << "the decoder stopped giving frames at " << got;
         const int64_t n = sound->read(got, out.data() + got * 2, 2 * kRate - got);
         if (n == 0) {
             int64_t chunk = 0, urgency = 0;
@@ -105,13 +106,41 @@ TEST(Decoding, AnotherRateIsResampledToTheRightLengthAndPitch) {
     EXPECT_NEAR(crossings, 2000, 2);
 }
 
-TEST(Decoding, Mp3DecodesToItsLength) {
+// Amplitude of one frequency in one channel of interleaved stereo (Goertzel).
+double toneLevel(const std::vector<float>& stereo, int channel, double frequency, size_t firstFrame,
+                 size_t frames) {
+    const double k = 2 * std::cos(2 * M_PI * frequency / kRate);
+    double s1 = 0, s2 = 0;
+    for (size_t f = firstFrame; f < firstFrame + frames; ++f) {
+        const double s0 = stereo[f * 2 + static_cast<size_t>(channel)] + k * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return 2 * std::sqrt(std::max(s1 * s1 + s2 * s2 - k * s1 * s2, 0.0)) /
+           static_cast<double>(frames);
+}
+
+TEST(Decoding, Mp3DecodesToItsLengthAndItsSignal) {
     TempDir dir;
     const std::string path = dir.file("short.mp3");
-    ASSERT_TRUE(writeAudio(path, FileKind::Mp3, kRate, 2, kRate * 3, testing::programme));
+    // 440 Hz at 0.5 on the left, 660 Hz at 0.25 on the right.
+    ASSERT_TRUE(writeAudio(path, FileKind::Mp3, kRate, 2, kRate * 3, [](int64_t f, int channel) {
+        const double t = static_cast<double>(f) / kRate;
+        return static_cast<float>(channel == 0 ? 0.5 * std::sin(2 * M_PI * 440 * t)
+                                               : 0.25 * std::sin(2 * M_PI * 660 * t));
+    }));
     auto sound = Sound::load(path, kRate);
     ASSERT_TRUE(sound->playable()) << sound->error();
     EXPECT_NEAR(static_cast<double>(sound->frames()), kRate * 3.0, kRate * 0.05);
+    std::vector<float> out(static_cast<size_t>(sound->frames()) * 2);
+    completeHead(*sound);
+    ASSERT_GE(sound->read(0, out.data(), sound->frames()), 2 * kRate / 10 + kRate);
+    // A second past the encoder's start-up: each side holds its own tone, at its level.
+    const size_t from = kRate / 5;
+    EXPECT_NEAR(toneLevel(out, 0, 440, from, kRate), 0.5, 0.03);
+    EXPECT_NEAR(toneLevel(out, 1, 660, from, kRate), 0.25, 0.02);
+    EXPECT_LT(toneLevel(out, 0, 660, from, kRate), 0.01);
+    EXPECT_LT(toneLevel(out, 1, 440, from, kRate), 0.01);
 }
 
 TEST(Decoding, NonFiniteFloatSamplesBecomeSilence) {
