@@ -22,7 +22,7 @@ void checkAudioBackEnd(playback::AudioHost& audio, platform::Dialogs& dialogs) {
     // a slot plays nothing until a device works.
     dialogs.MsgBox(
         QStringLiteral("La sortie audio ne fonctionne pas :\r\n") + QString::fromStdString(problem),
-        platform::vbExclamation, QString());
+        platform::kIconWarning, QString());
 }
 
 void readDriveMapping(const QString& programFolder, playback::AudioHost& audio,
@@ -33,7 +33,7 @@ void readDriveMapping(const QString& programFolder, playback::AudioHost& audio,
         QByteArray bytes;
         QString failure;
         if (!platform::readFileBytes(path, bytes, failure)) {
-            dialogs.MsgBox(failure + QStringLiteral("\r\n") + path, platform::vbExclamation,
+            dialogs.MsgBox(failure + QStringLiteral("\r\n") + path, platform::kIconWarning,
                            QString());
         } else if (const auto bad = drives.read(bytes); !bad.empty()) {
             QString message =
@@ -42,15 +42,14 @@ void readDriveMapping(const QString& programFolder, playback::AudioHost& audio,
                 message += QStringLiteral("\r\nligne %1 : %2").arg(line.number).arg(line.text);
             }
             message += QStringLiteral("\r\nUne ligne s'écrit ainsi : C:\\Jingles=/srv/jingles");
-            dialogs.MsgBox(message, platform::vbExclamation, QString());
+            dialogs.MsgBox(message, platform::kIconWarning, QString());
         }
     }
     audio.setDrives(std::move(drives));
 }
 
 void F1a::CreateShortcut() {
-    ProgramFolder = platform::toSystemPath(system_.exeFolder());
-    if (!ProgramFolder.endsWith(u'\\')) ProgramFolder += u'\\';
+    findProgramFolder();
     // A copy of the program under another name places no launcher.
     if (!platform::FileExists(ProgramFolder + QStringLiteral("Tambrel"))) return;
     const QString folder = platform::toNativePath(ProgramFolder);

@@ -71,6 +71,8 @@ class F1a : public QMainWindow {
     void Player_OnStop(int16_t Index);
     // Failures on air show on the slot itself, never in a box.
     void showFileState(int16_t Index);
+    void assignFile(int16_t Index, const QString& path);
+    void clearSlot(int16_t Index);
     void showNotice(int16_t Index, const playback::ComponentError& failure);
     void endNotice(int16_t Index);
     void expireNotices();
@@ -155,6 +157,7 @@ class F1a : public QMainWindow {
     void buildControls();
     void buildMenu();
     void applyWideLayout();
+    void findProgramFolder();
 
     platform::System& system_;
     platform::Dialogs& dialogs_;

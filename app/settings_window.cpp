@@ -67,7 +67,7 @@ void F1a::SettingsFile(const QString& Mode) {
     if (sessionEnding_) {
         std::fprintf(stderr, "Tambrel: %s\n", qPrintable(message));
     } else {
-        dialogs_.MsgBox(message, platform::vbCritical, QString());
+        dialogs_.MsgBox(message, platform::kIconError, QString());
     }
     QString ignored;
     if (platform::FileExists(SettingsPath)) platform::deleteFile(path, ignored);

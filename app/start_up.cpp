@@ -41,7 +41,7 @@ void F1a::CheckSoftware(F1a& X) {
         })) {
         return;
     }
-    dialogs_.MsgBox(QStringLiteral("This program is already in the air...."), platform::vbOKOnly,
+    dialogs_.MsgBox(QStringLiteral("This program is already in the air...."), platform::kButtonsOk,
                     QString());
     system_.setAppTitle(QString());
     X.setCaption(QString());
@@ -59,20 +59,19 @@ void F1a::Form_Load() {
 
     setWindowState(Qt::WindowMaximized);
 
-    ProgramFolder = platform::toSystemPath(system_.exeFolder());
-    if (!ProgramFolder.endsWith(u'\\')) ProgramFolder += u'\\';
+    findProgramFolder();
     SettingsPath = ProgramFolder + QStringLiteral("Tambrel.ini");
 
-    const double width = system_.screenWidthTwips() / 15.0;
+    const double width = system_.screenWidthTwips() / double{platform::kTwipsPerPixel};
     if (width < kNarrowestScreen) {
-        dialogs_.MsgBox(QStringLiteral("Mini 800x600"), platform::vbExclamation, QString());
+        dialogs_.MsgBox(QStringLiteral("Mini 800x600"), platform::kIconWarning, QString());
         system_.terminate();
         return;
     }
     if (width == kWideScreen) applyWideLayout();
 
     Output->AddItem(Player[0]->DeviceName(-1));
-    for (int32_t n = 0; n <= 10; ++n) {
+    for (int32_t n = 0; n <= playback::MMAudioPlayerX::kLastDevice; ++n) {
         const QString name = Player[0]->DeviceName(n);
         if (!name.trimmed().isEmpty()) Output->AddItem(name);
     }
@@ -102,6 +101,12 @@ void F1a::Form_Load() {
     F2_.reset();
     BankName->setCaption(QString());
     Keyboard->setLeft(kKeyboardOutOfSight);
+}
+
+// The folder of the executable, where the palettes and settings live.
+void F1a::findProgramFolder() {
+    ProgramFolder = platform::toSystemPath(system_.exeFolder());
+    if (!ProgramFolder.endsWith(u'\\')) ProgramFolder += u'\\';
 }
 
 void F1a::Form_Activate() {

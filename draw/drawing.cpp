@@ -110,7 +110,7 @@ void Draw3dRect(platform::DrawingSurface& surface, platform::Dialogs& dialogs, i
         second = platform::QBColor(colour);
     } else {
         dialogs.MsgBox(QStringLiteral("Style doit valoir 'Enfonce' ou 'Relief'"),
-                       platform::vbCritical, QStringLiteral("Draw3dRect()"));
+                       platform::kIconError, QStringLiteral("Draw3dRect()"));
     }
     const int32_t keptFore = surface.ForeColor();
     surface.setForeColor(first);

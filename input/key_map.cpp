@@ -5,14 +5,6 @@
 namespace tambrel::input {
 namespace {
 
-int16_t modifierMask(Qt::KeyboardModifiers mods) {
-    int16_t mask = 0;
-    if (mods & Qt::ShiftModifier) mask += kShiftMask;
-    if (mods & Qt::ControlModifier) mask += kCtrlMask;
-    if (mods & Qt::AltModifier) mask += kAltMask;
-    return mask;
-}
-
 int16_t virtualKey(int key, bool keypad) {
     if (key >= Qt::Key_A && key <= Qt::Key_Z) return static_cast<int16_t>(key - Qt::Key_A + 65);
     if (key >= Qt::Key_0 && key <= Qt::Key_9) {
@@ -131,7 +123,7 @@ KeyCodes mapKey(const QKeyEvent& event) {
     const Qt::KeyboardModifiers mods = event.modifiers();
     KeyCodes codes;
     codes.keyCode = virtualKey(event.key(), mods & Qt::KeypadModifier);
-    codes.shift = modifierMask(mods);
+    codes.shift = platform::modifierMask(mods);
     codes.keyAscii = typedCharacter(event, mods);
     return codes;
 }

@@ -7,13 +7,15 @@
 
 #include <cstdint>
 
+#include "platform/controls.h"
+
 class QKeyEvent;
 
 namespace tambrel::input {
 
-inline constexpr int16_t kShiftMask = 1;
-inline constexpr int16_t kCtrlMask = 2;
-inline constexpr int16_t kAltMask = 4;
+using platform::kAltMask;
+using platform::kCtrlMask;
+using platform::kShiftMask;
 
 struct KeyCodes {
     int16_t keyCode = 0;   // virtual-key code; 0 for a key with no code

@@ -3,13 +3,9 @@
 #include <algorithm>
 
 #include "platform/text_file.h"
+#include "playback/volume_scale.h"
 
 namespace tambrel::palettes {
-namespace {
-constexpr int32_t kLowestVolume = 0;
-constexpr int32_t kHighestVolume = 17000;
-}  // namespace
-
 PaletteContent readPalette(const QByteArray& bytes) {
     PaletteContent content;
     platform::TextReader reader(bytes);
@@ -27,7 +23,8 @@ PaletteContent readPalette(const QByteArray& bytes) {
     for (int slot = 0; slot < kPaletteSlots; ++slot) {
         int32_t volume = 0;
         if (!reader.readNumber(volume, content.error)) return content;
-        content.volumes.push_back(std::clamp(volume, kLowestVolume, kHighestVolume));
+        content.volumes.push_back(
+            std::clamp(volume, playback::kVolumeSilent, playback::kVolumeMax));
     }
     return content;  // whatever follows the 28th number is not read
 }

@@ -34,23 +34,19 @@ void F1a::ComboBank_Click() {
         for (int16_t i = 0; i < static_cast<int16_t>(content.paths.size()); ++i) {
             const QString& line = content.paths[i];
             if (!line.isEmpty()) {
-                // The player is not stopped: a sounding file plays on.
-                Player[i]->setFileName(line);
-                Touche[i]->setCaption(playback::NomCourt(line) + QStringLiteral("\r\n\r\n") +
-                                      slotLetter(i));
-                showFileState(i);  // its length, or why it cannot play; loading goes on
+                // Not stopped: a sounding file plays on. A file that cannot
+                // play says why on its slot, and the loading goes on.
+                assignFile(i, line);
             } else {
                 Player[i]->Stop();
-                Player[i]->setFileName(QString());
-                Touche[i]->setCaption(slotLetter(i));
-                showFileState(i);  // "--:--"
+                clearSlot(i);
             }
         }
         // Each new value reaches its player through the slider's change event.
         for (size_t i = 0; i < content.volumes.size(); ++i) Slider[i]->setValue(content.volumes[i]);
     }
     if (!failure.isEmpty()) {
-        dialogs_.MsgBox(failure + QStringLiteral("\r\n") + entry, platform::vbExclamation,
+        dialogs_.MsgBox(failure + QStringLiteral("\r\n") + entry, platform::kIconWarning,
                         QString());
         return;
     }

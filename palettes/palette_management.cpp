@@ -49,25 +49,24 @@ void F1a::MnuNewBank_Click() {
     if (!problem.isEmpty()) {
         dialogs_.MsgBox(
             QStringLiteral("Nom de palette refusé : ") + name + QStringLiteral("\r\n") + problem,
-            platform::vbExclamation, QString());
+            platform::kIconWarning, QString());
         return;
     }
     if (platform::FileExists(ProgramFolder + name)) {
         const int32_t answerToOverwrite = dialogs_.MsgBox(
             QStringLiteral("Cette palette existe déjà\r\n") +
                 platform::toNativePath(ProgramFolder + name) + QStringLiteral("\r\nEcraser ?"),
-            platform::vbQuestion + platform::vbOKCancel + platform::vbDefaultButton2, QString());
+            platform::kIconQuestion + platform::kButtonsOkCancel + platform::kDefaultSecondButton,
+            QString());
         // Refused: the current palette keeps its name, so that a later save
         // cannot overwrite the palette that was just spared.
-        if (answerToOverwrite != platform::vbOK) return;
+        if (answerToOverwrite != platform::kAnswerOk) return;
     }
     BankName->setCaption(name);
     paletteEncoding_ = platform::TextEncoding::Utf8;
     for (int16_t i = 0; i < kSlots; ++i) {
-        Touche[i]->setCaption(slotLetter(i));
-        Player[i]->setFileName(QString());  // a sounding file plays on
+        clearSlot(i);  // a sounding file plays on
         Slider[i]->setValue(playback::kVolumeUnity);
-        showFileState(i);  // "--:--": no length of a file now gone
     }
     MnuSauverBank_Click();
 }
@@ -77,7 +76,7 @@ void F1a::MnuSauverBank_Click() {
     if (name.isEmpty()) {
         dialogs_.MsgBox(QStringLiteral("Il faut mettre un nom a cette banque\r\n\r\nIl faut "
                                        "commencer par Nouvelle Palette"),
-                        platform::vbExclamation, QString());
+                        platform::kIconWarning, QString());
         return;
     }
     std::array<QString, palettes::kPaletteSlots> paths;
@@ -92,8 +91,7 @@ void F1a::MnuSauverBank_Click() {
     if (!palettes::writePalette(paths, volumes, bytes, failure, paletteEncoding_) ||
         !platform::writeFileAtomically(path, bytes, failure)) {
         // The palette file on disk is the one from before.
-        dialogs_.MsgBox(failure + QStringLiteral("\r\n") + path, platform::vbExclamation,
-                        QString());
+        dialogs_.MsgBox(failure + QStringLiteral("\r\n") + path, platform::kIconWarning, QString());
         return;
     }
     File1.Refresh();
@@ -104,14 +102,13 @@ void F1a::MnuSauverBank_Click() {
 void F1a::Supprimer_Click() {
     if (ComboBank->ListIndex() < 0) return;
     const QString path = platform::toNativePath(ProgramFolder + ComboBank->Text());
-    const int32_t answer =
-        dialogs_.MsgBox(path, platform::vbCritical + platform::vbYesNo + platform::vbDefaultButton2,
-                        QStringLiteral("Suppression"));
-    if (answer != platform::vbYes) return;
+    const int32_t answer = dialogs_.MsgBox(
+        path, platform::kIconError + platform::kButtonsYesNo + platform::kDefaultSecondButton,
+        QStringLiteral("Suppression"));
+    if (answer != platform::kAnswerYes) return;
     QString failure;
     if (!platform::deleteFile(path, failure)) {
-        dialogs_.MsgBox(failure + QStringLiteral("\r\n") + path, platform::vbExclamation,
-                        QString());
+        dialogs_.MsgBox(failure + QStringLiteral("\r\n") + path, platform::kIconWarning, QString());
     }
     File1.Refresh();
     File1_PathChange();

@@ -16,13 +16,17 @@ int toPixels(int32_t twips) {
     return static_cast<int>(std::floor(static_cast<double>(twips) / kTwipsPerPixel + 0.5));
 }
 
-int16_t shiftMask(Qt::KeyboardModifiers modifiers) {
+}  // namespace
+
+int16_t modifierMask(Qt::KeyboardModifiers modifiers) {
     int16_t mask = 0;
-    if (modifiers & Qt::ShiftModifier) mask |= 1;
-    if (modifiers & Qt::ControlModifier) mask |= 2;
-    if (modifiers & Qt::AltModifier) mask |= 4;
+    if (modifiers & Qt::ShiftModifier) mask |= kShiftMask;
+    if (modifiers & Qt::ControlModifier) mask |= kCtrlMask;
+    if (modifiers & Qt::AltModifier) mask |= kAltMask;
     return mask;
 }
+
+namespace {
 
 int16_t buttonCode(Qt::MouseButtons buttons) {
     int16_t code = 0;
@@ -137,7 +141,7 @@ class MeterWidget final : public QWidget {
         const float pixelWidth = surface.scaleX(1) - surface.scaleX(0);
         const float pixelHeight = surface.scaleY(1) - surface.scaleY(0);
         handler(pressed ? buttonCode(event->button()) : buttonCode(event->buttons()),
-                shiftMask(event->modifiers()),
+                modifierMask(event->modifiers()),
                 surface.scaleX(0) + static_cast<float>(at.x()) * pixelWidth,
                 surface.scaleY(0) + static_cast<float>(at.y()) * pixelHeight);
     }

@@ -18,13 +18,19 @@
 
 #include "platform/colors.h"
 #include "platform/drawing_surface.h"
+#include "platform/units.h"
 
 class QAction;
 class QMenu;
 
 namespace tambrel::platform {
 
-inline constexpr int kTwipsPerPixel = 15;
+// The modifier mask the key and mouse handlers speak: Shift, Ctrl and Alt
+// added together.
+inline constexpr int16_t kShiftMask = 1;
+inline constexpr int16_t kCtrlMask = 2;
+inline constexpr int16_t kAltMask = 4;
+int16_t modifierMask(Qt::KeyboardModifiers modifiers);
 
 class Control {
   public:

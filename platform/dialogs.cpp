@@ -50,16 +50,16 @@ int32_t QtDialogs::MsgBox(const QString& prompt, int32_t style, const QString& t
     box.setWindowTitle(titleOrApplication(title));
     box.setText(prompt);
     switch (style & 0x70) {
-        case vbCritical:
+        case kIconError:
             box.setIcon(QMessageBox::Critical);
             break;
-        case vbQuestion:
+        case kIconQuestion:
             box.setIcon(QMessageBox::Question);
             break;
-        case vbExclamation:
+        case kIconWarning:
             box.setIcon(QMessageBox::Warning);
             break;
-        case vbInformation:
+        case kIconInformation:
             box.setIcon(QMessageBox::Information);
             break;
         default:
@@ -68,11 +68,11 @@ int32_t QtDialogs::MsgBox(const QString& prompt, int32_t style, const QString& t
     QPushButton* first = nullptr;
     QPushButton* second = nullptr;
     switch (style & 0x7) {
-        case vbOKCancel:
+        case kButtonsOkCancel:
             first = box.addButton(QMessageBox::Ok);
             second = box.addButton(QMessageBox::Cancel);
             break;
-        case vbYesNo:
+        case kButtonsYesNo:
             first = box.addButton(QMessageBox::Yes);
             second = box.addButton(QMessageBox::No);
             break;
@@ -80,18 +80,18 @@ int32_t QtDialogs::MsgBox(const QString& prompt, int32_t style, const QString& t
             first = box.addButton(QMessageBox::Ok);
             break;
     }
-    box.setDefaultButton((style & vbDefaultButton2) && second != nullptr ? second : first);
+    box.setDefaultButton((style & kDefaultSecondButton) && second != nullptr ? second : first);
     box.setEscapeButton(second != nullptr ? second : first);
     box.exec();
     switch (box.standardButton(box.clickedButton())) {
         case QMessageBox::Cancel:
-            return vbCancel;
+            return kAnswerCancel;
         case QMessageBox::Yes:
-            return vbYes;
+            return kAnswerYes;
         case QMessageBox::No:
-            return vbNo;
+            return kAnswerNo;
         default:
-            return vbOK;
+            return kAnswerOk;
     }
 }
 

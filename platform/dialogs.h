@@ -13,19 +13,19 @@ class QWidget;
 namespace tambrel::platform {
 
 // Message box styles, added together: buttons, then icon, then default button.
-inline constexpr int32_t vbOKOnly = 0;
-inline constexpr int32_t vbOKCancel = 1;
-inline constexpr int32_t vbYesNo = 4;
-inline constexpr int32_t vbCritical = 16;
-inline constexpr int32_t vbQuestion = 32;
-inline constexpr int32_t vbExclamation = 48;
-inline constexpr int32_t vbInformation = 64;
-inline constexpr int32_t vbDefaultButton2 = 256;
+inline constexpr int32_t kButtonsOk = 0;
+inline constexpr int32_t kButtonsOkCancel = 1;
+inline constexpr int32_t kButtonsYesNo = 4;
+inline constexpr int32_t kIconError = 16;
+inline constexpr int32_t kIconQuestion = 32;
+inline constexpr int32_t kIconWarning = 48;
+inline constexpr int32_t kIconInformation = 64;
+inline constexpr int32_t kDefaultSecondButton = 256;
 // What a message box returns.
-inline constexpr int32_t vbOK = 1;
-inline constexpr int32_t vbCancel = 2;
-inline constexpr int32_t vbYes = 6;
-inline constexpr int32_t vbNo = 7;
+inline constexpr int32_t kAnswerOk = 1;
+inline constexpr int32_t kAnswerCancel = 2;
+inline constexpr int32_t kAnswerYes = 6;
+inline constexpr int32_t kAnswerNo = 7;
 
 class Dialogs {
   public:

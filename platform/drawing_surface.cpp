@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "platform/colors.h"
-#include "platform/controls.h"
+#include "platform/units.h"
 
 namespace tambrel::platform {
 

@@ -6,8 +6,8 @@
 #include <QThread>
 #include <cstdlib>
 
-#include "platform/controls.h"
 #include "platform/single_instance.h"
+#include "platform/units.h"
 
 namespace tambrel::platform {
 

@@ -11,11 +11,6 @@
 #include "playback/component_error.h"
 
 namespace tambrel::playback {
-namespace {
-constexpr int32_t kFirstDevice = -1;
-constexpr int32_t kLastDevice = 10;
-}  // namespace
-
 float volumeGain(int32_t volume) {
     const double position = std::clamp(volume, 0, kVolumeMax) / static_cast<double>(kVolumeUnity);
     return static_cast<float>(position * position * position);

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "playback/component_error.h"
+#include "playback/volume_scale.h"
 
 namespace tambrel::audio {
 class Sound;
@@ -26,12 +27,9 @@ namespace tambrel::playback {
 
 class AudioHost;
 
-// Volume scale shared with the slider: 0 is silence, 16384 unity gain,
-// 17000 the top (+1 dB). In between the gain follows the cube of the
+// The gain of a volume on the shared scale: it follows the cube of the
 // fader position, the usual audio taper: half travel is about -18 dB, a
 // tenth about -60 dB, and each step up is louder than the one before.
-inline constexpr int32_t kVolumeUnity = 16384;
-inline constexpr int32_t kVolumeMax = 17000;
 float volumeGain(int32_t volume);
 
 class MMAudioPlayerX {
@@ -39,6 +37,10 @@ class MMAudioPlayerX {
     static constexpr int32_t kStatePlaying = 6;
     static constexpr int32_t kStateStopped = 1;  // a file is held, silent
     static constexpr int32_t kStateClosed = 0;   // no file
+    // The device numbers DeviceName answers: the system's default, then
+    // the first eleven devices.
+    static constexpr int32_t kFirstDevice = -1;
+    static constexpr int32_t kLastDevice = 10;
 
     MMAudioPlayerX(AudioHost& host, int16_t index);
     ~MMAudioPlayerX();

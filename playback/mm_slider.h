@@ -9,12 +9,13 @@
 #include <functional>
 
 #include "platform/controls.h"
+#include "playback/volume_scale.h"
 
 namespace tambrel::playback {
 
 class MMSliderX : public platform::Control {
   public:
-    static constexpr int32_t kDefaultMaxValue = 17000;
+    static constexpr int32_t kDefaultMaxValue = kVolumeMax;
 
     MMSliderX(QWidget* parent, int16_t index);
     int16_t index() const { return index_; }

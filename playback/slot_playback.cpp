@@ -1,41 +1,11 @@
 #include "playback/slot_playback.h"
 
-#include <cmath>
 #include <optional>
 
 #include "app/palette_window.h"
 #include "platform/colors.h"
 #include "platform/system.h"
 #include "playback/mm_audio_player.h"
-
-namespace tambrel::playback {
-namespace {
-QString twoDigits(int64_t value) {
-    const QString text = QStringLiteral("00") + QString::number(value);
-    return text.right(2);
-}
-}  // namespace
-
-QString FTime(int32_t ms) {
-    const auto seconds = static_cast<int64_t>(std::floor(ms / 1000.0));
-    if (seconds <= 0) return QStringLiteral("--:--");
-    return twoDigits(seconds / 60) + u':' + twoDigits(seconds % 60);
-}
-
-QString NomCourt(const QString& path) {
-    const qsizetype slash = path.lastIndexOf(u'\\');
-    if (slash < 0) return QString();
-    const QString name = path.mid(slash + 1);
-    if (name.size() < 4) return name;
-    return name.left(name.size() - 4);
-}
-
-int16_t QuelleLigne(int16_t Valeur) {
-    if (Valeur < 0 || Valeur > 27) return 0;
-    return static_cast<int16_t>(Valeur / 4);
-}
-
-}  // namespace tambrel::playback
 
 namespace tambrel::app {
 
@@ -61,12 +31,8 @@ void F1a::Touche_Click(int16_t Index) {
         } else if (Touche[Index]->Caption().size() < 2) {
             Dial1.Filter = QStringLiteral("Audio File mp3 Wav | *.mp3;*.wav");
             Dial1.Flags = 0;
-            if (Dial1.ShowOpen()) {  // a cancelled choice leaves the slot as it was
-                Player[Index]->setFileName(Dial1.FileName);
-                Touche[Index]->setCaption(NomCourt(Dial1.FileName) + QStringLiteral("\r\n\r\n") +
-                                          slotLetter(Index));
-                showFileState(Index);
-            }
+            // A cancelled choice leaves the slot as it was.
+            if (Dial1.ShowOpen()) assignFile(Index, Dial1.FileName);
         } else {
             if (Player[Index]->reloadIfUnplayable()) showFileState(Index);
             if (std::optional<ComponentError> problem = Player[Index]->FileProblem()) {
@@ -85,6 +51,22 @@ void F1a::Touche_Click(int16_t Index) {
         showNotice(Index,
                    ComponentError(QStringLiteral("erreur"), QStringLiteral("Lecture impossible")));
     }
+}
+
+// From the dialog or a palette: the player takes the file (a sounding one
+// plays on), the button shows its name and the label its length.
+void F1a::assignFile(int16_t Index, const QString& path) {
+    Player[Index]->setFileName(path);
+    Touche[Index]->setCaption(NomCourt(path) + QStringLiteral("\r\n\r\n") + slotLetter(Index));
+    showFileState(Index);
+}
+
+// The player lets its file go (a sounding one plays on); the button shows
+// its letter and the label "--:--".
+void F1a::clearSlot(int16_t Index) {
+    Player[Index]->setFileName(QString());
+    Touche[Index]->setCaption(slotLetter(Index));
+    showFileState(Index);
 }
 
 void F1a::Player_OnStop(int16_t Index) {

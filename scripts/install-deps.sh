@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   libsndfile1-dev libsoxr-dev libsdl2-dev libpulse-dev
   libgtest-dev libgmock-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format clang-tidy git
   desktop-file-utils
   xvfb pulseaudio pulseaudio-utils xdotool imagemagick python3 fonts-dejavu-core
 )

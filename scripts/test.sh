@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Tambrel and runs every test: once in an
+# Installs what is missing, checks the sources' style (clang-format, and
+# clang-tidy with the checks of .clang-tidy), builds Tambrel with warnings as
+# errors and runs every test: once in an
 # ordinary build, once under AddressSanitizer and UndefinedBehaviorSanitizer,
 # once under ThreadSanitizer,
 # the file readers' fuzz targets for a bounded time, and the end-to-end suite,
@@ -12,9 +14,18 @@ bash scripts/install-deps.sh
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
+echo "== style: clang-format"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
 echo "== build and tests"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMBREL_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
+
+echo "== style: clang-tidy on the program's sources"
+run-clang-tidy -p build -j "$jobs" -quiet -warnings-as-errors='*' \
+  "$PWD/(app|about|draw|input|palettes|playback|platform)/.*\.cpp$" >build/clang-tidy.log 2>&1 ||
+  { grep -E 'warning:|error:' build/clang-tidy.log; echo "clang-tidy found the above"; exit 1; }
+
 ctest --test-dir build --output-on-failure -j"$jobs"
 
 echo "== end to end: the real program on Xvfb and PulseAudio"
@@ -23,13 +34,15 @@ python3 tests/e2e/e2e.py build/Tambrel --install-prefix "$prefix" --screenshot b
 rm -rf "$prefix"
 
 echo "== build and tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTAMBREL_SANITIZE=ON -DTAMBREL_BENCH=OFF >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTAMBREL_SANITIZE=ON -DTAMBREL_BENCH=OFF \
+  -DTAMBREL_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 echo "== build and tests under ThreadSanitizer"
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DTAMBREL_SANITIZE_THREAD=ON -DTAMBREL_BENCH=OFF >/dev/null
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DTAMBREL_SANITIZE_THREAD=ON -DTAMBREL_BENCH=OFF \
+  -DTAMBREL_WERROR=ON >/dev/null
 cmake --build build-tsan -j"$jobs"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
   ctest --test-dir build-tsan --output-on-failure -j"$jobs"

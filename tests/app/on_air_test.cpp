@@ -264,7 +264,7 @@ TEST(OnAir, ASoundingSlotStopsWhateverItsCaptionAndARefusedOverwriteKeepsTheName
 
     // An existing name, Cancel to "Ecraser ?": the name stays "Matin.Bnk".
     rig.dialogs.inputAnswers.push_back(QStringLiteral("Soir"));
-    rig.dialogs.msgBoxAnswers.push_back(platform::vbCancel);
+    rig.dialogs.msgBoxAnswers.push_back(platform::kAnswerCancel);
     w.MnuNewBank_Click();
     EXPECT_EQ(w.BankName->Caption(), QStringLiteral("Matin.Bnk"));
     w.MnuSauverBank_Click();

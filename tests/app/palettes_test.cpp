@@ -200,7 +200,7 @@ TEST(Palettes, NewSaveAndDeleteFollowTheOperatorsAnswers) {
     // The same name again: the question; Cancel keeps the slots, not the name.
     rig.assign(1, rig.wav("b.wav", 2000));
     rig.dialogs.inputAnswers = {QStringLiteral("Matin")};
-    rig.dialogs.msgBoxAnswers = {platform::vbCancel};
+    rig.dialogs.msgBoxAnswers = {platform::kAnswerCancel};
     w.MnuNewBank_Click();
     // Paths in messages are written as the operator's system writes them.
     EXPECT_EQ(rig.dialogs.asked.back().text, QStringLiteral("Cette palette existe déjà\r\n") +
@@ -217,13 +217,13 @@ TEST(Palettes, NewSaveAndDeleteFollowTheOperatorsAnswers) {
 
     // Delete asks with the full path; No keeps the file, Yes deletes even a read-only one.
     w.ComboBank->setText(QStringLiteral("Matin.Bnk"));
-    rig.dialogs.msgBoxAnswers = {platform::vbNo};
+    rig.dialogs.msgBoxAnswers = {platform::kAnswerNo};
     w.Supprimer_Click();
     EXPECT_EQ(rig.dialogs.asked.back().text, QString::fromStdString(rig.dir.file("Matin.Bnk")));
     EXPECT_EQ(rig.dialogs.asked.back().title, QStringLiteral("Suppression"));
     EXPECT_EQ(rig.dialogs.asked.back().style, 16 + 4 + 256);
     ASSERT_EQ(chmod(rig.dir.file("Matin.Bnk").c_str(), 0444), 0);
-    rig.dialogs.msgBoxAnswers = {platform::vbYes};
+    rig.dialogs.msgBoxAnswers = {platform::kAnswerYes};
     w.Supprimer_Click();
     EXPECT_FALSE(QFile::exists(QString::fromStdString(rig.dir.file("Matin.Bnk"))));
     EXPECT_EQ(w.ComboBank->ListCount(), 1);

@@ -89,7 +89,7 @@ TEST(Dialogs, FilterMatchesBothCasesAndACancelLeavesTheLastChoice) {
 
     struct OneAnswer final : Dialogs {
         std::optional<QString> path;
-        int32_t MsgBox(const QString&, int32_t, const QString&) override { return vbOK; }
+        int32_t MsgBox(const QString&, int32_t, const QString&) override { return kAnswerOk; }
         QString InputBox(const QString&, const QString&, const QString&) override { return {}; }
         std::optional<QString> ShowOpen(const QString&) override { return path; }
         std::optional<int32_t> ShowColor(int32_t) override { return std::nullopt; }

@@ -26,14 +26,14 @@ struct Asked {
 class ScriptedDialogs final : public platform::Dialogs {
   public:
     std::vector<Asked> asked;
-    std::deque<int32_t> msgBoxAnswers;  // vbOK when none is left
+    std::deque<int32_t> msgBoxAnswers;  // kAnswerOk when none is left
     std::deque<QString> inputAnswers;   // "" when none is left
     std::deque<QString> openAnswers;    // a native path; "" or none left: cancelled
     std::deque<std::optional<int32_t>> colorAnswers;
 
     int32_t MsgBox(const QString& prompt, int32_t style, const QString& title) override {
         asked.push_back({QStringLiteral("MsgBox"), prompt, style, title});
-        return take(msgBoxAnswers, platform::vbOK);
+        return take(msgBoxAnswers, platform::kAnswerOk);
     }
     QString InputBox(const QString& prompt, const QString& title, const QString&) override {
         asked.push_back({QStringLiteral("InputBox"), prompt, 0, title});

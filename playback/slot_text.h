@@ -1,0 +1,22 @@
+#pragma once
+
+// The texts a slot shows, from its file's path and length.
+
+#include <QString>
+#include <cstdint>
+
+namespace tambrel::playback {
+
+// Milliseconds as "mm:ss" (minutes of 100 and more keep their last two
+// digits), or "--:--" for anything under one second.
+QString FTime(int32_t ms);
+
+// The name shown on a slot's button: the text after the last "\" without
+// its last four characters (the extension); empty when there is no "\".
+// A name of fewer than four characters after the "\" is shown whole.
+QString NomCourt(const QString& path);
+
+// The line (0 to 6) of a slot; 0 for anything outside 0 to 27.
+int16_t QuelleLigne(int16_t Valeur);
+
+}  // namespace tambrel::playback
