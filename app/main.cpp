@@ -4,7 +4,7 @@
 
 #include "app/palette_window.h"
 #include "app/start_up.h"
-#include "platform/audio/pulse_output.h"
+#include "platform/audio/system_output.h"
 #include "platform/dialogs.h"
 #include "platform/end_requests.h"
 #include "platform/system.h"

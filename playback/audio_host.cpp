@@ -4,7 +4,6 @@
 
 #include "platform/audio/mixer.h"
 #include "platform/audio/output.h"
-#include "playback/mm_audio_player.h"
 
 namespace tambrel::playback {
 namespace {
@@ -14,7 +13,7 @@ constexpr int kDeviceCheckTurns = 40;  // 200 ms
 
 AudioHost::AudioHost(std::unique_ptr<audio::OutputBackend> backend,
                      audio::AudioEngine::Options options)
-    : engine_(std::move(backend), options), players_(audio::Mixer::kMaxVoices, nullptr) {
+    : engine_(std::move(backend), options), players_(audio::Mixer::kMaxVoices) {
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(kPumpMs);
     QObject::connect(&timer_, &QTimer::timeout, [this] { pump(); });
@@ -25,9 +24,9 @@ AudioHost::~AudioHost() {
     timer_.stop();
 }
 
-int AudioHost::attach(MMAudioPlayerX* player) {
+int AudioHost::attach(std::function<void()> ended) {
     const int voice = engine_.createVoice();
-    if (voice >= 0) players_[static_cast<size_t>(voice)] = player;
+    if (voice >= 0) players_[static_cast<size_t>(voice)] = std::move(ended);
     return voice;
 }
 
@@ -97,8 +96,9 @@ void AudioHost::pump() {
     // A handler may stop, start or even destroy players; look each one up
     // again at its turn.
     for (int voice : ended) {
-        MMAudioPlayerX* player = players_[static_cast<size_t>(voice)];
-        if (player != nullptr) player->raiseOnStop();
+        // A copy: the handler may detach its own player.
+        const std::function<void()> ended = players_[static_cast<size_t>(voice)];
+        if (ended) ended();
     }
 }
 

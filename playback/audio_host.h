@@ -21,8 +21,6 @@ class OutputBackend;
 
 namespace tambrel::playback {
 
-class MMAudioPlayerX;
-
 class AudioHost {
   public:
     // The program's host plays through the sound system; tests pass a null
@@ -64,16 +62,17 @@ class AudioHost {
     // Looks at the devices again now; raises DevicesChanged when something changed.
     void refreshDevices();
 
-    // For the players.
-    int attach(MMAudioPlayerX* player);
+    // For the players: a voice, and what to call on the window's thread
+    // when its playback ended; -1 when every voice is taken.
+    int attach(std::function<void()> ended);
     void detach(int voice);
     void stopped(int voice);  // a Stop ended this voice's playback
 
   private:
     audio::AudioEngine engine_;
     platform::DriveMapping drives_;
-    std::vector<MMAudioPlayerX*> players_;  // by voice; not owned
-    std::vector<int> stopped_;              // voices whose OnStop is due
+    std::vector<std::function<void()>> players_;  // each voice's end handler
+    std::vector<int> stopped_;                    // voices whose OnStop is due
     std::vector<Device> devices_;
     bool listed_ = false;
     int turnsToDeviceCheck_ = 0;

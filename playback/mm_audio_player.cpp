@@ -17,7 +17,7 @@ float volumeGain(int32_t volume) {
 }
 
 MMAudioPlayerX::MMAudioPlayerX(AudioHost& host, int16_t index)
-    : host_(host), index_(index), voice_(host.attach(this)) {
+    : host_(host), index_(index), voice_(host.attach([this] { raiseOnStop(); })) {
     if (voice_ < 0) {
         throw ComponentError(QStringLiteral("lecteur"), QStringLiteral("Trop de lecteurs audio"));
     }

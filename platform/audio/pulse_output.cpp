@@ -13,7 +13,6 @@
 #include "platform/audio/mixer.h"
 #include "platform/audio/queue_target.h"
 #include "platform/audio/realtime.h"
-#include "platform/audio/sdl_output.h"
 
 namespace tambrel::audio {
 
@@ -543,12 +542,6 @@ std::unique_ptr<AudioOutput> PulseBackend::open(const std::optional<std::string>
     auto output = std::make_unique<PulseOutput>(connection_, mixer);
     if (!output->connect(name ? sink.c_str() : nullptr, sampleRate, periodFrames)) return nullptr;
     return output;
-}
-
-std::unique_ptr<OutputBackend> systemOutput() {
-    auto server = std::make_unique<PulseBackend>();
-    if (server->usable()) return server;
-    return std::make_unique<SdlBackend>();
 }
 
 }  // namespace tambrel::audio

@@ -66,8 +66,4 @@ class PulseBackend final : public OutputBackend {
     std::chrono::steady_clock::time_point lastTry_{};
 };
 
-// The system's sound output: the sound server's when one answers, SDL's
-// otherwise (a machine with bare ALSA devices).
-std::unique_ptr<OutputBackend> systemOutput();
-
 }  // namespace tambrel::audio

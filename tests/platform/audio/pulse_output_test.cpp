@@ -25,6 +25,7 @@
 #include "platform/audio/sdl_output.h"
 #include "platform/audio/sound.h"
 #include "platform/audio/stream_worker.h"
+#include "platform/audio/system_output.h"
 #include "tests/support/pulse_server.h"
 #include "tests/support/sink_recorder.h"
 #include "tests/support/test_audio.h"
