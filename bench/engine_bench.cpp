@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/figures.h"
 #include "bench/process_figures.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/null_output.h"
@@ -43,8 +44,12 @@ using tambrel::testing::writeAudio;
 using Clock = std::chrono::steady_clock;
 using SoundPtr = std::shared_ptr<Sound>;
 using namespace std::chrono_literals;
+using tambrel::bench::format;
+using tambrel::bench::median;
 using tambrel::bench::processCpuSeconds;
+using tambrel::bench::progress;
 using tambrel::bench::residentMb;
+using tambrel::bench::secondsSince;
 
 constexpr int kRate = 44100;
 constexpr int kPeriod = 256;
@@ -70,10 +75,6 @@ int64_t nowNs() {
         .count();
 }
 
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 int64_t threadCpuNs() {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
@@ -90,13 +91,6 @@ void dropFromPageCache(const std::string& path) {
     ::close(fd);
 }
 
-double median(std::vector<double> values) {
-    if (values.empty()) return 0.0;
-    std::sort(values.begin(), values.end());
-    const size_t mid = values.size() / 2;
-    return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
-}
-
 double minimum(const std::vector<double>& values) {
     return values.empty() ? 0.0 : *std::min_element(values.begin(), values.end());
 }
@@ -108,11 +102,6 @@ double maximum(const std::vector<double>& values) {
 // Thrown rather than exiting, so that the temporary folder is removed.
 [[noreturn]] void fail(const std::string& why) {
     throw std::runtime_error(why);
-}
-
-void progress(const char* what) {
-    std::fprintf(stderr, "... %s\n", what);
-    std::fflush(stderr);
 }
 
 // A DC offset under the programme, so the very first frame of the file sounds.
@@ -446,13 +435,6 @@ MemoryFigures measureMemory(const std::vector<std::string>& paths) {
 
 double ms(double frames) {
     return frames * 1000.0 / kRate;
-}
-
-template <typename... Args>
-std::string format(const char* pattern, Args... args) {
-    char text[256];
-    std::snprintf(text, sizeof text, pattern, args...);
-    return text;
 }
 
 // One line of the table: what, how much, against what, and a remark.

@@ -44,6 +44,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/figures.h"
 #include "bench/latency/candidates.h"
 #include "bench/latency/clips.h"
 #include "bench/latency/load.h"
@@ -140,16 +141,6 @@ Options parse(int argc, char** argv) {
 
 const Clock::time_point runStart = Clock::now();
 
-void progress(const std::string& what) {
-    std::fprintf(stderr, "... %3.0f s  %s\n",
-                 std::chrono::duration<double>(Clock::now() - runStart).count(), what.c_str());
-    std::fflush(stderr);
-}
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 // ---- The FFmpeg backend, in a child ---------------------------------------
 //
 // Qt Multimedia picks its backend once per process, from QT_MEDIA_BACKEND
@@ -245,20 +236,6 @@ std::vector<Record> runFfmpegChild(const Options& options, const std::string& cl
 }
 
 // ---- Report ---------------------------------------------------------------
-
-template <typename... Args>
-std::string format(const char* pattern, Args... args) {
-    char text[512];
-    std::snprintf(text, sizeof text, pattern, args...);
-    return text;
-}
-
-double median(std::vector<double> values) {
-    if (values.empty()) return kNan;
-    std::sort(values.begin(), values.end());
-    const size_t mid = values.size() / 2;
-    return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
-}
 
 using Filter = std::function<bool(const Record&)>;
 

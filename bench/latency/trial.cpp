@@ -1,5 +1,7 @@
 #include "bench/latency/trial.h"
 
+#include "bench/figures.h"
+
 #include <QCoreApplication>
 #include <algorithm>
 #include <cmath>
@@ -34,13 +36,6 @@ double msBetween(Clock::time_point from, Clock::time_point to) {
 
 int64_t framesOf(std::chrono::milliseconds time) {
     return time.count() * kRate / 1000;
-}
-
-template <typename... Args>
-std::string format(const char* pattern, Args... args) {
-    char text[256];
-    std::snprintf(text, sizeof text, pattern, args...);
-    return text;
 }
 
 void addProblem(Outcome& outcome, const std::string& problem, const std::string& detail) {
