@@ -19,7 +19,7 @@ QString FTime(int32_t ms) {
 QString NomCourt(const QString& path) {
     const qsizetype slash = path.lastIndexOf(u'\\');
     if (slash < 0) return QString();
-    const QString name = path.mid(slash + 1);
+    QString name = path.mid(slash + 1);
     if (name.size() < 4) return name;
     return name.left(name.size() - 4);
 }

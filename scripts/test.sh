@@ -22,7 +22,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMBREL_WERROR=ON >/dev/
 cmake --build build -j"$jobs"
 
 echo "== style: clang-tidy on the program's sources"
-run-clang-tidy -p build -j "$jobs" -quiet -warnings-as-errors='*' \
+run-clang-tidy -p build -j "$jobs" -quiet \
   "$PWD/(app|about|draw|input|palettes|playback|platform)/.*\.cpp$" >build/clang-tidy.log 2>&1 ||
   { grep -E 'warning:|error:' build/clang-tidy.log; echo "clang-tidy found the above"; exit 1; }
 

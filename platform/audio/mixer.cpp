@@ -143,7 +143,7 @@ void Mixer::addLayer(Layer& layer, int offset, int count) {
     const float* in = scratch_.data();
     float* mix = mix_.data() + static_cast<ptrdiff_t>(offset) * 2;
     for (int i = 0; i < count; ++i) {
-        float gain = gains_[static_cast<size_t>(offset + i)];
+        float gain = gains_[static_cast<size_t>(offset) + static_cast<size_t>(i)];
         if (layer.envelopeStep != 0.0f) {
             layer.envelope = std::clamp(layer.envelope + layer.envelopeStep, 0.0f, 1.0f);
             if (layer.envelope == 1.0f) layer.envelopeStep = 0.0f;

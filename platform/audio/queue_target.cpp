@@ -24,7 +24,7 @@ int QueueTarget::follow(uint64_t shortfalls, Clock::time_point now, int cover) {
         if (shrunk_ && now - lastShrink_ < stretch())
             backoff_ = std::min(backoff_ * 2, kMostBackoff);
         shrunk_ = false;
-        const auto most = static_cast<uint64_t>(steps_.ceiling / steps_.grow + 1);
+        const uint64_t most = static_cast<uint64_t>(steps_.ceiling / steps_.grow) + 1;
         const auto steps = static_cast<int>(std::min(shortfalls - seen_, most));
         // Whole steps, so that the steps back come down to the floor.
         const int wanted = steps_.floor + (cover - steps_.floor + steps_.shrink - 1) /
