@@ -23,7 +23,7 @@ cmake --build build -j"$jobs"
 
 echo "== style: clang-tidy on the program's sources"
 run-clang-tidy -p build -j "$jobs" -quiet \
-  "$PWD/(app|about|draw|input|palettes|playback|platform)/.*\.cpp$" >build/clang-tidy.log 2>&1 ||
+  "$PWD/(app|about|draw|input|palettes|playback|platform|remote)/.*\.cpp$" >build/clang-tidy.log 2>&1 ||
   { grep -E 'warning:|error:' build/clang-tidy.log; echo "clang-tidy found the above"; exit 1; }
 
 ctest --test-dir build --output-on-failure -j"$jobs"

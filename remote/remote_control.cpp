@@ -1,0 +1,107 @@
+#include "remote/remote_control.h"
+
+namespace tambrel::remote {
+namespace {
+QString letter(int index) {
+    return QChar(u'A' + index);
+}
+}  // namespace
+
+const char* stateName(SlotState state) {
+    switch (state) {
+        case SlotState::Empty:
+            return "vide";
+        case SlotState::Ready:
+            return "pret";
+        case SlotState::Playing:
+            return "joue";
+        case SlotState::Missing:
+            return "absent";
+    }
+    return "vide";
+}
+
+std::optional<QString> RemoteControl::badSlot(int index) {
+    if (index >= 0 && index < kSlots) return std::nullopt;
+    return QStringLiteral("Touche inconnue : %1 (de 0 à 27)").arg(index);
+}
+
+std::optional<QString> RemoteControl::press(int index) {
+    if (auto bad = badSlot(index)) return bad;
+    // From afar no file dialog may open: an empty slot is refused.
+    if (panel_.wouldAskForFile(index)) {
+        return QStringLiteral("Touche vide : ") + letter(index);
+    }
+    panel_.press(index);
+    return std::nullopt;
+}
+
+std::optional<QString> RemoteControl::toggleLoop(int index) {
+    if (auto bad = badSlot(index)) return bad;
+    panel_.toggleLoop(index);
+    return std::nullopt;
+}
+
+std::optional<QString> RemoteControl::setLoop(int index, bool on) {
+    if (auto bad = badSlot(index)) return bad;
+    if (panel_.slot(index).loop != on) panel_.toggleLoop(index);
+    return std::nullopt;
+}
+
+std::optional<QString> RemoteControl::loadPalette(const QString& name) {
+    for (const QString& entry : panel_.palettes()) {
+        if (entry.compare(name, Qt::CaseInsensitive) == 0 ||
+            entry.compare(name + QStringLiteral(".Bnk"), Qt::CaseInsensitive) == 0) {
+            panel_.loadPalette(entry);
+            return std::nullopt;
+        }
+    }
+    return QStringLiteral("Palette inconnue : ") + name;
+}
+
+std::vector<std::pair<int, SlotView>> RemoteControl::changedSlots(bool all) {
+    std::vector<std::pair<int, SlotView>> changed;
+    for (int i = 0; i < kSlots; ++i) {
+        SlotView view = panel_.slot(i);
+        const auto last = sent_.find(i);
+        if (all || last == sent_.end() || !(last->second == view)) {
+            changed.emplace_back(i, view);
+            sent_[i] = view;
+        }
+    }
+    return changed;
+}
+
+std::optional<QString> RemoteControl::changedPalette(bool always) {
+    const QString name = panel_.paletteName();
+    if (!always && sentPalette_ == name) return std::nullopt;
+    sentPalette_ = name;
+    return name;
+}
+
+Subscribers::Renewal Subscribers::renew(const std::string& address, Clock::time_point now) {
+    const auto found = until_.find(address);
+    if (found != until_.end() && found->second > now) {
+        found->second = now + kLasting;
+        return Renewal::Renewed;
+    }
+    current(now);  // the gone ones make room first
+    if (until_.size() >= kMost) return Renewal::Refused;
+    until_[address] = now + kLasting;
+    return Renewal::New;
+}
+
+std::vector<std::string> Subscribers::current(Clock::time_point now) {
+    std::vector<std::string> still;
+    for (auto it = until_.begin(); it != until_.end();) {
+        if (it->second <= now) {
+            it = until_.erase(it);
+        } else {
+            still.push_back(it->first);
+            ++it;
+        }
+    }
+    return still;
+}
+
+}  // namespace tambrel::remote

@@ -1,0 +1,94 @@
+#pragma once
+
+// Remote control: requests from afar turned into the operator's own gestures,
+// and the window's state turned into what remote surfaces show. Both
+// transports (OSC over UDP, MIDI) speak through this core, on the window's
+// thread. Nothing from afar can do more than these requests: press a slot
+// that holds a file, set or toggle its loop marker, load a palette of the
+// list. No path, no file dialog, no save, no deletion, no settings.
+
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tambrel::remote {
+
+inline constexpr int kSlots = 28;
+
+enum class SlotState { Empty, Ready, Playing, Missing };
+
+// The state's name as remote surfaces read it: "vide", "pret", "joue", "absent".
+const char* stateName(SlotState state);
+
+struct SlotView {
+    SlotState state = SlotState::Empty;
+    QString name;             // the short name the button shows
+    int32_t remainingMs = 0;  // while playing: to the end; otherwise the length
+    bool loop = false;
+    bool operator==(const SlotView&) const = default;
+};
+
+// What the window offers to remote requests; the window's adapter implements
+// it with the window's own handlers.
+class Panel {
+  public:
+    virtual ~Panel() = default;
+    virtual SlotView slot(int index) const = 0;
+    // A press would ask for a file: the slot is silent and holds none.
+    virtual bool wouldAskForFile(int index) const = 0;
+    virtual void press(int index) = 0;                   // as a click on the slot's button
+    virtual void toggleLoop(int index) = 0;              // as a click on its loop marker
+    virtual QStringList palettes() const = 0;            // the palette list's entries
+    virtual void loadPalette(const QString& entry) = 0;  // as picking it in the list
+    virtual QString paletteName() const = 0;             // the loaded palette, empty if none
+};
+
+class RemoteControl {
+  public:
+    explicit RemoteControl(Panel& panel) : panel_(panel) {}
+
+    // Each answers the error to send back (French), or nothing when done.
+    std::optional<QString> press(int index);
+    std::optional<QString> toggleLoop(int index);
+    std::optional<QString> setLoop(int index, bool on);
+    // By the list entry's name, with or without ".Bnk", letter case ignored.
+    std::optional<QString> loadPalette(const QString& name);
+
+    // The slots whose view changed since the last call, by index (all of
+    // them with `all`), and the palette's name when it changed. A playing
+    // slot's remaining time changes at every look.
+    std::vector<std::pair<int, SlotView>> changedSlots(bool all = false);
+    std::optional<QString> changedPalette(bool always = false);
+
+  private:
+    static std::optional<QString> badSlot(int index);
+
+    Panel& panel_;
+    std::map<int, SlotView> sent_;
+    std::optional<QString> sentPalette_;
+};
+
+// Who asked to be told of the state, each for a while: a subscription lasts
+// a minute and is renewed by asking again, so that clients gone away fall out.
+class Subscribers {
+  public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::seconds kLasting{60};
+    static constexpr size_t kMost = 64;  // a flood of addresses cannot grow it
+
+    // A new address gets the whole state at once; a full list refuses more.
+    enum class Renewal { New, Renewed, Refused };
+    Renewal renew(const std::string& address, Clock::time_point now);
+    // Those still subscribed at `now`; the others are forgotten.
+    std::vector<std::string> current(Clock::time_point now);
+
+  private:
+    std::map<std::string, Clock::time_point> until_;
+};
+
+}  // namespace tambrel::remote

@@ -1,0 +1,63 @@
+#include "remote/window_panel.h"
+
+#include <algorithm>
+
+#include "app/palette_window.h"
+#include "playback/mm_audio_player.h"
+#include "playback/slot_playback.h"
+
+namespace tambrel::remote {
+
+SlotView WindowPanel::slot(int index) const {
+    const auto i = static_cast<size_t>(index);
+    const playback::MMAudioPlayerX& player = *window_.Player[i];
+    SlotView view;
+    view.loop = window_.Boucle[i]->BackColor() == playback::kLoopOn;
+    view.name = playback::NomCourt(player.FileName());
+    if (player.State() == playback::kPlaying) {
+        view.state = SlotState::Playing;
+        view.remainingMs = std::max(0, player.Length() - player.Position());
+    } else if (player.FileName().isEmpty()) {
+        view.state = SlotState::Empty;
+    } else if (player.FileProblem()) {
+        view.state = SlotState::Missing;
+    } else {
+        view.state = SlotState::Ready;
+        view.remainingMs = player.Length();
+    }
+    return view;
+}
+
+// As the press itself decides: a silent slot whose button shows no name.
+bool WindowPanel::wouldAskForFile(int index) const {
+    const auto i = static_cast<size_t>(index);
+    return window_.Player[i]->State() != playback::kPlaying &&
+           window_.Touche[i]->Caption().size() < 2;
+}
+
+void WindowPanel::press(int index) {
+    window_.Touche_Click(static_cast<int16_t>(index));
+}
+
+void WindowPanel::toggleLoop(int index) {
+    window_.Boucle_Click(static_cast<int16_t>(index));
+}
+
+QStringList WindowPanel::palettes() const {
+    QStringList entries;
+    for (int32_t k = 0; k < window_.ComboBank->ListCount(); ++k) {
+        entries << window_.ComboBank->List(k);
+    }
+    return entries;
+}
+
+void WindowPanel::loadPalette(const QString& entry) {
+    window_.ComboBank->setText(entry);
+    window_.ComboBank_Click();
+}
+
+QString WindowPanel::paletteName() const {
+    return window_.BankName->Caption();
+}
+
+}  // namespace tambrel::remote

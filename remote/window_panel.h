@@ -1,0 +1,30 @@
+#pragma once
+
+// The palette window as remote requests see it: each request goes through
+// the handler the operator's own gesture reaches.
+
+#include "remote/remote_control.h"
+
+namespace tambrel::app {
+class F1a;
+}
+
+namespace tambrel::remote {
+
+class WindowPanel final : public Panel {
+  public:
+    explicit WindowPanel(app::F1a& window) : window_(window) {}
+
+    SlotView slot(int index) const override;
+    bool wouldAskForFile(int index) const override;
+    void press(int index) override;
+    void toggleLoop(int index) override;
+    QStringList palettes() const override;
+    void loadPalette(const QString& entry) override;
+    QString paletteName() const override;
+
+  private:
+    app::F1a& window_;
+};
+
+}  // namespace tambrel::remote

@@ -1,0 +1,119 @@
+// The remote-control core: requests act as the operator's gestures and no
+// more, refusals say why, state goes out when it changes, subscriptions fall
+// away when not renewed.
+
+#include "remote/remote_control.h"
+
+#include <gtest/gtest.h>
+
+namespace tambrel::remote {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A window seen through the panel: what the requests did, and the state shown.
+struct FakePanel : Panel {
+    std::array<SlotView, kSlots> views{};
+    QStringList entries{QStringLiteral("Matin.Bnk"), QStringLiteral("Soir d'été.Bnk")};
+    QString loaded;
+    std::vector<std::string> done;
+
+    SlotView slot(int index) const override { return views[static_cast<size_t>(index)]; }
+    bool wouldAskForFile(int index) const override {
+        return views[static_cast<size_t>(index)].state == SlotState::Empty;
+    }
+    void press(int index) override { done.push_back("press " + std::to_string(index)); }
+    void toggleLoop(int index) override {
+        views[static_cast<size_t>(index)].loop = !views[static_cast<size_t>(index)].loop;
+        done.push_back("loop " + std::to_string(index));
+    }
+    QStringList palettes() const override { return entries; }
+    void loadPalette(const QString& entry) override {
+        loaded = entry;
+        done.push_back("palette " + entry.toStdString());
+    }
+    QString paletteName() const override { return loaded; }
+};
+
+TEST(RemoteControl, RequestsActAsTheOperatorsGesturesAndRefuseWhatTheyCannot) {
+    FakePanel panel;
+    RemoteControl remote(panel);
+    panel.views[3] = {SlotState::Ready, QStringLiteral("Intro"), 5000, false};
+
+    EXPECT_EQ(remote.press(3), std::nullopt);
+    // An empty slot would open the file dialog: refused from afar, nothing done.
+    EXPECT_EQ(remote.press(4), QStringLiteral("Touche vide : E"));
+    EXPECT_EQ(remote.press(28), QStringLiteral("Touche inconnue : 28 (de 0 à 27)"));
+    EXPECT_EQ(remote.press(-1), QStringLiteral("Touche inconnue : -1 (de 0 à 27)"));
+    EXPECT_EQ(panel.done, std::vector<std::string>{"press 3"});
+
+    // Setting a loop is idempotent, as a lit pad needs; toggling toggles.
+    panel.done.clear();
+    EXPECT_EQ(remote.setLoop(3, true), std::nullopt);
+    EXPECT_EQ(remote.setLoop(3, true), std::nullopt);
+    EXPECT_TRUE(panel.views[3].loop);
+    EXPECT_EQ(remote.toggleLoop(3), std::nullopt);
+    EXPECT_FALSE(panel.views[3].loop);
+    EXPECT_EQ(remote.setLoop(3, false), std::nullopt);
+    EXPECT_EQ(remote.toggleLoop(40), QStringLiteral("Touche inconnue : 40 (de 0 à 27)"));
+    EXPECT_EQ(panel.done, (std::vector<std::string>{"loop 3", "loop 3"}));
+
+    // Palettes by name, with or without ".Bnk", letter case ignored.
+    panel.done.clear();
+    EXPECT_EQ(remote.loadPalette(QStringLiteral("matin")), std::nullopt);
+    EXPECT_EQ(remote.loadPalette(QStringLiteral("SOIR D'ÉTÉ.bnk")), std::nullopt);
+    EXPECT_EQ(remote.loadPalette(QStringLiteral("Nuit")),
+              QStringLiteral("Palette inconnue : Nuit"));
+    EXPECT_EQ(remote.loadPalette(QStringLiteral("Matin.Bnk.Bnk")),
+              QStringLiteral("Palette inconnue : Matin.Bnk.Bnk"));
+    EXPECT_EQ(panel.done,
+              (std::vector<std::string>{"palette Matin.Bnk", "palette Soir d'été.Bnk"}));
+}
+
+TEST(RemoteControl, StateGoesOutWhenItChangesAndInFullWhenAsked) {
+    FakePanel panel;
+    RemoteControl remote(panel);
+    EXPECT_EQ(remote.changedSlots().size(), 28u);  // nothing was sent yet
+    EXPECT_TRUE(remote.changedSlots().empty());
+    panel.views[0] = {SlotState::Playing, QStringLiteral("Jingle"), 2000, false};
+    panel.views[27] = {SlotState::Missing, QStringLiteral("Perdu"), 0, true};
+    auto changed = remote.changedSlots();
+    ASSERT_EQ(changed.size(), 2u);
+    EXPECT_EQ(changed[0].first, 0);
+    EXPECT_EQ(changed[1].first, 27);
+    EXPECT_EQ(std::string(stateName(changed[1].second.state)), "absent");
+    panel.views[0].remainingMs = 1980;  // a refresh tick while it plays
+    changed = remote.changedSlots();
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_EQ(changed[0].second.remainingMs, 1980);
+    EXPECT_EQ(remote.changedSlots(true).size(), 28u);  // a new subscriber
+
+    EXPECT_EQ(remote.changedPalette(), QString());  // first look: none loaded
+    EXPECT_EQ(remote.changedPalette(), std::nullopt);
+    panel.loaded = QStringLiteral("Matin.Bnk");
+    EXPECT_EQ(remote.changedPalette(), QStringLiteral("Matin.Bnk"));
+    EXPECT_EQ(remote.changedPalette(), std::nullopt);
+    EXPECT_EQ(remote.changedPalette(true), QStringLiteral("Matin.Bnk"));
+}
+
+TEST(Subscribers, ALastingMinuteRenewedByAskingAgainAndABoundedList) {
+    Subscribers subscribers;
+    const Subscribers::Clock::time_point t0{};
+    using R = Subscribers::Renewal;
+    EXPECT_EQ(subscribers.renew("10.0.0.2:9000", t0), R::New);
+    EXPECT_EQ(subscribers.renew("10.0.0.3:9000", t0 + 30s), R::New);
+    EXPECT_EQ(subscribers.renew("10.0.0.2:9000", t0 + 50s), R::Renewed);
+    EXPECT_EQ(subscribers.current(t0 + 100s), std::vector<std::string>{"10.0.0.2:9000"});
+    EXPECT_TRUE(subscribers.current(t0 + 110s).empty());
+    // Gone, it is new again when it comes back: it gets the whole state.
+    EXPECT_EQ(subscribers.renew("10.0.0.2:9000", t0 + 120s), R::New);
+
+    for (size_t i = 1; i < Subscribers::kMost; ++i) {
+        EXPECT_EQ(subscribers.renew("host:" + std::to_string(i), t0 + 120s), R::New);
+    }
+    EXPECT_EQ(subscribers.renew("one too many:1", t0 + 120s), R::Refused);
+    EXPECT_EQ(subscribers.renew("one too many:1", t0 + 181s), R::New);  // room again
+}
+
+}  // namespace
+}  // namespace tambrel::remote
