@@ -7,8 +7,10 @@
 #include "platform/audio/system_output.h"
 #include "platform/dialogs.h"
 #include "platform/end_requests.h"
+#include "platform/path_form.h"
 #include "platform/system.h"
 #include "playback/audio_host.h"
+#include "remote/remote_hub.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -27,5 +29,8 @@ int main(int argc, char* argv[]) {
     });
     window = tambrel::app::Main(system, dialogs, audio);
     dialogs.setParent(window.get());
+    // Ends before the window it acts on.
+    const std::unique_ptr<tambrel::remote::RemoteHub> remote = tambrel::remote::startRemote(
+        *window, tambrel::platform::toNativePath(window->ProgramFolder));
     return QApplication::exec();
 }

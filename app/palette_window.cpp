@@ -34,7 +34,6 @@ constexpr int32_t kSliderWidth = 225;
 constexpr int32_t kWideButtonWidth = 3600;
 constexpr int32_t kWideMeterWidth = 2400;
 
-constexpr int kTimer1Interval = 500;
 constexpr int kLoopTimerInterval = 100;
 
 bool isAncestor(const QObject* ancestor, const QObject* child) {
@@ -62,7 +61,7 @@ F1a::F1a(platform::System& system, platform::Dialogs& dialogs, playback::AudioHo
     buildSlots();
     buildControls();
     buildMenu();
-    Timer1 = std::make_unique<playback::MMHiTimerX>(kTimer1Interval, [this] { Timer1_OnTimer(); });
+    Timer1 = std::make_unique<playback::MMHiTimerX>(kRefreshMs, [this] { Timer1_OnTimer(); });
     TimmerBoucle = std::make_unique<playback::MMHiTimerX>(kLoopTimerInterval,
                                                           [this] { TimmerBoucle_OnTimer(); });
     // Key preview: the window sees every key before the focused control.

@@ -137,6 +137,9 @@ class F1a : public QMainWindow {
     std::unique_ptr<platform::MenuItem> MnuQuitter;
     std::unique_ptr<platform::MenuItem> About;
 
+    // The refresh tick's interval: countdowns and bars move at this pace.
+    static constexpr int kRefreshMs = 500;
+
     QString ProgramFolder;  // in the system's form, ending in "\"
     QString SettingsPath;
 

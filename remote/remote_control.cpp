@@ -1,5 +1,7 @@
 #include "remote/remote_control.h"
 
+#include <cstdlib>
+
 namespace tambrel::remote {
 namespace {
 QString letter(int index) {
@@ -59,12 +61,19 @@ std::optional<QString> RemoteControl::loadPalette(const QString& name) {
     return QStringLiteral("Palette inconnue : ") + name;
 }
 
-std::vector<std::pair<int, SlotView>> RemoteControl::changedSlots(bool all) {
+std::vector<std::pair<int, SlotView>> RemoteControl::changedSlots(bool all, int32_t step) {
     std::vector<std::pair<int, SlotView>> changed;
     for (int i = 0; i < kSlots; ++i) {
         SlotView view = panel_.slot(i);
         const auto last = sent_.find(i);
-        if (all || last == sent_.end() || !(last->second == view)) {
+        bool differs = all || last == sent_.end();
+        if (!differs) {
+            SlotView timeless = last->second;
+            timeless.remainingMs = view.remainingMs;
+            differs = !(timeless == view) ||
+                      std::abs(last->second.remainingMs - view.remainingMs) >= step;
+        }
+        if (differs) {
             changed.emplace_back(i, view);
             sent_[i] = view;
         }

@@ -61,8 +61,8 @@ class RemoteControl {
 
     // The slots whose view changed since the last call, by index (all of
     // them with `all`), and the palette's name when it changed. A playing
-    // slot's remaining time changes at every look.
-    std::vector<std::pair<int, SlotView>> changedSlots(bool all = false);
+    // slot's remaining time counts as a change once it moved by `step` ms.
+    std::vector<std::pair<int, SlotView>> changedSlots(bool all = false, int32_t step = 1);
     std::optional<QString> changedPalette(bool always = false);
 
   private:

@@ -6,11 +6,11 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev
-  libsndfile1-dev libsoxr-dev libsdl2-dev libpulse-dev
+  libsndfile1-dev libsoxr-dev libsdl2-dev libpulse-dev liblo-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev clang-format clang-tidy git
   desktop-file-utils
-  xvfb pulseaudio pulseaudio-utils xdotool imagemagick python3 fonts-dejavu-core
+  xvfb pulseaudio pulseaudio-utils xdotool imagemagick python3 fonts-dejavu-core liblo-tools
 )
 
 # Only for bench/latency_bench, which compares Tambrel's start latency with

@@ -86,6 +86,13 @@ TEST(RemoteControl, StateGoesOutWhenItChangesAndInFullWhenAsked) {
     changed = remote.changedSlots();
     ASSERT_EQ(changed.size(), 1u);
     EXPECT_EQ(changed[0].second.remainingMs, 1980);
+    // With a step, the time goes out once it moved that much; any other change at once.
+    panel.views[0].remainingMs = 1600;
+    EXPECT_TRUE(remote.changedSlots(false, 500).empty());
+    panel.views[0].remainingMs = 1470;
+    EXPECT_EQ(remote.changedSlots(false, 500).size(), 1u);
+    panel.views[0].loop = true;
+    EXPECT_EQ(remote.changedSlots(false, 500).size(), 1u);
     EXPECT_EQ(remote.changedSlots(true).size(), 28u);  // a new subscriber
 
     EXPECT_EQ(remote.changedPalette(), QString());  // first look: none loaded

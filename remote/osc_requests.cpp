@@ -1,0 +1,62 @@
+#include "remote/osc_requests.h"
+
+namespace tambrel::remote {
+namespace {
+QString expected(const OscMessage& message, const char* types) {
+    return QStringLiteral("Arguments attendus pour %1 : %2 (reçus : \"%3\")")
+        .arg(QString::fromStdString(message.path), QString::fromLatin1(types),
+             QString::fromStdString(message.types));
+}
+int32_t integer(const OscMessage& message, size_t i) {
+    return std::get<int32_t>(message.args[i]);
+}
+}  // namespace
+
+std::variant<Request, QString> readRequest(const OscMessage& message) {
+    Request request;
+    if (message.path == "/tambrel/press") {
+        if (message.types != "i") return expected(message, "i");
+        request.kind = Request::Kind::Press;
+        request.slot = integer(message, 0);
+    } else if (message.path == "/tambrel/loop") {
+        if (message.types == "i") {
+            request.kind = Request::Kind::ToggleLoop;
+        } else if (message.types == "ii") {
+            request.kind = Request::Kind::SetLoop;
+            request.on = integer(message, 1) != 0;
+        } else {
+            return expected(message, "i ou ii");
+        }
+        request.slot = integer(message, 0);
+    } else if (message.path == "/tambrel/palette") {
+        if (message.types != "s") return expected(message, "s");
+        request.kind = Request::Kind::Palette;
+        request.name = QString::fromStdString(std::get<std::string>(message.args[0]));
+    } else if (message.path == "/tambrel/subscribe") {
+        if (message.types != "i") return expected(message, "i");
+        request.kind = Request::Kind::Subscribe;
+        request.port = integer(message, 0);
+        if (request.port < 1 || request.port > 65535) {
+            return QStringLiteral("Port inconnu : %1").arg(request.port);
+        }
+    } else {
+        return QStringLiteral("Adresse inconnue : ") + QString::fromStdString(message.path);
+    }
+    return request;
+}
+
+std::vector<char> slotMessage(int index, const char* state, const QString& name,
+                              int32_t remainingMs, bool loop) {
+    return encodeOsc("/tambrel/slot", {int32_t{index}, std::string(state), name.toStdString(),
+                                       remainingMs, int32_t{loop ? 1 : 0}});
+}
+
+std::vector<char> paletteMessage(const QString& name) {
+    return encodeOsc("/tambrel/palette", {name.toStdString()});
+}
+
+std::vector<char> errorMessage(const QString& text) {
+    return encodeOsc("/tambrel/error", {text.toStdString()});
+}
+
+}  // namespace tambrel::remote

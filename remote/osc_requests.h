@@ -1,0 +1,39 @@
+#pragma once
+
+// The OSC address space, and what each message asks of the remote core:
+//   /tambrel/press i        press slot i (0 to 27)
+//   /tambrel/loop i         toggle slot i's loop
+//   /tambrel/loop ii        set slot i's loop to 0 or 1
+//   /tambrel/palette s      load the palette of that name
+//   /tambrel/subscribe i    be told the state, at the sender's host on port i
+// Answers and state going out:
+//   /tambrel/slot iissi     slot, state, short name, remaining ms, loop
+//   /tambrel/palette s      the loaded palette's name
+//   /tambrel/error s        why a request was refused
+
+#include <QString>
+#include <variant>
+
+#include "remote/osc_codec.h"
+
+namespace tambrel::remote {
+
+struct Request {
+    enum class Kind { Press, ToggleLoop, SetLoop, Palette, Subscribe };
+    Kind kind = Kind::Press;
+    int slot = 0;
+    bool on = false;
+    QString name;  // a palette's
+    int port = 0;  // a subscriber's
+};
+
+// The request, or why there is none (French, for /tambrel/error).
+std::variant<Request, QString> readRequest(const OscMessage& message);
+
+// The messages that carry the state out.
+std::vector<char> slotMessage(int index, const char* state, const QString& name,
+                              int32_t remainingMs, bool loop);
+std::vector<char> paletteMessage(const QString& name);
+std::vector<char> errorMessage(const QString& text);
+
+}  // namespace tambrel::remote

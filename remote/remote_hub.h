@@ -1,0 +1,63 @@
+#pragma once
+
+// Remote control of the running window: the OSC endpoint's requests carried
+// out on the window's thread, and the state sent to every subscriber when it
+// changes and at each refresh tick while a slot plays.
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "remote/osc_server.h"
+#include "remote/remote_control.h"
+#include "remote/window_panel.h"
+
+namespace tambrel::app {
+class F1a;
+}
+
+namespace tambrel::remote {
+
+struct RemoteSettings;
+
+// Reads "Telecommande.ini" in the program folder (native, ending in "/") and
+// starts the remote control of the window; what it cannot do is said on
+// standard error, one line each, never in a box.
+std::unique_ptr<class RemoteHub> startRemote(app::F1a& window, const QString& programFolder);
+
+class RemoteHub {
+  public:
+    RemoteHub(app::F1a& window, const RemoteSettings& settings, int refreshMs);
+    ~RemoteHub();
+    RemoteHub(const RemoteHub&) = delete;
+    RemoteHub& operator=(const RemoteHub&) = delete;
+
+    // Empty when listening, otherwise why not (or that OSC is off).
+    QString problem() const;
+    int oscPort() const { return server_ ? server_->port() : 0; }
+
+    // Carries out what arrived; the endpoint's wake-up calls it on the window's thread.
+    void drain();
+    // Sends what changed to the subscribers: a new state at once (the hub
+    // looks ten times a second), a playing slot's time once a refresh.
+    void publish();
+
+  private:
+    void sendAll(const sockaddr_in& to);
+
+    WindowPanel panel_;
+    RemoteControl control_;
+    Subscribers subscribers_;
+    std::map<std::string, sockaddr_in> addresses_;
+    QObject context_;  // queued calls die with it
+    QTimer tick_;
+    int refreshMs_;
+    bool draining_ = false;
+    std::unique_ptr<OscServer> server_;  // last: its thread ends before the rest goes
+    QString problem_;
+};
+
+}  // namespace tambrel::remote

@@ -1,0 +1,65 @@
+#include "remote/remote_settings.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+
+#include "platform/text_file.h"
+
+namespace tambrel::remote {
+namespace {
+bool number(const QString& text, int lowest, int highest, int& value) {
+    bool ok = false;
+    const int read = text.toInt(&ok);
+    if (!ok || read < lowest || read > highest) return false;
+    value = read;
+    return true;
+}
+bool ipv4(const QString& text, std::string& value) {
+    in_addr parsed{};
+    if (inet_pton(AF_INET, text.toStdString().c_str(), &parsed) != 1) return false;
+    value = text.toStdString();
+    return true;
+}
+bool yesNo(const QString& text, bool& value) {
+    if (text.compare(QStringLiteral("oui"), Qt::CaseInsensitive) == 0) {
+        value = true;
+    } else if (text.compare(QStringLiteral("non"), Qt::CaseInsensitive) == 0) {
+        value = false;
+    } else {
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+RemoteSettings readRemoteSettings(const QByteArray& bytes, std::vector<QString>& bad) {
+    RemoteSettings settings;
+    platform::TextReader reader(bytes);
+    QString text;
+    for (int lineNumber = 1; reader.readLine(text); ++lineNumber) {
+        const QString line = text.trimmed();
+        if (line.isEmpty() || line.startsWith(u'#')) continue;
+        const qsizetype equals = line.indexOf(u'=');
+        const QString key = line.left(std::max<qsizetype>(equals, 0)).trimmed().toLower();
+        const QString value = line.mid(equals + 1).trimmed();
+        bool understood = false;
+        if (key == u"osc") {
+            understood = yesNo(value, settings.osc);
+        } else if (key == u"midi") {
+            understood = yesNo(value, settings.midi);
+        } else if (key == u"adresse") {
+            understood = ipv4(value, settings.address);
+        } else if (key == u"port") {
+            understood = number(value, 1, 65535, settings.port);
+        } else if (key == u"note") {
+            understood = number(value, 0, 127 - 27, settings.firstNote);
+        } else if (key == u"canal") {
+            understood = number(value, 0, 16, settings.channel);
+        }
+        if (!understood) bad.push_back(QStringLiteral("ligne %1 : %2").arg(lineNumber).arg(text));
+    }
+    return settings;
+}
+
+}  // namespace tambrel::remote

@@ -1,0 +1,32 @@
+#pragma once
+
+// "Telecommande.ini" in the program folder, optional, one "key=value" a line
+// ("#" starts a comment):
+//   osc=oui|non          OSC on or off (on)
+//   adresse=127.0.0.1    the address OSC listens on; 0.0.0.0 for the studio network
+//   port=9100            its UDP port
+//   midi=oui|non         the MIDI port on or off (on)
+//   note=36              the note of slot A; the 28 slots take the notes from there
+//   canal=0              the MIDI channel listened to, 1 to 16; 0 for any
+
+#include <QByteArray>
+#include <QString>
+#include <string>
+#include <vector>
+
+namespace tambrel::remote {
+
+struct RemoteSettings {
+    bool osc = true;
+    std::string address = "127.0.0.1";
+    int port = 9100;
+    bool midi = true;
+    int firstNote = 36;
+    int channel = 0;
+};
+
+// The settings the file's lines give, the others as by default; `bad`
+// receives the lines not understood, as "ligne N : text".
+RemoteSettings readRemoteSettings(const QByteArray& bytes, std::vector<QString>& bad);
+
+}  // namespace tambrel::remote

@@ -1,0 +1,179 @@
+// OSC from a real UDP client on the loopback: requests reach the window,
+// subscribers are told the state, bad input is answered or dropped.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <fstream>
+
+#include "palettes/palette_file.h"
+#include "playback/slot_playback.h"
+#include "remote/osc_requests.h"
+#include "remote/remote_hub.h"
+#include "remote/remote_settings.h"
+#include "tests/app/window_rig.h"
+
+namespace tambrel::remote {
+namespace {
+
+// A client on the loopback: sends to the hub, reads what comes back.
+class Client {
+  public:
+    explicit Client(int serverPort) {
+        socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in here{};
+        here.sin_family = AF_INET;
+        here.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(socket_, reinterpret_cast<sockaddr*>(&here), sizeof here);
+        socklen_t length = sizeof here;
+        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&here), &length);
+        port_ = ntohs(here.sin_port);
+        server_.sin_family = AF_INET;
+        server_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        server_.sin_port = htons(static_cast<uint16_t>(serverPort));
+    }
+    ~Client() { ::close(socket_); }
+    int port() const { return port_; }
+    void send(const std::vector<char>& bytes) {
+        ::sendto(socket_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&server_),
+                 sizeof server_);
+    }
+    void send(const std::string& path, const std::vector<OscArg>& args) {
+        send(encodeOsc(path, args));
+    }
+    // The next message, the window's events turning meanwhile; none after two seconds.
+    std::optional<OscMessage> next() {
+        QElapsedTimer clock;
+        clock.start();
+        std::vector<char> buffer(65536);
+        while (clock.elapsed() < 2000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            pollfd ready{socket_, POLLIN, 0};
+            if (::poll(&ready, 1, 5) <= 0) continue;
+            const ssize_t got = ::recv(socket_, buffer.data(), buffer.size(), 0);
+            if (got > 0) return decodeOsc(buffer.data(), static_cast<size_t>(got));
+        }
+        return std::nullopt;
+    }
+    // Turns the window's events until `done`, two seconds at most.
+    template <typename Done>
+    bool until(Done done) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < 2000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        return done();
+    }
+
+  private:
+    int socket_ = -1;
+    int port_ = 0;
+    sockaddr_in server_{};
+};
+
+std::string text(const OscMessage& message, size_t i) {
+    return std::get<std::string>(message.args.at(i));
+}
+
+struct OscRig : app::WindowRig {
+    std::unique_ptr<RemoteHub> hub;
+    OscRig() {
+        start();
+        RemoteSettings settings;
+        settings.port = 0;  // any free port: tests run side by side
+        hub = std::make_unique<RemoteHub>(*window, settings, 500);
+    }
+};
+
+TEST(Osc, RequestsFromTheNetworkPressLoopAndLoadAsTheOperatorWould) {
+    OscRig rig;
+    ASSERT_TRUE(rig.hub->problem().isEmpty()) << rig.hub->problem().toStdString();
+    app::F1a& w = *rig.window;
+    rig.assign(0, rig.wav("Intro.wav", 2000));
+    std::array<QString, 28> paths;
+    paths[5] = QStringLiteral("\\nowhere\\gone.wav");
+    QByteArray bytes;
+    QString error;
+    ASSERT_TRUE(palettes::writePalette(paths, {}, bytes, error));
+    std::ofstream(rig.dir.file("Soir.Bnk"), std::ios::binary) << bytes.toStdString();
+    w.File1.Refresh();
+    w.File1_PathChange();
+    Client client(rig.hub->oscPort());
+
+    client.send("/tambrel/press", {int32_t{0}});
+    EXPECT_TRUE(client.until([&] { return w.Player[0]->State() == playback::kPlaying; }));
+    client.send("/tambrel/loop", {int32_t{0}, int32_t{1}});
+    EXPECT_TRUE(client.until([&] { return w.Boucle[0]->BackColor() == playback::kLoopOn; }));
+    client.send("/tambrel/loop", {int32_t{0}});
+    EXPECT_TRUE(client.until([&] { return w.Boucle[0]->BackColor() != playback::kLoopOn; }));
+    client.send("/tambrel/palette", {std::string("SOIR")});
+    EXPECT_TRUE(client.until([&] { return w.BankName->Caption() == QStringLiteral("Soir.Bnk"); }));
+    EXPECT_EQ(w.InfoTrack[5]->Caption(), QStringLiteral("absent"));
+}
+
+TEST(Osc, ASubscriberGetsTheWholeStateThenEveryChange) {
+    OscRig rig;
+    app::F1a& w = *rig.window;
+    rig.assign(2, rig.wav("Fond.wav", 3000));
+    Client client(rig.hub->oscPort());
+    client.send("/tambrel/subscribe", {int32_t{client.port()}});
+    std::vector<OscMessage> first;
+    for (int i = 0; i < 29; ++i) {
+        std::optional<OscMessage> message = client.next();
+        ASSERT_TRUE(message) << "after " << i << " messages";
+        first.push_back(*message);
+    }
+    EXPECT_EQ(first[0].path, "/tambrel/slot");
+    EXPECT_EQ(first[0].types, "issii");
+    EXPECT_EQ(text(first[0], 1), "vide");
+    EXPECT_EQ(text(first[2], 1), "pret");
+    EXPECT_EQ(text(first[2], 2), "Fond");
+    EXPECT_EQ(std::get<int32_t>(first[2].args[3]), 3000);
+    EXPECT_EQ(first[28].path, "/tambrel/palette");
+
+    w.Touche_Click(2);  // the operator's press is told as well
+    std::optional<OscMessage> change = client.next();
+    ASSERT_TRUE(change);
+    EXPECT_EQ(std::get<int32_t>(change->args[0]), 2);
+    EXPECT_EQ(text(*change, 1), "joue");
+}
+
+TEST(Osc, BadRequestsAreAnsweredAndMalformedPacketsDropped) {
+    OscRig rig;
+    Client client(rig.hub->oscPort());
+    auto answer = [&]() -> std::string {
+        std::optional<OscMessage> message = client.next();
+        if (!message || message->path != "/tambrel/error") return "(none)";
+        return text(*message, 0);
+    };
+    client.send("/tambrel/press", {std::string("A")});
+    EXPECT_EQ(answer(), "Arguments attendus pour /tambrel/press : i (reçus : \"s\")");
+    client.send("/tambrel/press", {int32_t{99}});
+    EXPECT_EQ(answer(), "Touche inconnue : 99 (de 0 à 27)");
+    client.send("/tambrel/press", {int32_t{1}});
+    EXPECT_EQ(answer(), "Touche vide : B");
+    client.send("/tambrel/save", {});
+    EXPECT_EQ(answer(), "Adresse inconnue : /tambrel/save");
+    client.send("/tambrel/palette", {std::string("Nuit")});
+    EXPECT_EQ(answer(), "Palette inconnue : Nuit");
+    EXPECT_TRUE(rig.dialogs.asked.empty());  // nothing from afar opens a dialog
+
+    // Not OSC, a truncated message, a bundle: dropped; the next request is served.
+    client.send(std::vector<char>{'n', 'o', 'i', 's', 'e'});
+    std::vector<char> truncated = encodeOsc("/tambrel/press", {int32_t{0}});
+    truncated.resize(truncated.size() - 3);
+    client.send(truncated);
+    const std::string bundle = std::string("#bundle\0", 8) + std::string(8, '\0');
+    client.send(std::vector<char>(bundle.begin(), bundle.end()));
+    client.send("/tambrel/press", {int32_t{2}});
+    EXPECT_EQ(answer(), "Touche vide : C");
+}
+
+}  // namespace
+}  // namespace tambrel::remote
