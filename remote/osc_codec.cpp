@@ -2,6 +2,8 @@
 
 #include <lo/lo.h>
 
+#include <cstring>
+
 namespace tambrel::remote {
 
 std::optional<OscMessage> decodeOsc(const char* data, size_t size) {
@@ -19,17 +21,26 @@ std::optional<OscMessage> decodeOsc(const char* data, size_t size) {
     lo_arg** argv = lo_message_get_argv(decoded);
     const int argc = lo_message_get_argc(decoded);
     message.types = types != nullptr ? types : "";
+    // liblo's arguments sit at 4-byte steps in the packet: read them by
+    // copy, never through the 8-byte union.
     for (int i = 0; i < argc && i < static_cast<int>(message.types.size()); ++i) {
+        const auto* raw = reinterpret_cast<const char*>(argv[i]);
         switch (message.types[static_cast<size_t>(i)]) {
-            case LO_INT32:
-                message.args.emplace_back(argv[i]->i);
+            case LO_INT32: {
+                int32_t value = 0;
+                std::memcpy(&value, raw, sizeof value);
+                message.args.emplace_back(value);
                 break;
-            case LO_FLOAT:
-                message.args.emplace_back(argv[i]->f);
+            }
+            case LO_FLOAT: {
+                float value = 0;
+                std::memcpy(&value, raw, sizeof value);
+                message.args.emplace_back(value);
                 break;
+            }
             case LO_STRING:
             case LO_SYMBOL:
-                message.args.emplace_back(std::string(&argv[i]->s));
+                message.args.emplace_back(std::string(raw));
                 break;
             default:
                 message.args.emplace_back(std::string());  // a type no request takes

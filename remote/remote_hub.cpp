@@ -146,6 +146,7 @@ void RemoteHub::publish() {
     }
     if (addresses_.empty() || (changed.empty() && !palette)) return;
     std::vector<std::vector<char>> messages;
+    messages.reserve(changed.size() + 1);
     for (const auto& [index, view] : changed) {
         messages.push_back(
             slotMessage(index, stateName(view.state), view.name, view.remainingMs, view.loop));

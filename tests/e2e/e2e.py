@@ -11,7 +11,9 @@ import argparse
 import os
 import shutil
 import signal
+import socket
 import statistics
+import struct
 import subprocess
 import sys
 import tempfile
@@ -561,6 +563,71 @@ def test_windows_palette(session, media):
     expect(program.ended(10), "the program did not quit")
 
 
+def osc_read(packet):
+    """An OSC message as (path, [arguments]): int32 and string arguments."""
+    def string(at):
+        end = packet.index(b"\0", at)
+        return packet[at:end].decode("utf-8", "replace"), (end + 4) & ~3
+    path, at = string(0)
+    types, at = string(at)
+    args = []
+    for tag in types[1:]:
+        if tag == "i":
+            args.append(struct.unpack(">i", packet[at:at + 4])[0])
+            at += 4
+        elif tag == "s":
+            text, at = string(at)
+            args.append(text)
+    return path, args
+
+
+def test_remote_control(session, media):
+    """oscsend (liblo's own client) presses slot A of the real program: the
+    tone is heard on the sink, and a subscriber is told A plays."""
+    folder = session.program_folder("remote")
+    write_palette(folder, "Matin.Bnk", [media["a440"]])
+    program = session.start(folder)
+    program.choose(program.palette_list(), "Matin")
+    listener = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    listener.bind(("127.0.0.1", 0))
+    listener.settimeout(3.0)
+
+    def oscsend(*words):
+        subprocess.run(["oscsend", "localhost", "9100", *words], check=True, timeout=10)
+
+    def next_slot(slot, state):
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            try:
+                path, args = osc_read(listener.recv(65536))
+            except socket.timeout:
+                return None
+            if path == "/tambrel/slot" and args[0] == slot and args[1] == state:
+                return args
+        return None
+
+    try:
+        oscsend("/tambrel/subscribe", "i", str(listener.getsockname()[1]))
+        ready = next_slot(0, "pret")
+        expect(ready is not None and ready[2] == "a440", "the subscriber was not told A: %r"
+               % (ready,))
+        on_air = sound.Recorder(session.sound, "OnAir")
+        try:
+            oscsend("/tambrel/press", "i", "0")
+            playing = next_slot(0, "joue")
+            window = wait_frames(on_air, 0.7)
+            oscsend("/tambrel/press", "i", "0")
+            stopped = next_slot(0, "pret")
+        finally:
+            on_air.stop()
+    finally:
+        listener.close()
+    expect(playing is not None, "the subscriber was not told A plays")
+    expect(stopped is not None, "the subscriber was not told A stopped")
+    _, a, _, _ = heard(on_air, window[0] + int(0.15 * sound.RATE), window[1])
+    expect(a > 0.2, "the press from afar was not heard: 440 Hz %.3f" % a)
+
+
 def measure_latency(session, media, presses=20):
     folder = session.program_folder("latency")
     write_palette(folder, "Latence.Bnk", [media["a440"]])
@@ -670,6 +737,7 @@ def main():
                 run("wheel, held key, devices plugged and unplugged, signals",
                     test_wheel_held_key_devices_and_signals, session, media)
                 run("a palette made on Windows", test_windows_palette, session, media)
+                run("remote control over OSC", test_remote_control, session, media)
                 run("latency, 20 presses", measure_latency, session, media)
                 if args.install_prefix:
                     run("installation", test_installation, session, media, args.install_prefix)

@@ -4,6 +4,8 @@
 
 #include "remote/remote_control.h"
 
+#include "remote/remote_settings.h"
+
 #include <gtest/gtest.h>
 
 namespace tambrel::remote {
@@ -120,6 +122,29 @@ TEST(Subscribers, ALastingMinuteRenewedByAskingAgainAndABoundedList) {
     }
     EXPECT_EQ(subscribers.renew("one too many:1", t0 + 120s), R::Refused);
     EXPECT_EQ(subscribers.renew("one too many:1", t0 + 181s), R::New);  // room again
+}
+
+TEST(RemoteSettings, KeysSetWhatTheySayAndLinesNotUnderstoodAreNamed) {
+    std::vector<QString> bad;
+    RemoteSettings read = readRemoteSettings(
+        "# studio B\r\nOSC = oui\r\nadresse=0.0.0.0\r\nport=9200\r\nport=70000\r\n"
+        "adresse=studio\r\nvolume=3\r\nosc=peut-etre\r\nnote=40\r\ncanal=17\r\n",
+        bad);
+    EXPECT_TRUE(read.osc);
+    EXPECT_EQ(read.address, "0.0.0.0");
+    EXPECT_EQ(read.port, 9200);  // the line out of range is ignored
+    EXPECT_EQ(read.firstNote, 40);
+    EXPECT_EQ(read.channel, 0);
+    ASSERT_EQ(bad.size(), 5u);
+    EXPECT_EQ(bad[0], QStringLiteral("ligne 5 : port=70000"));
+    EXPECT_EQ(bad[4], QStringLiteral("ligne 10 : canal=17"));
+    // No file: listening on this machine only, at the usual port.
+    bad.clear();
+    read = readRemoteSettings(QByteArray(), bad);
+    EXPECT_EQ(read.address, "127.0.0.1");
+    EXPECT_EQ(read.port, 9100);
+    EXPECT_TRUE(bad.empty());
+    EXPECT_FALSE(readRemoteSettings("osc=non\n", bad).osc);
 }
 
 }  // namespace
