@@ -46,6 +46,7 @@
 
 #include "app/palette_window.h"
 #include "app/start_up.h"
+#include "bench/null_puller.h"
 #include "bench/process_figures.h"
 #include "palettes/palette_file.h"
 #include "platform/audio/audio_engine.h"
@@ -72,41 +73,6 @@ constexpr int64_t kLongFrames = int64_t{kRate} * 60 * 10;  // ten minutes
 // With --check, a stall this long fails the run: far beyond any machine's
 // hiccup, it is the program's own doing.
 constexpr double kMostStallMs = 1000.0;
-
-// Pulls every open null output in real time, one period at a time.
-class Puller {
-  public:
-    explicit Puller(audio::NullBackend& backend) : backend_(backend), thread_([this] { run(); }) {}
-    ~Puller() {
-        quit_ = true;
-        thread_.join();
-    }
-    int lateWakeups() const { return late_.load(); }
-
-  private:
-    void run() {
-        pthread_setname_np(pthread_self(), "puller");
-        std::vector<float> buffer(static_cast<size_t>(period) * 2);
-        const auto step = std::chrono::nanoseconds(int64_t{period} * 1'000'000'000 / kRate);
-        auto next = Clock::now();
-        while (!quit_) {
-            next += step;
-            std::this_thread::sleep_until(next);
-            if (Clock::now() - next > step) ++late_;
-            for (const std::optional<std::string>& name :
-                 {std::optional<std::string>(), std::optional<std::string>("Studio"),
-                  std::optional<std::string>("Cue")}) {
-                if (audio::NullOutput* output = backend_.output(name)) {
-                    output->render(buffer.data(), period);
-                }
-            }
-        }
-    }
-    audio::NullBackend& backend_;
-    std::atomic<bool> quit_{false};
-    std::atomic<int> late_{0};
-    std::thread thread_;
-};
 
 double msBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
@@ -480,8 +446,8 @@ int main(int argc, char* argv[]) {
     testing::ScriptedDialogs dialogs;
     std::unique_ptr<app::F1a> window = app::Main(system, dialogs, host);
     app::F1a& w = *window;
-    std::optional<Puller> puller;
-    if (nullBackend != nullptr) puller.emplace(*nullBackend);
+    std::optional<bench::NullPuller> puller;
+    if (nullBackend != nullptr) puller.emplace(*nullBackend, period, kRate);
 
     // The window's thread: how long between two turns of its event loop, and
     // what each long turn did.

@@ -38,6 +38,7 @@ class RemoteHub {
     // Empty when listening, otherwise why not (or that OSC is off).
     QString problem() const;
     int oscPort() const { return server_ ? server_->port() : 0; }
+    uint64_t droppedMessages() const { return server_ ? server_->dropped() : 0; }
 
     // Carries out what arrived; the endpoint's wake-up calls it on the window's thread.
     void drain();
