@@ -4,6 +4,7 @@
 
 #include "remote/remote_control.h"
 
+#include "remote/midi_map.h"
 #include "remote/remote_settings.h"
 
 #include <gtest/gtest.h>
@@ -122,6 +123,34 @@ TEST(Subscribers, ALastingMinuteRenewedByAskingAgainAndABoundedList) {
     }
     EXPECT_EQ(subscribers.renew("one too many:1", t0 + 120s), R::Refused);
     EXPECT_EQ(subscribers.renew("one too many:1", t0 + 181s), R::New);  // room again
+}
+
+TEST(MidiMap, NotesPressTheirSlotsAndPadsLightEachStateApart) {
+    MidiMap map;
+    EXPECT_EQ(map.slotOf(1, 36, 100), 0);
+    EXPECT_EQ(map.slotOf(16, 63, 1), 27);
+    EXPECT_EQ(map.slotOf(1, 64, 100), std::nullopt);
+    EXPECT_EQ(map.slotOf(1, 35, 100), std::nullopt);
+    EXPECT_EQ(map.slotOf(1, 40, 0), std::nullopt);  // a note-off by another name
+    map.firstNote = 48;
+    map.channel = 10;
+    EXPECT_EQ(map.slotOf(10, 50, 64), 2);
+    EXPECT_EQ(map.slotOf(1, 50, 64), std::nullopt);
+    EXPECT_EQ(map.noteOf(27), 75);
+
+    // Every state a pad can show, each its own light.
+    const int lights[] = {
+        padVelocity({SlotState::Empty, {}, 0, false}),
+        padVelocity({SlotState::Ready, {}, 0, false}),
+        padVelocity({SlotState::Ready, {}, 0, true}),
+        padVelocity({SlotState::Playing, {}, 0, false}),
+        padVelocity({SlotState::Playing, {}, 0, true}),
+        padVelocity({SlotState::Missing, {}, 0, false}),
+    };
+    EXPECT_EQ(lights[0], 0);  // an empty pad stays dark
+    for (size_t a = 0; a < std::size(lights); ++a) {
+        for (size_t b = a + 1; b < std::size(lights); ++b) EXPECT_NE(lights[a], lights[b]);
+    }
 }
 
 TEST(RemoteSettings, KeysSetWhatTheySayAndLinesNotUnderstoodAreNamed) {

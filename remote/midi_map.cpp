@@ -1,0 +1,27 @@
+#include "remote/midi_map.h"
+
+namespace tambrel::remote {
+
+std::optional<int> MidiMap::slotOf(int noteChannel, int note, int velocity) const {
+    if (velocity <= 0) return std::nullopt;
+    if (channel != 0 && noteChannel != channel) return std::nullopt;
+    const int slot = note - firstNote;
+    if (slot < 0 || slot >= kSlots) return std::nullopt;
+    return slot;
+}
+
+int padVelocity(const SlotView& view) {
+    switch (view.state) {
+        case SlotState::Empty:
+            return 0;
+        case SlotState::Missing:
+            return 4;
+        case SlotState::Playing:
+            return view.loop ? 5 : 3;
+        case SlotState::Ready:
+            return view.loop ? 6 : 1;
+    }
+    return 0;
+}
+
+}  // namespace tambrel::remote

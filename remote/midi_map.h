@@ -1,0 +1,31 @@
+#pragma once
+
+// What MIDI notes mean to the palette, apart from the sequencer that carries
+// them: a note-on (velocity above 0) of notes 36 to 63 presses slots A to \,
+// on any channel unless one is set; and the velocity of the note-on sent
+// back for a slot, which lights its pad. The velocities follow the colours of
+// the common pad controllers (0 off, 1 green, 3 red, 5 yellow; the even
+// numbers after them blink):
+//   vide 0 (off)    pret 1 (green)    joue 3 (red)
+//   joue en boucle 5 (yellow)    pret en boucle 6 (yellow, blinking)
+//   absent 4 (red, blinking)
+
+#include <optional>
+
+#include "remote/remote_control.h"
+
+namespace tambrel::remote {
+
+struct MidiMap {
+    int firstNote = 36;  // slot A's
+    int channel = 0;     // 1 to 16; 0 for any
+
+    // The slot a note-on presses; none for a note outside the 28, another
+    // channel, or a velocity of 0 (a note-off by another name).
+    std::optional<int> slotOf(int noteChannel, int note, int velocity) const;
+    int noteOf(int slot) const { return firstNote + slot; }
+};
+
+int padVelocity(const SlotView& view);
+
+}  // namespace tambrel::remote
