@@ -7,12 +7,7 @@
 #include <cstdlib>
 
 #include "platform/drive_mapping.h"
-
-namespace {
-void require(bool condition) {
-    if (!condition) std::abort();
-}
-}  // namespace
+#include "tests/fuzz/require.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tambrel::platform;

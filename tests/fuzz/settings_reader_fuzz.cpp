@@ -6,12 +6,7 @@
 #include <cstdlib>
 
 #include "app/settings_file.h"
-
-namespace {
-void require(bool condition) {
-    if (!condition) std::abort();
-}
-}  // namespace
+#include "tests/fuzz/require.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tambrel::app;
