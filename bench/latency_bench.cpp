@@ -375,7 +375,9 @@ int runParent(const Options& options) {
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     PulseProbe probe(std::string(kSink) + ".monitor");
+    const IdleProbe idle;
     TrialRunner runner(probe, options.seed);
+    runner.watchMachine(&idle);
     const int perCell = (options.trials + 2) / 3;
 
     std::optional<ChurnChild> churn;
@@ -543,6 +545,10 @@ int runParent(const Options& options) {
     }
 
     const double runSeconds = secondsSince(runStart);
+    std::printf(
+        "\nThe machine: an idle %sthread asking to sleep 1 ms woke up to %.1f ms late; "
+        "%d times over 10 ms\n",
+        idle.realtime() ? "real-time " : "", idle.worstLateMs(), idle.countLaterThan(10));
     std::printf("\nRun took %.0f s\n\n", runSeconds);
 
     std::printf("tambrel_period_frames %d\n", options.period);
@@ -567,6 +573,7 @@ int runParent(const Options& options) {
                         summarize(records, peer.filter).med() / tambrelMedian);
         }
     }
+    std::printf("idle_probe_worst_late_ms %.1f\n", idle.worstLateMs());
     std::printf("run_seconds %.0f\n", runSeconds);
     return 0;
 }

@@ -46,6 +46,7 @@
 
 #include "app/palette_window.h"
 #include "app/start_up.h"
+#include "bench/idle_probe.h"
 #include "bench/null_puller.h"
 #include "bench/process_figures.h"
 #include "palettes/palette_file.h"
@@ -66,6 +67,7 @@ namespace {
 
 using namespace tambrel;
 using Clock = std::chrono::steady_clock;
+using bench::IdleProbe;
 
 constexpr int kRate = 44100;
 int period = audio::kPeriodFrames;
@@ -77,58 +79,6 @@ constexpr double kMostStallMs = 1000.0;
 double msBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
-
-// A thread with nothing to do that asks to sleep 1 ms at a time: how late the
-// machine wakes it. A stall of the window's thread that coincides with a late
-// wake-up here is the machine's (another process, the hypervisor), not the
-// program's.
-class IdleProbe {
-  public:
-    static constexpr auto kNoted = std::chrono::milliseconds(5);
-
-    IdleProbe() : thread_([this] { run(); }) {}
-    ~IdleProbe() {
-        quit_ = true;
-        thread_.join();
-    }
-    double worstLateMs() const { return static_cast<double>(worstLateUs_.load()) / 1000.0; }
-    // The worst late wake-up (over kNoted) whose oversleep overlaps [from, to].
-    double lateDuringMs(Clock::time_point from, Clock::time_point to) const {
-        std::lock_guard lock(mutex_);
-        double worst = 0;
-        for (const Late& late : lates_) {
-            if (late.dueAt < to && late.wokeAt > from) worst = std::max(worst, late.ms);
-        }
-        return worst;
-    }
-
-  private:
-    struct Late {
-        Clock::time_point dueAt, wokeAt;
-        double ms;
-    };
-    void run() {
-        pthread_setname_np(pthread_self(), "idle-probe");
-        constexpr auto kStep = std::chrono::milliseconds(1);
-        while (!quit_) {
-            const auto due = Clock::now() + kStep;
-            std::this_thread::sleep_for(kStep);
-            const auto woke = Clock::now();
-            const auto late = std::chrono::duration_cast<std::chrono::microseconds>(woke - due);
-            if (late.count() > worstLateUs_.load()) worstLateUs_ = late.count();
-            if (late > kNoted) {
-                std::lock_guard lock(mutex_);
-                lates_.push_back({due, woke, static_cast<double>(late.count()) / 1000.0});
-                if (lates_.size() > 1000) lates_.pop_front();
-            }
-        }
-    }
-    mutable std::mutex mutex_;
-    std::deque<Late> lates_;
-    std::atomic<int64_t> worstLateUs_{0};
-    std::atomic<bool> quit_{false};
-    std::thread thread_;
-};
 
 // CPU time and context switches of the calling thread.
 struct ThreadUsage {

@@ -174,6 +174,7 @@ void PulseProbe::take(pa_stream* stream) {
             first = static_cast<int64_t>(samples_.size());
             if (data == nullptr) {
                 samples_.resize(samples_.size() + count, 0.0f);  // a hole: nothing was there
+                missed_.emplace_back(first, first + static_cast<int64_t>(count));
             } else {
                 const auto* values = static_cast<const float*>(data);
                 samples_.insert(samples_.end(), values, values + count);
@@ -193,6 +194,15 @@ void PulseProbe::take(pa_stream* stream) {
         fragments_.push_back({first, arrived - std::chrono::duration_cast<Clock::duration>(
                                                    std::chrono::duration<double>(before))});
     }
+}
+
+int64_t PulseProbe::missedFrames(int64_t from, int64_t to) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int64_t missed = 0;
+    for (const auto& [begin, end] : missed_) {
+        missed += std::max<int64_t>(0, std::min(end, to) - std::max(begin, from));
+    }
+    return missed;
 }
 
 int64_t PulseProbe::frames() const {

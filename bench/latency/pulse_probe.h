@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tambrel::bench {
@@ -47,6 +48,9 @@ class PulseProbe {
     int64_t frames() const;
     std::vector<float> samples(int64_t from, int64_t to) const;
     // The first frame in [from, to) louder than `threshold`, or -1.
+    // Frames within [from, to) that the capture did not deliver (filled with
+    // silence): a silence there is the recorder's loss, not the sink's.
+    int64_t missedFrames(int64_t from, int64_t to) const;
     int64_t findLoud(int64_t from, int64_t to, float threshold) const;
     // When `frame` entered the sink.
     Clock::time_point timeOf(int64_t frame) const;
@@ -82,6 +86,7 @@ class PulseProbe {
 
     mutable std::mutex mutex_;  // the loop's thread appends, the main thread reads
     std::vector<float> samples_;
+    std::vector<std::pair<int64_t, int64_t>> missed_;  // holes the capture delivered, [begin, end)
     std::vector<Fragment> fragments_;
     double latencyMs_ = 0;
     double minLatencyMs_ = 1e9;

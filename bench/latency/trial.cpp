@@ -122,6 +122,13 @@ Outcome TrialRunner::run(const Clip& clip, const std::function<void()>& trigger,
         outcome.detail += "player did not report its end";
     }
     judge(clip, onset, until, outcome);
+    if (idle_ && !outcome.problem.empty()) {
+        char text[96];
+        std::snprintf(text, sizeof text, "; an idle %sthread woke %.1f ms late meanwhile",
+                      idle_->realtime() ? "real-time " : "",
+                      idle_->lateDuringMs(triggered, Clock::now()));
+        outcome.detail += text;
+    }
     return outcome;
 }
 
@@ -196,6 +203,10 @@ void TrialRunner::judge(const Clip& clip, int64_t onset, int64_t until, Outcome&
                    format("%d silence(s) inside the sound, the longest %.1f ms at %.0f ms", holes,
                           static_cast<double>(longest) * 1000.0 / kRate,
                           static_cast<double>(longestAt) * 1000.0 / kRate));
+        if (const int64_t missed = probe_.missedFrames(onset, until); missed > 0) {
+            outcome.detail += format("; the capture itself missed %.1f ms of it",
+                                     static_cast<double>(missed) * 1000.0 / kRate);
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "bench/idle_probe.h"
 #include "bench/latency/clips.h"
 #include "bench/latency/pulse_probe.h"
 
@@ -59,12 +60,16 @@ class TrialRunner {
     bool waitForSound(std::chrono::milliseconds limit);
 
     PulseProbe& probe() { return probe_; }
+    // An incomplete trial then also tells how late the machine woke an idle
+    // thread while it ran: a hole as long as that is the machine's.
+    void watchMachine(const IdleProbe* idle) { idle_ = idle; }
 
   private:
     void judge(const Clip& clip, int64_t onset, int64_t until, Outcome& outcome) const;
     void describeStream(Outcome& outcome);
 
     PulseProbe& probe_;
+    const IdleProbe* idle_ = nullptr;
     std::mt19937 random_;
 };
 
