@@ -24,4 +24,18 @@ int padVelocity(const SlotView& view) {
     return 0;
 }
 
+std::vector<PadLights::Note> PadLights::update(const std::vector<std::pair<int, SlotView>>& views,
+                                               bool all) {
+    std::vector<Note> notes;
+    for (const auto& [slot, view] : views) {
+        if (slot < 0 || slot >= kSlots) continue;
+        const int velocity = padVelocity(view);
+        auto& lit = lit_[static_cast<size_t>(slot)];
+        if (!all && lit == velocity) continue;
+        lit = velocity;
+        notes.push_back({map_.channel != 0 ? map_.channel : 1, map_.noteOf(slot), velocity});
+    }
+    return notes;
+}
+
 }  // namespace tambrel::remote

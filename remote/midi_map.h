@@ -10,7 +10,10 @@
 //   joue en boucle 5 (yellow)    pret en boucle 6 (yellow, blinking)
 //   absent 4 (red, blinking)
 
+#include <array>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "remote/remote_control.h"
 
@@ -27,5 +30,27 @@ struct MidiMap {
 };
 
 int padVelocity(const SlotView& view);
+
+// The lights last sent to the pads, so that only a change of colour goes
+// out: a playing slot's time changes every refresh, its pad does not. They
+// are sent on the channel listened to, or on channel 1 when any is.
+class PadLights {
+  public:
+    struct Note {
+        int channel = 1;
+        int note = 0;
+        int velocity = 0;
+        bool operator==(const Note&) const = default;
+    };
+    explicit PadLights(const MidiMap& map) : map_(map) { lit_.fill(-1); }
+
+    // The notes to send for these views: those whose colour changed since
+    // the last call, or every one of them with `all` (a new subscriber).
+    std::vector<Note> update(const std::vector<std::pair<int, SlotView>>& views, bool all = false);
+
+  private:
+    MidiMap map_;
+    std::array<int, kSlots> lit_{};  // -1 before anything was sent
+};
 
 }  // namespace tambrel::remote

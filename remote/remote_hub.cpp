@@ -42,15 +42,45 @@ std::unique_ptr<RemoteHub> startRemote(app::F1a& window, const QString& programF
         std::fprintf(stderr, "Tambrel: télécommande OSC sur %s:%d\n", settings.address.c_str(),
                      hub->oscPort());
     }
+    if (!hub->midiProblem().isEmpty()) {
+        std::fprintf(stderr, "Tambrel: télécommande : %s\n", qPrintable(hub->midiProblem()));
+    } else {
+        std::fprintf(
+            stderr, "Tambrel: télécommande MIDI, client %d, ports %d:%d (entrée) et %d:%d\n",
+            hub->sequencer()->client(), hub->sequencer()->client(), hub->sequencer()->inputPort(),
+            hub->sequencer()->client(), hub->sequencer()->outputPort());
+    }
     return hub;
 }
 
 RemoteHub::RemoteHub(app::F1a& window, const RemoteSettings& settings, int refreshMs)
-    : panel_(window), control_(panel_), refreshMs_(refreshMs) {
+    : panel_(window),
+      control_(panel_),
+      refreshMs_(refreshMs),
+      midiMap_{settings.firstNote, settings.channel},
+      lights_(midiMap_) {
     control_.changedSlots(true);  // what a subscriber gets first is sent whole anyway
     control_.changedPalette(true);
-    QObject::connect(&tick_, &QTimer::timeout, &context_, [this] { publish(); });
+    // The tick also carries out what a wake-up left behind (one that came
+    // while a request was being carried out).
+    QObject::connect(&tick_, &QTimer::timeout, &context_, [this] {
+        drain();
+        drainMidi();
+        publish();
+    });
     tick_.start(kLookMs);
+    if (!settings.midi) {
+        midiProblem_ = QStringLiteral("MIDI désactivé");
+    } else {
+        sequencer_ = std::make_unique<MidiSequencer>("Tambrel", [this] {
+            QMetaObject::invokeMethod(
+                &context_, [this] { drainMidi(); }, Qt::QueuedConnection);
+        });
+        if (!sequencer_->problem().isEmpty()) {
+            midiProblem_ = sequencer_->problem();
+            sequencer_.reset();
+        }
+    }
     if (!settings.osc) {
         problem_ = QStringLiteral("OSC désactivé");
         return;
@@ -71,6 +101,7 @@ RemoteHub::RemoteHub(app::F1a& window, const RemoteSettings& settings, int refre
 
 RemoteHub::~RemoteHub() {
     server_.reset();  // no wake-up after this
+    sequencer_.reset();
 }
 
 QString RemoteHub::problem() const {
@@ -124,6 +155,32 @@ void RemoteHub::drain() {
     publish();
 }
 
+void RemoteHub::drainMidi() {
+    if (sequencer_ == nullptr || draining_) return;
+    draining_ = true;
+    for (const MidiSequencer::Event& event : sequencer_->take()) {
+        if (event.kind == MidiSequencer::Event::Kind::Subscribed) {
+            std::vector<std::pair<int, SlotView>> all;
+            all.reserve(kSlots);
+            for (int i = 0; i < kSlots; ++i) all.emplace_back(i, panel_.slot(i));
+            light(all, true);
+        } else if (const auto slot = midiMap_.slotOf(event.channel, event.note, event.velocity)) {
+            // A pad has no screen to be told why: a refused press (an empty
+            // slot) is simply not carried out, as its dark pad shows.
+            control_.press(*slot);
+        }
+    }
+    draining_ = false;
+    publish();
+}
+
+void RemoteHub::light(const std::vector<std::pair<int, SlotView>>& views, bool all) {
+    if (sequencer_ == nullptr) return;
+    for (const PadLights::Note& note : lights_.update(views, all)) {
+        sequencer_->sendNoteOn(note.channel, note.note, note.velocity);
+    }
+}
+
 void RemoteHub::sendAll(const sockaddr_in& to) {
     for (int i = 0; i < kSlots; ++i) {
         const SlotView view = panel_.slot(i);
@@ -136,6 +193,7 @@ void RemoteHub::sendAll(const sockaddr_in& to) {
 void RemoteHub::publish() {
     const auto changed = control_.changedSlots(false, refreshMs_);
     const std::optional<QString> palette = control_.changedPalette();
+    light(changed, false);
     if (server_ == nullptr) return;
     const std::vector<std::string> current = subscribers_.current(Subscribers::Clock::now());
     // The addresses of those gone are forgotten with them.

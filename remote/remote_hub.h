@@ -1,8 +1,9 @@
 #pragma once
 
-// Remote control of the running window: the OSC endpoint's requests carried
-// out on the window's thread, and the state sent to every subscriber when it
-// changes and at each refresh tick while a slot plays.
+// Remote control of the running window: the OSC and MIDI endpoints' requests
+// carried out on the window's thread, and the state sent to every OSC
+// subscriber when it changes and at each refresh tick while a slot plays,
+// and to the MIDI pads as lights when a colour changes.
 
 #include <QObject>
 #include <QString>
@@ -11,6 +12,8 @@
 #include <memory>
 #include <string>
 
+#include "remote/midi_map.h"
+#include "remote/midi_sequencer.h"
 #include "remote/osc_server.h"
 #include "remote/remote_control.h"
 #include "remote/window_panel.h"
@@ -39,15 +42,20 @@ class RemoteHub {
     QString problem() const;
     int oscPort() const { return server_ ? server_->port() : 0; }
     uint64_t droppedMessages() const { return server_ ? server_->dropped() : 0; }
+    // The same for the MIDI ports; the sequencer when they are open.
+    const QString& midiProblem() const { return midiProblem_; }
+    const MidiSequencer* sequencer() const { return sequencer_.get(); }
 
     // Carries out what arrived; the endpoint's wake-up calls it on the window's thread.
     void drain();
+    void drainMidi();
     // Sends what changed to the subscribers: a new state at once (the hub
     // looks ten times a second), a playing slot's time once a refresh.
     void publish();
 
   private:
     void sendAll(const sockaddr_in& to);
+    void light(const std::vector<std::pair<int, SlotView>>& views, bool all);
 
     WindowPanel panel_;
     RemoteControl control_;
@@ -57,8 +65,13 @@ class RemoteHub {
     QTimer tick_;
     int refreshMs_;
     bool draining_ = false;
-    std::unique_ptr<OscServer> server_;  // last: its thread ends before the rest goes
+    MidiMap midiMap_;
+    PadLights lights_;
+    // Last: their threads end before the rest goes.
+    std::unique_ptr<OscServer> server_;
+    std::unique_ptr<MidiSequencer> sequencer_;
     QString problem_;
+    QString midiProblem_;
 };
 
 }  // namespace tambrel::remote

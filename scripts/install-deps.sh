@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev
-  libsndfile1-dev libsoxr-dev libsdl2-dev libpulse-dev liblo-dev
+  libsndfile1-dev libsoxr-dev libsdl2-dev libpulse-dev liblo-dev libasound2-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev clang-format clang-tidy git
   desktop-file-utils

@@ -153,6 +153,31 @@ TEST(MidiMap, NotesPressTheirSlotsAndPadsLightEachStateApart) {
     }
 }
 
+TEST(MidiMap, PadsAreSentAColourOnlyWhenItChangesAndWholeToANewcomer) {
+    using Note = PadLights::Note;
+    MidiMap map;
+    map.firstNote = 40;
+    map.channel = 0;  // listening to any channel answers on the first
+    PadLights lights(map);
+    const SlotView ready{SlotState::Ready, "Intro", 5000, false};
+    SlotView playing{SlotState::Playing, "Intro", 4000, false};
+
+    EXPECT_EQ(lights.update({{0, ready}, {27, {}}}), (std::vector<Note>{{1, 40, 1}, {1, 67, 0}}));
+    EXPECT_TRUE(lights.update({{0, ready}}).empty());
+    EXPECT_EQ(lights.update({{0, playing}}), (std::vector<Note>{{1, 40, 3}}));
+    playing.remainingMs = 3500;  // the time moves, the colour does not
+    EXPECT_TRUE(lights.update({{0, playing}}).empty());
+    playing.loop = true;
+    EXPECT_EQ(lights.update({{0, playing}}), (std::vector<Note>{{1, 40, 5}}));
+    EXPECT_EQ(lights.update({{0, playing}, {27, {}}}, true),
+              (std::vector<Note>{{1, 40, 5}, {1, 67, 0}}));
+    EXPECT_TRUE(lights.update({{-1, ready}, {28, ready}}).empty());
+
+    map.channel = 10;
+    PadLights onTen(map);
+    EXPECT_EQ(onTen.update({{1, ready}}), (std::vector<Note>{{10, 41, 1}}));
+}
+
 TEST(RemoteSettings, KeysSetWhatTheySayAndLinesNotUnderstoodAreNamed) {
     std::vector<QString> bad;
     RemoteSettings read = readRemoteSettings(
