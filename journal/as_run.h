@@ -1,0 +1,50 @@
+#pragma once
+
+// The as-run log's lines: one per play, written when it ends, in the day's
+// file "Journal/AAAA-MM-JJ.csv" (the local date on which the play started).
+// The files are what a spreadsheet opens as it is: UTF-8 with a byte-order
+// mark, fields separated by ";", lines ended by CR LF, a field holding ";",
+// '"' or a line break quoted as CSV does.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+namespace tambrel::journal {
+
+enum class EndReason { EndOfFile, Key, Remote, OutputChange, OutputLost, ProgramEnd, Interrupted };
+
+// The "Fin par" column: "fin du fichier", "touche", "télécommande"...
+QString endReasonText(EndReason reason);
+
+struct Play {
+    QDateTime start;  // local time the first frame was handed to the device
+    QDateTime end;    // and the last
+    QString key;      // the slot's letter, A to Z, "[" or "\"
+    QString palette;  // the loaded palette's name, empty if none
+    QString file;     // the path as the palette holds it
+    QString title;    // the slot's short name
+    int64_t fileMs = 0;
+    int64_t airedMs = 0;  // the frames that sounded, every lap of a loop counted
+    int64_t laps = 0;     // how many times a loop started it again
+    EndReason endedBy = EndReason::EndOfFile;
+    QString output;  // the device's name as the output list shows it
+    uint64_t dropouts = 0;
+};
+
+// The first line of every file, after the byte-order mark, CR LF included.
+QByteArray headerLine();
+// One play's line, CR LF included.
+QByteArray playLine(const Play& play);
+// A field as it goes into a line.
+QByteArray csvField(const QString& text);
+
+// "AAAA-MM-JJ.csv" for the day the play started on.
+QString dayFileName(const QDateTime& start);
+// The start date of a line written by playLine, for recovered lines; none
+// when the line does not begin with one.
+std::optional<QDateTime> lineStart(const QByteArray& line);
+
+}  // namespace tambrel::journal

@@ -1,0 +1,114 @@
+#include "journal/journal_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <map>
+
+#include "journal/as_run.h"
+#include "platform/file_system.h"
+
+namespace tambrel::journal {
+namespace {
+constexpr off_t kTailBytes = 64 * 1024;  // far more than any line
+
+// Where the file's whole lines end: after its last line break. A file whose
+// last line is torn has it taken off; one too long to look back over is
+// left whole, and the torn line ended instead.
+off_t wholeLinesEnd(int fd, off_t size, bool& endLine) {
+    endLine = false;
+    const off_t from = std::max<off_t>(0, size - kTailBytes);
+    QByteArray tail(static_cast<qsizetype>(size - from), '\0');
+    if (::pread(fd, tail.data(), static_cast<size_t>(tail.size()), from) != tail.size()) {
+        return size;
+    }
+    if (tail.endsWith('\n')) return size;
+    const qsizetype lastBreak = tail.lastIndexOf('\n');
+    if (lastBreak >= 0) return from + lastBreak + 1;
+    if (from == 0) return 0;  // not one whole line: the header is written again
+    endLine = true;
+    return size;
+}
+
+bool writeAllAt(int fd, const QByteArray& bytes, off_t at) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = ::pwrite(fd, bytes.constData() + done,
+                                       static_cast<size_t>(bytes.size() - done), at + done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return false;
+        done += wrote;
+    }
+    return true;
+}
+}  // namespace
+
+QString JournalStore::makeFolder() {
+    const QByteArray path = QFile::encodeName(folder_);
+    if (::mkdir(path.constData(), 0777) == 0 || errno == EEXIST) return {};
+    return platform::describeError(errno);
+}
+
+QString JournalStore::append(const QString& fileName, const QByteArray& lines) {
+    if (QString failure = makeFolder(); !failure.isEmpty()) return failure;
+    const int fd =
+        ::open(QFile::encodeName(pathOf(fileName)).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return platform::describeError(errno);
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    bool endLine = false;
+    const off_t keep = size > 0 ? wholeLinesEnd(fd, size, endLine) : 0;
+    QByteArray out;
+    if (keep == 0) out = "\xEF\xBB\xBF" + headerLine();
+    if (endLine) out += "\r\n";
+    out += lines;
+    // A write cut short by a full disk is taken back, so the file keeps
+    // whole lines only.
+    const bool written = (keep == size || ::ftruncate(fd, keep) == 0) &&
+                         writeAllAt(fd, out, keep) && ::fdatasync(fd) == 0;
+    const int error = errno;
+    if (!written && ::ftruncate(fd, keep) != 0) {
+        // Nothing more can be done about it here; the next append looks again.
+    }
+    ::close(fd);
+    return written ? QString() : platform::describeError(error);
+}
+
+QString JournalStore::keepInProgress(const QByteArray& lines) {
+    const QString path = pathOf(QString::fromLatin1(kInProgressName));
+    if (lines.isEmpty()) {
+        if (::unlink(QFile::encodeName(path).constData()) == 0 || errno == ENOENT) return {};
+        return platform::describeError(errno);
+    }
+    if (QString failure = makeFolder(); !failure.isEmpty()) return failure;
+    QString failure;
+    platform::writeFileAtomically(path, lines, failure);
+    return failure;
+}
+
+QString JournalStore::recover() {
+    const QString path = pathOf(QString::fromLatin1(kInProgressName));
+    if (!QFile::exists(path)) return {};
+    QByteArray bytes;
+    QString failure;
+    if (!platform::readFileBytes(path, bytes, failure)) return failure;
+    std::map<QString, QByteArray> byDay;
+    for (const QByteArray& line : bytes.split('\n')) {
+        const QByteArray whole = line.endsWith('\r') ? line.chopped(1) : line;
+        if (const auto start = lineStart(whole)) byDay[dayFileName(*start)] += whole + "\r\n";
+    }
+    for (auto it = byDay.begin(); it != byDay.end(); it = byDay.erase(it)) {
+        if (failure = append(it->first, it->second); failure.isEmpty()) continue;
+        // What is written is not kept for another time: it would be twice.
+        QByteArray left;
+        for (; it != byDay.end(); ++it) left += it->second;
+        keepInProgress(left);
+        return failure;
+    }
+    return keepInProgress({});
+}
+
+}  // namespace tambrel::journal

@@ -1,0 +1,40 @@
+#pragma once
+
+// The as-run log's folder on disk, as the log's writing thread uses it. A
+// day's file only grows by whole lines: a line torn by a crash or a full
+// disk is taken off before the next is added, so a CSV reader never meets
+// half a line. The plays still sounding are kept aside ("en-cours.csv",
+// replaced whole about once a second) as the lines they would give if cut
+// there; the next start puts them in their days' files as "interrompu".
+
+#include <QByteArray>
+#include <QString>
+
+namespace tambrel::journal {
+
+class JournalStore {
+  public:
+    static constexpr const char* kInProgressName = "en-cours.csv";
+
+    // `folder`: the log's folder, native, ending in "/"; made when needed.
+    explicit JournalStore(QString folder) : folder_(std::move(folder)) {}
+
+    const QString& folder() const { return folder_; }
+    QString pathOf(const QString& fileName) const { return folder_ + fileName; }
+
+    // Each returns the reason it failed (in French), or the empty text.
+    // Adds whole lines to the day's file, which starts with the byte-order
+    // mark and the header; on a failure the file is left as it was.
+    QString append(const QString& fileName, const QByteArray& lines);
+    // Replaces the record of the plays sounding now (none: it is removed).
+    QString keepInProgress(const QByteArray& lines);
+    // Moves the plays a crash interrupted to their days' files.
+    QString recover();
+
+  private:
+    QString makeFolder();
+
+    QString folder_;
+};
+
+}  // namespace tambrel::journal

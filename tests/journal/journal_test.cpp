@@ -1,0 +1,212 @@
+// The as-run log on disk: lines a spreadsheet reads as they are, files that
+// only ever hold whole lines, plays a crash interrupted found at the next
+// start, and a disk that refuses told once without losing the lines.
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <QDir>
+#include <QFile>
+#include <atomic>
+#include <fstream>
+#include <sstream>
+
+#include "journal/as_run.h"
+#include "journal/journal_store.h"
+#include "journal/journal_writer.h"
+#include "tests/support/test_audio.h"
+#include "tests/support/wait.h"
+
+namespace tambrel::journal {
+namespace {
+
+using testing::TempDir;
+
+QDateTime at(const char* text) {
+    return QDateTime::fromString(QString::fromLatin1(text),
+                                 QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
+Play play(const char* start, const char* end, const char* key = "A") {
+    Play p;
+    p.start = at(start);
+    p.end = at(end);
+    p.key = QString::fromLatin1(key);
+    p.palette = QStringLiteral("Matin.Bnk");
+    p.file = QStringLiteral("C:\\Jingles\\Intro.wav");
+    p.title = QStringLiteral("Intro");
+    p.fileMs = 5000;
+    p.airedMs = 5000;
+    p.output = QStringLiteral("Studio");
+    return p;
+}
+
+std::string read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+const std::string kBom = "\xEF\xBB\xBF";
+
+TEST(AsRun, ALineHoldsEveryColumnQuotedOnlyWhereACsvReaderNeedsIt) {
+    Play p = play("2026-12-07 08:00:00.125", "2026-12-07 08:00:15.125", "\\");
+    p.file = QStringLiteral("/srv/jingles/Pub; \"été\".wav");
+    p.title = QStringLiteral("Pub; \"été\"");
+    p.airedMs = 15000;
+    p.laps = 2;
+    p.endedBy = EndReason::Remote;
+    p.dropouts = 1;
+    EXPECT_EQ(playLine(p).toStdString(),
+              "2026-12-07 08:00:00.125;2026-12-07 08:00:15.125;\\;Matin.Bnk;"
+              "\"/srv/jingles/Pub; \"\"été\"\".wav\";\"Pub; \"\"été\"\"\";5000;15000;2;"
+              "télécommande;Studio;1\r\n");
+    EXPECT_EQ(csvField(QStringLiteral("deux\nlignes")).toStdString(), "\"deux\nlignes\"");
+    EXPECT_EQ(headerLine().toStdString(),
+              "Début;Fin;Touche;Palette;Fichier;Titre;Durée fichier (ms);Durée diffusée (ms);"
+              "Boucles;Fin par;Sortie;Coupures\r\n");
+
+    // Every way a play ends has its own words.
+    QStringList words;
+    for (EndReason reason :
+         {EndReason::EndOfFile, EndReason::Key, EndReason::Remote, EndReason::OutputChange,
+          EndReason::OutputLost, EndReason::ProgramEnd, EndReason::Interrupted}) {
+        words << endReasonText(reason);
+    }
+    EXPECT_EQ(words.join(u'|'), QStringLiteral("fin du fichier|touche|télécommande|changement de "
+                                               "sortie|sortie perdue|fin du programme|interrompu"));
+
+    // A play across midnight belongs to the day it started on.
+    EXPECT_EQ(dayFileName(at("2026-12-07 23:59:58.000")), QStringLiteral("2026-12-07.csv"));
+    EXPECT_EQ(lineStart(playLine(play("2026-12-07 23:59:58.000", "2026-12-08 00:00:03.000"))),
+              at("2026-12-07 23:59:58.000"));
+    EXPECT_FALSE(lineStart("Début;Fin"));
+}
+
+TEST(JournalStore, TheDaysFileGrowsByWholeLinesAndATornOneIsTakenOff) {
+    TempDir dir;
+    JournalStore store(QString::fromStdString(dir.path()) + QStringLiteral("/Journal/"));
+    const QString day = QStringLiteral("2026-12-07.csv");
+    const QByteArray first = playLine(play("2026-12-07 08:00:00.000", "2026-12-07 08:00:05.000"));
+    const QByteArray second = playLine(play("2026-12-07 09:00:00.000", "2026-12-07 09:00:05.000"));
+    const std::string path = dir.file("Journal/2026-12-07.csv");
+
+    ASSERT_EQ(store.append(day, first), QString());
+    EXPECT_EQ(read(path), kBom + headerLine().toStdString() + first.toStdString());
+
+    // A crash in the middle of a line, then the next play.
+    std::ofstream(path, std::ios::binary | std::ios::app) << "2026-12-07 08:30:00.000;2026-12";
+    ASSERT_EQ(store.append(day, second), QString());
+    EXPECT_EQ(read(path),
+              kBom + headerLine().toStdString() + first.toStdString() + second.toStdString());
+
+    // A file torn inside its header starts again whole.
+    std::ofstream(dir.file("Journal/2026-12-08.csv"), std::ios::binary) << kBom << "Début;F";
+    ASSERT_EQ(store.append(QStringLiteral("2026-12-08.csv"), second), QString());
+    EXPECT_EQ(read(dir.file("Journal/2026-12-08.csv")),
+              kBom + headerLine().toStdString() + second.toStdString());
+}
+
+TEST(JournalStore, PlaysACrashInterruptedGoToTheirDaysAtTheNextStart) {
+    TempDir dir;
+    const QString folder = QString::fromStdString(dir.path()) + QStringLiteral("/Journal/");
+    Play late = play("2026-12-07 23:59:50.000", "2026-12-08 00:00:01.000", "B");
+    Play early = play("2026-12-08 00:00:00.500", "2026-12-08 00:00:01.000", "C");
+    late.endedBy = early.endedBy = EndReason::Interrupted;
+    {
+        JournalStore store(folder);
+        ASSERT_EQ(store.keepInProgress(playLine(late) + playLine(early)), QString());
+    }
+    JournalStore store(folder);
+    ASSERT_EQ(store.recover(), QString());
+    EXPECT_EQ(read(dir.file("Journal/2026-12-07.csv")),
+              kBom + headerLine().toStdString() + playLine(late).toStdString());
+    EXPECT_EQ(read(dir.file("Journal/2026-12-08.csv")),
+              kBom + headerLine().toStdString() + playLine(early).toStdString());
+    EXPECT_FALSE(QFile::exists(folder + QString::fromLatin1(JournalStore::kInProgressName)));
+    ASSERT_EQ(store.recover(), QString());  // nothing twice
+    EXPECT_EQ(read(dir.file("Journal/2026-12-07.csv")),
+              kBom + headerLine().toStdString() + playLine(late).toStdString());
+}
+
+// The process may not grow a file past `bytes` while it lives.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    rlimit saved_{};
+};
+
+TEST(JournalWriter, AFullDiskIsToldOnceKeepsTheFileWholeAndTheLinesForLater) {
+    TempDir dir;
+    const QString folder = QString::fromStdString(dir.path()) + QStringLiteral("/Journal/");
+    const std::string path = dir.file("Journal/2026-12-07.csv");
+    std::atomic<int> told{0};
+    QString toldPath;
+    JournalWriter writer(folder, [&](const QString& /*reason*/, const QString& where) {
+        toldPath = where;
+        ++told;
+    });
+    writer.write(play("2026-12-07 08:00:00.000", "2026-12-07 08:00:05.000", "A"));
+    ASSERT_TRUE(writer.settle());
+    const std::string before = read(path);
+    {
+        const FileSizeLimit full(before.size() + 40);  // less than a line
+        for (const char* key : {"B", "C", "D"}) {
+            writer.write(play("2026-12-07 09:00:00.000", "2026-12-07 09:00:05.000", key));
+            ASSERT_TRUE(writer.settle());
+        }
+        EXPECT_EQ(told.load(), 1);
+        EXPECT_EQ(toldPath, folder + QStringLiteral("2026-12-07.csv"));
+        EXPECT_EQ(read(path), before) << "nothing torn is left";
+    }
+    writer.write(play("2026-12-07 10:00:00.000", "2026-12-07 10:00:05.000", "E"));
+    ASSERT_TRUE(writer.settle());
+    const std::string after = read(path);
+    for (const char* key : {";B;", ";C;", ";D;", ";E;"}) {
+        EXPECT_NE(after.find(key), std::string::npos) << key << " kept and written later";
+    }
+    EXPECT_EQ(writer.linesWritten(), 5u);
+    EXPECT_EQ(told.load(), 1);
+}
+
+TEST(JournalWriter, AFolderThatCannotBeMadeIsToldAndTheRecordOfPlaysInProgressSurvivesAnEnd) {
+    TempDir dir;
+    // A file where the folder should be: refused even to the super-user.
+    std::ofstream(dir.file("Journal")) << "not a folder";
+    std::atomic<int> told{0};
+    {
+        JournalWriter writer(QString::fromStdString(dir.file("Journal/")),
+                             [&](const QString&, const QString&) { ++told; });
+        writer.write(play("2026-12-07 08:00:00.000", "2026-12-07 08:00:05.000"));
+        ASSERT_TRUE(writer.settle());
+        EXPECT_EQ(told.load(), 1);
+    }
+
+    // Plays in progress at an end without their own end (a kill) are
+    // written as interrupted by the next writer.
+    const QString folder = QString::fromStdString(dir.path()) + QStringLiteral("/Log/");
+    {
+        JournalWriter writer(folder, {});
+        writer.keepInProgress({play("2026-12-07 08:00:00.000", "2026-12-07 08:00:03.000", "F")});
+        ASSERT_TRUE(writer.settle());
+    }
+    JournalWriter next(folder, {});
+    ASSERT_TRUE(next.settle());
+    const std::string day = read(dir.file("Log/2026-12-07.csv"));
+    EXPECT_NE(day.find(";F;Matin.Bnk;"), std::string::npos) << day;
+    EXPECT_NE(day.find(";interrompu;"), std::string::npos) << day;
+}
+
+}  // namespace
+}  // namespace tambrel::journal
