@@ -1,4 +1,5 @@
 #include "app/palette_window.h"
+#include "journal/air_log.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -72,6 +73,10 @@ F1a::F1a(platform::System& system, platform::Dialogs& dialogs, playback::AudioHo
 F1a::~F1a() {
     qApp->removeEventFilter(this);
     audio_.DevicesChanged = nullptr;
+    // The log asks the players what went on the air: it goes first. Plays it
+    // was not told the end of stay in its record, and are written as
+    // interrupted at the next start.
+    airLog_.reset();
     // Players go before the audio host they are attached to is touched again.
     for (auto& player : Player) player.reset();
 }

@@ -13,7 +13,9 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
+#include "journal/as_run.h"
 #include "platform/controls.h"
 #include "platform/dialogs.h"
 #include "platform/file_list.h"
@@ -30,6 +32,9 @@ class MMAudioPlayerX;
 class MMHiTimerX;
 class MMSliderX;
 }  // namespace tambrel::playback
+namespace tambrel::journal {
+class AirLog;
+}
 namespace tambrel::about {
 class F2;
 }
@@ -68,6 +73,8 @@ class F1a : public QMainWindow {
 
     // Slot playback.
     void Touche_Click(int16_t Index);
+    // The same press from a remote control: the as-run log says so.
+    void pressFromAfar(int16_t Index);
     void Player_OnStop(int16_t Index);
     // Failures on air show on the slot itself, never in a box.
     void showFileState(int16_t Index);
@@ -143,6 +150,9 @@ class F1a : public QMainWindow {
     QString ProgramFolder;  // in the system's form, ending in "\"
     QString SettingsPath;
 
+    // The as-run log, from the end of loading (null before).
+    journal::AirLog* airLog() const { return airLog_.get(); }
+
     // The window's title as the toolkit shows it.
     QString Caption() const { return windowTitle(); }
     void setCaption(const QString& caption) { setWindowTitle(caption); }
@@ -161,12 +171,20 @@ class F1a : public QMainWindow {
     void buildMenu();
     void applyWideLayout();
     void findProgramFolder();
+    void startAirLog();
+    void endAirLog();
+    void logStart(int16_t Index);
 
     platform::System& system_;
     platform::Dialogs& dialogs_;
     playback::AudioHost& audio_;
     platform::SurfaceWidget* client_;  // owned by the window
     std::unique_ptr<about::F2> F2_;
+    std::unique_ptr<journal::AirLog> airLog_;
+    // Why a slot's playback is being stopped, for the log; none: it ended by itself.
+    std::array<std::optional<journal::EndReason>, kSlots> stopReason_{};
+    bool pressFromAfar_ = false;
+    int refreshTicks_ = 0;
     std::array<double, kSlots> noticeUntil_{};  // clock time a slot's notice ends; 0: none
     bool settingsLoaded_ = false;               // nothing is saved before they were read
     bool sessionEnding_ = false;

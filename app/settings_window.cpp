@@ -6,6 +6,7 @@
 
 #include "app/palette_window.h"
 #include "app/settings_file.h"
+#include "journal/air_log.h"
 #include "platform/file_system.h"
 #include "platform/path_form.h"
 #include "platform/system.h"
@@ -75,17 +76,28 @@ void F1a::SettingsFile(const QString& Mode) {
 
 void F1a::Form_Unload() {
     SettingsFile(QStringLiteral("Save"));
+    endAirLog();
 }
 
 void F1a::MnuQuitter_Click() {
     SettingsFile(QStringLiteral("Save"));
+    endAirLog();
     system_.terminate();
+}
+
+// What still sounds is written as ended by the program's end, before the
+// program goes.
+void F1a::endAirLog() {
+    if (!airLog_) return;
+    airLog_->endAll(journal::EndReason::ProgramEnd);
+    airLog_->writer().settle();
 }
 
 void F1a::endOfSession() {
     if (!settingsLoaded_) return;  // nothing of the operator's to keep yet
     sessionEnding_ = true;
     SettingsFile(QStringLiteral("Save"));
+    endAirLog();
     sessionEnding_ = false;
 }
 

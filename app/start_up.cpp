@@ -7,6 +7,7 @@
 #include "app/palette_window.h"
 #include "app/start_up.h"
 #include "draw/drawing.h"
+#include "journal/air_log.h"
 #include "platform/path_form.h"
 #include "platform/system.h"
 #include "playback/audio_host.h"
@@ -61,6 +62,7 @@ void F1a::Form_Load() {
 
     findProgramFolder();
     SettingsPath = ProgramFolder + QStringLiteral("Tambrel.ini");
+    startAirLog();
 
     const double width = system_.screenWidthTwips() / double{platform::kTwipsPerPixel};
     if (width < kNarrowestScreen) {
@@ -107,6 +109,32 @@ void F1a::Form_Load() {
 void F1a::findProgramFolder() {
     ProgramFolder = platform::toSystemPath(system_.exeFolder());
     if (!ProgramFolder.endsWith(u'\\')) ProgramFolder += u'\\';
+}
+
+// The as-run log in "Journal" beside the palettes. A log that cannot be
+// written is told in a box that leaves the window working: the slots play on.
+void F1a::startAirLog() {
+    const QString folder = platform::toNativePath(ProgramFolder) + QStringLiteral("Journal/");
+    auto writer = std::make_unique<journal::JournalWriter>(
+        folder, [this](const QString& reason, const QString& path) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, reason, path] {
+                    platform::showWarningAside(
+                        this,
+                        QStringLiteral("Le journal de diffusion ne peut pas être écrit :\n") +
+                            reason + u'\n' + path,
+                        QStringLiteral("Tambrel"));
+                },
+                Qt::QueuedConnection);
+        });
+    airLog_ = std::make_unique<journal::AirLog>(
+        std::move(writer), [this](int slot) { return Player[slot]->aired(); },
+        audio_.engine().sampleRate(),
+        [] {
+            return journal::AirLog::Now{QDateTime::currentDateTime(),
+                                        std::chrono::steady_clock::now()};
+        });
 }
 
 void F1a::Form_Activate() {

@@ -132,4 +132,11 @@ bool CommonDialog::ShowColor() {
     return true;
 }
 
+void showWarningAside(QWidget* parent, const QString& prompt, const QString& title) {
+    auto* box = new QMessageBox(QMessageBox::Warning, title, prompt, QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
 }  // namespace tambrel::platform

@@ -46,6 +46,10 @@ class Dialogs {
 // cases: "Audio | *.mp3" becomes "Audio (*.[mM][pP]3)".
 QString toolkitFilter(const QString& filter);
 
+// An exclamation box that leaves the window working (the slots can still be
+// pressed): for what goes wrong while the operator is on the air.
+void showWarningAside(QWidget* parent, const QString& prompt, const QString& title);
+
 // Qt's own boxes, modal to `parent`.
 class QtDialogs final : public Dialogs {
   public:

@@ -2,6 +2,7 @@
 // before its end, without a stop, until the operator stops it.
 
 #include "app/palette_window.h"
+#include "journal/air_log.h"
 #include "playback/mm_audio_player.h"
 #include "playback/slot_playback.h"
 
@@ -40,6 +41,7 @@ void F1a::TimmerBoucle_OnTimer() {
         const int32_t length = Player[i]->Length();
         if (position + kEndMarginMs > length) {
             Player[i]->setPosition(0);
+            if (airLog_) airLog_->lapped(i);
             VueMettre[i]->surface().Cls();
         }
     }

@@ -130,6 +130,10 @@ void MMAudioPlayerX::setRepeatAtEnd(bool on) {
     host_.engine().setRepeat(voice_, on);
 }
 
+audio::AudioEngine::Aired MMAudioPlayerX::aired() const {
+    return host_.engine().aired(voice_);
+}
+
 void MMAudioPlayerX::raiseOnStop() {
     if (State() != kStatePlaying) sounding_.reset();  // no longer needed for Length
     endedByLoss_ = host_.engine().deviceLost(voice_);

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/audio/audio_engine.h"
 #include "playback/component_error.h"
 #include "playback/volume_scale.h"
 
@@ -91,6 +92,8 @@ class MMAudioPlayerX {
     void raiseOnStop();
     // True during OnStop when the playback ended because its device went away.
     bool EndedByDeviceLoss() const { return endedByLoss_; }
+    // What the current or last playback put on the air, as the engine counts it.
+    audio::AudioEngine::Aired aired() const;
 
     // Settings the window layout gives every player; the engine sizes its own
     // buffers, so they are kept for the record only.

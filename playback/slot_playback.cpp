@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "app/palette_window.h"
+#include "journal/air_log.h"
 #include "platform/colors.h"
 #include "platform/system.h"
 #include "playback/mm_audio_player.h"
@@ -26,6 +27,8 @@ void F1a::Touche_Click(int16_t Index) {
     try {
         if (Player[Index]->State() == kPlaying) {
             // Whatever its caption says: a sounding slot can always be stopped.
+            stopReason_[static_cast<size_t>(Index)] =
+                pressFromAfar_ ? journal::EndReason::Remote : journal::EndReason::Key;
             Player[Index]->Stop();
             Touche[Index]->setBackColor(platform::QBColor(15));
         } else if (Touche[Index]->Caption().size() < 2) {
@@ -40,6 +43,7 @@ void F1a::Touche_Click(int16_t Index) {
             }
             VueMettre[Index]->surface().setScaleWidth(static_cast<float>(Player[Index]->Length()));
             Player[Index]->Play();
+            logStart(Index);
             endNotice(Index);
             Touche[Index]->setBackColor(platform::QBColor(12));
             VueMettre[Index]->surface().Cls();
@@ -51,6 +55,26 @@ void F1a::Touche_Click(int16_t Index) {
         showNotice(Index,
                    ComponentError(QStringLiteral("erreur"), QStringLiteral("Lecture impossible")));
     }
+}
+
+void F1a::pressFromAfar(int16_t Index) {
+    pressFromAfar_ = true;
+    Touche_Click(Index);
+    pressFromAfar_ = false;
+}
+
+// What the log knows of a play from its start; the engine tells the rest.
+void F1a::logStart(int16_t Index) {
+    if (!airLog_) return;
+    stopReason_[static_cast<size_t>(Index)].reset();
+    journal::Play play;
+    play.key = slotLetter(Index);
+    play.palette = BankName->Caption();
+    play.file = Player[Index]->FileName();
+    play.title = NomCourt(play.file);
+    play.fileMs = Player[Index]->Length();
+    play.output = outputDeviceName(Player[Index]->DeviceID() + 1);
+    airLog_->started(Index, std::move(play));
 }
 
 // From the dialog or a palette: the player takes the file (a sounding one
@@ -70,6 +94,13 @@ void F1a::clearSlot(int16_t Index) {
 }
 
 void F1a::Player_OnStop(int16_t Index) {
+    if (airLog_) {
+        std::optional<journal::EndReason>& reason = stopReason_[static_cast<size_t>(Index)];
+        airLog_->ended(Index, Player[Index]->EndedByDeviceLoss() ? journal::EndReason::OutputLost
+                              : reason                           ? *reason
+                                                                 : journal::EndReason::EndOfFile);
+        reason.reset();
+    }
     VueMettre[Index]->surface().Cls();
     showFileState(Index);
     if (Player[Index]->EndedByDeviceLoss()) {

@@ -2,6 +2,7 @@
 // counts down; every silent slot takes its line's colour again.
 
 #include "app/palette_window.h"
+#include "journal/air_log.h"
 #include "platform/colors.h"
 #include "playback/mm_audio_player.h"
 #include "playback/mm_slider.h"
@@ -26,6 +27,8 @@ void F1a::Timer1_OnTimer() {
         Slider[i]->setVisible(MnuVolume->Checked());
     }
     expireNotices();
+    // About once a second, so that a crash loses at most a second of a play.
+    if (airLog_ && ++refreshTicks_ % 2 == 0) airLog_->keepInProgress();
     openChosenOutput();
     showOutputState();
 }

@@ -55,6 +55,9 @@ void F1a::Output_Click() {
     for (int16_t i = 0; i < kSlots; ++i) moves |= Player[i]->DeviceID() != device;
     if (!moves) return;
     for (int16_t i = 0; i < kSlots; ++i) {
+        if (Player[i]->State() == playback::kPlaying) {
+            stopReason_[static_cast<size_t>(i)] = journal::EndReason::OutputChange;
+        }
         Player[i]->Stop();
         Player[i]->setDeviceID(device);
     }

@@ -36,7 +36,7 @@ bool WindowPanel::wouldAskForFile(int index) const {
 }
 
 void WindowPanel::press(int index) {
-    window_.Touche_Click(static_cast<int16_t>(index));
+    window_.pressFromAfar(static_cast<int16_t>(index));
 }
 
 void WindowPanel::toggleLoop(int index) {

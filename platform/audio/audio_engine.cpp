@@ -14,6 +14,9 @@ struct AudioEngine::Device {
     std::unique_ptr<Mixer> mixer;
     std::unique_ptr<AudioOutput> output;                // null while closed or lost
     std::chrono::steady_clock::time_point lastSound{};  // when a voice last sounded on it
+    // The last pump's reading of the frames rendered, which places frames in time.
+    std::chrono::steady_clock::time_point readAt{};
+    int64_t readFrames = -1;
 };
 
 struct AudioEngine::VoiceState {
@@ -27,6 +30,8 @@ struct AudioEngine::VoiceState {
     float gain = 1.0f;
     bool repeat = false;
     std::shared_ptr<Sound> sound;  // while sounding, for its length
+    // The device's shortfalls other than dry read-aheads, when the playback began.
+    uint64_t shortAtPlay = 0;
 };
 
 namespace {
@@ -165,6 +170,7 @@ bool AudioEngine::play(int voice, const std::shared_ptr<Sound>& sound,
     state.positionTarget = 0;
     state.gain = gain;
     state.sound = sound;
+    state.shortAtPlay = target->mixer->underruns() - target->mixer->dryPeriods();
     worker_->wake();
     return true;
 }
@@ -225,6 +231,31 @@ int64_t AudioEngine::position(int voice) const {
     return mixer.position(voice);
 }
 
+AudioEngine::Aired AudioEngine::aired(int voice) const {
+    const VoiceState& state = voices_[static_cast<size_t>(voice)];
+    if (state.device == nullptr) return {};
+    const Device& device = *state.device;
+    const Mixer& mixer = *device.mixer;
+    if (!applied(mixer.appliedSeq(voice), state.playSeq)) return {};  // not begun yet
+    const Mixer::Aired got = mixer.aired(voice);
+    Aired aired;
+    aired.frames = got.frames;
+    aired.laps = got.laps;
+    aired.gaps = got.dryPeriods + (mixer.underruns() - mixer.dryPeriods() - state.shortAtPlay);
+    const auto timeOf = [&](int64_t frame) {
+        const auto readAt =
+            device.readFrames < 0 ? std::chrono::steady_clock::now() : device.readAt;
+        const int64_t readFrames =
+            device.readFrames < 0 ? mixer.renderedFrames() : device.readFrames;
+        return readAt + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::duration<double>(static_cast<double>(frame - readFrames) /
+                                                          options_.sampleRate));
+    };
+    if (got.first >= 0) aired.first = timeOf(got.first);
+    if (got.last >= 0) aired.last = timeOf(got.last);
+    return aired;
+}
+
 bool AudioEngine::deviceLost(int voice) const {
     const VoiceState& state = voices_[static_cast<size_t>(voice)];
     return !state.sounding && state.device != nullptr && state.device->output == nullptr;
@@ -243,6 +274,8 @@ std::vector<int> AudioEngine::pump(std::chrono::steady_clock::time_point now) {
             device->output.reset();    // its thread no longer runs the mixer...
             device->mixer->abandon();  // ...so the mixer can be emptied from here
         }
+        device->readAt = now;
+        device->readFrames = device->mixer->renderedFrames();
         // Silent: no voice sounds on it, and the last one's fade is long over.
         const bool silent = now - device->lastSound >= kSilentAfter;
         if (device->output) device->output->adapt(now, silent);

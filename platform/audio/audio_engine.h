@@ -119,6 +119,20 @@ class AudioEngine {
     // Frames from the start of the sound of the current or last playback.
     int64_t position(int voice) const;
 
+    // What the current or last playback of a voice put on the air: the
+    // frames that sounded (a repeating voice's every lap), the times it went
+    // on from the start by itself, the periods with a gap in it (its
+    // read-ahead dry, or its device short), and when its first and last
+    // frames were handed to the device, on the steady clock, as the device's
+    // frame count places them (none before any frame went).
+    struct Aired {
+        int64_t frames = 0;
+        uint32_t laps = 0;
+        uint64_t gaps = 0;
+        std::optional<std::chrono::steady_clock::time_point> first, last;
+    };
+    Aired aired(int voice) const;
+
     // Looks for playbacks that ended by themselves (end of data, lost
     // device) since the last call and returns their voices, each once, and
     // lets every open device fit its queue to how the machine keeps up.

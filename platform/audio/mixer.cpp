@@ -63,6 +63,11 @@ void Mixer::apply(const MixerCommand& command) {
             voice.rampLeft = 0;
             voice.repeat = command.repeat;
             published.position.store(0, std::memory_order_relaxed);
+            published.aired.store(0, std::memory_order_relaxed);
+            published.first.store(-1, std::memory_order_relaxed);
+            published.last.store(-1, std::memory_order_relaxed);
+            published.laps.store(0, std::memory_order_relaxed);
+            published.dry.store(0, std::memory_order_relaxed);
             break;
         case MixerCommand::Type::Stop:
             if (voice.active.sound != nullptr) moveToTail(voice);
@@ -99,11 +104,14 @@ void Mixer::render(float* stereo, int frames) {
     MixerCommand command;
     while (commands_.pop(command)) apply(command);
     dry_ = seekWait_ = false;
+    const int64_t rendered = rendered_.load(std::memory_order_relaxed);
     for (int done = 0; done < frames;) {
         const int n = std::min(frames - done, kBlockFrames);
+        blockStart_ = rendered + done;
         renderBlock(stereo + static_cast<ptrdiff_t>(done) * 2, n);
         done += n;
     }
+    rendered_.store(rendered + frames, std::memory_order_release);
     // A period counts once, whether a voice ran dry in it or the mix took
     // longer than the period lasts (the device would have played a gap).
     const auto took = std::chrono::steady_clock::now() - began;
@@ -154,7 +162,29 @@ void Mixer::addLayer(Layer& layer, int offset, int count) {
     }
 }
 
+Mixer::Aired Mixer::aired(int voice) const {
+    const Published& published = voices_[static_cast<size_t>(voice)];
+    return {published.aired.load(std::memory_order_relaxed),
+            published.laps.load(std::memory_order_relaxed),
+            published.dry.load(std::memory_order_relaxed),
+            published.first.load(std::memory_order_relaxed),
+            published.last.load(std::memory_order_relaxed)};
+}
+
+// The sounding layer's frames [offset, offset + frames) of the block went on the air.
+void Mixer::count(Published& published, int offset, int frames) {
+    if (frames <= 0) return;
+    const int64_t at = blockStart_ + offset;
+    if (published.first.load(std::memory_order_relaxed) < 0) {
+        published.first.store(at, std::memory_order_relaxed);
+    }
+    published.aired.store(published.aired.load(std::memory_order_relaxed) + frames,
+                          std::memory_order_relaxed);
+    published.last.store(at + frames, std::memory_order_relaxed);
+}
+
 void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
+    Published& published = voices_[static_cast<size_t>(&voice - rt_.data())];
     Sound* sound = layer.sound;
     if (layer.waiting && !sound->ready(layer.pos, kSeekReadyFrames)) {
         seekWait_ = true;
@@ -165,6 +195,7 @@ void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
         const int n = static_cast<int>(sound->read(layer.pos, scratch_.data(), frames - got));
         if (n > 0) layer.waiting = false;
         addLayer(layer, got, n);
+        if (!isTail) count(published, got, n);
         layer.pos += n;
         got += n;
         // A voice told to repeat goes on from the start at the end of its data.
@@ -173,6 +204,8 @@ void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
             break;
         }
         layer.pos = 0;
+        published.laps.store(published.laps.load(std::memory_order_relaxed) + 1,
+                             std::memory_order_relaxed);
     }
 
     if (isTail) {  // gone once faded or out of data
@@ -183,14 +216,15 @@ void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
         if (layer.pos >= sound->endFrame()) {
             const uint32_t play = layer.play;
             release(voice, layer);
-            voices_[static_cast<size_t>(&voice - rt_.data())].ended.store(
-                play, std::memory_order_release);
+            published.ended.store(play, std::memory_order_release);
             return;
         }
         if (!layer.waiting) {
             // The read-ahead ran dry: keep time with silence, fade back in
             // when the data is there again.
             dry_ = true;
+            published.dry.store(published.dry.load(std::memory_order_relaxed) + 1,
+                                std::memory_order_relaxed);
             layer.pos += frames - got;
             layer.envelope = 0.0f;
             layer.envelopeStep = kFadeStep;

@@ -62,6 +62,20 @@ class Mixer {
     uint32_t endedSeq(int voice) const {
         return voices_[static_cast<size_t>(voice)].ended.load(std::memory_order_acquire);
     }
+    // What the current or last playback of `voice` put on the air so far:
+    // the frames that sounded (every lap), the times it went on from the
+    // start, the periods it ran dry, and where its first and last frames
+    // fell among the frames rendered (-1 before any).
+    struct Aired {
+        int64_t frames = 0;
+        uint32_t laps = 0;
+        uint32_t dryPeriods = 0;
+        int64_t first = -1;
+        int64_t last = -1;  // just after the last
+    };
+    Aired aired(int voice) const;
+    // Frames rendered for the device since it opened.
+    int64_t renderedFrames() const { return rendered_.load(std::memory_order_acquire); }
     // Periods that could not be filled on time: a sounding voice found its
     // read-ahead dry, or the mix took longer than the period lasts.
     uint64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
@@ -101,6 +115,11 @@ class Mixer {
         std::atomic<int64_t> position{0};
         std::atomic<uint32_t> applied{0};
         std::atomic<uint32_t> ended{0};
+        std::atomic<int64_t> aired{0};
+        std::atomic<int64_t> first{-1};
+        std::atomic<int64_t> last{-1};
+        std::atomic<uint32_t> laps{0};
+        std::atomic<uint32_t> dry{0};
     };
 
     void apply(const MixerCommand& command);
@@ -110,6 +129,7 @@ class Mixer {
     void renderVoice(int index, int frames);
     void mixLayer(Voice& voice, Layer& layer, int frames, bool isTail);
     void addLayer(Layer& layer, int offset, int count);
+    void count(Published& published, int offset, int frames);
     void limit(float* out, int frames);
 
     const int sampleRate_;
@@ -123,6 +143,8 @@ class Mixer {
     std::vector<float> gains_;
     float limiterEnvelope_ = 0.0f;
     int limiterHold_ = 0;
+    std::atomic<int64_t> rendered_{0};
+    int64_t blockStart_ = 0;  // the audio thread's: the rendered frame the block begins at
     std::atomic<uint64_t> underruns_{0};
     std::atomic<uint64_t> dryPeriods_{0};
     std::atomic<uint64_t> seekWaitPeriods_{0};

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "journal/air_log.h"
 #include "journal/as_run.h"
 #include "journal/journal_store.h"
 #include "journal/journal_writer.h"
@@ -206,6 +207,81 @@ TEST(JournalWriter, AFolderThatCannotBeMadeIsToldAndTheRecordOfPlaysInProgressSu
     const std::string day = read(dir.file("Log/2026-12-07.csv"));
     EXPECT_NE(day.find(";F;Matin.Bnk;"), std::string::npos) << day;
     EXPECT_NE(day.find(";interrompu;"), std::string::npos) << day;
+}
+
+// The window's log with the engine's figures and the clocks in the test's hands.
+struct AirLogRig {
+    using Aired = audio::AudioEngine::Aired;
+    TempDir dir;
+    QString folder = QString::fromStdString(dir.path()) + QStringLiteral("/Journal/");
+    std::array<Aired, AirLog::kSlots> aired{};
+    AirLog::Now now{at("2026-12-08 00:00:02.000"),
+                    AirLog::Clock::time_point(std::chrono::hours(1))};
+    AirLog log{std::make_unique<JournalWriter>(folder, nullptr),
+               [this](int slot) { return aired[static_cast<size_t>(slot)]; }, 44100,
+               [this] { return now; }};
+
+    // The slot sounded `frames` frames, its last one `endedAgo` before now.
+    void sounded(int slot, int64_t frames, std::chrono::milliseconds endedAgo) {
+        Aired& a = aired[static_cast<size_t>(slot)];
+        a.frames = frames;
+        a.last = now.steady - endedAgo;
+        a.first = *a.last - std::chrono::milliseconds(frames * 1000 / 44100);
+    }
+    std::string day(const char* name) {
+        EXPECT_TRUE(log.writer().settle());
+        return read(dir.file(std::string("Journal/") + name));
+    }
+};
+
+TEST(AirLog, APlayIsWrittenWithWhenItReallySoundedInTheDayItBegan) {
+    AirLogRig rig;
+    Play a = play("2000-01-01 00:00:00.000", "2000-01-01 00:00:00.000", "A");
+    rig.log.started(0, a);
+    rig.log.lapped(0);  // the loop marker took it back twice,
+    rig.log.lapped(0);
+    rig.sounded(0, 44100 * 5, std::chrono::milliseconds(500));
+    rig.aired[0].laps = 1;  // and the engine once at the very end
+    rig.aired[0].gaps = 2;
+    rig.log.ended(0, EndReason::Key);
+
+    // Pressed and stopped before the device took a frame: nothing aired.
+    rig.log.started(1, play("2000-01-01 00:00:00.000", "2000-01-01 00:00:00.000", "B"));
+    rig.log.ended(1, EndReason::Key);
+    rig.log.ended(2, EndReason::Key);  // never started
+
+    Play expected = a;
+    expected.start = at("2026-12-07 23:59:56.500");
+    expected.end = at("2026-12-08 00:00:01.500");
+    expected.airedMs = 5000;
+    expected.laps = 3;
+    expected.dropouts = 2;
+    expected.endedBy = EndReason::Key;
+    EXPECT_EQ(rig.day("2026-12-07.csv"),
+              kBom + headerLine().toStdString() + playLine(expected).toStdString());
+    EXPECT_FALSE(QFile::exists(rig.folder + QStringLiteral("2026-12-08.csv")));
+}
+
+TEST(AirLog, PlaysSoundingAreKeptAsideUntilTheyEndAndAllEndWithTheProgram) {
+    AirLogRig rig;
+    const QString record = rig.folder + QString::fromLatin1(JournalStore::kInProgressName);
+    rig.log.started(3, play("2000-01-01 00:00:00.000", "2000-01-01 00:00:00.000", "D"));
+    rig.log.keepInProgress();  // not on the air yet: nothing to keep
+    ASSERT_TRUE(rig.log.writer().settle());
+    EXPECT_FALSE(QFile::exists(record));
+
+    rig.sounded(3, 44100 * 2, std::chrono::milliseconds(0));
+    rig.log.keepInProgress();
+    ASSERT_TRUE(rig.log.writer().settle());
+    EXPECT_NE(read(record.toStdString())
+                  .find(";D;Matin.Bnk;C:\\Jingles\\Intro.wav;Intro;5000;2000;0;interrompu;"),
+              std::string::npos);
+
+    rig.log.endAll(EndReason::ProgramEnd);
+    EXPECT_NE(rig.day("2026-12-08.csv").find(";2000;0;fin du programme;Studio;0\r\n"),
+              std::string::npos);
+    EXPECT_FALSE(QFile::exists(record)) << "nothing left to recover";
+    EXPECT_FALSE(rig.log.sounding(3));
 }
 
 }  // namespace
