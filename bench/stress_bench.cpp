@@ -1,8 +1,10 @@
 // The palette under load, in real time: 28 slots of long MP3 and WAV files
 // sounding at once on null outputs pulled by a real-time thread, while the
-// window's thread loads palettes over and over, flips loop markers, seeks,
-// moves sliders and switches the output device. Prints the periods not
-// filled on time, the window's longest stall, memory early and late, and CPU.
+// window's thread loads palettes over and over, stops and fires slots again,
+// flips loop markers, seeks, moves sliders and switches the output device,
+// every play ending in the as-run log. Prints the periods not filled on
+// time, the window's longest stall, memory early and late, CPU, and the
+// lines the log wrote.
 // Each turn of the window's event loop longer than 30 ms, each stall and each
 // period in which a read-ahead ran dry is logged on standard error with what
 // was going on, beside the late wake-ups of an idle thread, which tell the
@@ -49,6 +51,7 @@
 #include "bench/idle_probe.h"
 #include "bench/null_puller.h"
 #include "bench/process_figures.h"
+#include "journal/air_log.h"
 #include "palettes/palette_file.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/null_output.h"
@@ -490,6 +493,11 @@ int main(int argc, char* argv[]) {
             case 0:
                 pick(action % 20 < 10 ? QStringLiteral("Soir.Bnk") : QStringLiteral("Matin.Bnk"));
                 break;
+            case 1: {  // stopped by its key, fired again on the next action: a line in the log
+                const Doing doing(watch, "slot stop");
+                if (w.Player[slot]->State() == playback::kPlaying) w.Touche_Click(slot);
+                break;
+            }
             case 3: {
                 const Doing doing(watch, "loop flip");
                 w.Boucle_Click(slot);
@@ -601,6 +609,9 @@ int main(int argc, char* argv[]) {
     std::printf("dry_periods %llu\n", static_cast<unsigned long long>(host.engine().dryPeriods()));
     std::printf("seek_wait_periods %llu\n",
                 static_cast<unsigned long long>(host.engine().seekWaitPeriods()));
+    w.airLog()->writer().settle();
+    std::printf("log_lines_written %llu\n",
+                static_cast<unsigned long long>(w.airLog()->writer().linesWritten()));
     application.watch = nullptr;
     window.reset();
     if (!check) return 0;
