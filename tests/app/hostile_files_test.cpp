@@ -12,13 +12,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <random>
 #include <thread>
 
-#include "platform/path_form.h"
-#include "playback/slot_playback.h"
 #include "tests/app/window_rig.h"
 
 namespace tambrel::app {
@@ -27,10 +24,9 @@ namespace {
 using namespace std::chrono_literals;
 using playback::kPlaying;
 using Clock = std::chrono::steady_clock;
+using HostileFiles = WindowTest;
 
-constexpr int32_t kRed = 255;
-
-void put(const std::string& path, const std::string& bytes) {
+void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 // The 44-byte header of 16-bit PCM at 44.1 kHz, claiming `dataBytes` of data.
@@ -90,132 +86,109 @@ void closeWindow(WindowRig& rig) {
     EXPECT_EQ(rig.audio.engine().liveSounds(), 0u);
 }
 
-TEST(HostileFiles, WhatCannotBePlayedShowsNoLengthAndNeverSounds) {
-    WindowRig rig;
-    F1a& w = rig.start();
-    const auto file = [&](const std::string& name) { return rig.dir.file(name); };
-    std::mt19937 random(2024);
-    std::string noise(60000, '\0');
-    for (char& c : noise) c = static_cast<char>(random());
-    put(file("empty.wav"), "");
-    put(file("empty.mp3"), "");
-    put(file("noise.mp3"), noise);
-    put(file("noise.wav"), noise);
-    // A header for 3 s, then ten frames and three stray bytes.
-    put(file("cut.wav"), wavHeader(2, 44100 * 4 * 3) + std::string(43, '\x40'));
-    std::filesystem::create_directory(file("Folder.wav"));
-    ASSERT_EQ(mkfifo(file("pipe.wav").c_str(), 0600), 0);
-
-    // The output opens on the first start: one sound file is played and stopped
-    // first, so that the silence below is heard through an open output.
-    rig.assign(27, rig.wav("good.wav", 2000, testing::programme));
-    w.Touche_Click(27);
-    ASSERT_GT(peak(rig.render(4096)), 0.05f);
-    w.Touche_Click(27);
-    rig.render(1024);
-    rig.audio.pump();
-
-    const std::vector<std::string> names = {"empty.wav", "empty.mp3",  "noise.mp3", "noise.wav",
-                                            "cut.wav",   "Folder.wav", "pipe.wav"};
-    for (int16_t slot = 0; slot < static_cast<int16_t>(names.size()); ++slot) {
-        const std::string& name = names[static_cast<size_t>(slot)];
-        std::atomic<bool> waited = false;
-        const std::jthread watch = pipeWatch(file(name), waited);
-        EXPECT_LT(assignTimed(rig, slot, file(name)), 1.0) << name;
-        EXPECT_FALSE(waited) << name;
-        const QString stem = QString::fromStdString(name.substr(0, name.find('.')));
-        EXPECT_EQ(w.Touche[slot]->Caption(), stem + QStringLiteral("\r\n\r\n") + slotLetter(slot));
-        EXPECT_EQ(w.Player[slot]->Length(), 0) << name;
-        EXPECT_EQ(w.InfoTrack[slot]->Caption(), QStringLiteral("illisible")) << name;
-
-        w.Touche_Click(slot);
-        EXPECT_NE(w.Player[slot]->State(), kPlaying) << name;
-        EXPECT_NE(w.Touche[slot]->BackColor(), kRed) << name;
-        const std::vector<float> out = rig.render(4096);
-        ASSERT_EQ(out.size(), 8192u);
-        EXPECT_EQ(peak(out), 0.0f) << name;
-        rig.audio.pump();
+TEST_F(HostileFiles,
+       SoundFilesPlayForWhatTheyHoldAndWhatCannotBePlayedShowsNoLengthAndNeverSounds) {
+    // Misnamed, tagged and lying files, and a name full of quotes and blanks.
+    const std::string odd = " \xC3\x89t\xC3\xA9 \"live\" l'AC\\DC .wav ";
+    const std::pair<std::string, testing::FileKind> sound[] = {
+        {"wav.mp3", testing::FileKind::Wav16},
+        {"mp3.wav", testing::FileKind::Mp3},
+        {odd, testing::FileKind::Wav16}};
+    for (const auto& [name, kind] : sound) {
+        ASSERT_TRUE(
+            testing::writeAudio(dir.file(name), kind, 44100, 2, 44100 * 5 / 2, testing::programme));
     }
-    EXPECT_EQ(rig.dialogs.asked.size(), names.size() + 1);  // a press never asked again
-    closeWindow(rig);
-}
-
-TEST(HostileFiles, MisnamedTaggedAndLyingFilesPlayForWhatTheyHold) {
-    WindowRig rig;
-    F1a& w = rig.start();
-    const auto file = [&](const std::string& name) { return rig.dir.file(name); };
-    const int64_t frames = 44100 * 5 / 2;
-    ASSERT_TRUE(testing::writeAudio(file("wav.mp3"), testing::FileKind::Wav16, 44100, 2, frames,
-                                    testing::programme));
-    ASSERT_TRUE(testing::writeAudio(file("mp3.wav"), testing::FileKind::Mp3, 44100, 2, frames,
-                                    testing::programme));
     // A 5 MB ID3v2 tag of padding before the frames; its size in syncsafe bytes.
     const uint32_t tagBytes = 5u << 20;
     std::string tag = {'I', 'D', '3', 3, 0, 0};
     for (int shift = 21; shift >= 0; shift -= 7)
         tag.push_back(static_cast<char>((tagBytes >> shift) & 0x7f));
-    std::ofstream(file("tagged.mp3"), std::ios::binary)
+    std::ofstream(dir.file("tagged.mp3"), std::ios::binary)
         << tag << std::string(tagBytes, '\0')
-        << std::ifstream(file("mp3.wav"), std::ios::binary).rdbuf();
+        << std::ifstream(dir.file("mp3.wav"), std::ios::binary).rdbuf();
     // Claims the most a WAV can hold, almost seven hours; 3 s are there.
-    put(file("lying.wav"), wavHeader(2, UINT32_MAX) + std::string(44100 * 3 * 4, '\x30'));
-    const std::string odd = " \xC3\x89t\xC3\xA9 \"live\" l'AC\\DC .wav ";
-    ASSERT_TRUE(testing::writeAudio(file(odd), testing::FileKind::Wav16, 44100, 2, frames,
-                                    testing::programme));
+    writeFile(dir.file("lying.wav"), wavHeader(2, UINT32_MAX) + std::string(44100 * 3 * 4, '\x30'));
+    // Empty, noise, cut short (a header for 3 s, then ten frames and three
+    // stray bytes), a folder, and a pipe no one writes to.
+    std::mt19937 random(2024);
+    std::string noise(60000, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    for (const char* name : {"empty.wav", "empty.mp3"}) writeFile(dir.file(name), "");
+    for (const char* name : {"noise.mp3", "noise.wav"}) writeFile(dir.file(name), noise);
+    writeFile(dir.file("cut.wav"), wavHeader(2, 44100 * 4 * 3) + std::string(43, '\x40'));
+    std::filesystem::create_directory(dir.file("Folder.wav"));
+    ASSERT_EQ(mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);
 
-    const std::vector<std::string> names = {"wav.mp3", "mp3.wav", "tagged.mp3", odd, "lying.wav"};
-    for (int16_t slot = 0; slot < static_cast<int16_t>(names.size()); ++slot) {
-        const std::string& name = names[static_cast<size_t>(slot)];
-        EXPECT_LT(assignTimed(rig, slot, file(name)), 1.0) << name;
-        const QString length = QString::fromLatin1(name == "lying.wav" ? "00:03" : "00:02");
-        EXPECT_EQ(w.InfoTrack[slot]->Caption(), length) << name;
+    // Each file and the length its slot shows; none for what cannot be played.
+    const std::pair<std::string, const char*> files[] = {
+        {"wav.mp3", "00:02"},   {"mp3.wav", "00:02"}, {"tagged.mp3", "00:02"}, {odd, "00:02"},
+        {"lying.wav", "00:03"}, {"empty.wav", ""},    {"empty.mp3", ""},       {"noise.mp3", ""},
+        {"noise.wav", ""},      {"cut.wav", ""},      {"Folder.wav", ""},      {"pipe.wav", ""}};
+    for (int16_t slot = 0; slot < static_cast<int16_t>(std::size(files)); ++slot) {
+        const auto& [name, length] = files[slot];
+        const bool playable = *length != '\0';
+        const QString label = QString::fromLatin1(playable ? length : "illisible");
+        std::atomic<bool> waited = false;
+        const std::jthread watch = pipeWatch(dir.file(name), waited);
+        EXPECT_LT(assignTimed(*this, slot, dir.file(name)), 1.0) << name;
+        EXPECT_FALSE(waited) << name;
+        EXPECT_EQ(w.InfoTrack[slot]->Caption(), label) << name;
         w.Touche_Click(slot);
-        ASSERT_EQ(w.Player[slot]->State(), kPlaying) << name;
-        EXPECT_GT(peak(rig.render(8192)), 0.05f) << name;
-        w.Touche_Click(slot);
-        EXPECT_NE(w.Player[slot]->State(), kPlaying) << name;
-        rig.render(1024);
-        EXPECT_EQ(peak(rig.render(4096)), 0.0f) << name;
-        rig.audio.pump();
-        EXPECT_EQ(w.InfoTrack[slot]->Caption(), length) << name;
+        if (playable) {
+            ASSERT_EQ(w.Player[slot]->State(), kPlaying) << name;
+            EXPECT_GT(peak(render(8192)), 0.05f) << name;
+            w.Touche_Click(slot);
+            EXPECT_NE(w.Player[slot]->State(), kPlaying) << name;
+            render(1024);
+            EXPECT_EQ(peak(render(4096)), 0.0f) << name;
+        } else {
+            const QString stem = QString::fromStdString(name.substr(0, name.find('.')));
+            EXPECT_EQ(w.Touche[slot]->Caption(), stem + "\r\n\r\n" + slotLetter(slot));
+            EXPECT_EQ(w.Player[slot]->Length(), 0) << name;
+            EXPECT_NE(w.Player[slot]->State(), kPlaying) << name;
+            EXPECT_NE(w.Touche[slot]->BackColor(), platform::QBColor(12)) << name;  // not red
+            const std::vector<float> out = render(4096);  // the output is open: heard silence
+            ASSERT_EQ(out.size(), 8192u);
+            EXPECT_EQ(peak(out), 0.0f) << name;
+        }
+        audio.pump();
+        EXPECT_EQ(w.InfoTrack[slot]->Caption(), label) << name;
     }
+    EXPECT_EQ(dialogs.asked.size(), std::size(files));  // a press never asked again
 
     // The path travels in the system's form; its "\" comes back as "/".
-    const QString native = QString::fromStdString(file(odd));
-    EXPECT_EQ(w.Player[3]->FileName(), platform::toSystemPath(native));
+    EXPECT_EQ(w.Player[3]->FileName(), platform::toSystemPath(path(odd)));
     EXPECT_EQ(w.Touche[3]->Caption(),
               QString::fromUtf8(" \xC3\x89t\xC3\xA9 \"live\" l'AC/DC .\r\n\r\nD"));
 
     // The lying header ends where its data does, not hours of silence later.
     w.Touche_Click(4);
     for (int tenth = 0; tenth < 30; ++tenth) {
-        EXPECT_GT(peak(rig.render(4410)), 0.0f) << tenth;  // no gap where streaming takes over
+        EXPECT_GT(peak(render(4410)), 0.0f) << tenth;  // no gap where streaming takes over
     }
-    EXPECT_EQ(peak(rig.render(4410)), 0.0f);
+    EXPECT_EQ(peak(render(4410)), 0.0f);
     EXPECT_NE(w.Player[4]->State(), kPlaying);
 
     w.Touche_Click(1);  // still sounding when the window goes
-    closeWindow(rig);
+    closeWindow(*this);
 }
 
-TEST(HostileFiles, TenHourSparseFileLoadsAtOnceAndPlaysInBoundedMemory) {
-    WindowRig rig;
-    F1a& w = rig.start();
+TEST_F(HostileFiles, TenHourSparseFileLoadsAtOnceAndPlaysInBoundedMemory) {
     // Ten hours of 16-bit silence, mono so that its size fits a plain WAV
     // header; the sparse file costs no disk.
     const uint32_t dataBytes = 44100u * 2 * 36000;
-    const std::string path = rig.dir.file("ten hours.wav");
-    put(path, wavHeader(1, dataBytes));
+    const std::string path = dir.file("ten hours.wav");
+    writeFile(path, wavHeader(1, dataBytes));
     ASSERT_EQ(::truncate(path.c_str(), 44 + static_cast<off_t>(dataBytes)), 0);
 
     const size_t before = residentBytes();
-    EXPECT_LT(assignTimed(rig, 0, path), 0.5);
+    EXPECT_LT(assignTimed(*this, 0, path), 0.5);
     EXPECT_EQ(w.Player[0]->Length(), 36'000'000);
     EXPECT_EQ(w.InfoTrack[0]->Caption(), QStringLiteral("00:00"));  // minutes keep two digits
 
     w.Touche_Click(0);
     ASSERT_EQ(w.Player[0]->State(), kPlaying);
-    EXPECT_EQ(peak(rig.render(44100 * 4)), 0.0f);  // well past the head
+    EXPECT_EQ(peak(render(44100 * 4)), 0.0f);  // well past the head
     EXPECT_EQ(w.Player[0]->Position(), 4000);
     w.Timer1_OnTimer();
     EXPECT_EQ(w.InfoTrack[0]->Caption(), QStringLiteral("99:56"));
@@ -224,10 +197,10 @@ TEST(HostileFiles, TenHourSparseFileLoadsAtOnceAndPlaysInBoundedMemory) {
 
     w.Touche_Click(0);
     EXPECT_NE(w.Player[0]->State(), kPlaying);
-    rig.render(1024);
-    rig.audio.pump();
+    render(1024);
+    audio.pump();
     EXPECT_EQ(w.InfoTrack[0]->Caption(), QStringLiteral("00:00"));
-    closeWindow(rig);
+    closeWindow(*this);
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "platform/audio/pulse_output.h"
-#include "playback/slot_playback.h"
 #include "tests/app/window_rig.h"
 #include "tests/support/pulse_server.h"
 #include "tests/support/wait.h"
@@ -21,23 +20,30 @@ namespace {
 using namespace std::chrono_literals;
 using playback::kPlaying;
 
-struct ServerRig {
+struct OutputDevices : ::testing::Test {
     testing::TempDir dir;
     std::unique_ptr<testing::PulseServer> server;
     std::unique_ptr<playback::AudioHost> audio;
     testing::FakeSystem system;
     testing::ScriptedDialogs dialogs;
     std::unique_ptr<F1a> window;
+    F1a& w = open();
 
-    ServerRig() {
+    // The server with its default sink "OnAir" and "Cue", the window on it,
+    // and half a minute of sound for slot A, bound at its first press.
+    F1a& open() {
         std::filesystem::create_directory(dir.file("server"));
         server = std::make_unique<testing::PulseServer>(dir.file("server"), "OnAir", 44100,
                                                         std::vector<std::string>{"Cue"});
         audio = std::make_unique<playback::AudioHost>(std::make_unique<audio::PulseBackend>());
         system.folder = QString::fromStdString(dir.path());
         window = Main(system, dialogs, *audio);
+        EXPECT_TRUE(testing::writeAudio(dir.file("bed.wav"), testing::FileKind::Wav16, 44100, 2,
+                                        44100 * 30, testing::staircase));
+        dialogs.openAnswers.push_back(QString::fromStdString(dir.file("bed.wav")));
+        return *window;
     }
-    ~ServerRig() { window.reset(); }
+    ~OutputDevices() override { window.reset(); }
     // Lets the window's event loop run, the engine's pump and its device
     // checks included, until `done` or ten seconds.
     template <typename Done>
@@ -51,55 +57,51 @@ struct ServerRig {
     }
 };
 
-TEST(OutputDevices, SinksPluggedUnpluggedAndBackFollowTheListByName) {
-    ServerRig rig;
-    F1a& w = *rig.window;
+TEST_F(OutputDevices, SinksPluggedUnpluggedAndBackFollowTheListByName) {
     ASSERT_EQ(w.Output->ListCount(), 3);  // the default, "OnAir", "Cue"
-    ASSERT_TRUE(testing::writeAudio(rig.dir.file("bed.wav"), testing::FileKind::Wav16, 44100, 2,
-                                    44100 * 30, testing::staircase));
-    rig.dialogs.openAnswers.push_back(QString::fromStdString(rig.dir.file("bed.wav")));
     w.Touche_Click(0);
     w.Touche_Click(0);
     ASSERT_EQ(w.Player[0]->State(), kPlaying);
-
-    // Plugged in while a slot plays: added, and nothing else moves.
-    ASSERT_TRUE(rig.server->addSink("Casque"));
-    EXPECT_TRUE(rig.until([&] { return w.Output->ListCount() == 4; }));
-    EXPECT_EQ(w.Output->List(3), QStringLiteral("Casque"));
-    EXPECT_EQ(w.Output->ListIndex(), 0);
-    EXPECT_EQ(w.Player[0]->State(), kPlaying);
-
-    // Chosen, then unplugged mid-play: the slot stops once and says so, the
-    // entry stays chosen and shows the device absent.
-    w.Output->setListIndex(3);
     int stops = 0;
     w.Player[0]->OnStop = [&](int16_t index) {
         ++stops;
         w.Player_OnStop(index);
     };
-    EXPECT_TRUE(rig.until([&] { return stops == 1; }));
-    stops = 0;
+
+    // Plugged in while a slot plays: added at the end, and nothing else moves.
+    ASSERT_TRUE(server->addSink("Casque"));
+    EXPECT_TRUE(until([&] { return w.Output->ListCount() == 4; }));
+    EXPECT_EQ(w.Output->List(3), QStringLiteral("Casque"));
+    EXPECT_EQ(w.Output->ListIndex(), 0);
+    EXPECT_EQ(w.Player[0]->State(), kPlaying);
+
+    // "Cue" chosen (which stops the sound), then unplugged mid-play: the slot
+    // stops once and says so; the entry stays chosen, shown absent, and the
+    // one after it stays in place.
+    w.Output->setListIndex(2);
+    EXPECT_TRUE(until([&] { return stops == 1; }));
     w.Touche_Click(0);
     ASSERT_EQ(w.Player[0]->State(), kPlaying);
     const int64_t before = w.Player[0]->Position();
-    EXPECT_TRUE(rig.until([&] { return w.Player[0]->Position() > before + 100; }));
-    ASSERT_TRUE(rig.server->removeSink("Casque"));
-    EXPECT_TRUE(rig.until([&] { return w.Output->Text() == QStringLiteral("Casque (absente)"); }));
-    EXPECT_TRUE(rig.until([&] { return stops == 1; }));
+    EXPECT_TRUE(until([&] { return w.Player[0]->Position() > before + 100; }));
+    ASSERT_TRUE(server->removeSink("Cue"));
+    EXPECT_TRUE(until([&] { return w.Output->Text() == QStringLiteral("Cue (absente)"); }));
+    EXPECT_TRUE(until([&] { return stops == 2; }));
     EXPECT_NE(w.Player[0]->State(), kPlaying);
-    EXPECT_EQ(w.Touche[0]->Notice(), QStringLiteral("Sortie audio perdue : Casque"));
-    EXPECT_EQ(w.Output->ListIndex(), 3);
+    EXPECT_EQ(w.Touche[0]->Notice(), QStringLiteral("Sortie audio perdue : Cue"));
+    EXPECT_EQ(w.Output->ListIndex(), 2);
+    EXPECT_EQ(w.Output->List(3), QStringLiteral("Casque"));
     w.Touche_Click(0);
     EXPECT_NE(w.Player[0]->State(), kPlaying);
-    EXPECT_EQ(w.Touche[0]->Notice(), QStringLiteral("Sortie audio absente : Casque"));
+    EXPECT_EQ(w.Touche[0]->Notice(), QStringLiteral("Sortie audio absente : Cue"));
 
     // Back under its name: the next press plays there, unasked.
-    ASSERT_TRUE(rig.server->addSink("Casque"));
-    EXPECT_TRUE(rig.until([&] { return w.Output->Text() == QStringLiteral("Casque"); }));
+    ASSERT_TRUE(server->addSink("Cue"));
+    EXPECT_TRUE(until([&] { return w.Output->Text() == QStringLiteral("Cue"); }));
     w.Touche_Click(0);
     ASSERT_EQ(w.Player[0]->State(), kPlaying);
-    EXPECT_TRUE(rig.until([&] { return w.Player[0]->Position() > 200; }));
-    EXPECT_EQ(stops, 1);
+    EXPECT_TRUE(until([&] { return w.Player[0]->Position() > 200; }));
+    EXPECT_EQ(stops, 2);
 }
 
 // The figures of a tool tip "Latence : 8,7 ms — coupures : 0", or -1s.
@@ -112,19 +114,14 @@ std::pair<double, int> outputState(const QString& tip) {
             match.captured(3).toInt()};
 }
 
-TEST(OutputDevices, TheOutputListTellsWhatAStartWaitsBehindAndHowOftenSoundRanShort) {
-    ServerRig rig;
-    F1a& w = *rig.window;
-    ASSERT_TRUE(testing::writeAudio(rig.dir.file("bed.wav"), testing::FileKind::Wav16, 44100, 2,
-                                    44100 * 30, testing::staircase));
-    rig.dialogs.openAnswers.push_back(QString::fromStdString(rig.dir.file("bed.wav")));
+TEST_F(OutputDevices, TheOutputListTellsWhatAStartWaitsBehindAndHowOftenSoundRanShort) {
     ::testing::internal::CaptureStderr();
     w.Output->setListIndex(1);
     w.Output_Click();
 
     // Open before any press: what the server keeps queued (8.7 ms at first,
     // more if this machine already ran short) and the count of shortfalls.
-    EXPECT_TRUE(rig.until([&] { return outputState(w.Output->ToolTipText()).first >= 8.7; }))
+    EXPECT_TRUE(until([&] { return outputState(w.Output->ToolTipText()).first >= 8.7; }))
         << w.Output->ToolTipText().toStdString();
     const auto [first, shortfalls] = outputState(w.Output->ToolTipText());
     EXPECT_LE(first, 8.7 + 4.4 * shortfalls);
@@ -136,9 +133,9 @@ TEST(OutputDevices, TheOutputListTellsWhatAStartWaitsBehindAndHowOftenSoundRanSh
     // (once the stream is past its first seconds, when the device may still
     // be waking up).
     const auto settled = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    rig.until([&] { return std::chrono::steady_clock::now() > settled; });  // the pump turning
-    rig.server->pause(std::chrono::milliseconds(40));
-    EXPECT_TRUE(rig.until([&] {
+    until([&] { return std::chrono::steady_clock::now() > settled; });  // the pump turning
+    server->pause(std::chrono::milliseconds(40));
+    EXPECT_TRUE(until([&] {
         const auto [queued, count] = outputState(w.Output->ToolTipText());
         return queued > first && count > shortfalls;
     })) << w.Output->ToolTipText().toStdString();

@@ -1,23 +1,16 @@
 // The settings file: read and written as bytes, applied at start, written
-// once at either end, and a damaged file reported and removed.
+// at either end, and a damaged file reported and removed.
 
 #include "app/settings_file.h"
 
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <fstream>
-
-#include "playback/slot_playback.h"
 #include "tests/app/window_rig.h"
 
 namespace tambrel::app {
 namespace {
 
-QByteArray fileBytes(const std::string& path) {
-    QFile f(QString::fromStdString(path));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+const char* const kIni = "Tambrel.ini";
 
 TEST(SettingsFile, RoundTripsDeviceNamesAndNegativeColours) {
     const std::array<int32_t, kSettingsColors> colors = {9821225,         -1,       0,    255,
@@ -45,27 +38,9 @@ TEST(SettingsFile, RoundTripsDeviceNamesAndNegativeColours) {
     EXPECT_EQ(readSettings("").error, QStringLiteral("Lecture après la fin du fichier"));
 }
 
-struct SettingsRig : WindowRig {
-    using WindowRig::WindowRig;
-    std::string ini() const { return dir.file("Tambrel.ini"); }
-    void writeIni(const QByteArray& bytes) {
-        std::ofstream(ini(), std::ios::binary) << bytes.toStdString();
-    }
-};
-
-TEST(SettingsFile, NoFileGivesTheDefaultColoursAndTheDefaultDevice) {
-    SettingsRig rig;
-    F1a& w = rig.start();
-    const int32_t defaults[kLines] = {9821225, 12615935, 12615808, 33023,
-                                      8454143, 16777088, 8421631};
-    for (int16_t j = 0; j < kLines; ++j) EXPECT_EQ(w.Couleur[j]->BackColor(), defaults[j]);
-    EXPECT_EQ(w.Output->ListIndex(), 0);
-    EXPECT_TRUE(rig.dialogs.asked.empty());
-}
-
 TEST(SettingsFile, ARestartRestoresColoursAndDevice) {
-    SettingsRig rig;
-    rig.writeIni("Cue\r\n 1 \r\n-2 \r\n 3 \r\n 4 \r\n 5 \r\n 6 \r\n 7 \r\n");
+    WindowRig rig;
+    rig.put(kIni, "Cue\r\n 1 \r\n-2 \r\n 3 \r\n 4 \r\n 5 \r\n 6 \r\n 7 \r\n");
     F1a& w = rig.start();
     EXPECT_EQ(w.Couleur[0]->BackColor(), 1);
     EXPECT_EQ(w.Couleur[1]->BackColor(), -2);
@@ -74,74 +49,65 @@ TEST(SettingsFile, ARestartRestoresColoursAndDevice) {
 
     // A device not plugged in at start stays the choice, shown absent; the
     // file keeps its name, and it is used as soon as it appears.
-    SettingsRig gone;
-    gone.writeIni("Vanished USB\r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n 5 \r\n 6 \r\n 7 \r\n");
+    WindowRig gone;
+    gone.put(kIni, "Vanished USB\r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n 5 \r\n 6 \r\n 7 \r\n");
     F1a& g = gone.start();
     EXPECT_EQ(g.Couleur[6]->BackColor(), 7);
     EXPECT_EQ(g.Output->ListIndex(), 3);
     EXPECT_EQ(g.Output->Text(), QStringLiteral("Vanished USB (absente)"));
     EXPECT_EQ(g.Player[0]->DeviceID(), 2);
     g.SettingsFile(QStringLiteral("Save"));
-    EXPECT_TRUE(fileBytes(gone.ini()).startsWith("Vanished USB\r\n"));
+    EXPECT_TRUE(gone.read(kIni).startsWith("Vanished USB\r\n"));
     gone.assign(0, gone.wav("a.wav", 2000));
     g.Touche_Click(0);
-    EXPECT_NE(g.Player[0]->State(), playback::kPlaying);
+    EXPECT_EQ(gone.onAir(), "");
     EXPECT_EQ(g.Touche[0]->Notice(), QStringLiteral("Sortie audio absente : Vanished USB"));
 
     gone.backend->addDevice("Vanished USB");
     gone.audio.refreshDevices();
     EXPECT_EQ(g.Output->Text(), QStringLiteral("Vanished USB"));
     g.Touche_Click(0);
-    EXPECT_EQ(g.Player[0]->State(), playback::kPlaying);
+    EXPECT_EQ(gone.onAir(), "A");
     EXPECT_NE(gone.backend->output(std::string("Vanished USB")), nullptr);
 }
 
 TEST(SettingsFile, ADamagedFileIsReportedRemovedAndKeepsWhatWasRead) {
-    SettingsRig rig;
-    rig.writeIni("Cue\r\n 11 \r\n 22 \r\nvert\r\n 44 \r\n");
+    WindowRig rig;
+    rig.put(kIni, "Cue\r\n 11 \r\n 22 \r\nvert\r\n 44 \r\n");
     F1a& w = rig.start();
     ASSERT_EQ(rig.dialogs.asked.size(), 1u);
-    EXPECT_EQ(rig.dialogs.asked[0].text,
-              QStringLiteral("Type incompatible\r\n") + QString::fromStdString(rig.ini()));
-    EXPECT_EQ(rig.dialogs.asked[0].style, 16);
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(rig.ini())));
+    EXPECT_EQ(rig.dialogs.last(), "MsgBox | 16 |  | Type incompatible\r\n" + rig.dir.file(kIni));
+    EXPECT_FALSE(QFile::exists(rig.path(kIni)));
     EXPECT_EQ(w.Couleur[0]->BackColor(), 11);
     EXPECT_EQ(w.Couleur[1]->BackColor(), 22);
     EXPECT_EQ(w.Couleur[2]->BackColor(), 12615808);  // the default it had
     EXPECT_EQ(w.Output->ListIndex(), 0);             // no device chosen
 
-    SettingsRig few;
-    few.writeIni("Cue\r\n 1 \r\n");
+    WindowRig few;
+    few.put(kIni, "Cue\r\n 1 \r\n");
     few.start();
-    EXPECT_EQ(few.dialogs.asked.at(0).text, QStringLiteral("Lecture après la fin du fichier\r\n") +
-                                                QString::fromStdString(few.ini()));
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(few.ini())));
+    EXPECT_EQ(few.asked().text, "Lecture après la fin du fichier\r\n" + few.path(kIni));
+    EXPECT_FALSE(QFile::exists(few.path(kIni)));
 }
 
-TEST(SettingsFile, QuitAndCloseEachWriteItOnceAndRefusedStartsWriteNothing) {
-    SettingsRig rig;
+TEST(SettingsFile, WithoutAFileTheDefaultsApplyAndQuitOrCloseWriteWhatIsChosen) {
+    WindowRig rig;
     F1a& w = rig.start();
+    EXPECT_TRUE(rig.dialogs.asked.empty());
+    EXPECT_EQ(w.Couleur[3]->BackColor(), 33023);
     w.Couleur[3]->setBackColor(-5);
     w.Output->setListIndex(1);
     EXPECT_THROW(w.MnuQuitter_Click(), testing::Terminated);
-    const QByteArray written = fileBytes(rig.ini());
-    EXPECT_EQ(written, writeSettings(QStringLiteral("Studio"), {9821225, 12615935, 12615808, -5,
-                                                                8454143, 16777088, 8421631}));
-
-    SettingsRig closing;
+    // The other colours are the defaults.
+    EXPECT_EQ(rig.read(kIni),
+              writeSettings(QStringLiteral("Studio"),
+                            {9821225, 12615935, 12615808, -5, 8454143, 16777088, 8421631}));
+    WindowRig closing;
     F1a& c = closing.start();
     c.show();
     EXPECT_TRUE(c.close());
-    EXPECT_EQ(readSettings(fileBytes(closing.ini())).device,
+    EXPECT_EQ(readSettings(closing.read(kIni)).device,
               QStringLiteral("Sortie par défaut du système"));
-
-    SettingsRig second;
-    second.system.otherCopyRunning = true;
-    EXPECT_THROW(second.start(), testing::Terminated);
-    SettingsRig narrow(640);
-    EXPECT_THROW(narrow.start(), testing::Terminated);
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(second.ini())));
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(narrow.ini())));
 }
 
 }  // namespace

@@ -1,23 +1,41 @@
 // Start-up as the operator meets it: the screen test, the layouts, the
-// lists, the slots at rest, the splash, and a second copy refused.
+// lists, the slots at rest, the splash, a second copy refused, the audio
+// output checked and the desktop launcher placed.
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
 
-#include "playback/mm_slider.h"
+#include "platform/desktop_shortcut.h"
 #include "tests/app/window_rig.h"
 
 namespace tambrel::app {
 namespace {
 
-TEST(StartUp, NarrowScreenIsRefusedAndNothingIsLoaded) {
-    WindowRig rig(799);
-    EXPECT_THROW(rig.start(), testing::Terminated);
-    ASSERT_EQ(rig.dialogs.asked.size(), 1u);
-    EXPECT_EQ(rig.dialogs.asked[0].text, QStringLiteral("Mini 800x600"));
-    EXPECT_EQ(rig.dialogs.asked[0].style, 48);
-    EXPECT_TRUE(rig.dialogs.asked[0].title.isEmpty());
+QStringList entries(const platform::ComboBox& list) {
+    QStringList out;
+    for (int32_t i = 0; i < list.ListCount(); ++i) out << list.List(i);
+    return out;
+}
+
+TEST(StartUp, ANarrowScreenOrASecondCopySaysSoAndEndsBeforeAnythingIsLoadedOrWritten) {
+    WindowRig narrow(799), second;
+    second.system.otherCopyRunning = true;
+    const std::pair<WindowRig*, std::string> cases[] = {
+        {&narrow, "MsgBox | 48 |  | Mini 800x600"},
+        {&second, "MsgBox | 0 |  | This program is already in the air...."}};
+    for (const auto& [rig, text] : cases) {
+        EXPECT_THROW(rig->start(), testing::Terminated);
+        ASSERT_EQ(rig->dialogs.asked.size(), 1u) << text;
+        EXPECT_EQ(rig->dialogs.last(), text);
+        EXPECT_EQ(rig->backend->output(std::nullopt), nullptr) << text;  // nothing played
+        EXPECT_FALSE(QFile::exists(rig->path("Tambrel.ini"))) << text;
+    }
+    // The second copy brings the first forward, under a title no longer its own.
+    EXPECT_TRUE(second.system.title.isEmpty());
+    EXPECT_EQ(second.system.activations, 1);
 }
 
 TEST(StartUp, DesignLayoutExceptOnAScreenExactly1024Wide) {
@@ -25,16 +43,14 @@ TEST(StartUp, DesignLayoutExceptOnAScreenExactly1024Wide) {
         WindowRig rig(pixels);
         F1a& w = rig.start();
         EXPECT_TRUE(rig.dialogs.asked.empty()) << pixels;
-        // Slot 6: line 1, column 2.
-        EXPECT_EQ(w.Touche[6]->Left(), 6060) << pixels;
-        EXPECT_EQ(w.Touche[6]->Top(), 2340);
-        EXPECT_EQ(w.Touche[6]->Width(), 2835);
-        EXPECT_EQ(w.VueMettre[6]->Left(), 7260);
-        EXPECT_EQ(w.VueMettre[6]->Width(), 1635);
-        EXPECT_EQ(w.InfoTrack[6]->Top(), 2100);
-        EXPECT_EQ(w.Output->Left(), 8880);
-        // Twips become pixels at 15 to one.
-        EXPECT_EQ(w.Touche[6]->widget()->geometry(), QRect(404, 156, 189, 53));
+        // Slot 6 (line 1, column 2): its button's left, top and width, its
+        // meter's left and width, its label's top; then the output list's left.
+        EXPECT_EQ(
+            (std::vector<int32_t>{w.Touche[6]->Left(), w.Touche[6]->Top(), w.Touche[6]->Width(),
+                                  w.VueMettre[6]->Left(), w.VueMettre[6]->Width(),
+                                  w.InfoTrack[6]->Top(), w.Output->Left()}),
+            (std::vector<int32_t>{6060, 2340, 2835, 7260, 1635, 2100, 8880}))
+            << pixels;
     }
     WindowRig rig(1024);
     F1a& w = rig.start();
@@ -42,33 +58,32 @@ TEST(StartUp, DesignLayoutExceptOnAScreenExactly1024Wide) {
     const int32_t lefts[4] = {420, 4020, 7620, 11220};
     for (int16_t i = 0; i < kSlots; ++i) {
         const int32_t left = lefts[i % 4];
-        EXPECT_EQ(w.Touche[i]->Left(), left) << i;
-        EXPECT_EQ(w.Touche[i]->Width(), 3600);
-        EXPECT_EQ(w.InfoTrack[i]->Left(), left);
-        EXPECT_EQ(w.Slider[i]->Left(), left);
+        EXPECT_EQ((std::array{w.Touche[i]->Left(), w.Touche[i]->Width(), w.InfoTrack[i]->Left(),
+                              w.Slider[i]->Left()}),
+                  (std::array{left, 3600, left, left}))
+            << i;
     }
-    EXPECT_EQ(w.Boucle[5]->Left(), 4620);
-    EXPECT_EQ(w.VueMettre[7]->Left(), 12420);
-    EXPECT_EQ(w.VueMettre[7]->Width(), 2400);
-    EXPECT_EQ(w.Output->Left(), 11955);
-    EXPECT_EQ(w.Couleur[3]->Left(), 180);
+    // Slot 5's loop marker, slot 7's meter (left and width), the output list, line 3's colour.
+    EXPECT_EQ(
+        (std::vector<int32_t>{w.Boucle[5]->Left(), w.VueMettre[7]->Left(), w.VueMettre[7]->Width(),
+                              w.Output->Left(), w.Couleur[3]->Left()}),
+        (std::vector<int32_t>{4620, 12420, 2400, 11955, 180}));
 }
 
 TEST(StartUp, SlotsStartEmptyWithTheirLettersListsFilledAndTheSplashAfterASecond) {
     WindowRig rig;
-    for (const char* name : {"matin.bnk", "Soir.Bnk", "AUBE.BNK", "notes.txt"}) {
-        std::ofstream(rig.dir.file(name)) << "\r\n";
-    }
+    for (const char* name : {"matin.bnk", "Soir.Bnk", "AUBE.BNK", "notes.txt", ".cachée.Bnk"})
+        rig.put(name, "\r\n");
+    QDir().mkpath(rig.path("Dossier.Bnk"));
     const double before = rig.system.clock;
     F1a& w = rig.start();
     EXPECT_GE(rig.system.clock - before, 1.0);  // the splash stood at least a second
 
-    EXPECT_EQ(w.InfoTrack[0]->Caption(), QStringLiteral("A"));
-    EXPECT_EQ(w.InfoTrack[26]->Caption(), QStringLiteral("["));
-    EXPECT_EQ(w.InfoTrack[27]->Caption(), QStringLiteral("\\"));
-    EXPECT_EQ(w.Touche[0]->ToolTipText(), QStringLiteral("Touche A "));
-    EXPECT_EQ(w.Touche[26]->ToolTipText(), QStringLiteral("Touche [ "));
-    EXPECT_EQ(w.Touche[27]->ToolTipText(), QStringLiteral("Touche \\ "));
+    for (int16_t i : {0, 26, 27}) {
+        EXPECT_EQ(w.InfoTrack[i]->Caption(), slotLetter(i));
+        EXPECT_EQ(w.Touche[i]->ToolTipText(), "Touche " + slotLetter(i) + " ");
+    }
+    EXPECT_EQ(slotLetter(0) + slotLetter(26) + slotLetter(27), QStringLiteral("A[\\"));
     EXPECT_EQ(w.Couleur[6]->ToolTipText(),
               QStringLiteral(" Choix de la couleur pour cette ligne "));
     for (int16_t i = 0; i < kSlots; ++i) {
@@ -77,37 +92,97 @@ TEST(StartUp, SlotsStartEmptyWithTheirLettersListsFilledAndTheSplashAfterASecond
         EXPECT_EQ(w.Player[i]->DeviceID(), -1);  // entry 0 of the list was selected
     }
     EXPECT_EQ(w.LblVolume->Caption(), QStringLiteral("Volume 16384"));
-    ASSERT_EQ(w.Output->ListCount(), 3);
-    EXPECT_EQ(w.Output->List(0), QStringLiteral("Sortie par défaut du système"));
-    EXPECT_EQ(w.Output->List(1), QStringLiteral("Studio"));
+    EXPECT_EQ(entries(*w.Output), QStringList({QStringLiteral("Sortie par défaut du système"),
+                                               QStringLiteral("Studio"), QStringLiteral("Cue")}));
     EXPECT_EQ(w.Output->ListIndex(), 0);
-
-    // The palette files of the program's folder, whatever their case, by name.
-    ASSERT_EQ(w.ComboBank->ListCount(), 3);
-    EXPECT_EQ(w.ComboBank->List(0), QStringLiteral("AUBE.BNK"));
-    EXPECT_EQ(w.ComboBank->List(1), QStringLiteral("matin.bnk"));
-    EXPECT_EQ(w.ComboBank->List(2), QStringLiteral("Soir.Bnk"));
+    // The palette files of the program's folder, whatever their case, by
+    // name; hidden files and folders are not palettes.
+    EXPECT_EQ(entries(*w.ComboBank),
+              QStringList({QStringLiteral("AUBE.BNK"), QStringLiteral("matin.bnk"),
+                           QStringLiteral("Soir.Bnk")}));
     EXPECT_EQ(w.ComboBank->ListIndex(), -1);
 
     EXPECT_TRUE(w.BankName->Caption().isEmpty());
     EXPECT_FALSE(w.BankName->Visible());
-    EXPECT_EQ(w.Keyboard->Left(), -1000);
-    EXPECT_TRUE(w.ProgramFolder.endsWith(u'\\'));
-    EXPECT_EQ(w.SettingsPath, w.ProgramFolder + QStringLiteral("Tambrel.ini"));
     EXPECT_EQ(w.Caption(), QStringLiteral("Tambrel"));
 }
 
-TEST(StartUp, SecondCopySaysSoActivatesTheFirstAndEnds) {
+TEST(StartUp, NoOutputIsSaidAndTheWindowOpensAllTheSame) {
     WindowRig rig;
-    rig.system.otherCopyRunning = true;
-    EXPECT_THROW(rig.start(), testing::Terminated);
-    ASSERT_EQ(rig.dialogs.asked.size(), 1u);
-    EXPECT_EQ(rig.dialogs.asked[0].text, QStringLiteral("This program is already in the air...."));
-    EXPECT_EQ(rig.dialogs.asked[0].style, 0);
-    EXPECT_TRUE(rig.dialogs.asked[0].title.isEmpty());
-    EXPECT_TRUE(rig.system.title.isEmpty());
-    EXPECT_EQ(rig.system.activations, 1);
-    EXPECT_EQ(rig.backend->output(std::nullopt), nullptr);  // nothing was played or loaded
+    auto* empty = new audio::NullBackend({});
+    playback::AudioHost silent{std::unique_ptr<audio::OutputBackend>(empty)};
+    rig.window = Main(rig.system, rig.dialogs, silent);
+    ASSERT_FALSE(rig.dialogs.asked.empty());
+    EXPECT_EQ(rig.dialogs.asked[0].text,
+              QStringLiteral("La sortie audio ne fonctionne pas :\r\naucune sortie audio trouvée"));
+    EXPECT_EQ(rig.dialogs.asked[0].style, 48);
+    EXPECT_EQ(rig.window->Output->ListCount(), 1);  // the default device only
+    rig.window.reset();
+}
+
+// A home of its own whose desktop folder has a French name.
+struct Home {
+    testing::TempDir dir;
+    QByteArray savedHome = qgetenv("HOME");
+    QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    Home() {
+        QDir(QString::fromStdString(dir.path())).mkpath(QStringLiteral(".config"));
+        QDir(QString::fromStdString(dir.path())).mkpath(QStringLiteral("Bureau"));
+        std::ofstream(dir.file(".config/user-dirs.dirs")) << "XDG_DESKTOP_DIR=\"$HOME/Bureau\"\n";
+        qputenv("HOME", QByteArray::fromStdString(dir.path()));
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(dir.file(".config")));
+    }
+    ~Home() {
+        qputenv("HOME", savedHome);
+        qputenv("XDG_CONFIG_HOME", savedConfig);
+    }
+    QString launcher() const { return QString::fromStdString(dir.file("Bureau/Tambrel.desktop")); }
+};
+
+TEST(FirstRun, ALauncherOnTheDesktopForTheProgramUnderItsOwnNameOrSilentlyNone) {
+    Home home;
+    ASSERT_EQ(platform::desktopFolder(), QString::fromStdString(home.dir.file("Bureau")));
+    {
+        WindowRig other;  // no executable named "Tambrel" here
+        other.start();
+        EXPECT_FALSE(QFile::exists(home.launcher()));
+    }
+    WindowRig rig;
+    rig.put("Tambrel", "#!/bin/sh\n");
+    rig.start();
+    QFile entry(home.launcher());
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(entry.readAll());
+    EXPECT_TRUE(text.startsWith(QStringLiteral("[Desktop Entry]\n")));
+    EXPECT_TRUE(text.contains(QStringLiteral("\nName=Tambrel\n")));
+    EXPECT_TRUE(text.contains("\nExec=" + platform::execArgument(rig.path("Tambrel")) + u'\n'));
+    EXPECT_TRUE(entry.permissions() & QFileDevice::ExeOwner);
+    const QString validator =
+        QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    if (!validator.isEmpty()) {
+        QProcess check;
+        check.start(validator, {home.launcher()});
+        ASSERT_TRUE(check.waitForFinished(10000));
+        EXPECT_EQ(check.exitCode(), 0) << check.readAll().toStdString();
+    }
+
+    // One that cannot be written, a folder in its place, is left out unsaid.
+    ASSERT_TRUE(QFile::remove(home.launcher()));
+    QDir().mkpath(home.launcher());
+    WindowRig blocked;
+    blocked.put("Tambrel", "x");
+    blocked.start();
+    EXPECT_TRUE(blocked.dialogs.asked.empty());
+    EXPECT_TRUE(QFileInfo(home.launcher()).isDir());
+}
+
+TEST(FirstRun, ExecFieldQuotesWhatTheEntryFormatReserves) {
+    EXPECT_EQ(platform::execArgument(QStringLiteral("/opt/tambrel/Tambrel")),
+              QStringLiteral("/opt/tambrel/Tambrel"));
+    EXPECT_EQ(platform::execArgument(QStringLiteral("/home/ana/Mes jingles/Tambrel")),
+              QStringLiteral("\"/home/ana/Mes jingles/Tambrel\""));
+    EXPECT_EQ(platform::execArgument(QStringLiteral("/a/$b\"c")),
+              QStringLiteral("\"/a/\\\\$b\\\\\"c\""));
 }
 
 }  // namespace

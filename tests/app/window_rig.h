@@ -5,11 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <fstream>
+
 #include "app/palette_window.h"
 #include "app/start_up.h"
 #include "platform/audio/null_output.h"
+#include "platform/colors.h"
+#include "platform/path_form.h"
 #include "playback/audio_host.h"
 #include "playback/mm_audio_player.h"
+#include "playback/mm_slider.h"
+#include "playback/slot_playback.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/render.h"
 #include "tests/support/test_audio.h"
@@ -32,17 +39,61 @@ struct WindowRig {
         window = Main(system, dialogs, audio);
         return *window;
     }
+    // A file of the program's folder, as a native path.
+    QString path(const std::string& name) const { return QString::fromStdString(dir.file(name)); }
     // A WAV of `ms` milliseconds; its native path.
     QString wav(const std::string& name, int ms,
                 float (*sample)(int64_t, int) = testing::staircase) {
         EXPECT_TRUE(testing::writeAudio(dir.file(name), testing::FileKind::Wav16, 44100, 2,
                                         int64_t{44100} * ms / 1000, sample));
-        return QString::fromStdString(dir.file(name));
+        return path(name);
+    }
+    // Writes a file into the program's folder; an open window lists it if it is a palette.
+    void put(const std::string& name, const QByteArray& bytes) {
+        std::ofstream(dir.file(name), std::ios::binary) << bytes.toStdString();
+        if (window == nullptr) return;
+        window->File1.Refresh();
+        window->File1_PathChange();
+    }
+    QByteArray read(const std::string& name) const {
+        QFile f(path(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    // Picks a palette from the list, as the operator does.
+    void pick(const QString& entry) {
+        window->ComboBank->setText(entry);
+        window->ComboBank_Click();
     }
     // Binds a file to an empty slot as the operator does: a press, then the file chosen.
     void assign(int16_t slot, const QString& nativePath) {
         dialogs.openAnswers.push_back(nativePath);
         window->Touche_Click(slot);
+    }
+    // The last box or dialog the window opened (a failure when there was none).
+    const testing::Asked& asked() const { return dialogs.asked.at(dialogs.asked.size() - 1); }
+    // A slot as the operator reads it: its button's caption, "|", its label's.
+    std::string shows(int16_t slot) const {
+        return (window->Touche[slot]->Caption() + u'|' + window->InfoTrack[slot]->Caption())
+            .toStdString();
+    }
+    // The letters of the slots that sound, and of those whose loop is on.
+    std::string onAir() const {
+        return letters([&](int16_t i) { return window->Player[i]->State() == playback::kPlaying; });
+    }
+    std::string loops() const {
+        return letters(
+            [&](int16_t i) { return window->Boucle[i]->BackColor() == playback::kLoopOn; });
+    }
+    // How many times `slot` reports its stop (passed on to the window) while the engine is pumped.
+    int stops(int16_t slot) {
+        int count = 0;
+        window->Player[slot]->OnStop = [this, &count](int16_t index) {
+            ++count;
+            window->Player_OnStop(index);
+        };
+        audio.pump();
+        window->Player[slot]->OnStop = [this](int16_t index) { window->Player_OnStop(index); };
+        return count;
     }
     // The default device's next `frames` frames (the players go to it at start-up;
     // it opens with the first play, and renders nothing before).
@@ -51,6 +102,20 @@ struct WindowRig {
         return output != nullptr ? testing::renderWhenFilled(audio.engine(), *output, frames)
                                  : std::vector<float>{};
     }
+
+  private:
+    template <typename Holds>
+    static std::string letters(Holds holds) {
+        QString out;
+        for (int16_t i = 0; i < kSlots; ++i)
+            if (holds(i)) out += slotLetter(i);
+        return out.toStdString();
+    }
+};
+
+// A test whose window is up from the start.
+struct WindowTest : ::testing::Test, WindowRig {
+    F1a& w = start();
 };
 
 }  // namespace tambrel::app

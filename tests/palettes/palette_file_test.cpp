@@ -5,39 +5,36 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 namespace tambrel::palettes {
 namespace {
 
-std::array<QString, kPaletteSlots> emptyPaths() {
-    return {};
-}
-std::array<int32_t, kPaletteSlots> volumesOf(int32_t v) {
-    std::array<int32_t, kPaletteSlots> volumes{};
-    volumes.fill(v);
-    return volumes;
-}
+using Paths = std::array<QString, kPaletteSlots>;
+using Volumes = std::array<int32_t, kPaletteSlots>;
+using platform::TextEncoding;
 
 QByteArray lines(int count, const char* line) {
+    return (QByteArray(line) + "\r\n").repeated(count);
+}
+// The file the writer makes of these slots; empty when it refuses them.
+QByteArray written(const Paths& paths, const Volumes& volumes,
+                   TextEncoding encoding = TextEncoding::Utf8) {
     QByteArray bytes;
-    for (int i = 0; i < count; ++i) bytes += QByteArray(line) + "\r\n";
-    return bytes;
+    QString error;
+    return writePalette(paths, volumes, bytes, error, encoding) ? bytes : QByteArray();
 }
 
 TEST(PaletteFile, WrittenAsTheFormatSaysAndReadBackFieldByField) {
-    auto paths = emptyPaths();
+    Paths paths;
     paths[0] = QStringLiteral("C:\\Jingles\\Intro.mp3");
     paths[1] = QStringLiteral("  \\srv\\a, \"quoted\" name .wav  ");  // blanks at both ends
     paths[2] = QStringLiteral("\\home\\zoé\\Génériques\\Été 2004.mp3");
     paths[3] = QStringLiteral("\\") + QString(249, u'x');  // 250 characters
     paths[27] = QStringLiteral("\\srv\\AC/DC.wav");
-    auto volumes = volumesOf(16384);
+    Volumes volumes{};
+    volumes.fill(16384);
     volumes[0] = 17000;
     volumes[5] = 0;
-    QByteArray bytes;
-    QString error;
-    ASSERT_TRUE(writePalette(paths, volumes, bytes, error));
+    const QByteArray bytes = written(paths, volumes);
     EXPECT_TRUE(
         bytes.startsWith("C:\\Jingles\\Intro.mp3\r\n  \\srv\\a, \"quoted\" name .wav  \r\n"));
     EXPECT_TRUE(bytes.endsWith("\r\n 16384 \r\n"));
@@ -46,14 +43,15 @@ TEST(PaletteFile, WrittenAsTheFormatSaysAndReadBackFieldByField) {
 
     const PaletteContent back = readPalette(bytes);
     EXPECT_TRUE(back.error.isEmpty()) << back.error.toStdString();
-    ASSERT_EQ(back.paths.size(), kPaletteSlots);
-    for (int i = 0; i < kPaletteSlots; ++i) EXPECT_EQ(back.paths[i], paths[i]) << i;
+    EXPECT_EQ(back.paths, QStringList(paths.begin(), paths.end()));
     EXPECT_TRUE(back.hasVolumes);
     EXPECT_EQ(back.volumes, std::vector<int32_t>(volumes.begin(), volumes.end()));
 
     // A line break cannot travel in a line.
     paths[4] = QStringLiteral("\\a\nb.wav");
-    EXPECT_FALSE(writePalette(paths, volumes, bytes, error));
+    QByteArray refused;
+    QString error;
+    EXPECT_FALSE(writePalette(paths, volumes, refused, error));
     EXPECT_TRUE(error.contains(u'E'));  // names slot 4's letter
 }
 
@@ -64,9 +62,8 @@ TEST(PaletteFile, PathsOnlyFormLeavesVolumesAndLineEndsMayBeCrOrLf) {
     EXPECT_EQ(pathsOnly.paths[27], QStringLiteral("\\a\\z.mp3"));
 
     for (const char* end : {"\r", "\n"}) {
-        QByteArray bytes = "\\a\\first.mp3" + QByteArray(end);
-        for (int i = 1; i < 28; ++i) bytes += end;
-        for (int i = 0; i < 28; ++i) bytes += " 100 " + QByteArray(end);
+        const QByteArray bytes = "\\a\\first.mp3" + QByteArray(end).repeated(28) +
+                                 (" 100 " + QByteArray(end)).repeated(28);
         const PaletteContent content = readPalette(bytes);
         EXPECT_TRUE(content.error.isEmpty()) << end;
         EXPECT_EQ(content.paths[0], QStringLiteral("\\a\\first.mp3"));
@@ -80,30 +77,29 @@ TEST(PaletteFile, PathsOnlyFormLeavesVolumesAndLineEndsMayBeCrOrLf) {
 }
 
 TEST(PaletteFile, DamagedFormsFailWhereTheReadStops) {
+    const QString early = QStringLiteral("Lecture après la fin du fichier");
+    EXPECT_EQ(readPalette(QByteArray()).error, early);
     const PaletteContent ten = readPalette(lines(10, "\\a\\b.mp3"));
     EXPECT_EQ(ten.paths.size(), 10);
-    EXPECT_EQ(ten.error, QStringLiteral("Lecture après la fin du fichier"));
+    EXPECT_EQ(ten.error, early);
 
     const PaletteContent blankAfter = readPalette(lines(28, "\\x.wav") + "\r\n");
     EXPECT_EQ(blankAfter.paths.size(), 28);
     EXPECT_TRUE(blankAfter.hasVolumes);
     EXPECT_TRUE(blankAfter.volumes.empty());
-    EXPECT_EQ(blankAfter.error, QStringLiteral("Lecture après la fin du fichier"));
+    EXPECT_EQ(blankAfter.error, early);
 
     const PaletteContent word = readPalette(lines(28, "") + lines(3, " 7 ") + "loud\r\n");
     EXPECT_EQ(word.volumes, (std::vector<int32_t>{7, 7, 7}));
     EXPECT_EQ(word.error, QStringLiteral("Type incompatible"));
-
-    const PaletteContent huge = readPalette(lines(28, "") + " 99999999999 \r\n");
-    EXPECT_EQ(huge.error, QStringLiteral("Dépassement de capacité"));
+    EXPECT_EQ(readPalette(lines(28, "") + " 99999999999 \r\n").error,
+              QStringLiteral("Dépassement de capacité"));
 
     // Out of the slider's range: brought into it.
     const PaletteContent range = readPalette(lines(28, "") + "-5\r\n 20000 \r\n" + lines(26, "9"));
     EXPECT_TRUE(range.error.isEmpty());
     EXPECT_EQ(range.volumes[0], 0);
     EXPECT_EQ(range.volumes[1], 17000);
-
-    EXPECT_EQ(readPalette(QByteArray()).error, QStringLiteral("Lecture après la fin du fichier"));
 }
 
 TEST(PaletteFile, EightBitPalettesAreReadAsWindows1252AndWrittenBackByteForByte) {
@@ -115,22 +111,19 @@ TEST(PaletteFile, EightBitPalettesAreReadAsWindows1252AndWrittenBackByteForByte)
                            lines(26, "") + lines(27, " 16384 ") + " 900 \r\n";
     const PaletteContent content = readPalette(old);
     ASSERT_TRUE(content.error.isEmpty());
-    EXPECT_EQ(content.encoding, platform::TextEncoding::Windows1252);
+    EXPECT_EQ(content.encoding, TextEncoding::Windows1252);
     EXPECT_EQ(content.paths[0], QStringLiteral("C:\\Jingles\\Générique €.mp3"));
-    std::array<QString, kPaletteSlots> paths;
+    Paths paths;
     std::copy(content.paths.begin(), content.paths.end(), paths.begin());
-    std::array<int32_t, kPaletteSlots> volumes{};
+    Volumes volumes{};
     std::copy(content.volumes.begin(), content.volumes.end(), volumes.begin());
-    QByteArray bytes;
-    QString error;
-    ASSERT_TRUE(writePalette(paths, volumes, bytes, error, content.encoding));
-    EXPECT_EQ(bytes, old);
+    EXPECT_EQ(written(paths, volumes, content.encoding), old);
 
     // A name Windows-1252 cannot hold: the whole file goes out in UTF-8.
     paths[2] = QStringLiteral("\\srv\\Ωmega.wav");
-    ASSERT_TRUE(writePalette(paths, volumes, bytes, error, content.encoding));
-    EXPECT_TRUE(bytes.startsWith("C:\\Jingles\\G\xc3\xa9n\xc3\xa9rique \xe2\x82\xac.mp3\r\n"));
-    EXPECT_EQ(readPalette(bytes).paths[2], paths[2]);
+    const QByteArray utf8 = written(paths, volumes, content.encoding);
+    EXPECT_TRUE(utf8.startsWith("C:\\Jingles\\G\xc3\xa9n\xc3\xa9rique \xe2\x82\xac.mp3\r\n"));
+    EXPECT_EQ(readPalette(utf8).paths[2], paths[2]);
 }
 
 TEST(PaletteFile, EachLineIsDecodedByItself) {
@@ -140,16 +133,13 @@ TEST(PaletteFile, EachLineIsDecodedByItself) {
     const PaletteContent content = readPalette(mixed);
     EXPECT_EQ(content.paths[0], QStringLiteral("\\srv\\Été.mp3"));
     EXPECT_EQ(content.paths[1], QStringLiteral("\\srv\\Été.mp3"));
-    EXPECT_EQ(content.encoding, platform::TextEncoding::Windows1252);
+    EXPECT_EQ(content.encoding, TextEncoding::Windows1252);
     // Written back in 8 bits, a UTF-8 line holding "Ã©" would be the bytes
     // C3 A9, valid UTF-8 for "é": that file goes out in UTF-8 instead.
-    std::array<QString, kPaletteSlots> paths;
+    Paths paths;
     paths[0] = QStringLiteral("\\srv\\Ã©.mp3");
     paths[1] = content.paths[1];
-    QByteArray bytes;
-    QString error;
-    ASSERT_TRUE(writePalette(paths, {}, bytes, error, content.encoding));
-    const PaletteContent back = readPalette(bytes);
+    const PaletteContent back = readPalette(written(paths, {}, content.encoding));
     EXPECT_EQ(back.paths[0], paths[0]);
     EXPECT_EQ(back.paths[1], paths[1]);
     // Valid UTF-8 is taken as such, with or without a byte-order mark, and
@@ -157,7 +147,7 @@ TEST(PaletteFile, EachLineIsDecodedByItself) {
     const PaletteContent utf8 =
         readPalette(QByteArray("\xef\xbb\xbf\\G\xc3\xa9n.mp3\r\n") + lines(27, ""));
     EXPECT_EQ(utf8.paths[0], QStringLiteral("\\Gén.mp3"));
-    EXPECT_EQ(utf8.encoding, platform::TextEncoding::Utf8);
+    EXPECT_EQ(utf8.encoding, TextEncoding::Utf8);
 }
 
 }  // namespace

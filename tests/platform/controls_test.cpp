@@ -1,17 +1,13 @@
 // The window-system adapters: twips, colours, repaint only on change, the
-// drawing surface's scale, the file list and the dialog filter.
+// drawing surface's scale and the dialog filter (the palette list is tested
+// from the window).
 
 #include "platform/controls.h"
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <fstream>
-
 #include "platform/colors.h"
 #include "platform/dialogs.h"
-#include "platform/file_list.h"
-#include "tests/support/test_audio.h"
 
 namespace tambrel::platform {
 namespace {
@@ -60,27 +56,6 @@ TEST(DrawingSurface, DrawsInItsScaleKeepsTheDrawingAndRepaintsOnlyChanges) {
     surface.Cls();
     EXPECT_EQ(surface.image().pixel(24, 0), qRgb(200, 200, 200));
     EXPECT_EQ(repaints, 2);
-}
-
-TEST(FileList, ListsMatchingPlainFilesWithoutRegardToCaseAndRaisesPathChange) {
-    testing::TempDir dir;
-    for (const char* name : {"b.Bnk", "A.BNK", "c.bnk", "x.wav", ".hidden.Bnk"}) {
-        std::ofstream(dir.file(name)) << "x";
-    }
-    QDir().mkdir(QString::fromStdString(dir.file("folder.Bnk")));
-    FileListBox list;
-    list.setPattern(QStringLiteral("*.Bnk"));
-    int changes = 0;
-    list.PathChange = [&] { ++changes; };
-    QString systemPath = QString::fromStdString(dir.path());
-    systemPath.replace(u'/', u'\\');
-    list.setPath(systemPath);
-    list.setPath(systemPath);  // the same folder: no change
-    EXPECT_EQ(changes, 1);
-    ASSERT_EQ(list.ListCount(), 3);
-    EXPECT_EQ(list.List(0), QStringLiteral("A.BNK"));
-    EXPECT_EQ(list.List(1), QStringLiteral("b.Bnk"));
-    EXPECT_EQ(list.List(2), QStringLiteral("c.bnk"));
 }
 
 TEST(Dialogs, FilterMatchesBothCasesAndACancelLeavesTheLastChoice) {

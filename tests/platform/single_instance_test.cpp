@@ -35,30 +35,25 @@ bool pumpUntil(const std::function<bool()>& done) {
     return done();
 }
 
-TEST(SingleInstance, FirstCopyRunsAndEveryRequestOfALaterCopyReachesIt) {
-    const QString key = uniqueKey();
-    SingleInstance first(key);
-    int activations = 0;
-    first.onActivate = [&] { ++activations; };
-    ASSERT_FALSE(first.anotherRunning());
-    EXPECT_FALSE(first.anotherRunning()) << "asking again must not lose the instance";
-
-    SingleInstance second(key);
-    bool secondActivated = false;
-    second.onActivate = [&] { secondActivated = true; };
-    ASSERT_TRUE(second.anotherRunning());
-    for (int expected = 1; expected <= 2; ++expected) {
-        ASSERT_TRUE(second.activateRunning(kWaitMs));
-        EXPECT_TRUE(pumpUntil([&] { return activations == expected; })) << activations;
-    }
-    EXPECT_FALSE(secondActivated);
-}
-
-TEST(SingleInstance, KeysAreIndependentAndTheInstanceIsFreedWithItsHolder) {
+TEST(SingleInstance, EveryRequestOfALaterCopyReachesTheFirstAndItsEndFreesTheKey) {
     const QString key = uniqueKey();
     auto first = std::make_unique<SingleInstance>(key);
+    int activations = 0;
+    first->onActivate = [&] { ++activations; };
     ASSERT_FALSE(first->anotherRunning());
-    EXPECT_FALSE(SingleInstance(uniqueKey()).anotherRunning());
+    EXPECT_FALSE(first->anotherRunning()) << "asking again must not lose the instance";
+    EXPECT_FALSE(SingleInstance(uniqueKey()).anotherRunning()) << "keys are independent";
+    {
+        SingleInstance second(key);
+        bool secondActivated = false;
+        second.onActivate = [&] { secondActivated = true; };
+        ASSERT_TRUE(second.anotherRunning());
+        for (int expected = 1; expected <= 2; ++expected) {
+            ASSERT_TRUE(second.activateRunning(kWaitMs));
+            EXPECT_TRUE(pumpUntil([&] { return activations == expected; })) << activations;
+        }
+        EXPECT_FALSE(secondActivated);
+    }
 
     first.reset();
     SingleInstance later(key);

@@ -1,6 +1,16 @@
+// The pieces of a slot below the window: its texts, its volume slider and
+// the high-resolution timer of the refresh and loop ticks.
+
 #include "playback/slot_playback.h"
 
 #include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QWidget>
+
+#include "playback/mm_hi_timer.h"
+#include "playback/mm_slider.h"
 
 namespace tambrel::playback {
 namespace {
@@ -16,29 +26,68 @@ TEST(SlotText, FTimeShowsMinutesAndSecondsOrDashes) {
 }
 
 TEST(SlotText, NomCourtIsTheFileNameWithoutItsExtension) {
-    EXPECT_EQ(NomCourt(QStringLiteral("C:\\Jingles\\Intro.mp3")), QStringLiteral("Intro"));
-    EXPECT_EQ(NomCourt(QStringLiteral("\\home\\ana\\Top.wav")), QStringLiteral("Top"));
-    EXPECT_EQ(NomCourt(QStringLiteral("Intro.mp3")), QString());  // no "\"
+    // Only "\" separates, a "/" belongs to the name; without a "\" there is
+    // no name, and fewer than four characters after it are shown whole.
+    const std::pair<const char*, const char*> cases[] = {
+        {"C:\\Jingles\\Intro.mp3", "Intro"},
+        {"\\home\\ana\\Top.wav", "Top"},
+        {"Intro.mp3", ""},
+        {"C:\\a\\b.wave", "b."},
+        {"\\srv\\AC/DC.mp3", "AC/DC"},
+        {"C:\\x\\abc", "abc"},
+        {"C:\\x\\", ""},
+        {"C:\\x\\abcd", ""},
+    };
+    for (const auto& [path, name] : cases) {
+        EXPECT_EQ(NomCourt(QString::fromLatin1(path)), QString::fromLatin1(name)) << path;
+    }
     EXPECT_EQ(NomCourt(QString()), QString());
-    EXPECT_EQ(NomCourt(QStringLiteral("C:\\a\\b.wave")), QStringLiteral("b."));
-    // Only "\" separates; a "/" belongs to the name.
-    EXPECT_EQ(NomCourt(QStringLiteral("\\srv\\AC/DC.mp3")), QStringLiteral("AC/DC"));
-    // Fewer than four characters after the "\": the name is shown whole.
-    EXPECT_EQ(NomCourt(QStringLiteral("C:\\x\\abc")), QStringLiteral("abc"));
-    EXPECT_EQ(NomCourt(QStringLiteral("C:\\x\\")), QString());
-    EXPECT_EQ(NomCourt(QStringLiteral("C:\\x\\abcd")), QString());
 }
 
 TEST(SlotText, QuelleLigneGivesTheLineOfASlot) {
-    EXPECT_EQ(QuelleLigne(0), 0);
-    EXPECT_EQ(QuelleLigne(3), 0);
-    EXPECT_EQ(QuelleLigne(4), 1);
-    EXPECT_EQ(QuelleLigne(11), 2);
-    EXPECT_EQ(QuelleLigne(24), 6);
-    EXPECT_EQ(QuelleLigne(27), 6);
-    EXPECT_EQ(QuelleLigne(28), 0);
-    EXPECT_EQ(QuelleLigne(-1), 0);
-    EXPECT_EQ(QuelleLigne(INT16_MIN), 0);
+    const std::pair<int16_t, int16_t> cases[] = {{0, 0},  {3, 0},  {4, 1},  {11, 2},       {24, 6},
+                                                 {27, 6}, {28, 0}, {-1, 0}, {INT16_MIN, 0}};
+    for (const auto& [slot, line] : cases) EXPECT_EQ(QuelleLigne(slot), line) << slot;
+}
+
+TEST(Slider, VerticalOnTheVolumeScaleWithChangeAndTrackEvents) {
+    QWidget window;
+    MMSliderX slider(&window, 5);
+    EXPECT_EQ(slider.slider()->orientation(), Qt::Vertical);
+    EXPECT_EQ(slider.MaxValue(), 17000);
+    EXPECT_EQ(slider.slider()->minimum(), 0);
+
+    std::vector<int32_t> changes;
+    std::vector<int32_t> tracks;
+    // (That each reports its own slot, the window's volume tests show.)
+    slider.OnChange = [&](int16_t) { changes.push_back(slider.Value()); };
+    slider.OnTrack = [&](int16_t) { tracks.push_back(slider.Value()); };
+    slider.setValue(8500);  // a write raises OnChange, not OnTrack
+    slider.setValue(8500);  // no change, no event
+    EXPECT_EQ(changes, std::vector<int32_t>{8500});
+    EXPECT_TRUE(tracks.empty());
+
+    // The operator drags the thumb.
+    slider.slider()->setSliderDown(true);
+    slider.slider()->setSliderPosition(9000);
+    slider.slider()->setSliderDown(false);
+    EXPECT_EQ(tracks.size(), 1u);
+    EXPECT_EQ(changes.back(), 9000);
+}
+
+TEST(HiTimer, PreciseAndRunningFromCreation) {
+    int ticks = 0;
+    MMHiTimerX timer(20, [&] { ++ticks; });
+    EXPECT_EQ(timer.Interval(), 20);
+    EXPECT_TRUE(timer.running());  // nothing else starts it
+    EXPECT_TRUE(timer.precise());  // a coarse timer may be 5 % late: a meter's tick in 20 ms
+    // It reaches its handler through the window's event loop.
+    QElapsedTimer clock;
+    clock.start();
+    while (ticks == 0 && clock.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    EXPECT_GT(ticks, 0);
 }
 
 }  // namespace

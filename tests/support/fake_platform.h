@@ -9,6 +9,7 @@
 #include <deque>
 #include <optional>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "platform/dialogs.h"
@@ -30,6 +31,13 @@ class ScriptedDialogs final : public platform::Dialogs {
     std::deque<QString> inputAnswers;   // "" when none is left
     std::deque<QString> openAnswers;    // a native path; "" or none left: cancelled
     std::deque<std::optional<int32_t>> colorAnswers;
+
+    // The last question as "kind | style | title | text"; a failure when none was asked.
+    std::string last() const {
+        const Asked& a = asked.at(asked.size() - 1);
+        return (a.kind + " | " + QString::number(a.style) + " | " + a.title + " | " + a.text)
+            .toStdString();
+    }
 
     int32_t MsgBox(const QString& prompt, int32_t style, const QString& title) override {
         asked.push_back({QStringLiteral("MsgBox"), prompt, style, title});

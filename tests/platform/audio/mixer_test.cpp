@@ -24,39 +24,26 @@ TEST(Mixing, OneVoiceAtUnityIsItsFileSampleForSampleAcrossTheStream) {
     // several wraps of the read-ahead ring.
     const int64_t frames =
         Sound::kChunkFrames * (Sound::kHeadChunks + Sound::kRingChunks * 2) + 123;
-    auto sound = rig.wav("stairs.wav", frames);
-    const int voice = rig.engine.createVoice();
-    ASSERT_TRUE(rig.engine.play(voice, sound, std::nullopt, 1.0f));
+    const int voice = rig.start(rig.wav("stairs.wav", frames));
     const std::vector<float> out = rig.render(frames + 512);
-    for (int64_t f = 0; f < frames; ++f) {
-        ASSERT_EQ(out[f * 2], testing::staircase(f, 0)) << "frame " << f;
-        ASSERT_EQ(out[f * 2 + 1], testing::staircase(f, 1)) << "frame " << f;
-    }
-    for (int64_t f = frames; f < frames + 512; ++f) ASSERT_EQ(out[f * 2], 0.0f);
+    EXPECT_TRUE(framesAre(out, 0, frames, testing::staircase));
+    EXPECT_TRUE(framesAre(out, frames, frames + 512, [](int64_t, int) { return 0.0f; }));
     EXPECT_EQ(rig.engine.dryPeriods(), 0u);
     EXPECT_EQ(rig.engine.pump(), std::vector<int>{voice});
 }
 
 TEST(Mixing, VoicesSumAndEachHasItsGain) {
     EngineRig rig;
-    auto a = rig.wav("a.wav", 2000);
-    auto b = rig.wav("b.wav", 2000, constant);
-    const int va = rig.engine.createVoice();
-    const int vb = rig.engine.createVoice();
-    ASSERT_TRUE(rig.engine.play(va, a, std::nullopt, 0.5f));
-    ASSERT_TRUE(rig.engine.play(vb, b, std::nullopt, 0.25f));
-    const std::vector<float> out = rig.render(1000);
-    for (int64_t f = 0; f < 1000; ++f) {
-        ASSERT_FLOAT_EQ(out[f * 2], 0.5f * testing::staircase(f, 0) + 0.125f);
-        ASSERT_FLOAT_EQ(out[f * 2 + 1], 0.5f * testing::staircase(f, 1) + 0.125f);
-    }
+    rig.start(rig.wav("a.wav", 2000), std::nullopt, 0.5f);
+    rig.start(rig.wav("b.wav", 2000, constant), std::nullopt, 0.25f);
+    EXPECT_TRUE(framesAre(
+        rig.render(1000), 0, 1000,
+        [](int64_t f, int c) { return 0.5f * testing::staircase(f, c) + 0.125f; }, 1e-6f));
 }
 
 TEST(Mixing, GainChangeGlidesInsteadOfStepping) {
     EngineRig rig;
-    auto sound = rig.wav("dc.wav", 20000, constant);
-    const int voice = rig.engine.createVoice();
-    ASSERT_TRUE(rig.engine.play(voice, sound, std::nullopt, 1.0f));
+    const int voice = rig.start(rig.wav("dc.wav", 20000, constant));
     rig.render(256);
     rig.engine.setGain(voice, 0.0f);
     const std::vector<float> out = rig.render(512);
@@ -71,9 +58,7 @@ TEST(Mixing, GainChangeGlidesInsteadOfStepping) {
 
 TEST(Mixing, StopFadesToSilenceWithoutAJump) {
     EngineRig rig;
-    auto sound = rig.wav("dc.wav", 20000, constant);
-    const int voice = rig.engine.createVoice();
-    ASSERT_TRUE(rig.engine.play(voice, sound, std::nullopt, 1.0f));
+    const int voice = rig.start(rig.wav("dc.wav", 20000, constant));
     rig.render(256);
     EXPECT_TRUE(rig.engine.stop(voice));
     EXPECT_FALSE(rig.engine.sounding(voice));  // at once, whatever the fade
@@ -92,9 +77,7 @@ TEST(Mixing, StopFadesToSilenceWithoutAJump) {
 TEST(Mixing, SeekLandsOnTheRightFrameInHeadAndStream) {
     EngineRig rig;
     const int64_t frames = Sound::kChunkFrames * 60;
-    auto sound = rig.wav("stairs.wav", frames);
-    const int voice = rig.engine.createVoice();
-    ASSERT_TRUE(rig.engine.play(voice, sound, std::nullopt, 1.0f));
+    const int voice = rig.start(rig.wav("stairs.wav", frames));
     rig.render(2048);
     for (int64_t target : {int64_t{1000}, Sound::kChunkFrames * 45 + 77, int64_t{0}}) {
         rig.engine.seek(voice, target);
@@ -122,10 +105,7 @@ TEST(Mixing, ManyLoudVoicesNeverCrossFullScale) {
     auto sound = rig.wav("loud.wav", 44100, loudSine);
     auto quiet = rig.wav("quiet.wav", 44100, constant);
     std::vector<int> voices;
-    for (int i = 0; i < 28; ++i) {
-        voices.push_back(rig.engine.createVoice());
-        ASSERT_TRUE(rig.engine.play(voices.back(), sound, std::nullopt, 1.0f));
-    }
+    for (int i = 0; i < 28; ++i) voices.push_back(rig.start(sound));
     const std::vector<float> loud = rig.render(20000);
     float peak = 0.0f;
     for (float s : loud) peak = std::max(peak, std::fabs(s));
@@ -138,10 +118,9 @@ TEST(Mixing, ManyLoudVoicesNeverCrossFullScale) {
 
     for (int v : voices) rig.engine.stop(v);
     rig.render(44100);  // the limiter recovers
-    const int voice = rig.engine.createVoice();
-    ASSERT_TRUE(rig.engine.play(voice, quiet, std::nullopt, 1.0f));
-    const std::vector<float> after = rig.render(256);
-    for (float s : after) ASSERT_EQ(s, 0.5f);  // below full scale: untouched
+    rig.start(quiet);
+    // Below full scale: untouched.
+    EXPECT_TRUE(framesAre(rig.render(256), 0, 256, constant));
 }
 
 }  // namespace
