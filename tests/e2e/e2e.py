@@ -563,6 +563,69 @@ def test_windows_palette(session, media):
     expect(program.ended(10), "the program did not quit")
 
 
+def sounded_ms(samples):
+    """How long the recording held sound, in 10 ms blocks."""
+    block = sound.RATE // 100
+    return 10 * sum(1 for i in range(0, len(samples) - block + 1, block)
+                    if sound.rms(samples[i:i + block]) > 0.02)
+
+
+def journal_lines(folder):
+    """The play lines of every day's file of the as-run log, split into fields."""
+    lines = []
+    journal = os.path.join(folder, "Journal")
+    for name in sorted(os.listdir(journal)) if os.path.isdir(journal) else []:
+        if name.endswith(".csv") and name[0].isdigit():
+            text = file_bytes(os.path.join(journal, name)).decode("utf-8-sig")
+            lines += [line.split(";") for line in text.split("\r\n")[1:] if line]
+    return lines
+
+
+def test_as_run_log(session, media):
+    """Two plays heard on the sink are in the day's log with what sounded of
+    them; a play cut by SIGKILL is found at the next start as interrupted."""
+    folder = session.program_folder("journal")
+    write_palette(folder, "Matin.Bnk", [media["a440"], media["d440"]])
+    program = session.start(folder)
+    program.choose(program.palette_list(), "Matin")
+    on_air = sound.Recorder(session.sound, "OnAir")
+    try:
+        program.display.key("a")
+        time.sleep(3.6)  # to its end
+        program.display.key("b")
+        time.sleep(1.2)
+        program.display.key("b")
+        time.sleep(0.4)
+    finally:
+        on_air.stop()
+    samples = on_air.left()
+    split = next(i for i in range(len(samples) - 1, 0, -1) if abs(samples[i]) > 0.02)
+    heard_b = sounded_ms(samples[split - int(1.3 * sound.RATE):split + 1])
+    heard_a = sounded_ms(samples[:split - int(1.3 * sound.RATE)])
+    lines = until(lambda: len(journal_lines(folder)) >= 2 and journal_lines(folder), 5)
+    expect(lines and len(lines) == 2, "the log holds %r" % (lines,))
+    a, b = lines
+    expect(a[2] == "A" and a[9] == "fin du fichier" and a[3] == "Matin.Bnk",
+           "slot A's line: %r" % (a,))
+    expect(b[2] == "B" and b[9] == "touche", "slot B's line: %r" % (b,))
+    for line, heard_ms in ((a, heard_a), (b, heard_b)):
+        expect(abs(int(line[7]) - heard_ms) <= 50,
+               "slot %s aired %s ms in the log, %d ms at the sink" % (line[2], line[7], heard_ms))
+
+    program.display.key("b")
+    time.sleep(2.5)
+    program.kill()  # SIGKILL: nothing of the program's own ending runs
+    again = session.start(folder)
+    lines = until(lambda: len(journal_lines(folder)) >= 3 and journal_lines(folder), 5)
+    expect(lines and len(lines) == 3, "after the kill the log holds %r" % (lines,))
+    cut = lines[-1]
+    expect(cut[2] == "B" and cut[9] == "interrompu", "the interrupted play: %r" % (cut,))
+    expect(abs(int(cut[7]) - 2500) <= 1000, "the interrupted play aired %s ms of 2500" % cut[7])
+    print("as_run_log A aired %s ms, heard %d ms; B aired %s ms, heard %d ms; B killed after "
+          "2500 ms: aired %s ms" % (a[7], heard_a, b[7], heard_b, cut[7]), flush=True)
+    again.kill()
+
+
 def osc_read(packet):
     """An OSC message as (path, [arguments]): int32 and string arguments."""
     def string(at):
@@ -738,6 +801,7 @@ def main():
                     test_wheel_held_key_devices_and_signals, session, media)
                 run("a palette made on Windows", test_windows_palette, session, media)
                 run("remote control over OSC", test_remote_control, session, media)
+                run("as-run log, a kill mid-play", test_as_run_log, session, media)
                 run("latency, 20 presses", measure_latency, session, media)
                 if args.install_prefix:
                     run("installation", test_installation, session, media, args.install_prefix)
