@@ -7,14 +7,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <map>
 
 #include "playback/slot_playback.h"
 #include "remote/remote_hub.h"
 #include "remote/remote_settings.h"
 #include "tests/app/window_rig.h"
+#include "tests/support/event_wait.h"
 
 namespace tambrel::remote {
 namespace {
@@ -71,23 +70,18 @@ class Pad {
     // meanwhile, until `done` or two seconds.
     template <typename Done>
     bool receiveUntil(Done done) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < 2000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return testing::turnEventsUntil([&] {
             snd_seq_event_t* event = nullptr;
             while (snd_seq_event_input(seq_, &event) >= 0 && event != nullptr) {
                 if (event->type == SND_SEQ_EVENT_NOTEON) {
                     lights[event->data.note.note] = event->data.note.velocity;
-                    ++received;
                 }
                 event = nullptr;
             }
-        }
-        return done();
+            return done();
+        });
     }
     std::map<int, int> lights;  // note to its last velocity
-    int received = 0;
 
   private:
     snd_seq_t* seq_ = nullptr;

@@ -17,6 +17,7 @@
 #include "remote/remote_hub.h"
 #include "remote/remote_settings.h"
 #include "tests/app/window_rig.h"
+#include "tests/support/event_wait.h"
 
 namespace tambrel::remote {
 namespace {
@@ -63,12 +64,7 @@ class Client {
     // Turns the window's events until `done`, two seconds at most.
     template <typename Done>
     bool until(Done done) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < 2000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
-        return done();
+        return testing::turnEventsUntil(done);
     }
 
   private:
