@@ -170,7 +170,7 @@ bool AudioEngine::play(int voice, const std::shared_ptr<Sound>& sound,
     state.positionTarget = 0;
     state.gain = gain;
     state.sound = sound;
-    state.shortAtPlay = target->mixer->underruns() - target->mixer->dryPeriods();
+    state.shortAtPlay = target->mixer->shortfalls();
     worker_->wake();
     return true;
 }
@@ -241,7 +241,9 @@ AudioEngine::Aired AudioEngine::aired(int voice) const {
     Aired aired;
     aired.frames = got.frames;
     aired.laps = got.laps;
-    aired.gaps = got.dryPeriods + (mixer.underruns() - mixer.dryPeriods() - state.shortAtPlay);
+    // A dry period in flight may lower the count by one for a moment.
+    const uint64_t shortNow = mixer.shortfalls();
+    aired.gaps = got.dryPeriods + (shortNow > state.shortAtPlay ? shortNow - state.shortAtPlay : 0);
     const auto timeOf = [&](int64_t frame) {
         const auto readAt =
             device.readFrames < 0 ? std::chrono::steady_clock::now() : device.readAt;

@@ -116,8 +116,8 @@ void Mixer::render(float* stereo, int frames) {
     // longer than the period lasts (the device would have played a gap).
     const auto took = std::chrono::steady_clock::now() - began;
     const auto lasts = std::chrono::nanoseconds(int64_t{frames} * 1'000'000'000 / sampleRate_);
-    if (dry_ || took > lasts) underruns_.fetch_add(1, std::memory_order_relaxed);
-    if (dry_) dryPeriods_.fetch_add(1, std::memory_order_relaxed);
+    if (dry_ || took > lasts) underruns_.fetch_add(1, std::memory_order_release);
+    if (dry_) dryPeriods_.fetch_add(1, std::memory_order_release);
     if (seekWait_) seekWaitPeriods_.fetch_add(1, std::memory_order_relaxed);
 }
 

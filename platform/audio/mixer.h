@@ -85,6 +85,13 @@ class Mixer {
     // Periods in which a voice, silent after a seek, waited for the data at
     // its new place: the seek's own short gap, not counted as underruns.
     uint64_t seekWaitPeriods() const { return seekWaitPeriods_.load(std::memory_order_relaxed); }
+    // The underruns that were not dry read-aheads: the device kept short. A
+    // dry period is counted in both, underruns first, so reading the dry
+    // ones first never makes this negative.
+    uint64_t shortfalls() const {
+        const uint64_t dry = dryPeriods_.load(std::memory_order_acquire);
+        return underruns_.load(std::memory_order_acquire) - dry;
+    }
     // Device thread: the sound server found the device's buffer empty.
     void countUnderrun() { underruns_.fetch_add(1, std::memory_order_relaxed); }
 
