@@ -19,7 +19,11 @@ int main(int argc, char* argv[]) {
 
     tambrel::platform::QtSystem system;
     tambrel::platform::QtDialogs dialogs;
-    tambrel::playback::AudioHost audio(tambrel::audio::systemOutput());
+    auto output = tambrel::audio::systemOutput();
+    // Mixed at the rate the devices run at, nothing is resampled after the mix.
+    tambrel::audio::AudioEngine::Options options;
+    if (const int rate = output->preferredRate(); rate > 0) options.sampleRate = rate;
+    tambrel::playback::AudioHost audio(std::move(output), options);
     std::unique_ptr<tambrel::app::F1a> window;
     // Asked to end from outside (a shutdown, a logout, a signal): the
     // settings are saved as on closing; a signal then ends the program.

@@ -6,12 +6,17 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev
-  libsndfile1-dev libsoxr-dev libsdl2-dev libpulse-dev liblo-dev libasound2-dev
+  libsndfile1-dev libsoxr-dev libsdl2-dev libpulse-dev libpipewire-0.3-dev liblo-dev libasound2-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev clang-format clang-tidy git
   desktop-file-utils
   xvfb pulseaudio pulseaudio-utils xdotool imagemagick python3 fonts-dejavu-core liblo-tools
 )
+
+# A private PipeWire, as a desktop runs it, for the output's tests and the
+# end-to-end suite: the daemon, its session manager on a bus of its own, and
+# its server for PulseAudio clients; pipewire-bin holds pw-play.
+packages+=(pipewire pipewire-bin pipewire-pulse wireplumber dbus)
 
 # Only for bench/latency_bench, which compares Tambrel's start latency with
 # the players a desktop offers; the program and its tests need none of these.

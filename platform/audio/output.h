@@ -48,6 +48,8 @@ class OutputBackend {
     virtual std::string problem() {
         return deviceNames().empty() ? "aucune sortie audio trouvée" : std::string();
     }
+    // The rate the devices play at without resampling, or 0 when any will do.
+    virtual int preferredRate() { return 0; }
     // Opens the named device (nullopt: the system's default) and starts it
     // pulling from `mixer`; null when it cannot be opened.
     virtual std::unique_ptr<AudioOutput> open(const std::optional<std::string>& name, Mixer& mixer,

@@ -13,6 +13,7 @@
 #include "platform/audio/mixer.h"
 #include "platform/audio/queue_target.h"
 #include "platform/audio/realtime.h"
+#include "platform/audio/unseen_locks.h"
 
 namespace tambrel::audio {
 
@@ -34,33 +35,7 @@ constexpr std::chrono::seconds kRetryPause{2};
 // ahead of real time for its first two seconds): not the machine's doing.
 constexpr std::chrono::milliseconds kSettle{2500};
 
-// libpulse is not built with ThreadSanitizer, whose analysis leaves its calls
-// out; these tell it where our code takes and leaves libpulse's locks (one
-// token stands for all of them), so that what our code shares with libpulse's
-// threads is still checked.
-#if defined(__SANITIZE_THREAD__)
-extern "C" void __tsan_acquire(void* address);
-extern "C" void __tsan_release(void* address);
-char libpulseLocks;
-void taken() {
-    __tsan_acquire(&libpulseLocks);
-}
-void left() {
-    __tsan_release(&libpulseLocks);
-}
-#else
-void taken() {}
-void left() {}
-#endif
-
-// Opens every callback: libpulse's thread holds the lock while it runs.
-class InCallback {
-  public:
-    InCallback() { taken(); }
-    ~InCallback() { left(); }
-    InCallback(const InCallback&) = delete;
-    InCallback& operator=(const InCallback&) = delete;
-};
+UnseenLock libpulseLocks;
 }  // namespace
 
 // libpulse's thread and the context on it. Shared by the backend and every
@@ -74,7 +49,7 @@ class PulseConnection {
         if (context_ == nullptr) return;
         pa_context_set_state_callback(context_, &PulseConnection::stateChanged, this);
         pa_context_set_subscribe_callback(context_, &PulseConnection::sinkEvent, this);
-        left();  // what was set up so far happens before the thread's work
+        libpulseLocks.left();  // what was set up so far happens before the thread's work
         if (pa_threaded_mainloop_start(loop_) < 0) return;
         started_ = true;
         Lock lock(*this);
@@ -108,11 +83,11 @@ class PulseConnection {
             : loop_(connection.started_ ? connection.loop_ : nullptr) {
             if (loop_ == nullptr) return;
             pa_threaded_mainloop_lock(loop_);
-            taken();
+            libpulseLocks.taken();
         }
         ~Lock() {
             if (loop_ == nullptr) return;
-            left();
+            libpulseLocks.left();
             pa_threaded_mainloop_unlock(loop_);
         }
         Lock(const Lock&) = delete;
@@ -149,15 +124,15 @@ class PulseConnection {
             context_, pa_rtclock_now() + kAnswerUsec,
             [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* data) {
                 auto* fired = static_cast<Alarm*>(data);
-                const InCallback held;
+                const HeldBy held(libpulseLocks);
                 *fired->late = true;
                 fired->connection->wake();
             },
             &alarm);
         while (!done() && !late) {
-            left();
+            libpulseLocks.left();
             pa_threaded_mainloop_wait(loop_);
-            taken();
+            libpulseLocks.taken();
         }
         if (timer != nullptr) pa_threaded_mainloop_get_api(loop_)->time_free(timer);
         return !late || done();
@@ -187,7 +162,7 @@ class PulseConnection {
             context_,
             [](pa_context*, const pa_sink_info* info, int last, void* data) {
                 auto* into = static_cast<Listing*>(data);
-                const InCallback held;
+                const HeldBy held(libpulseLocks);
                 if (last == 0 && info != nullptr && info->name != nullptr) {
                     into->found->emplace_back(
                         info->name, info->description != nullptr ? info->description : info->name);
@@ -201,7 +176,7 @@ class PulseConnection {
   private:
     static void stateChanged(pa_context* context, void* data) {
         auto* self = static_cast<PulseConnection*>(data);
-        const InCallback held;
+        const HeldBy held(libpulseLocks);
         const pa_context_state_t state = pa_context_get_state(context);
         if (state == PA_CONTEXT_READY) {
             // Asked before anything else on this connection: the server
@@ -222,13 +197,13 @@ class PulseConnection {
 
     static void subscribed(pa_context*, int success, void* data) {
         auto* self = static_cast<PulseConnection*>(data);
-        const InCallback held;
+        const HeldBy held(libpulseLocks);
         if (success == 0) self->blind_.store(true, std::memory_order_release);
     }
 
     static void sinkEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* data) {
         auto* self = static_cast<PulseConnection*>(data);
-        const InCallback held;
+        const HeldBy held(libpulseLocks);
         if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK) {
             self->changed_.store(true, std::memory_order_release);
         }
@@ -364,7 +339,7 @@ class PulseOutput final : public AudioOutput {
     // own buffer and the stream's, so what a start waits behind is the
     // stream's granted length plus the latency the device was set to.
     static void attributesSet(pa_stream* stream, int success, void* data) {
-        const InCallback held;
+        const HeldBy held(libpulseLocks);
         if (success != 0) askTiming(stream, static_cast<PulseOutput*>(data));
     }
 
@@ -379,7 +354,7 @@ class PulseOutput final : public AudioOutput {
 
     static void timingKnown(pa_stream* stream, int success, void* data) {
         auto* self = static_cast<PulseOutput*>(data);
-        const InCallback held;
+        const HeldBy held(libpulseLocks);
         self->asking_.store(false, std::memory_order_release);
         const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream);
         const pa_timing_info* timing = pa_stream_get_timing_info(stream);
@@ -396,13 +371,13 @@ class PulseOutput final : public AudioOutput {
 
     // The server moved the stream or changed its buffer by itself.
     static void attributesChanged(pa_stream* stream, void* data) {
-        const InCallback held;
+        const HeldBy held(libpulseLocks);
         askTiming(stream, static_cast<PulseOutput*>(data));
     }
 
     static void stateChanged(pa_stream* stream, void* data) {
         auto* self = static_cast<PulseOutput*>(data);
-        const InCallback held;
+        const HeldBy held(libpulseLocks);
         const pa_stream_state_t state = pa_stream_get_state(stream);
         if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
             self->lost_.store(true, std::memory_order_release);
@@ -415,7 +390,7 @@ class PulseOutput final : public AudioOutput {
     static void pull(pa_stream* stream, size_t bytes, void* data) {
         raiseToRealtime();
         auto* self = static_cast<PulseOutput*>(data);
-        const InCallback held;
+        const HeldBy held(libpulseLocks);
         // How long since the server last asked: a machine that held the
         // server or this thread still shows here, even when no sound is on.
         const int64_t now = steadyNanos();
@@ -442,7 +417,7 @@ class PulseOutput final : public AudioOutput {
 
     static void underflow(pa_stream*, void* data) {
         auto* self = static_cast<PulseOutput*>(data);
-        const InCallback held;
+        const HeldBy held(libpulseLocks);
         self->mixer_.countUnderrun();
     }
 

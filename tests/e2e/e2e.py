@@ -61,12 +61,13 @@ class XServer:
 class Session:
     """One X server and one sound server, shared by the tests of one screen size."""
 
-    def __init__(self, executable, width, height):
+    def __init__(self, executable, width, height, pipewire=False):
         self.executable = executable
         self.folder = tempfile.mkdtemp(prefix="tambrel-e2e-")
         self.x = XServer(width, height)
         os.makedirs(os.path.join(self.folder, "pulse"))
-        self.sound = sound.SoundServer(os.path.join(self.folder, "pulse"), ["OnAir", "Cue"])
+        server = sound.PipeWireServer if pipewire else sound.SoundServer
+        self.sound = server(os.path.join(self.folder, "pulse"), ["OnAir", "Cue"])
         home = os.path.join(self.folder, "home")
         os.makedirs(os.path.join(home, "Bureau"))
         os.makedirs(os.path.join(home, ".config"))
@@ -75,8 +76,13 @@ class Session:
         self.env = dict(os.environ, DISPLAY=self.x.name, HOME=home,
                         XDG_CONFIG_HOME=os.path.join(home, ".config"),
                         XDG_RUNTIME_DIR=os.path.join(self.folder, "pulse"),
-                        QT_QPA_PLATFORM="xcb", **self.sound.env)
-        self.env.pop("QT_QPA_PLATFORMTHEME", None)
+                        QT_QPA_PLATFORM="xcb")
+        self.env.update(self.sound.env)
+        # The program chooses its output as on a desktop: PipeWire's when its
+        # daemon answers in the runtime folder, the PulseAudio server's if not.
+        for name in ("QT_QPA_PLATFORMTHEME", "TAMBREL_AUDIO", "PIPEWIRE_RUNTIME_DIR",
+                     "PIPEWIRE_REMOTE"):
+            self.env.pop(name, None)
         self.display = Display(self.x.name, self.env)
         self.audio = os.path.join(self.folder, "audio")
         os.makedirs(self.audio)
@@ -372,6 +378,34 @@ def test_palette_keys_mouse_loop_and_output(session, media):
     expect(ini is not None and ini.startswith(b"Cue\r\n"), "Tambrel.ini: %r" % ini)
     expect(ini.split(b"\r\n")[1] == b" 9821225 ", "Tambrel.ini colours: %r" % ini)
     return folder
+
+
+def test_key_on_air_then_cue_on_pipewire(session, media):
+    folder = session.program_folder("pipewire")
+    write_palette(folder, "Matin.Bnk", [media["a440"]])
+    program = session.start(folder)
+    program.choose(program.palette_list(), "Matin")
+    skip = int(0.15 * sound.RATE)
+    for sink in ("OnAir", "Cue"):
+        if sink == "Cue":
+            program.choose(program.output_list(), "Cue")
+        other = "Cue" if sink == "OnAir" else "OnAir"
+        chosen, elsewhere = sound.Recorder(session.sound, sink), sound.Recorder(session.sound, other)
+        try:
+            program.display.key("a")
+            window = wait_frames(chosen, 0.8)
+            program.display.key("a")
+            time.sleep(0.2)
+        finally:
+            chosen.stop()
+            elsewhere.stop()
+        _, a, _, _ = heard(chosen, window[0] + skip, window[1])
+        expect(a > 0.2, "nothing on %s: 440 Hz %.3f" % (sink, a))
+        level = heard(elsewhere, 0, elsewhere.frames())[0]
+        expect(level < 0.002, "%s sounds too: level %.4f" % (other, level))
+    program.kill()
+    told = program.process.stderr.read().decode("utf-8", "replace")
+    expect("sortie audio : PipeWire" in told, "not played through PipeWire: %r" % told[-300:])
 
 
 def test_restart_second_copy_close_and_damaged_settings(session, media, folder):
@@ -779,8 +813,8 @@ def main():
             # start as the copy already there.
             session.end_programs()
 
-    for width, height in ((1024, 768), (1280, 1024)):
-        session = Session(executable, width, height)
+    for width, height, pipewire in ((1024, 768, False), (1280, 1024, False), (1024, 768, True)):
+        session = Session(executable, width, height, pipewire)
         try:
             media = {}
             for name, frequency, seconds in (("a440", 440, 3), ("b880", 880, 3),
@@ -790,6 +824,10 @@ def main():
             if args.screenshot and width == 1024:
                 media["screenshot"] = os.path.abspath(args.screenshot)
             tag = "%dx%d" % (width, height)
+            if pipewire:
+                run("a key on OnAir, then on Cue, through PipeWire", test_key_on_air_then_cue_on_pipewire,
+                    session, media)
+                continue
             run("start-up with no palette " + tag, test_start_up_with_no_palette, session, media)
             folder = run("palette, keys, mouse, loop, output, new palette, quit " + tag,
                          test_palette_keys_mouse_loop_and_output, session, media)

@@ -1,6 +1,7 @@
-"""What an operator hears, for the end-to-end tests: a private PulseAudio
-server with null sinks, their monitors recorded with parec, and the
-recordings measured (level, tone, when sound starts)."""
+"""What an operator hears, for the end-to-end tests: a private sound server
+(PulseAudio, or PipeWire as a desktop runs it) with null sinks, their
+monitors recorded with parec, and the recordings measured (level, tone, when
+sound starts)."""
 
 import math
 import os
@@ -85,6 +86,78 @@ class SoundServer:
 
     def stop(self):
         end_process(self.process)
+
+
+class PipeWireServer(SoundServer):
+    """PipeWire as a desktop runs it: the daemon, its session manager on a bus
+    of its own (kept off the machine's real devices), and its server for
+    PulseAudio clients, through which the sinks are made and recorded."""
+
+    def __init__(self, folder, sinks):
+        self.folder = folder
+        config = os.path.join(folder, "config")
+        for sub in ("main.lua.d", "bluetooth.lua.d"):
+            os.makedirs(os.path.join(config, "wireplumber", sub), exist_ok=True)
+        with open(os.path.join(config, "wireplumber", "main.lua.d", "51-private.lua"), "w") as f:
+            f.write("alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\n"
+                    "libcamera_monitor.enabled = false\n")
+        with open(os.path.join(config, "wireplumber", "bluetooth.lua.d", "51-private.lua"),
+                  "w") as f:
+            f.write("bluez_monitor.enabled = false\n")
+        client_conf = os.path.join(folder, "client.conf")
+        with open(client_conf, "w") as f:
+            f.write("autospawn = no\n")
+        bus = os.path.join(folder, "bus")
+        self.env = {
+            "PULSE_SERVER": "unix:" + os.path.join(folder, "pulse", "native"),
+            "PULSE_CLIENTCONFIG": client_conf,
+            "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + bus,
+            "XDG_RUNTIME_DIR": folder,
+        }
+        env = dict(os.environ, HOME=folder, XDG_CONFIG_HOME=config, **self.env)
+        for name in ("PIPEWIRE_RUNTIME_DIR", "PIPEWIRE_REMOTE"):
+            env.pop(name, None)
+        self.processes = []
+
+        def start(args, ready):
+            log = open(os.path.join(folder, args[0] + ".log"), "w")
+            self.processes.append(subprocess.Popen(args, env=env, stdout=log, stderr=log))
+            deadline = time.monotonic() + 15
+            while not ready():
+                if time.monotonic() > deadline or any(p.poll() is not None
+                                                      for p in self.processes):
+                    self.stop()
+                    raise RuntimeError("%s did not start: %s" % (args[0], self.log()))
+                time.sleep(0.05)
+
+        start(["dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + bus],
+              lambda: os.path.exists(bus))
+        start(["pipewire"], lambda: os.path.exists(os.path.join(folder, "pipewire-0")))
+        start(["wireplumber"], lambda: True)
+        start(["pipewire-pulse"], self._answers)
+        for sink in sinks:
+            self.plug(sink)
+        # The session manager keeps the default; it may not have seen the sink yet.
+        deadline = time.monotonic() + 15
+        while self.pactl("set-default-sink", sinks[0]).returncode != 0 or \
+                self.pactl("get-default-sink").stdout.strip() != sinks[0]:
+            if time.monotonic() > deadline:
+                raise RuntimeError("no default sink: " + self.log())
+            time.sleep(0.1)
+
+    def log(self):
+        text = ""
+        for name in ("pipewire", "wireplumber", "pipewire-pulse"):
+            try:
+                with open(os.path.join(self.folder, name + ".log")) as f:
+                    text += "\n--- %s\n%s" % (name, f.read()[-800:])
+            except OSError:
+                pass
+        return text
+
+    def stop(self):
+        for process in reversed(self.processes):
+            end_process(process)
 
 
 class Recorder:

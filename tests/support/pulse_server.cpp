@@ -1,21 +1,17 @@
 #include "tests/support/pulse_server.h"
 
-#include <fcntl.h>
 #include <pulse/pulseaudio.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
-#include <utility>
 #include <vector>
+
+#include "tests/support/daemon.h"
 
 namespace tambrel::testing {
 namespace {
@@ -23,37 +19,20 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// The daemon to end when the run is interrupted; read by the signal handler.
-volatile sig_atomic_t guardedPid = 0;
-
-void endDaemonAndDie(int signal) {
-    if (guardedPid > 0) kill(static_cast<pid_t>(guardedPid), SIGTERM);
-    ::signal(signal, SIG_DFL);
-    raise(signal);
-}
-
-void guardAgainstInterrupts() {
-    struct sigaction action {};
-    action.sa_handler = endDaemonAndDie;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-}
-
 // True once a client gets a ready context: the socket alone can exist
 // before the daemon accepts anyone.
 bool answers() {
     return withServer([](pa_context*) {}, [] { return true; });
 }
 
-// The module arguments of a null sink whose description is its name.
+}  // namespace
+
 std::string nullSink(const std::string& name, int rate) {
     return "sink_name=" + name + " rate=" + std::to_string(rate) +
            " sink_properties=device.description=" + name;
 }
 
-}  // namespace
-
-bool PulseServer::removeSink(const std::string& name) {
+bool unloadSink(const std::string& name) {
     // Looks the sink up and unloads the module that made it, then asks for
     // it again until it is gone: the daemon acknowledges an unload before it
     // carries it out, and a sink of the same name cannot be made meanwhile.
@@ -104,12 +83,12 @@ void PulseServer::pause(std::chrono::milliseconds time) {
     kill(pid_, SIGCONT);
 }
 
-bool PulseServer::addSink(const std::string& name) {
+bool loadNullSink(const std::string& name, int rate) {
     struct Job {
         bool done = false;
         bool loaded = false;
     } job;
-    const std::string arguments = nullSink(name, rate_);
+    const std::string arguments = nullSink(name, rate);
     withServer(
         [&](pa_context* context) {
             pa_operation_unref(pa_context_load_module(
@@ -156,41 +135,19 @@ PulseServer::PulseServer(const std::string& folder, const std::string& sink, int
         args.emplace_back("-L");
         args.push_back("module-null-sink " + nullSink(name, rate));
     }
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    const pid_t parent = getpid();
-    pid_ = fork();
+    pid_ = startDaemon(args, "/dev/null");
     if (pid_ < 0) throw std::runtime_error("cannot fork for pulseaudio");
-    if (pid_ == 0) {
-        // Dies with us even when we are killed outright.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent) _exit(1);
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, STDIN_FILENO);
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-        execvp("pulseaudio", argv.data());
-        _exit(127);
-    }
-    guardedPid = pid_;
-    guardAgainstInterrupts();
 
     const auto deadline = Clock::now() + 15s;
     while (Clock::now() < deadline) {
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            guardedPid = 0;
-            throw std::runtime_error("pulseaudio ended at start: " + logTail());
+        if (!stillRunning(pid_)) {
+            throw std::runtime_error("pulseaudio ended at start: " + tailOf(folder + "/pulse.log"));
         }
         struct stat info {};
         if (stat(socket.c_str(), &info) == 0 && answers()) return;
         std::this_thread::sleep_for(50ms);
     }
-    const std::string log = logTail();
+    const std::string log = tailOf(folder + "/pulse.log");
     stop();
     throw std::runtime_error("pulseaudio did not answer: " + log);
 }
@@ -200,28 +157,7 @@ PulseServer::~PulseServer() {
 }
 
 void PulseServer::stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    const auto deadline = Clock::now() + 5s;
-    int status = 0;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-        if (Clock::now() >= deadline) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    pid_ = -1;
-    guardedPid = 0;
-}
-
-std::string PulseServer::logTail() const {
-    std::ifstream log(folder_ + "/pulse.log");
-    std::stringstream text;
-    text << log.rdbuf();
-    const std::string all = text.str();
-    return all.size() > 2000 ? all.substr(all.size() - 2000) : all;
+    endDaemon(pid_);
 }
 
 }  // namespace tambrel::testing

@@ -47,7 +47,32 @@ bool withServer(Start start, Done done) {
     return finished;
 }
 
-class PulseServer {
+// A private sound server with null sinks, whichever daemon runs it.
+class SoundServer {
+  public:
+    virtual ~SoundServer() = default;
+    // Ends the daemon(s); safe to call twice.
+    virtual void stop() = 0;
+    // Takes a sink away, as when a device is unplugged, and returns once it
+    // is gone. False when the daemon did not do it.
+    virtual bool removeSink(const std::string& name) = 0;
+    // Makes another sink like the first ones, as when a device is plugged
+    // in; a removed one comes back. False when the daemon did not do it.
+    virtual bool addSink(const std::string& name) = 0;
+    // Holds the daemon that runs the sinks still for a while, as a machine
+    // too busy to run it would.
+    virtual void pause(std::chrono::milliseconds time) = 0;
+    virtual const std::string& sink() const = 0;
+};
+
+// Through the server's PulseAudio protocol (PulseAudio's, or PipeWire's
+// server for PulseAudio clients): sinks made and taken away by module.
+bool unloadSink(const std::string& name);
+bool loadNullSink(const std::string& name, int rate);
+// The module arguments of a null sink whose description is its name.
+std::string nullSink(const std::string& name, int rate);
+
+class PulseServer final : public SoundServer {
   public:
     // Starts the daemon in `folder` (its home, runtime folder, socket and log)
     // and points this process and every child at it. `sink` is the default
@@ -55,26 +80,17 @@ class PulseServer {
     // name. Throws when the daemon does not answer within a few seconds.
     PulseServer(const std::string& folder, const std::string& sink, int rate,
                 const std::vector<std::string>& moreSinks = {});
-    ~PulseServer();
+    ~PulseServer() override;
     PulseServer(const PulseServer&) = delete;
     PulseServer& operator=(const PulseServer&) = delete;
 
-    // Ends the daemon by its PID; safe to call twice.
-    void stop();
-    // Takes a sink away, as when a device is unplugged, and returns once it
-    // is gone. False when the daemon did not do it.
-    bool removeSink(const std::string& name);
-    // Makes another sink like the first ones, as when a device is plugged
-    // in; a removed one comes back. False when the daemon did not do it.
-    bool addSink(const std::string& name);
-    // Holds the whole daemon still for a while, as a machine too busy to
-    // run it would: its streams run short when it goes on.
-    void pause(std::chrono::milliseconds time);
-    const std::string& sink() const { return sink_; }
+    void stop() override;
+    bool removeSink(const std::string& name) override { return unloadSink(name); }
+    bool addSink(const std::string& name) override { return loadNullSink(name, rate_); }
+    void pause(std::chrono::milliseconds time) override;
+    const std::string& sink() const override { return sink_; }
 
   private:
-    std::string logTail() const;
-
     std::string folder_;
     std::string sink_;
     int rate_;

@@ -1,7 +1,8 @@
-// The system's outputs. The sound server's on a private PulseAudio daemon
-// with two null sinks: sinks listed, opened, unplugged and plugged in by
-// description, the server lost and found, its queue changed while playing.
-// SDL's when there is no server.
+// The system's outputs. The sound server's, through libpulse on a private
+// PulseAudio daemon and natively on a private PipeWire, each with two null
+// sinks: sinks listed, opened, unplugged and plugged in by description, the
+// server lost and found; libpulse's queue changed while playing. SDL's when
+// there is no server.
 
 #include "platform/audio/pulse_output.h"
 
@@ -21,10 +22,12 @@
 
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/mixer.h"
+#include "platform/audio/pipewire_output.h"
 #include "platform/audio/sdl_output.h"
 #include "platform/audio/sound.h"
 #include "platform/audio/stream_worker.h"
 #include "platform/audio/system_output.h"
+#include "tests/support/pipewire_server.h"
 #include "tests/support/pulse_server.h"
 #include "tests/support/sink_recorder.h"
 #include "tests/support/test_audio.h"
@@ -81,30 +84,61 @@ bool saysChangedWithin(OutputBackend& backend, std::chrono::milliseconds limit) 
     return ::testing::AssertionFailure() << "the list is " << ::testing::PrintToString(names);
 }
 
-class PulseOutputTest : public ::testing::Test {
+enum class Server { Pulse, PipeWire };
+
+std::unique_ptr<testing::SoundServer> startServer(Server kind, const std::string& folder,
+                                                  const Names& more = {}) {
+    if (kind == Server::PipeWire) {
+        return std::make_unique<testing::PipeWireServer>(folder, "Studio", kRate, more);
+    }
+    return std::make_unique<testing::PulseServer>(folder, "Studio", kRate, more);
+}
+
+std::unique_ptr<OutputBackend> connectTo(Server kind) {
+    if (kind == Server::PipeWire) return std::make_unique<PipeWireBackend>();
+    return std::make_unique<PulseBackend>();
+}
+
+class ServerOutputTest : public ::testing::Test {
   protected:
+    virtual Server kind() const = 0;
     void SetUp() override {
         folder_ = dir_.file("server");
         std::filesystem::create_directory(folder_);
-        server_ = std::make_unique<testing::PulseServer>(folder_, "Studio", kRate,
-                                                         std::vector<std::string>{"Cue"});
+        server_ = startServer(kind(), folder_, {"Cue"});
         ASSERT_TRUE(testing::writeAudio(dir_.file("tone.wav"), testing::FileKind::Wav16, kRate, 2,
                                         kRate * 10, testing::staircase));
     }
     // The server back after stop(), with its default sink only.
     void restartServer() {
         server_.reset();
-        server_ = std::make_unique<testing::PulseServer>(folder_, "Studio", kRate);
+        server_ = startServer(kind(), folder_);
     }
 
     testing::TempDir dir_;
     std::string folder_;
-    std::unique_ptr<testing::PulseServer> server_;
+    std::unique_ptr<testing::SoundServer> server_;
 };
 
-TEST_F(PulseOutputTest, PlaybacksAdvanceAndALostSinkEndsOnlyItsOwnALostServerAllUntilItIsBack) {
-    auto backend = std::make_unique<PulseBackend>();
-    ASSERT_TRUE(backend->usable());
+// What both servers' outputs do alike.
+class EachServerTest : public ServerOutputTest, public ::testing::WithParamInterface<Server> {
+  protected:
+    Server kind() const override { return GetParam(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Servers, EachServerTest,
+                         ::testing::Values(Server::Pulse, Server::PipeWire), [](const auto& info) {
+                             return info.param == Server::Pulse ? "PulseAudio" : "PipeWire";
+                         });
+
+// libpulse's own: its queue and a server that never answers.
+class PulseOutputTest : public ServerOutputTest {
+  protected:
+    Server kind() const override { return Server::Pulse; }
+};
+
+TEST_P(EachServerTest, PlaybacksAdvanceAndALostSinkEndsOnlyItsOwnALostServerAllUntilItIsBack) {
+    auto backend = connectTo(kind());
     EXPECT_EQ(backend->problem(), "");
     AudioEngine engine(std::move(backend));
     auto tone = engine.load(dir_.file("tone.wav"));
@@ -146,8 +180,9 @@ TEST_F(PulseOutputTest, PlaybacksAdvanceAndALostSinkEndsOnlyItsOwnALostServerAll
 // Each true from devicesMayHaveChanged() costs the window a listing, and
 // while the server is gone a try at connecting: they come only with news,
 // and seldom while there is none to be had.
-TEST_F(PulseOutputTest, SinksPluggedInAndOutAreNoticedWithoutAskingAndAServerGoneAtABoundedRate) {
-    PulseBackend backend;
+TEST_P(EachServerTest, SinksPluggedInAndOutAreNoticedWithoutAskingAndAServerGoneAtABoundedRate) {
+    const std::unique_ptr<OutputBackend> connected = connectTo(kind());
+    OutputBackend& backend = *connected;
     ASSERT_TRUE(backend.devicesMayHaveChanged());  // the first list is news
     ASSERT_EQ(backend.deviceNames(), (Names{"Studio", "Cue"}));
     EXPECT_FALSE(saysChangedWithin(backend, 200ms));
@@ -405,6 +440,99 @@ TEST_F(PulseOutputTest, AStarvedStreamGrowsItsQueueAtOnceAndComesBackDownAfterCl
     }
     EXPECT_NEAR(lowest, floor, 0.1);
     EXPECT_TRUE(engine.sounding(voice));
+}
+
+// PipeWire's own: the quantum asked of the graph and followed, the graph's
+// rate, and the choice of output at start.
+class PipeWireOutputTest : public ServerOutputTest {
+  protected:
+    Server kind() const override { return Server::PipeWire; }
+};
+
+TEST_F(PipeWireOutputTest, TheGraphRunsAtTheQuantumAskedDoublesItWhenShortAndComesBackDown) {
+    PipeWireBackend backend;
+    const int rate = backend.preferredRate();
+    EXPECT_EQ(rate, 48000);  // the private daemon's graph, as a desktop's
+    Mixer mixer(rate);
+    std::unique_ptr<AudioOutput> output = backend.open("Cue", mixer, rate, kPeriodFrames);
+    ASSERT_NE(output, nullptr);
+    const auto cycleBecomes = [&](int frames) {
+        return testing::waitUntil([&] { return output->queuedFrames() == frames; }, 5s, 5ms);
+    };
+    const int base = PipeWireBackend::kQuantumFrames;
+    const int most = base << PipeWireBackend::kMostDoublings;
+    EXPECT_TRUE(cycleBecomes(base));
+
+    // Shortfalls as the data thread counts them: a doubling each, at once,
+    // up to the ceiling. A busy machine may add some of its own, so the
+    // first step is seen as "larger", and the ceiling as the ceiling.
+    AudioOutput::Clock::time_point now{};
+    output->adapt(now, false);
+    mixer.countUnderrun();
+    output->adapt(now += 3s, false);
+    EXPECT_TRUE(testing::waitUntil([&] { return output->queuedFrames() >= 2 * base; }, 5s, 5ms));
+    for (int n = 0; n < PipeWireBackend::kMostDoublings; ++n) mixer.countUnderrun();
+    output->adapt(now += 1s, false);
+    EXPECT_TRUE(cycleBecomes(most));
+    // Long clean stretches bring it back down, a halving each.
+    for (int step = 0; step < 4 * PipeWireBackend::kMostDoublings && output->queuedFrames() != base;
+         ++step) {
+        output->adapt(now += 32 * PipeWireBackend::kCleanStretch, false);
+        static_cast<void>(testing::waitUntil(
+            [&] { return output->queuedFrames() <= most >> (step + 1); }, 2s, 5ms));
+    }
+    EXPECT_EQ(output->queuedFrames(), base);
+    EXPECT_FALSE(output->lost());
+    output.reset();
+    mixer.abandon();
+}
+
+TEST_F(PipeWireOutputTest, TheSystemOutputIsPipeWiresUnlessAnotherIsForcedAndAForcedOneIsKept) {
+    const auto chosen = [](const char* forced) {
+        if (forced != nullptr) {
+            setenv("TAMBREL_AUDIO", forced, 1);
+        } else {
+            unsetenv("TAMBREL_AUDIO");
+        }
+        std::string name;
+        static_cast<void>(systemOutput(&name));
+        unsetenv("TAMBREL_AUDIO");
+        return name;
+    };
+    EXPECT_EQ(chosen(nullptr), "PipeWire");
+    EXPECT_EQ(chosen("pulse"), "PulseAudio");  // through PipeWire's server for PulseAudio clients
+    EXPECT_EQ(chosen("sdl"), "SDL");
+    EXPECT_EQ(chosen("jack"), "PipeWire");  // unknown: chosen as if not forced
+    server_->stop();
+    EXPECT_EQ(chosen(nullptr), "SDL");
+    setenv("TAMBREL_AUDIO", "pipewire", 1);
+    const std::unique_ptr<OutputBackend> forced = systemOutput();
+    unsetenv("TAMBREL_AUDIO");
+    EXPECT_NE(dynamic_cast<PipeWireBackend*>(forced.get()), nullptr);
+    EXPECT_NE(forced->problem(), "");  // says why nothing plays
+    EXPECT_TRUE(forced->deviceNames().empty());
+}
+
+TEST(PipeWireCycles, TheGraphsClockMovingMoreThanACycleCountsTheCyclesMissed) {
+    struct Case {
+        uint64_t last, now, frames;
+        int rate;
+        uint64_t missed;
+    };
+    const Case cases[] = {
+        {0, 480, 128, 48000, 0},      // the first call
+        {1000, 1128, 128, 48000, 0},  // one cycle
+        {1000, 1256, 128, 48000, 1},  // two
+        {1000, 1640, 128, 48000, 4},  // five
+        {1000, 1191, 128, 48000, 0},  // within half a cycle of slack
+        {1000, 1480, 441, 44100, 0},  // the stream at 44.1 kHz in a 48 kHz graph
+        {1000, 1960, 441, 44100, 1},
+        {1000, 900, 128, 48000, 0},  // a clock gone back: a new graph, not a hole
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(missedCycles(c.last, c.now, c.frames, c.rate, 1, 48000), c.missed)
+            << c.last << " to " << c.now << " in cycles of " << c.frames << " at " << c.rate;
+    }
 }
 
 // SDL's output on its dummy driver, which pulls in real time without a

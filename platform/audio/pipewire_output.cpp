@@ -1,0 +1,519 @@
+#include "platform/audio/pipewire_output.h"
+
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/audio/mixer.h"
+#include "platform/audio/queue_target.h"
+#include "platform/audio/unseen_locks.h"
+
+namespace tambrel::audio {
+
+namespace {
+// How long the control thread waits for the daemon to answer, at most.
+constexpr int64_t kAnswerNanos = 2'000'000'000;
+// While the daemon is gone nothing tells us it is back; the caller's
+// deviceNames() looks for it at most this often.
+constexpr std::chrono::seconds kRetryPause{2};
+// A new stream may miss cycles while the graph sets itself up around it.
+constexpr std::chrono::milliseconds kSettle{2500};
+constexpr int kDefaultRate = 48000;
+constexpr uint32_t kFrameBytes = 2 * sizeof(float);
+
+UnseenLock pipewireLocks;
+
+void initialiseOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { pw_init(nullptr, nullptr); });
+}
+
+const char* lookup(const spa_dict* props, const char* key) {
+    return props != nullptr ? spa_dict_lookup(props, key) : nullptr;
+}
+}  // namespace
+
+// PipeWire's main-loop thread, the daemon's core and registry on it, and
+// the sinks the registry announced. Shared by the backend and every output
+// it opened, so that whichever goes last closes it.
+class PipeWireConnection {
+  public:
+    struct Sink {
+        uint32_t id = 0;
+        std::string name;         // node.name, what a stream targets
+        std::string description;  // what the desktop shows
+    };
+    // An output's node, marked gone when it leaves the registry (or, for the
+    // default device, when no sink is left at all).
+    struct Watch {
+        uint32_t node = PW_ID_ANY;
+        std::atomic<bool> gone{false};
+    };
+
+    PipeWireConnection() {
+        initialiseOnce();
+        loop_ = pw_thread_loop_new("tambrel-pw", nullptr);
+        if (loop_ == nullptr) return;
+        // The client configuration that makes the data thread real-time.
+        context_ =
+            pw_context_new(pw_thread_loop_get_loop(loop_),
+                           pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+        if (context_ == nullptr) return;
+        pipewireLocks.left();  // what was set up so far happens before the thread's work
+        if (pw_thread_loop_start(loop_) < 0) return;
+        started_ = true;
+        Lock lock(*this);
+        core_ = pw_context_connect(context_, nullptr, 0);
+        if (core_ == nullptr) {
+            failure_ = std::strerror(errno);
+            return;
+        }
+        static const pw_core_events coreEvents = [] {
+            pw_core_events events{};
+            events.version = PW_VERSION_CORE_EVENTS;
+            events.info = &PipeWireConnection::coreInfo;
+            events.done = &PipeWireConnection::coreDone;
+            events.error = &PipeWireConnection::coreError;
+            return events;
+        }();
+        pw_core_add_listener(core_, &coreListener_, &coreEvents, this);
+        static const pw_registry_events registryEvents = [] {
+            pw_registry_events events{};
+            events.version = PW_VERSION_REGISTRY_EVENTS;
+            events.global = &PipeWireConnection::global;
+            events.global_remove = &PipeWireConnection::globalRemoved;
+            return events;
+        }();
+        registry_ = pw_core_get_registry(core_, PW_VERSION_REGISTRY, 0);
+        if (registry_ == nullptr) return;
+        pw_registry_add_listener(registry_, &registryListener_, &registryEvents, this);
+        // Every object the registry holds now is announced before this answer.
+        const int seq = pw_core_sync(core_, PW_ID_CORE, 0);
+        if (wait([&] { return doneSeq_ == seq || broken_; }) && !broken_) {
+            alive_.store(true, std::memory_order_release);
+        } else if (failure_.empty()) {
+            failure_ = "pas de réponse";
+        }
+    }
+
+    ~PipeWireConnection() {
+        if (started_) {
+            {
+                Lock lock(*this);
+                if (registry_ != nullptr) {
+                    spa_hook_remove(&registryListener_);
+                    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
+                }
+                if (core_ != nullptr) {
+                    spa_hook_remove(&coreListener_);
+                    pw_core_disconnect(core_);
+                }
+            }
+            pw_thread_loop_stop(loop_);
+        }
+        if (context_ != nullptr) pw_context_destroy(context_);
+        if (loop_ != nullptr) pw_thread_loop_destroy(loop_);
+    }
+    PipeWireConnection(const PipeWireConnection&) = delete;
+    PipeWireConnection& operator=(const PipeWireConnection&) = delete;
+
+    // Holds the main loop's lock: no callback but the data thread's runs.
+    class Lock {
+      public:
+        explicit Lock(PipeWireConnection& connection)
+            : loop_(connection.started_ ? connection.loop_ : nullptr) {
+            if (loop_ == nullptr) return;
+            pw_thread_loop_lock(loop_);
+            pipewireLocks.taken();
+        }
+        ~Lock() {
+            if (loop_ == nullptr) return;
+            pipewireLocks.left();
+            pw_thread_loop_unlock(loop_);
+        }
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+      private:
+        pw_thread_loop* loop_;
+    };
+
+    // Any thread: connected and answering, not broken since.
+    bool alive() const { return alive_.load(std::memory_order_acquire); }
+    // Any thread: whether a sink came, went or changed since the last call.
+    bool takeChange() { return changed_.exchange(false, std::memory_order_acq_rel); }
+
+    // Under the lock.
+    pw_core* core() const { return core_; }
+    std::string failure() const {
+        if (!started_) return "impossible de démarrer le client PipeWire";
+        return failure_.empty() ? "connexion perdue" : failure_;
+    }
+    int rate() const { return rate_ > 0 ? rate_ : kDefaultRate; }
+    std::vector<Sink> sinks() const {
+        std::vector<Sink> found;
+        found.reserve(sinks_.size());
+        for (const auto& [id, sink] : sinks_) found.push_back(sink);
+        return found;
+    }
+    void watch(Watch* watch) {
+        watches_.push_back(watch);
+        if (!alive()) watch->gone.store(true, std::memory_order_release);
+    }
+    void unwatch(Watch* watch) { std::erase(watches_, watch); }
+
+    // Under the lock: waits for `done`, woken by any callback that calls
+    // wake(), at most kAnswerNanos. False when the time ran out.
+    bool wait(const std::function<bool()>& done) {
+        timespec deadline{};
+        pw_thread_loop_get_time(loop_, &deadline, kAnswerNanos);
+        while (!done()) {
+            pipewireLocks.left();
+            const int waited = pw_thread_loop_timed_wait_full(loop_, &deadline);
+            pipewireLocks.taken();
+            if (waited != 0) return done();
+        }
+        return true;
+    }
+    // Under the lock, or on the loop's thread.
+    void wake() { pw_thread_loop_signal(loop_, false); }
+
+  private:
+    static void coreInfo(void* data, const pw_core_info* info) {
+        auto* self = static_cast<PipeWireConnection*>(data);
+        const HeldBy held(pipewireLocks);
+        const char* rate = lookup(info->props, "default.clock.rate");
+        if (rate != nullptr) self->rate_ = std::atoi(rate);
+    }
+
+    static void coreDone(void* data, uint32_t id, int seq) {
+        auto* self = static_cast<PipeWireConnection*>(data);
+        const HeldBy held(pipewireLocks);
+        if (id == PW_ID_CORE) self->doneSeq_ = seq;
+        self->wake();
+    }
+
+    // A broken pipe on the core is the connection's end (the daemon gone);
+    // other errors on it answer a request, such as one on an object just
+    // destroyed, and the connection goes on.
+    static void coreError(void* data, uint32_t id, int /*seq*/, int res, const char* message) {
+        auto* self = static_cast<PipeWireConnection*>(data);
+        const HeldBy held(pipewireLocks);
+        if (id != PW_ID_CORE || res != -EPIPE) return;
+        self->broken_ = true;
+        self->failure_ = message != nullptr ? message : std::strerror(-res);
+        self->alive_.store(false, std::memory_order_release);
+        self->changed_.store(true, std::memory_order_release);
+        for (Watch* watch : self->watches_) watch->gone.store(true, std::memory_order_release);
+        self->wake();
+    }
+
+    static void global(void* data, uint32_t id, uint32_t /*permissions*/, const char* type,
+                       uint32_t /*version*/, const spa_dict* props) {
+        auto* self = static_cast<PipeWireConnection*>(data);
+        const HeldBy held(pipewireLocks);
+        if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0) return;
+        const char* kind = lookup(props, PW_KEY_MEDIA_CLASS);
+        const char* name = lookup(props, PW_KEY_NODE_NAME);
+        if (kind == nullptr || std::strcmp(kind, "Audio/Sink") != 0 || name == nullptr) return;
+        const char* description = lookup(props, PW_KEY_NODE_DESCRIPTION);
+        self->sinks_[id] = Sink{id, name, description != nullptr ? description : name};
+        self->changed_.store(true, std::memory_order_release);
+    }
+
+    static void globalRemoved(void* data, uint32_t id) {
+        auto* self = static_cast<PipeWireConnection*>(data);
+        const HeldBy held(pipewireLocks);
+        if (self->sinks_.erase(id) == 0) return;
+        self->changed_.store(true, std::memory_order_release);
+        for (Watch* watch : self->watches_) {
+            if (watch->node == id || (watch->node == PW_ID_ANY && self->sinks_.empty())) {
+                watch->gone.store(true, std::memory_order_release);
+            }
+        }
+    }
+
+    pw_thread_loop* loop_ = nullptr;
+    pw_context* context_ = nullptr;
+    pw_core* core_ = nullptr;
+    pw_registry* registry_ = nullptr;
+    spa_hook coreListener_{};
+    spa_hook registryListener_{};
+    bool started_ = false;
+    // Under the lock, or the loop thread's.
+    bool broken_ = false;
+    int doneSeq_ = -1;
+    int rate_ = 0;
+    std::string failure_;
+    std::map<uint32_t, Sink> sinks_;  // by id: the order they were made in
+    std::vector<Watch*> watches_;
+    std::atomic<bool> alive_{false};
+    std::atomic<bool> changed_{true};  // a new connection's sinks are news
+};
+
+namespace {
+
+class PipeWireOutput final : public AudioOutput {
+  public:
+    PipeWireOutput(std::shared_ptr<PipeWireConnection> connection, Mixer& mixer)
+        : connection_(std::move(connection)), mixer_(mixer) {}
+
+    ~PipeWireOutput() override {
+        PipeWireConnection::Lock lock(*connection_);
+        connection_->unwatch(&watch_);
+        if (stream_ == nullptr) return;
+        // Takes the stream out of the data thread's loop before returning:
+        // the mixer is not called after this.
+        spa_hook_remove(&listener_);
+        pw_stream_destroy(stream_);
+    }
+    PipeWireOutput(const PipeWireOutput&) = delete;
+    PipeWireOutput& operator=(const PipeWireOutput&) = delete;
+
+    // Under the lock. `sink`: null for the default device, which the session
+    // manager chooses and follows. False when the stream could not be made.
+    bool connect(const PipeWireConnection::Sink* sink, int sampleRate) {
+        rate_ = sampleRate;
+        queue_.emplace(QueueTarget::Steps{0, PipeWireBackend::kMostDoublings, 1, 1,
+                                          PipeWireBackend::kCleanStretch, kSettle});
+        pw_properties* props = pw_properties_new(
+            PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE,
+            "Production", PW_KEY_APP_NAME, "Tambrel", PW_KEY_NODE_NAME, "Tambrel", nullptr);
+        if (props == nullptr) return false;
+        pw_properties_setf(props, PW_KEY_NODE_LATENCY, "%d/%d", quantum(0), sampleRate);
+        if (sink != nullptr) {
+            // A named device that goes away ends the stream instead of moving
+            // it to another device behind the operator's back.
+            pw_properties_set(props, PW_KEY_TARGET_OBJECT, sink->name.c_str());
+            pw_properties_set(props, PW_KEY_NODE_DONT_RECONNECT, "true");
+        }
+        watch_.node = sink != nullptr ? sink->id : PW_ID_ANY;
+        connection_->watch(&watch_);
+        stream_ = pw_stream_new(connection_->core(), "Tambrel", props);
+        if (stream_ == nullptr) return false;
+        static const pw_stream_events streamEvents = [] {
+            pw_stream_events events{};
+            events.version = PW_VERSION_STREAM_EVENTS;
+            events.state_changed = &PipeWireOutput::stateChanged;
+            events.process = &PipeWireOutput::process;
+            return events;
+        }();
+        pw_stream_add_listener(stream_, &listener_, &streamEvents, this);
+
+        uint8_t space[1024];
+        spa_pod_builder builder{};
+        spa_pod_builder_init(&builder, space, sizeof space);
+        spa_audio_info_raw format{};
+        format.format = SPA_AUDIO_FORMAT_F32;
+        format.rate = static_cast<uint32_t>(sampleRate);
+        format.channels = 2;
+        format.position[0] = SPA_AUDIO_CHANNEL_FL;
+        format.position[1] = SPA_AUDIO_CHANNEL_FR;
+        const spa_pod* params[] = {
+            spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &format)};
+        const auto flags = static_cast<pw_stream_flags>(
+            PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
+        if (params[0] == nullptr ||
+            pw_stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
+            return false;
+        }
+        connection_->wait([this] {
+            const pw_stream_state state = pw_stream_get_state(stream_, nullptr);
+            return state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING ||
+                   state == PW_STREAM_STATE_ERROR || lost_.load(std::memory_order_acquire);
+        });
+        const pw_stream_state state = pw_stream_get_state(stream_, nullptr);
+        return state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING;
+    }
+
+    bool lost() const override {
+        return lost_.load(std::memory_order_acquire) ||
+               watch_.gone.load(std::memory_order_acquire) || !connection_->alive();
+    }
+
+    // A start waits about one quantum. A larger one is asked for at once
+    // when cycles were missed, and a smaller one after a clean stretch; the
+    // graph changes its quantum between two cycles, so nothing is dropped.
+    void adapt(Clock::time_point now, bool /*silent*/) override {
+        const int level = queue_->follow(mixer_.underruns() - mixer_.dryPeriods(), now);
+        if (level == applied_) return;
+        applied_ = level;
+        char latency[32];
+        std::snprintf(latency, sizeof latency, "%d/%d", quantum(level), rate_);
+        const spa_dict_item item{PW_KEY_NODE_LATENCY, latency};
+        const spa_dict dict{0, 1, &item};
+        PipeWireConnection::Lock lock(*connection_);
+        if (!lost()) pw_stream_update_properties(stream_, &dict);
+    }
+
+    // The frames of the last cycle: what a start waits behind.
+    int queuedFrames() const override { return cycleFrames_.load(std::memory_order_relaxed); }
+
+  private:
+    static int quantum(int doublings) { return PipeWireBackend::kQuantumFrames << doublings; }
+
+    static void stateChanged(void* data, pw_stream_state old, pw_stream_state state,
+                             const char* /*error*/) {
+        auto* self = static_cast<PipeWireOutput*>(data);
+        const HeldBy held(pipewireLocks);
+        // Unconnected after having been connected: the daemon let it go.
+        if (state == PW_STREAM_STATE_ERROR ||
+            (state == PW_STREAM_STATE_UNCONNECTED && old != PW_STREAM_STATE_UNCONNECTED)) {
+            self->lost_.store(true, std::memory_order_release);
+        }
+        self->connection_->wake();
+    }
+
+    // The data thread, once a graph cycle: the mixer renders what the sink
+    // plays next, straight into the stream's buffer.
+    static void process(void* data) {
+        auto* self = static_cast<PipeWireOutput*>(data);
+        pw_buffer* buffer = pw_stream_dequeue_buffer(self->stream_);
+        if (buffer == nullptr) return;  // all of them are queued already
+        spa_data& out = buffer->buffer->datas[0];
+        if (out.data == nullptr || out.chunk == nullptr) {
+            pw_stream_queue_buffer(self->stream_, buffer);
+            return;
+        }
+        uint64_t frames = out.maxsize / kFrameBytes;
+        if (buffer->requested > 0) frames = std::min(frames, buffer->requested);
+        self->noteCycle(frames);
+        self->mixer_.render(static_cast<float*>(out.data), static_cast<int>(frames));
+        out.chunk->offset = 0;
+        out.chunk->stride = kFrameBytes;
+        out.chunk->size = static_cast<uint32_t>(frames * kFrameBytes);
+        pw_stream_queue_buffer(self->stream_, buffer);
+    }
+
+    // The data thread.
+    void noteCycle(uint64_t frames) {
+        pw_time time{};
+        if (pw_stream_get_time_n(stream_, &time, sizeof time) == 0) {
+            const uint64_t missed =
+                missedCycles(lastTicks_, time.ticks, std::max(frames, lastFrames_), rate_,
+                             time.rate.num, time.rate.denom);
+            for (uint64_t i = 0; i < missed; ++i) mixer_.countUnderrun();
+            lastTicks_ = time.ticks;
+        }
+        lastFrames_ = frames;
+        cycleFrames_.store(static_cast<int>(frames), std::memory_order_relaxed);
+    }
+
+    std::shared_ptr<PipeWireConnection> connection_;
+    Mixer& mixer_;
+    pw_stream* stream_ = nullptr;
+    spa_hook listener_{};
+    PipeWireConnection::Watch watch_;
+    std::atomic<bool> lost_{false};
+    int rate_ = 0;
+    std::atomic<int> cycleFrames_{0};
+    // The data thread's own.
+    uint64_t lastTicks_ = 0;
+    uint64_t lastFrames_ = 0;
+    // The control thread's, in adapt().
+    std::optional<QueueTarget> queue_;
+    int applied_ = 0;  // doublings last asked of the graph
+};
+
+}  // namespace
+
+uint64_t missedCycles(uint64_t lastTicks, uint64_t ticks, uint64_t cycleFrames, int rate,
+                      uint32_t tickNum, uint32_t tickDenom) {
+    if (lastTicks == 0 || ticks <= lastTicks || rate <= 0 || tickNum == 0 || tickDenom == 0) {
+        return 0;
+    }
+    const uint64_t cycle = cycleFrames * tickDenom / (static_cast<uint64_t>(rate) * tickNum);
+    if (cycle == 0) return 0;
+    const uint64_t moved = ticks - lastTicks;
+    // Half a cycle of slack: a quantum may change between two calls.
+    if (moved <= cycle + cycle / 2) return 0;
+    return std::max<uint64_t>((moved + cycle / 2) / cycle - 1, 1);
+}
+
+PipeWireBackend::PipeWireBackend() : connection_(std::make_shared<PipeWireConnection>()) {}
+
+PipeWireBackend::~PipeWireBackend() = default;
+
+bool PipeWireBackend::usable() const {
+    return connection_->alive();
+}
+
+PipeWireConnection* PipeWireBackend::connection() {
+    // The daemon restarted, or was not there at first: try it afresh.
+    if (!connection_->alive()) {
+        connection_ = std::make_shared<PipeWireConnection>();
+        lastTry_ = std::chrono::steady_clock::now();
+    }
+    return connection_.get();
+}
+
+bool PipeWireBackend::devicesMayHaveChanged() {
+    const bool first = !asked_;
+    asked_ = true;
+    if (connection_->alive()) {
+        lossSeen_ = false;
+        return connection_->takeChange();
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!first && lossSeen_ && now - lastTry_ < kRetryPause) return false;
+    lossSeen_ = true;
+    lastTry_ = now;
+    return true;
+}
+
+std::vector<std::string> PipeWireBackend::deviceNames() {
+    PipeWireConnection* daemon = connection();
+    PipeWireConnection::Lock lock(*daemon);
+    std::vector<std::string> names;
+    for (const auto& sink : daemon->sinks()) names.push_back(sink.description);
+    if (!daemon->alive()) lossSeen_ = true;
+    return names;
+}
+
+std::string PipeWireBackend::problem() {
+    PipeWireConnection* daemon = connection();
+    if (!daemon->alive()) {
+        PipeWireConnection::Lock lock(*daemon);
+        return "PipeWire ne répond pas (" + daemon->failure() + ")";
+    }
+    return OutputBackend::problem();
+}
+
+int PipeWireBackend::preferredRate() {
+    PipeWireConnection::Lock lock(*connection_);
+    return connection_->rate();
+}
+
+std::unique_ptr<AudioOutput> PipeWireBackend::open(const std::optional<std::string>& name,
+                                                   Mixer& mixer, int sampleRate,
+                                                   int /*periodFrames*/) {
+    PipeWireConnection* daemon = connection();
+    PipeWireConnection::Lock lock(*daemon);
+    if (!daemon->alive()) return nullptr;
+    std::optional<PipeWireConnection::Sink> sink;
+    if (name) {
+        for (auto& found : daemon->sinks()) {
+            if (found.description == *name) {
+                sink = found;
+                break;
+            }
+        }
+        if (!sink) return nullptr;  // not there now
+    }
+    auto output = std::make_unique<PipeWireOutput>(connection_, mixer);
+    if (!output->connect(sink ? &*sink : nullptr, sampleRate)) return nullptr;
+    return output;
+}
+
+}  // namespace tambrel::audio

@@ -1,0 +1,74 @@
+#pragma once
+
+// The sound server's devices through PipeWire's own client library: one
+// playback stream per output, float stereo at the graph's rate, the mixer
+// rendering straight into the stream's buffers on PipeWire's real-time data
+// thread, once per graph cycle.
+//
+// Why not through PipeWire's server for PulseAudio clients: there a start
+// waits behind what the translation layer keeps queued on top of the graph's
+// own quantum. A native stream is part of the graph: what it renders in a
+// cycle is what the sink plays next, so a start waits about one quantum, and
+// the stream asks the graph for a small one.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#include "platform/audio/output.h"
+
+namespace tambrel::audio {
+
+class PipeWireConnection;
+
+class PipeWireBackend final : public OutputBackend {
+  public:
+    // Connects to the PipeWire daemon; usable() says whether it answered.
+    PipeWireBackend();
+    ~PipeWireBackend() override;
+    PipeWireBackend(const PipeWireBackend&) = delete;
+    PipeWireBackend& operator=(const PipeWireBackend&) = delete;
+
+    bool usable() const;
+
+    // The Audio/Sink nodes' descriptions, as the desktop shows them (the same
+    // names the PulseAudio path lists), in the order the daemon made them.
+    std::vector<std::string> deviceNames() override;
+    // From the daemon's registry while connected; while it is gone, true
+    // when that is first seen and then every two seconds or so.
+    bool devicesMayHaveChanged() override;
+    std::string problem() override;
+    // The graph's rate: a mix made at it is played without resampling.
+    int preferredRate() override;
+    // `periodFrames` is not used: the graph's quantum is the period, asked
+    // for through the stream's latency (kQuantumFrames, doubled while the
+    // machine cannot keep up).
+    std::unique_ptr<AudioOutput> open(const std::optional<std::string>& name, Mixer& mixer,
+                                      int sampleRate, int periodFrames) override;
+
+    // The quantum asked for, and how far it may double when cycles are
+    // missed: 2048 frames (43 ms at 48 kHz) is the most a graph allows by
+    // default. The graph rounds quanta to powers of two, so the queue
+    // grows and shrinks by doubling (see QueueTarget, in doublings here).
+    static constexpr int kQuantumFrames = 128;
+    static constexpr int kMostDoublings = 4;
+    static constexpr std::chrono::seconds kCleanStretch{60};
+
+  private:
+    // A connection that is still good, made again if the daemon went away.
+    PipeWireConnection* connection();
+
+    std::shared_ptr<PipeWireConnection> connection_;
+    bool asked_ = false;
+    bool lossSeen_ = false;
+    std::chrono::steady_clock::time_point lastTry_{};
+};
+
+// The graph cycles that went by without a stream between two of its calls,
+// from the graph's clock (`ticks`, in units of tickNum/tickDenom seconds) at
+// each: more than one cycle of `cycleFrames` at `rate` means the sink played
+// a hole. 0 at the first call (lastTicks 0).
+uint64_t missedCycles(uint64_t lastTicks, uint64_t ticks, uint64_t cycleFrames, int rate,
+                      uint32_t tickNum, uint32_t tickDenom);
+
+}  // namespace tambrel::audio

@@ -1,0 +1,23 @@
+#pragma once
+
+// Sound-server daemons of a test's own, run as children that end with the
+// test, even when it is interrupted or killed outright.
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace tambrel::testing {
+
+// Starts `args` (found on PATH) with its output in `log`; -1 when it could
+// not be forked.
+pid_t startDaemon(const std::vector<std::string>& args, const std::string& log);
+// False once the child has ended (it is then reaped, and `pid` set to -1).
+bool stillRunning(pid_t& pid);
+// Ends the child: SIGTERM, then SIGKILL after five seconds. Safe on -1.
+void endDaemon(pid_t& pid);
+// The last `bytes` of a log file, for a failure message.
+std::string tailOf(const std::string& path, size_t bytes = 2000);
+
+}  // namespace tambrel::testing
