@@ -1,18 +1,26 @@
 // Trigger to sound: how long after a start call the first sample of a file
-// reaches a PulseAudio sink, for Tambrel's player and for the players a
-// Linux desktop offers (Qt Multimedia on GStreamer and on FFmpeg,
-// QSoundEffect, paplay), and whether all of the file came out. Runs its own
-// PulseAudio server with one null sink and records the sink's monitor.
+// reaches a sink, for Tambrel's player and for the players a Linux desktop
+// offers (Qt Multimedia on GStreamer and on FFmpeg, QSoundEffect, paplay,
+// and pw-play on PipeWire), and whether all of the file came out. Runs its
+// own sound server with one null sink and records the sink's monitor:
+// PulseAudio, recorded through libpulse, or PipeWire as a desktop runs it
+// (with its server for PulseAudio clients), recorded as a native stream.
 // Prints a table, then each figure as `name value` for scripts. Nothing here
 // passes or fails.
 //
-//   latency_bench [--period FRAMES] [--output pulse|sdl] [--trials N] [--seed N]
-//                 [--tambrel-only] [--load N] [--warm-up SECONDS]
+//   latency_bench [--server pulse|pipewire] [--period FRAMES]
+//                 [--output pipewire|pulse|sdl] [--trials N] [--seed N]
+//                 [--tambrel-only] [--hold-quantum] [--load N] [--warm-up SECONDS]
 //
-// --period sets the frames per device period of Tambrel's engine, --output
-// the adapter it plays through (the sound server's, as the program uses it,
-// or SDL's); --trials the trials per peer and per row of Tambrel's table (at
-// least); --tambrel-only leaves the peers out, for trying periods quickly.
+// --server picks the sound server (PulseAudio by default). --period sets the
+// frames per device period of Tambrel's engine (its PulseAudio and SDL
+// outputs), --output the adapter it plays through (by default PipeWire's own
+// on PipeWire, the sound server's through libpulse on PulseAudio; on
+// PipeWire, Tambrel through libpulse is measured beside it as a peer);
+// --hold-quantum keeps Tambrel's PipeWire quantum where --period asks it,
+// however many cycles the machine misses, to measure one quantum; --trials the trials per peer
+// and per row of Tambrel's table (at least); --tambrel-only leaves the peers out, for trying
+// periods quickly.
 // --load runs the same trials on a busy machine, as on air: N threads kept
 // busy (even ones computing, odd ones streaming through 64 MB buffers), and
 // stress_bench, from beside this program, churning 28 voices through the
@@ -48,9 +56,12 @@
 #include "bench/latency/candidates.h"
 #include "bench/latency/clips.h"
 #include "bench/latency/load.h"
+#include "bench/latency/pipewire_probe.h"
 #include "bench/latency/pulse_probe.h"
 #include "bench/latency/trial.h"
 #include "platform/audio/audio_engine.h"
+#include "platform/audio/pipewire_output.h"
+#include "tests/support/pipewire_server.h"
 #include "tests/support/pulse_server.h"
 #include "tests/support/test_audio.h"
 
@@ -63,12 +74,15 @@ using tambrel::testing::PulseServer;
 using namespace std::chrono_literals;
 
 constexpr const char* kSink = "Bench";
-constexpr int kSinkRate = 44100;
+constexpr int kPulseRate = 44100;
+constexpr int kGraphRate = 48000;  // PipeWire's, as a desktop's graph runs
 constexpr const char* kFfmpegCandidate = "qmediaplayer-ffmpeg";
 constexpr const char* kGstName = "QMediaPlayer (GStreamer)";
 constexpr const char* kFfmpegName = "QMediaPlayer (FFmpeg)";
 constexpr const char* kSoundEffectName = "QSoundEffect";
 constexpr const char* kPaplayName = "paplay";
+constexpr const char* kPwPlayName = "pw-play";
+constexpr const char* kTambrelPulsePath = "Tambrel through libpulse";
 // stress_bench's devices, the only ones it uses on a server it is given.
 constexpr const char* kChurnSink = "Studio";
 constexpr const char* kChurnOtherSink = "Cue";
@@ -78,8 +92,10 @@ constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
 
 struct Options {
     int period = tambrel::audio::kPeriodFrames;
-    std::string output = "pulse";
+    std::string server = "pulse";
+    std::string output;  // by default the server's own
     bool tambrelOnly = false;
+    bool holdQuantum = false;
     int trials = 15;
     std::optional<int> load;  // busy threads; none for a quiet run
     int warmUp = 20;          // seconds Tambrel's device is open before its first trial
@@ -90,8 +106,9 @@ struct Options {
 
 [[noreturn]] void usage(const char* why) {
     std::fprintf(stderr,
-                 "latency_bench: %s\nusage: latency_bench [--period FRAMES] [--output pulse|sdl] "
-                 "[--trials N] [--seed N] [--tambrel-only] [--load N] [--warm-up SECONDS]\n",
+                 "latency_bench: %s\nusage: latency_bench [--server pulse|pipewire] "
+                 "[--period FRAMES] [--output pipewire|pulse|sdl] [--trials N] [--seed N] "
+                 "[--tambrel-only] [--hold-quantum] [--load N] [--warm-up SECONDS]\n",
                  why);
     std::exit(2);
 }
@@ -104,6 +121,10 @@ Options parse(int argc, char** argv) {
             options.tambrelOnly = true;
             continue;
         }
+        if (arg == "--hold-quantum") {
+            options.holdQuantum = true;
+            continue;
+        }
         if (i + 1 >= argc) usage(("missing value after " + arg).c_str());
         const std::string value = argv[++i];
         try {
@@ -111,6 +132,8 @@ Options parse(int argc, char** argv) {
                 options.period = std::stoi(value);
             } else if (arg == "--output") {
                 options.output = value;
+            } else if (arg == "--server") {
+                options.server = value;
             } else if (arg == "--trials") {
                 options.trials = std::stoi(value);
             } else if (arg == "--load") {
@@ -134,12 +157,36 @@ Options parse(int argc, char** argv) {
     if (options.trials < 1) usage("--trials must be at least 1");
     if (options.warmUp < 0 || options.warmUp > 3600) usage("--warm-up must be 0 to 3600");
     if (options.load && (*options.load < 0 || *options.load > 64)) usage("--load must be 0 to 64");
-    if (options.output != "pulse" && options.output != "sdl")
-        usage("--output must be pulse or sdl");
+    if (options.server != "pulse" && options.server != "pipewire") {
+        usage("--server must be pulse or pipewire");
+    }
+    if (options.output.empty()) options.output = options.server;
+    if (options.output != "pulse" && options.output != "sdl" && options.output != "pipewire") {
+        usage("--output must be pipewire, pulse or sdl");
+    }
+    if (options.output == "pipewire" && options.server != "pipewire") {
+        usage("--output pipewire needs --server pipewire");
+    }
+    if (options.holdQuantum && options.output != "pipewire") {
+        usage("--hold-quantum is for --output pipewire");
+    }
     return options;
 }
 
 const Clock::time_point runStart = Clock::now();
+
+bool onPipeWire(const Options& options) {
+    return options.server == "pipewire";
+}
+
+int sinkRate(const Options& options) {
+    return onPipeWire(options) ? kGraphRate : kPulseRate;
+}
+
+std::unique_ptr<SinkProbe> recordSink(const Options& options) {
+    if (onPipeWire(options)) return std::make_unique<PipeWireProbe>(kSink, kGraphRate);
+    return std::make_unique<PulseProbe>(std::string(kSink) + ".monitor");
+}
 
 // ---- The FFmpeg backend, in a child ---------------------------------------
 //
@@ -152,9 +199,9 @@ int runChild(const Options& options) {
     char name[] = "latency_bench";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    PulseProbe probe(std::string(kSink) + ".monitor");
+    const std::unique_ptr<SinkProbe> probe = recordSink(options);
     const std::vector<Clip> clips = makeClips(options.clips, false);
-    TrialRunner runner(probe, options.seed);
+    TrialRunner runner(*probe, options.seed);
     const std::vector<Record> records = runQMediaPlayer(runner, clips, options.trials, kFfmpegName);
     std::printf("backend\t%s\n", loadedMediaBackend().c_str());
     for (const auto& record : records) std::printf("%s\n", record.toLine().c_str());
@@ -171,6 +218,8 @@ std::vector<Record> runFfmpegChild(const Options& options, const std::string& cl
                                      std::to_string(options.trials),
                                      "--seed",
                                      std::to_string(options.seed + 1),
+                                     "--server",
+                                     options.server,
                                      "--clips",
                                      clipsFolder};
     std::vector<char*> argv;
@@ -361,12 +410,20 @@ int runParent(const Options& options) {
         throw std::runtime_error("--load needs stress_bench beside this program, at " +
                                  churnProgram);
     }
-    progress("starting a private PulseAudio server");
+    const bool pipewire = onPipeWire(options);
+    const int rate = sinkRate(options);
+    progress(pipewire ? "starting a private PipeWire" : "starting a private PulseAudio server");
     // Ours first, as in a quiet run: QSoundEffect went to the first sink
     // even with ours made the server's default.
-    PulseServer server(dir.path(), kSink, kSinkRate,
-                       loaded ? std::vector<std::string>{kChurnSink, kChurnOtherSink}
-                              : std::vector<std::string>{});
+    const std::vector<std::string> churnSinks =
+        loaded ? std::vector<std::string>{kChurnSink, kChurnOtherSink} : std::vector<std::string>{};
+    std::unique_ptr<tambrel::testing::SoundServer> server;
+    if (pipewire) {
+        server =
+            std::make_unique<tambrel::testing::PipeWireServer>(dir.path(), kSink, rate, churnSinks);
+    } else {
+        server = std::make_unique<PulseServer>(dir.path(), kSink, rate, churnSinks);
+    }
     progress("writing the test sounds");
     const std::vector<Clip> clips = makeClips(dir.path(), true);
 
@@ -374,7 +431,8 @@ int runParent(const Options& options) {
     char name[] = "latency_bench";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    PulseProbe probe(std::string(kSink) + ".monitor");
+    const std::unique_ptr<SinkProbe> recorder = recordSink(options);
+    SinkProbe& probe = *recorder;
     const IdleProbe idle;
     TrialRunner runner(probe, options.seed);
     runner.watchMachine(&idle);
@@ -401,9 +459,17 @@ int runParent(const Options& options) {
     TambrelFigures tambrel;
     progress(format("Tambrel on %s, period %d frames, %d trials per case and format",
                     options.output.c_str(), options.period, perCell));
-    add(runTambrel(runner, clips, options.output, options.period, perCell,
-                   std::chrono::seconds(options.warmUp), tambrel));
+    add(runTambrel(runner, clips, options.holdQuantum ? kPipeWireHeld : options.output,
+                   options.period, perCell, std::chrono::seconds(options.warmUp), tambrel));
     std::string parentBackend = "none";
+    if (pipewire && !options.tambrelOnly) {
+        progress("Tambrel through libpulse, on PipeWire's server for PulseAudio clients");
+        TambrelFigures throughPulse;
+        std::vector<Record> more = runTambrel(runner, clips, "pulse", options.period, perCell,
+                                              std::chrono::seconds(options.warmUp), throughPulse);
+        for (Record& record : more) record.candidate = kTambrelPulsePath;
+        add(more);
+    }
     if (!options.tambrelOnly) {
         progress("QMediaPlayer on Qt's default backend");
         add(runQMediaPlayer(runner, clips, options.trials, kGstName));
@@ -411,7 +477,11 @@ int runParent(const Options& options) {
         progress("QSoundEffect");
         add(runQSoundEffect(runner, clips, options.trials));
         progress("paplay");
-        add(runPaplay(runner, clips, options.trials));
+        add(runCommand(runner, clips, options.trials, kPaplayName));
+        if (pipewire) {
+            progress("pw-play");
+            add(runCommand(runner, clips, options.trials, kPwPlayName));
+        }
     }
 
     const QString ffmpegPlugin = QLibraryInfo::path(QLibraryInfo::PluginsPath) +
@@ -447,16 +517,24 @@ int runParent(const Options& options) {
             progress("stress_bench ended early");
         }
     }
-    server.stop();
+    server->stop();
 
     // ---- The table
     std::printf(
         "\nTrigger to the first sample at the sink, in ms, over the trials whose start came out "
         "whole\n");
-    std::printf(
-        "  private PulseAudio, null sink \"%s\" at %d Hz; capture fragment %.2f ms, "
-        "capture latency reported %.2f to %.2f ms\n",
-        kSink, kSinkRate, fragment, captureLow, captureHigh);
+    if (pipewire) {
+        std::printf(
+            "  private PipeWire (daemon, session manager, server for PulseAudio clients), null "
+            "sink \"%s\" at %d Hz; recorded by a native stream, timed by the graph's clock; "
+            "graph cycle at the end %.2f ms\n",
+            kSink, rate, fragment);
+    } else {
+        std::printf(
+            "  private PulseAudio, null sink \"%s\" at %d Hz; capture fragment %.2f ms, "
+            "capture latency reported %.2f to %.2f ms\n",
+            kSink, rate, fragment, captureLow, captureHigh);
+    }
     std::printf(
         "  sounds: 1 kHz, 1 s, loud from the first sample (-6 dBFS) or rising 0.05 -> 0.5; "
         "WAV and MP3 at 48 and 44.1 kHz; random 0-20 ms before each trigger\n");
@@ -473,9 +551,18 @@ int runParent(const Options& options) {
     const Summary tambrelAll = summarize(records, tambrelCase);
     const double tambrelMedian = tambrelAll.med();
 
-    std::printf("Tambrel, MMAudioPlayerX on %s, %d-frame period (%.1f ms)\n",
-                options.output == "sdl" ? "SDL2" : "the sound server's stream", options.period,
-                options.period * 1000.0 / kSinkRate);
+    if (options.output == "pipewire") {
+        std::printf(
+            "Tambrel, MMAudioPlayerX on PipeWire's own stream, quantum asked %d frames "
+            "(%.1f ms), %s\n",
+            tambrel::audio::PipeWireBackend::quantumFor(options.period),
+            tambrel::audio::PipeWireBackend::quantumFor(options.period) * 1000.0 / rate,
+            options.holdQuantum ? "held" : "following the machine");
+    } else {
+        std::printf("Tambrel, MMAudioPlayerX on %s, %d-frame period (%.1f ms)\n",
+                    options.output == "sdl" ? "SDL2" : "the sound server's stream", options.period,
+                    options.period * 1000.0 / rate);
+    }
     header();
     row(options.warmUp > 0 ? "first start of the session (device open " +
                                  std::to_string(options.warmUp) + " s before)"
@@ -505,7 +592,7 @@ int runParent(const Options& options) {
         "%.1f ms at most\n",
         tambrel.queueStartMs, tambrel.queueEndMs, tambrel.queueMaxMs);
 
-    const std::vector<Peer> peers = {
+    std::vector<Peer> peers = {
         {std::string(kGstName) + ", fresh", byCandidate(kGstName, kFresh), "qmediaplayer"},
         {std::string(kGstName) + ", reused", byCandidate(kGstName, kReused), nullptr},
         {std::string(kFfmpegName) + ", fresh", byCandidate(kFfmpegName, kFresh),
@@ -513,9 +600,19 @@ int runParent(const Options& options) {
         {std::string(kFfmpegName) + ", reused", byCandidate(kFfmpegName, kReused), nullptr},
         {std::string(kSoundEffectName) + ", reused (WAV)", byCandidate(kSoundEffectName, kReused),
          "qsoundeffect"},
-        {std::string(kPaplayName) + ", new process", byCandidate(kPaplayName, "new process"),
+        {std::string(kPaplayName) + ", new process", byCandidate(kPaplayName, kNewProcess),
          "paplay"},
     };
+    if (pipewire) {
+        peers.push_back({std::string(kPwPlayName) + ", new process",
+                         byCandidate(kPwPlayName, kNewProcess), "pw_play"});
+        peers.insert(peers.begin(), {std::string(kTambrelPulsePath) + ", all cases",
+                                     [](const Record& r) {
+                                         return r.candidate == kTambrelPulsePath &&
+                                                r.mode != kColdStart;
+                                     },
+                                     "tambrel_pulse_path"});
+    }
     std::printf("\nPeers (peer/Tamb: peer median / Tambrel median over all cases)\n");
     header();
     for (const auto& peer : peers) {
@@ -528,7 +625,7 @@ int runParent(const Options& options) {
     }
     if (!ffmpegNote.empty()) std::printf("  note: %s\n", ffmpegNote.c_str());
 
-    std::printf("\nWhat reached the sink (%d Hz s16le), per candidate\n", kSinkRate);
+    std::printf("\nWhat reached the sink (%d Hz), per candidate\n", rate);
     streamsOf("Tambrel", tambrelAll);
     for (const auto& peer : peers) streamsOf(peer.label, summarize(records, peer.filter));
 
@@ -559,6 +656,10 @@ int runParent(const Options& options) {
     if (loaded) {
         std::printf("tambrel_incomplete_loaded %d\n", tambrelAll.incomplete());
         std::printf("tambrel_median_loaded_ms %.2f\n", tambrelMedian);
+    }
+    if (options.output == "pipewire") {
+        std::printf("tambrel_pipewire_median_ms %.2f\n", tambrelMedian);
+        std::printf("tambrel_pipewire_incomplete %d\n", tambrelAll.incomplete());
     }
     std::printf("tambrel_queue_start_ms %.2f\n", tambrel.queueStartMs);
     std::printf("tambrel_queue_end_ms %.2f\n", tambrel.queueEndMs);

@@ -12,12 +12,15 @@
 // action, once the window is up and the first palette loaded; the start-up's
 // longest turn is printed apart.
 //
-//   stress_bench [--seconds N] [--output null|pulse] [--server ADDRESS] [--period FRAMES]
+//   stress_bench [--seconds N] [--output null|pulse|pipewire] [--server ADDRESS]
+//                [--period FRAMES]
 //
 // --seconds: 60 by default. --output null (the default) pulls null outputs
 // from a thread of the bench's own; --output pulse plays through the sound
 // server's streams into two null sinks of a private PulseAudio server, so
-// that the server's own underflows count too. --server: through a server
+// that the server's own underflows count too; --output pipewire through
+// PipeWire's own streams into two null sinks of a private PipeWire, counting
+// the cycles the graph ran without the stream. --server: through a server
 // already running there instead (implies --output pulse), into its sinks
 // Studio and Cue only, as another bench loads it. --period: the engine's period.
 
@@ -55,6 +58,7 @@
 #include "palettes/palette_file.h"
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/null_output.h"
+#include "platform/audio/pipewire_output.h"
 #include "platform/audio/pulse_output.h"
 #include "platform/audio/sound.h"
 #include "platform/path_form.h"
@@ -63,6 +67,7 @@
 #include "playback/mm_slider.h"
 #include "playback/slot_playback.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/pipewire_server.h"
 #include "tests/support/pulse_server.h"
 #include "tests/support/test_audio.h"
 
@@ -73,6 +78,7 @@ using Clock = std::chrono::steady_clock;
 using bench::IdleProbe;
 
 constexpr int kRate = 44100;
+constexpr int kGraphRate = 48000;  // a private PipeWire's, as a desktop's
 int period = audio::kPeriodFrames;
 constexpr int64_t kLongFrames = int64_t{kRate} * 60 * 10;  // ten minutes
 // With --check, a stall this long fails the run: far beyond any machine's
@@ -342,8 +348,8 @@ int main(int argc, char* argv[]) {
             period = std::clamp(std::atoi(argv[i + 1]), 16, 8192);
     }
     if (!serverAddress.empty()) output = "pulse";
-    if (output != "null" && output != "pulse") {
-        std::fprintf(stderr, "stress_bench: --output must be null or pulse\n");
+    if (output != "null" && output != "pulse" && output != "pipewire") {
+        std::fprintf(stderr, "stress_bench: --output must be null, pulse or pipewire\n");
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -373,7 +379,7 @@ int main(int argc, char* argv[]) {
     writePalette(dir.file("Soir.Bnk"), evening);
 
     // Studio and Cue: two devices, for the device switches.
-    std::unique_ptr<testing::PulseServer> server;
+    std::unique_ptr<testing::SoundServer> server;
     audio::NullBackend* nullBackend = nullptr;
     std::unique_ptr<audio::OutputBackend> backend;
     if (!serverAddress.empty()) {
@@ -387,12 +393,19 @@ int main(int argc, char* argv[]) {
         server = std::make_unique<testing::PulseServer>(folder, "Studio", kRate,
                                                         std::vector<std::string>{"Cue"});
         backend = std::make_unique<audio::PulseBackend>();
+    } else if (output == "pipewire") {
+        const std::string folder = dir.file("pipewire");
+        std::filesystem::create_directory(folder);
+        server = std::make_unique<testing::PipeWireServer>(folder, "Studio", kGraphRate,
+                                                           std::vector<std::string>{"Cue"});
+        backend = std::make_unique<audio::PipeWireBackend>();
     } else {
         nullBackend = new audio::NullBackend({"Studio", "Cue"});
         backend.reset(nullBackend);
     }
     audio::AudioEngine::Options options;
     options.periodFrames = period;
+    if (const int rate = backend->preferredRate(); rate > 0) options.sampleRate = rate;
     playback::AudioHost host{std::move(backend), options};
     testing::FakeSystem system;
     system.folder = QString::fromStdString(dir.path());
@@ -510,7 +523,9 @@ int main(int argc, char* argv[]) {
                     slot, 1, 0,
                     static_cast<float>(random() % std::max(1, w.Player[slot]->Length())), 0);
                 ++seeks;
-                lastSeek = {Clock::now(), slot, int64_t{w.Player[slot]->Position()} * kRate / 1000};
+                lastSeek = {
+                    Clock::now(), slot,
+                    int64_t{w.Player[slot]->Position()} * host.engine().sampleRate() / 1000};
                 break;
             }
             case 7: {
@@ -571,8 +586,9 @@ int main(int argc, char* argv[]) {
                 static_cast<long long>(frames / kRate), static_cast<long long>(frames / 5 / kRate),
                 seconds);
     std::printf("  output %s, %d-frame period\n",
-                output == "pulse" ? "sound server streams (private PulseAudio, null sinks)"
-                                  : "null, pulled by a thread of this bench",
+                output == "pulse"      ? "sound server streams (private PulseAudio, null sinks)"
+                : output == "pipewire" ? "PipeWire's own streams (private PipeWire, null sinks)"
+                                       : "null, pulled by a thread of this bench",
                 period);
     std::printf("  palette loads %d, seeks %d, loop flips %d, device switches %d\n", loads, seeks,
                 flips, switches);

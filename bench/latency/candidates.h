@@ -21,6 +21,9 @@ inline constexpr const char* kAfterEnd = "after its end";
 
 inline constexpr const char* kFresh = "fresh";
 inline constexpr const char* kReused = "reused";
+inline constexpr const char* kNewProcess = "new process";
+// Tambrel's PipeWire output with its quantum held where it was asked.
+inline constexpr const char* kPipeWireHeld = "pipewire-held";
 
 struct TambrelFigures {
     uint64_t underruns = 0;  // during the trials: server underflows, late mixes, dry read-ahead
@@ -32,10 +35,11 @@ struct TambrelFigures {
     double queueMaxMs = 0;
 };
 
-// MMAudioPlayerX as the window drives it, on the sound server's stream
-// ("pulse") or SDL ("sdl") with `period` frames per device period; `perCell`
-// trials for each case and format. A `warmUp` above zero opens the device
-// that long before the first trial, as the window does at start.
+// MMAudioPlayerX as the window drives it, on PipeWire's own stream
+// ("pipewire", or "pipewire-held" with its quantum held), the sound server's
+// through libpulse ("pulse") or SDL ("sdl") with `period` frames
+// per device period; `perCell` trials for each case and format. A `warmUp` above zero opens the
+// device that long before the first trial, as the window does at start.
 std::vector<Record> runTambrel(TrialRunner& runner, const std::vector<Clip>& clips,
                                const std::string& output, int period, int perCell,
                                std::chrono::seconds warmUp, TambrelFigures& figures);
@@ -50,8 +54,10 @@ std::vector<Record> runQMediaPlayer(TrialRunner& runner, const std::vector<Clip>
 std::vector<Record> runQSoundEffect(TrialRunner& runner, const std::vector<Clip>& clips,
                                     int trials);
 
-// paplay, a new process per trial.
-std::vector<Record> runPaplay(TrialRunner& runner, const std::vector<Clip>& clips, int trials);
+// A command-line player (paplay, pw-play), a new process per trial, the
+// candidate named after it.
+std::vector<Record> runCommand(TrialRunner& runner, const std::vector<Clip>& clips, int trials,
+                               const std::string& command);
 
 // Which Qt Multimedia backend this process loaded: "gstreamer", "ffmpeg" or "none".
 std::string loadedMediaBackend();

@@ -49,9 +49,7 @@ bool PulseProbe::waitLocked(Done done, std::chrono::milliseconds limit) {
     return true;
 }
 
-PulseProbe::PulseProbe(const std::string& source) {
-    samples_.reserve(static_cast<size_t>(kRate) * 240);
-    fragments_.reserve(240'000);
+PulseProbe::PulseProbe(const std::string& source, int rate) : SinkProbe(rate) {
     loop_ = pa_threaded_mainloop_new();
     context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "latency_bench probe");
     try {
@@ -78,7 +76,7 @@ void PulseProbe::open(const std::string& source) {
         throw std::runtime_error("probe: pulseaudio context not ready");
     }
 
-    const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, kRate, 1};
+    const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(rate()), 1};
     stream_ = pa_stream_new(context_, "latency probe", &sampleFormat, nullptr);
     pa_stream_set_read_callback(stream_, &PulseProbe::onRead, this);
     pa_buffer_attr attr{};
@@ -115,7 +113,7 @@ void PulseProbe::open(const std::string& source) {
         fragmentMs_ =
             static_cast<double>(pa_bytes_to_usec(granted->fragsize, &sampleFormat)) / 1000.0;
     }
-    if (!waitLocked([this] { return frames() > kRate / 10; }, 5000ms)) {
+    if (!waitLocked([this] { return frames() > rate() / 10; }, 5000ms)) {
         throw std::runtime_error("probe: no data from " + source);
     }
     // libpulse's interpolation starts hundreds of ms off and takes about a
@@ -131,8 +129,7 @@ void PulseProbe::open(const std::string& source) {
         },
         10000ms);
     if (!settled) throw std::runtime_error("probe: the capture latency never settled");
-    std::lock_guard<std::mutex> data(mutex_);
-    minLatencyMs_ = maxLatencyMs_ = latencyMs_;
+    settleLatency();
 }
 
 PulseProbe::~PulseProbe() {
@@ -168,92 +165,23 @@ void PulseProbe::take(pa_stream* stream) {
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
         const auto arrived = Clock::now();
         const size_t count = bytes / sizeof(float);
-        int64_t first = 0;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            first = static_cast<int64_t>(samples_.size());
-            if (data == nullptr) {
-                samples_.resize(samples_.size() + count, 0.0f);  // a hole: nothing was there
-                missed_.emplace_back(first, first + static_cast<int64_t>(count));
-            } else {
-                const auto* values = static_cast<const float*>(data);
-                samples_.insert(samples_.end(), values, values + count);
-            }
+        std::vector<float> copy;
+        if (data != nullptr) {
+            const auto* values = static_cast<const float*>(data);
+            copy.assign(values, values + count);
         }
         pa_stream_drop(stream);
 
         pa_usec_t usec = 0;
         int negative = 0;
-        std::lock_guard<std::mutex> lock(mutex_);
         if (pa_stream_get_latency(stream, &usec, &negative) == 0) {
-            latencyMs_ = (negative ? -1.0 : 1.0) * static_cast<double>(usec) / 1000.0;
-            minLatencyMs_ = std::min(minLatencyMs_, latencyMs_);
-            maxLatencyMs_ = std::max(maxLatencyMs_, latencyMs_);
+            noteLatency((negative ? -1.0 : 1.0) * static_cast<double>(usec) / 1000.0);
         }
-        const double before = latencyMs_ / 1000.0 + static_cast<double>(count) / kRate;
-        fragments_.push_back({first, arrived - std::chrono::duration_cast<Clock::duration>(
-                                                   std::chrono::duration<double>(before))});
+        const double before = latencyMs() / 1000.0 + static_cast<double>(count) / rate();
+        append(data != nullptr ? copy.data() : nullptr, count,
+               arrived - std::chrono::duration_cast<Clock::duration>(
+                             std::chrono::duration<double>(before)));
     }
-}
-
-int64_t PulseProbe::missedFrames(int64_t from, int64_t to) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    int64_t missed = 0;
-    for (const auto& [begin, end] : missed_) {
-        missed += std::max<int64_t>(0, std::min(end, to) - std::max(begin, from));
-    }
-    return missed;
-}
-
-int64_t PulseProbe::frames() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    // Only frames whose fragment has its time.
-    if (fragments_.empty()) return 0;
-    return static_cast<int64_t>(samples_.size());
-}
-
-std::vector<float> PulseProbe::samples(int64_t from, int64_t to) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto size = static_cast<int64_t>(samples_.size());
-    from = std::clamp<int64_t>(from, 0, size);
-    to = std::clamp<int64_t>(to, from, size);
-    return {samples_.begin() + from, samples_.begin() + to};
-}
-
-int64_t PulseProbe::findLoud(int64_t from, int64_t to, float threshold) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto end = std::min(static_cast<size_t>(std::max<int64_t>(to, 0)), samples_.size());
-    for (auto i = static_cast<size_t>(std::max<int64_t>(from, 0)); i < end; ++i) {
-        if (std::fabs(samples_[i]) > threshold) return static_cast<int64_t>(i);
-    }
-    return -1;
-}
-
-Clock::time_point PulseProbe::timeOf(int64_t frame) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (fragments_.empty()) return Clock::time_point{};
-    auto after = std::upper_bound(
-        fragments_.begin(), fragments_.end(), frame,
-        [](int64_t value, const Fragment& fragment) { return value < fragment.firstFrame; });
-    const Fragment& fragment = after == fragments_.begin() ? fragments_.front() : *(after - 1);
-    const double offset = static_cast<double>(frame - fragment.firstFrame) / kRate;
-    return fragment.firstTime +
-           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(offset));
-}
-
-double PulseProbe::latencyMs() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return latencyMs_;
-}
-
-double PulseProbe::minLatencyMs() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return minLatencyMs_;
-}
-
-double PulseProbe::maxLatencyMs() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return maxLatencyMs_;
 }
 
 std::vector<SinkInput> PulseProbe::sinkInputs() {

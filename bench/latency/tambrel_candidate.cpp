@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "bench/latency/candidates.h"
+#include "platform/audio/pipewire_output.h"
 #include "platform/audio/pulse_output.h"
 #include "platform/audio/sdl_output.h"
 #include "platform/path_form.h"
@@ -31,7 +32,7 @@ class TambrelRig {
   public:
     TambrelRig(TrialRunner& runner, const std::vector<Clip>& clips, const std::string& output,
                int period)
-        : runner_(runner), clips_(clips), host_(backend(output), options(period)) {
+        : runner_(runner), clips_(clips), host_(backend(output), options(output, period)) {
         const std::string problem = host_.engine().backendProblem();
         if (!problem.empty()) throw std::runtime_error("Tambrel's output: " + problem);
         for (int16_t i = 0; i < 2; ++i) {
@@ -111,11 +112,17 @@ class TambrelRig {
   private:
     static std::unique_ptr<audio::OutputBackend> backend(const std::string& output) {
         if (output == "sdl") return std::make_unique<audio::SdlBackend>();
+        if (output == "pipewire") return std::make_unique<audio::PipeWireBackend>();
+        if (output == kPipeWireHeld) return std::make_unique<audio::PipeWireBackend>(0);
         return std::make_unique<audio::PulseBackend>();
     }
-    static audio::AudioEngine::Options options(int period) {
+    // As the program does: mixed at the graph's rate on PipeWire.
+    static audio::AudioEngine::Options options(const std::string& output, int period) {
         audio::AudioEngine::Options options;
         options.periodFrames = period;
+        if (output == "pipewire" || output == kPipeWireHeld) {
+            options.sampleRate = audio::PipeWireBackend().preferredRate();
+        }
         return options;
     }
 

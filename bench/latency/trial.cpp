@@ -14,7 +14,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kRate = PulseProbe::kRate;
 // Onset threshold: the ramp's first sample is 0.05, silence is 0.
 constexpr float kLoud = 0.02f;
 constexpr auto kNeverSounded = 2000ms;
@@ -26,16 +25,16 @@ constexpr double kSkipLimitMs = 3;
 constexpr double kMinLevelRatio = 0.9;
 constexpr double kMinPeakRatio = 0.8;
 // Longest silence allowed inside the tone: its zero crossings last a few
-// frames at 0.05, a dropout at least one engine or server period.
-constexpr int64_t kDropoutFrames = kRate / 2000;
+// frames at 0.05, a dropout at least one engine or server period (half a ms).
+constexpr int kDropoutPerSecond = 2000;
 constexpr auto kPoll = 1ms;
 
 double msBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
-int64_t framesOf(std::chrono::milliseconds time) {
-    return time.count() * kRate / 1000;
+int64_t framesOf(std::chrono::milliseconds time, int rate) {
+    return time.count() * rate / 1000;
 }
 
 void addProblem(Outcome& outcome, const std::string& problem, const std::string& detail) {
@@ -46,7 +45,7 @@ void addProblem(Outcome& outcome, const std::string& problem, const std::string&
 
 }  // namespace
 
-TrialRunner::TrialRunner(PulseProbe& probe, unsigned seed) : probe_(probe), random_(seed) {}
+TrialRunner::TrialRunner(SinkProbe& probe, unsigned seed) : probe_(probe), random_(seed) {}
 
 bool TrialRunner::waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
@@ -70,7 +69,7 @@ bool TrialRunner::waitForSilence(std::chrono::milliseconds limit) {
     return waitUntil(
         [this] {
             const int64_t end = probe_.frames();
-            return probe_.findLoud(end - framesOf(kQuiet), end, kLoud) < 0;
+            return probe_.findLoud(end - framesOf(kQuiet, probe_.rate()), end, kLoud) < 0;
         },
         limit);
 }
@@ -82,6 +81,7 @@ bool TrialRunner::waitForSound(std::chrono::milliseconds limit) {
 
 Outcome TrialRunner::run(const Clip& clip, const std::function<void()>& trigger,
                          const std::function<bool()>& ended) {
+    const int rate = probe_.rate();
     Outcome outcome;
     if (!waitForSilence(3000ms)) {
         addProblem(outcome, "sink busy", "the sink never fell silent before the trigger");
@@ -114,8 +114,8 @@ Outcome TrialRunner::run(const Clip& clip, const std::function<void()>& trigger,
     outcome.latencyMs = msBetween(triggered, probe_.timeOf(onset));
     describeStream(outcome);
 
-    const int64_t expected = clip.frames * kRate / clip.rate;
-    const int64_t until = onset + expected + framesOf(kTail);
+    const int64_t expected = clip.frames * rate / clip.rate;
+    const int64_t until = onset + expected + framesOf(kTail, rate);
     waitUntil([&] { return probe_.frames() >= until; }, 3000ms);
     if (ended && !waitUntil(ended, 2000ms)) {
         outcome.detail += outcome.detail.empty() ? "" : "; ";
@@ -133,9 +133,10 @@ Outcome TrialRunner::run(const Clip& clip, const std::function<void()>& trigger,
 }
 
 void TrialRunner::judge(const Clip& clip, int64_t onset, int64_t until, Outcome& outcome) const {
+    const int rate = probe_.rate();
     const std::vector<float> heard = probe_.samples(onset, until);
-    const size_t tenMs = kRate / 100;
-    const size_t oneMs = kRate / 1000;
+    const size_t tenMs = rate / 100;
+    const size_t oneMs = rate / 1000;
     if (heard.size() < tenMs) {
         addProblem(outcome, "capture short", "the capture stopped");
         return;
@@ -179,7 +180,7 @@ void TrialRunner::judge(const Clip& clip, int64_t onset, int64_t until, Outcome&
             continue;
         }
         const auto at = static_cast<int64_t>(i);
-        if (quiet > kDropoutFrames) {
+        if (quiet > rate / kDropoutPerSecond) {
             ++holes;
             if (quiet > longest) {
                 longest = quiet;
@@ -189,7 +190,7 @@ void TrialRunner::judge(const Clip& clip, int64_t onset, int64_t until, Outcome&
         quiet = 0;
         last = at;
     }
-    outcome.durationMs = static_cast<double>(last + 1) * 1000.0 / kRate;
+    outcome.durationMs = static_cast<double>(last + 1) * 1000.0 / rate;
     const double expectedMs = static_cast<double>(clip.frames) * 1000.0 / clip.rate;
     if (outcome.durationMs < expectedMs - kEndToleranceMs) {
         addProblem(outcome, "end cut",
@@ -201,17 +202,18 @@ void TrialRunner::judge(const Clip& clip, int64_t onset, int64_t until, Outcome&
     if (holes > 0) {
         addProblem(outcome, "dropout",
                    format("%d silence(s) inside the sound, the longest %.1f ms at %.0f ms", holes,
-                          static_cast<double>(longest) * 1000.0 / kRate,
-                          static_cast<double>(longestAt) * 1000.0 / kRate));
+                          static_cast<double>(longest) * 1000.0 / rate,
+                          static_cast<double>(longestAt) * 1000.0 / rate));
         if (const int64_t missed = probe_.missedFrames(onset, until); missed > 0) {
             outcome.detail += format("; the capture itself missed %.1f ms of it",
-                                     static_cast<double>(missed) * 1000.0 / kRate);
+                                     static_cast<double>(missed) * 1000.0 / rate);
         }
     }
 }
 
 // The newest stream still playing is the candidate's.
 void TrialRunner::describeStream(Outcome& outcome) {
+    const int rate = probe_.rate();
     const std::vector<SinkInput> inputs = probe_.sinkInputs();
     const SinkInput* chosen = nullptr;
     for (const auto& input : inputs) {
@@ -219,7 +221,7 @@ void TrialRunner::describeStream(Outcome& outcome) {
         if (chosen == nullptr || input.index > chosen->index) chosen = &input;
     }
     if (chosen == nullptr) return;
-    const bool resampled = static_cast<int>(chosen->rate) != kRate;
+    const bool resampled = static_cast<int>(chosen->rate) != rate;
     outcome.stream =
         format("%u Hz %s, %s", chosen->rate, chosen->format.c_str(),
                resampled ? ("resampled by the server (" + chosen->resampler + ")").c_str()

@@ -13,7 +13,7 @@
 
 #include "bench/idle_probe.h"
 #include "bench/latency/clips.h"
-#include "bench/latency/pulse_probe.h"
+#include "bench/latency/sink_probe.h"
 
 namespace tambrel::bench {
 
@@ -45,7 +45,7 @@ struct Record {
 
 class TrialRunner {
   public:
-    TrialRunner(PulseProbe& probe, unsigned seed);
+    TrialRunner(SinkProbe& probe, unsigned seed);
 
     // `trigger` starts the player; `ended` (may be empty) tells when the
     // player itself is done, so the next trial finds it idle.
@@ -59,7 +59,7 @@ class TrialRunner {
     // True once anything sounds at the sink (used to prime players).
     bool waitForSound(std::chrono::milliseconds limit);
 
-    PulseProbe& probe() { return probe_; }
+    SinkProbe& probe() { return probe_; }
     // An incomplete trial then also tells how late the machine woke an idle
     // thread while it ran: a hole as long as that is the machine's.
     void watchMachine(const IdleProbe* idle) { idle_ = idle; }
@@ -68,7 +68,7 @@ class TrialRunner {
     void judge(const Clip& clip, int64_t onset, int64_t until, Outcome& outcome) const;
     void describeStream(Outcome& outcome);
 
-    PulseProbe& probe_;
+    SinkProbe& probe_;
     const IdleProbe* idle_ = nullptr;
     std::mt19937 random_;
 };

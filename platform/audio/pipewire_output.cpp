@@ -283,10 +283,12 @@ class PipeWireOutput final : public AudioOutput {
 
     // Under the lock. `sink`: null for the default device, which the session
     // manager chooses and follows. False when the stream could not be made.
-    bool connect(const PipeWireConnection::Sink* sink, int sampleRate) {
+    bool connect(const PipeWireConnection::Sink* sink, int sampleRate, int leastQuantum,
+                 int mostDoublings) {
         rate_ = sampleRate;
-        queue_.emplace(QueueTarget::Steps{0, PipeWireBackend::kMostDoublings, 1, 1,
-                                          PipeWireBackend::kCleanStretch, kSettle});
+        base_ = leastQuantum;
+        queue_.emplace(
+            QueueTarget::Steps{0, mostDoublings, 1, 1, PipeWireBackend::kCleanStretch, kSettle});
         pw_properties* props = pw_properties_new(
             PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE,
             "Production", PW_KEY_APP_NAME, "Tambrel", PW_KEY_NODE_NAME, "Tambrel", nullptr);
@@ -361,7 +363,7 @@ class PipeWireOutput final : public AudioOutput {
     int queuedFrames() const override { return cycleFrames_.load(std::memory_order_relaxed); }
 
   private:
-    static int quantum(int doublings) { return PipeWireBackend::kQuantumFrames << doublings; }
+    int quantum(int doublings) const { return base_ << doublings; }
 
     static void stateChanged(void* data, pw_stream_state old, pw_stream_state state,
                              const char* /*error*/) {
@@ -400,10 +402,12 @@ class PipeWireOutput final : public AudioOutput {
     void noteCycle(uint64_t frames) {
         pw_time time{};
         if (pw_stream_get_time_n(stream_, &time, sizeof time) == 0) {
-            const uint64_t missed =
-                missedCycles(lastTicks_, time.ticks, std::max(frames, lastFrames_), rate_,
-                             time.rate.num, time.rate.denom);
-            for (uint64_t i = 0; i < missed; ++i) mixer_.countUnderrun();
+            // One shortfall however many cycles the hole lasted: the queue
+            // grows a doubling for it, not one for each cycle of a long stall.
+            if (missedCycles(lastTicks_, time.ticks, std::max(frames, lastFrames_), rate_,
+                             time.rate.num, time.rate.denom) > 0) {
+                mixer_.countUnderrun();
+            }
             lastTicks_ = time.ticks;
         }
         lastFrames_ = frames;
@@ -417,6 +421,7 @@ class PipeWireOutput final : public AudioOutput {
     PipeWireConnection::Watch watch_;
     std::atomic<bool> lost_{false};
     int rate_ = 0;
+    int base_ = 0;  // the quantum asked while the machine keeps up
     std::atomic<int> cycleFrames_{0};
     // The data thread's own.
     uint64_t lastTicks_ = 0;
@@ -427,6 +432,12 @@ class PipeWireOutput final : public AudioOutput {
 };
 
 }  // namespace
+
+int PipeWireBackend::quantumFor(int periodFrames) {
+    int quantum = kLeastQuantum;
+    while (quantum < periodFrames && quantum < kMostQuantum) quantum *= 2;
+    return quantum;
+}
 
 uint64_t missedCycles(uint64_t lastTicks, uint64_t ticks, uint64_t cycleFrames, int rate,
                       uint32_t tickNum, uint32_t tickDenom) {
@@ -441,7 +452,8 @@ uint64_t missedCycles(uint64_t lastTicks, uint64_t ticks, uint64_t cycleFrames, 
     return std::max<uint64_t>((moved + cycle / 2) / cycle - 1, 1);
 }
 
-PipeWireBackend::PipeWireBackend() : connection_(std::make_shared<PipeWireConnection>()) {}
+PipeWireBackend::PipeWireBackend(int mostDoublings)
+    : connection_(std::make_shared<PipeWireConnection>()), mostDoublings_(mostDoublings) {}
 
 PipeWireBackend::~PipeWireBackend() = default;
 
@@ -496,8 +508,7 @@ int PipeWireBackend::preferredRate() {
 }
 
 std::unique_ptr<AudioOutput> PipeWireBackend::open(const std::optional<std::string>& name,
-                                                   Mixer& mixer, int sampleRate,
-                                                   int /*periodFrames*/) {
+                                                   Mixer& mixer, int sampleRate, int periodFrames) {
     PipeWireConnection* daemon = connection();
     PipeWireConnection::Lock lock(*daemon);
     if (!daemon->alive()) return nullptr;
@@ -512,7 +523,10 @@ std::unique_ptr<AudioOutput> PipeWireBackend::open(const std::optional<std::stri
         if (!sink) return nullptr;  // not there now
     }
     auto output = std::make_unique<PipeWireOutput>(connection_, mixer);
-    if (!output->connect(sink ? &*sink : nullptr, sampleRate)) return nullptr;
+    if (!output->connect(sink ? &*sink : nullptr, sampleRate, quantumFor(periodFrames),
+                         mostDoublings_)) {
+        return nullptr;
+    }
     return output;
 }
 

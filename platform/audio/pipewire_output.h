@@ -24,7 +24,9 @@ class PipeWireConnection;
 class PipeWireBackend final : public OutputBackend {
   public:
     // Connects to the PipeWire daemon; usable() says whether it answered.
-    PipeWireBackend();
+    // `mostDoublings`: how far a stream's quantum may grow; 0 holds it where
+    // it was asked, for measuring one quantum.
+    explicit PipeWireBackend(int mostDoublings = kMostDoublings);
     ~PipeWireBackend() override;
     PipeWireBackend(const PipeWireBackend&) = delete;
     PipeWireBackend& operator=(const PipeWireBackend&) = delete;
@@ -40,17 +42,19 @@ class PipeWireBackend final : public OutputBackend {
     std::string problem() override;
     // The graph's rate: a mix made at it is played without resampling.
     int preferredRate() override;
-    // `periodFrames` is not used: the graph's quantum is the period, asked
-    // for through the stream's latency (kQuantumFrames, doubled while the
-    // machine cannot keep up).
+    // The graph's quantum is the period: `periodFrames` rounded up to a
+    // power of two (the graph's own rounding) is asked for through the
+    // stream's latency, and doubled while the machine cannot keep up.
     std::unique_ptr<AudioOutput> open(const std::optional<std::string>& name, Mixer& mixer,
                                       int sampleRate, int periodFrames) override;
 
-    // The quantum asked for, and how far it may double when cycles are
-    // missed: 2048 frames (43 ms at 48 kHz) is the most a graph allows by
-    // default. The graph rounds quanta to powers of two, so the queue
+    // The quantum asked for a period of `periodFrames`.
+    static int quantumFor(int periodFrames);
+    // How far the quantum may double when cycles are missed: 2048 frames
+    // (43 ms at 48 kHz) is the most a graph allows by default. The queue
     // grows and shrinks by doubling (see QueueTarget, in doublings here).
-    static constexpr int kQuantumFrames = 128;
+    static constexpr int kLeastQuantum = 32;
+    static constexpr int kMostQuantum = 2048;
     static constexpr int kMostDoublings = 4;
     static constexpr std::chrono::seconds kCleanStretch{60};
 
@@ -59,6 +63,7 @@ class PipeWireBackend final : public OutputBackend {
     PipeWireConnection* connection();
 
     std::shared_ptr<PipeWireConnection> connection_;
+    int mostDoublings_;
     bool asked_ = false;
     bool lossSeen_ = false;
     std::chrono::steady_clock::time_point lastTry_{};

@@ -459,7 +459,12 @@ TEST_F(PipeWireOutputTest, TheGraphRunsAtTheQuantumAskedDoublesItWhenShortAndCom
     const auto cycleBecomes = [&](int frames) {
         return testing::waitUntil([&] { return output->queuedFrames() == frames; }, 5s, 5ms);
     };
-    const int base = PipeWireBackend::kQuantumFrames;
+    // The period asked, rounded up to a power of two as the graph would.
+    EXPECT_EQ(PipeWireBackend::quantumFor(64), 64);
+    EXPECT_EQ(PipeWireBackend::quantumFor(8), 32);
+    EXPECT_EQ(PipeWireBackend::quantumFor(100'000), 2048);
+    const int base = PipeWireBackend::quantumFor(kPeriodFrames);
+    ASSERT_EQ(base, 128);
     const int most = base << PipeWireBackend::kMostDoublings;
     EXPECT_TRUE(cycleBecomes(base));
 
