@@ -103,6 +103,14 @@ class ServerOutputTest : public ::testing::Test {
   protected:
     virtual Server kind() const = 0;
     void SetUp() override {
+#if defined(__SANITIZE_THREAD__)
+        // libpipewire is not instrumented and hands its sockets between its
+        // threads under its own locks: every one of its threads' accesses
+        // would have to be left out, those of the stream's callbacks into
+        // this program with them.
+        if (kind() == Server::PipeWire)
+            GTEST_SKIP() << "PipeWire is not checked under ThreadSanitizer";
+#endif
         folder_ = dir_.file("server");
         std::filesystem::create_directory(folder_);
         server_ = startServer(kind(), folder_, {"Cue"});
