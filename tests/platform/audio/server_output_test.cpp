@@ -222,42 +222,49 @@ TEST_P(EachServerTest, SinksPluggedInAndOutAreNoticedWithoutAskingAndAServerGone
     EXPECT_TRUE(follows(backend, {"Studio", "Casque"}));
 }
 
-TEST_F(PulseOutputTest, WithoutAServerTheSystemOutputIsSdlsAndOneThatNeverAnswersIsTriedSeldom) {
+TEST_P(EachServerTest, WithoutAServerTheSystemOutputIsSdlsAndOneThatNeverAnswersIsTriedSeldom) {
+    const auto usable = [](OutputBackend& backend) {
+        if (auto* pulse = dynamic_cast<PulseBackend*>(&backend)) return pulse->usable();
+        return dynamic_cast<PipeWireBackend&>(backend).usable();
+    };
     server_->stop();
     {
-        PulseBackend backend;
-        EXPECT_FALSE(backend.usable());
-        EXPECT_NE(backend.problem(), "");
-        EXPECT_TRUE(backend.deviceNames().empty());
-        EXPECT_TRUE(backend.devicesMayHaveChanged());  // never connected: the caller should look
-        EXPECT_FALSE(backend.devicesMayHaveChanged());
+        const std::unique_ptr<OutputBackend> backend = connectTo(kind());
+        EXPECT_FALSE(usable(*backend));
+        EXPECT_NE(backend->problem(), "");
+        EXPECT_TRUE(backend->deviceNames().empty());
+        EXPECT_TRUE(backend->devicesMayHaveChanged());  // never connected: the caller should look
+        EXPECT_FALSE(backend->devicesMayHaveChanged());
         EXPECT_NE(dynamic_cast<SdlBackend*>(systemOutput().get()), nullptr);
     }
     // Where the server was, a socket that takes connections and never says a word.
-    const std::string silent = folder_ + "/silent.sock";
+    const std::string silent = folder_ + "/silent";
+    std::filesystem::create_directory(silent);
+    const std::string path = silent + (kind() == Server::PipeWire ? "/pipewire-0" : "/native");
     const int listening = socket(AF_UNIX, SOCK_STREAM, 0);
     ASSERT_GE(listening, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    ASSERT_LT(silent.size(), sizeof(address.sun_path));
-    std::memcpy(address.sun_path, silent.c_str(), silent.size() + 1);
+    ASSERT_LT(path.size(), sizeof(address.sun_path));
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
     ASSERT_EQ(listen(listening, 8), 0);
-    const char* ours = std::getenv("PULSE_SERVER");
-    ASSERT_NE(ours, nullptr);
-    const std::string server = ours;
-    setenv("PULSE_SERVER", ("unix:" + silent).c_str(), 1);
+    const char* pulseServer = std::getenv("PULSE_SERVER");
+    const std::string ours = pulseServer != nullptr ? pulseServer : "";
+    setenv("PULSE_SERVER", ("unix:" + path).c_str(), 1);
+    setenv("PIPEWIRE_RUNTIME_DIR", silent.c_str(), 1);
 
     {
-        PulseBackend backend;  // waits its two seconds in vain
-        EXPECT_FALSE(backend.usable());
-        EXPECT_TRUE(backend.devicesMayHaveChanged());
-        EXPECT_TRUE(backend.deviceNames().empty());  // two seconds more
+        const std::unique_ptr<OutputBackend> backend = connectTo(kind());  // two seconds in vain
+        EXPECT_FALSE(usable(*backend));
+        EXPECT_TRUE(backend->devicesMayHaveChanged());
+        EXPECT_TRUE(backend->deviceNames().empty());  // two seconds more
         // The pause counts from the end of that try, or the window's thread
         // would spend nearly all its time waiting on this server.
-        EXPECT_FALSE(saysChangedWithin(backend, 1s));
+        EXPECT_FALSE(saysChangedWithin(*backend, 1s));
     }
-    setenv("PULSE_SERVER", server.c_str(), 1);
+    setenv("PULSE_SERVER", ours.c_str(), 1);
+    unsetenv("PIPEWIRE_RUNTIME_DIR");
     close(listening);
 }
 
