@@ -72,10 +72,7 @@ RemoteHub::RemoteHub(app::F1a& window, const RemoteSettings& settings, int refre
     if (!settings.midi) {
         midiProblem_ = QStringLiteral("MIDI désactivé");
     } else {
-        sequencer_ = std::make_unique<MidiSequencer>("Tambrel", [this] {
-            QMetaObject::invokeMethod(
-                &context_, [this] { drainMidi(); }, Qt::QueuedConnection);
-        });
+        sequencer_ = std::make_unique<MidiSequencer>("Tambrel", [this] { midiWake_.ring(); });
         if (!sequencer_->problem().isEmpty()) {
             midiProblem_ = sequencer_->problem();
             sequencer_.reset();
@@ -85,11 +82,9 @@ RemoteHub::RemoteHub(app::F1a& window, const RemoteSettings& settings, int refre
         problem_ = QStringLiteral("OSC désactivé");
         return;
     }
-    // Requests cross to the window's thread by a queued call.
-    server_ = std::make_unique<OscServer>(settings.address, settings.port, [this] {
-        QMetaObject::invokeMethod(
-            &context_, [this] { drain(); }, Qt::QueuedConnection);
-    });
+    // Requests cross to the window's thread by a queued wake-up.
+    server_ =
+        std::make_unique<OscServer>(settings.address, settings.port, [this] { oscWake_.ring(); });
     if (!server_->problem().isEmpty()) {
         problem_ = QStringLiteral("OSC impossible sur %1:%2 : %3")
                        .arg(QString::fromStdString(settings.address))

@@ -15,6 +15,7 @@
 #include "remote/midi_map.h"
 #include "remote/midi_sequencer.h"
 #include "remote/osc_server.h"
+#include "remote/queued_wake.h"
 #include "remote/remote_control.h"
 #include "remote/window_panel.h"
 
@@ -62,6 +63,8 @@ class RemoteHub {
     Subscribers subscribers_;
     std::map<std::string, sockaddr_in> addresses_;
     QObject context_;  // queued calls die with it
+    QueuedWake oscWake_{[this] { drain(); }};
+    QueuedWake midiWake_{[this] { drainMidi(); }};
     QTimer tick_;
     int refreshMs_;
     bool draining_ = false;

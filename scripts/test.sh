@@ -28,7 +28,7 @@ run-clang-tidy -p build -j "$jobs" -quiet \
 
 ctest --test-dir build --output-on-failure -j"$jobs"
 
-echo "== end to end: the real program on Xvfb and PulseAudio"
+echo "== end to end: the real program on Xvfb, with PulseAudio and with PipeWire"
 prefix=$(mktemp -d)
 python3 tests/e2e/e2e.py build/Tambrel --install-prefix "$prefix" --screenshot build/palette-window.png
 rm -rf "$prefix"

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """End-to-end tests: the real Tambrel on a real X server (Xvfb) and a real
-sound server (PulseAudio with null sinks "OnAir" and "Cue"), driven only from
-outside as an operator would, checked only by what an operator could see,
+sound server (PulseAudio with null sinks "OnAir" and "Cue"; the core scenario
+again on PipeWire with the same sinks), driven only from outside as an
+operator would, checked only by what an operator could see,
 hear or find in the program's folder.
 
 Usage: e2e.py TAMBREL_EXECUTABLE [--screenshot PNG] [--install-prefix DIR]
