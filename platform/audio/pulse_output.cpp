@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "platform/audio/mixer.h"
 #include "platform/audio/queue_target.h"
@@ -228,6 +229,12 @@ class PulseOutput final : public AudioOutput {
         if (stream_ == nullptr) return;
         // Under the lock no write request is being served; after it none will be.
         PulseConnection::Lock lock(*connection_);
+        // The server answers a disconnection later, and requests still
+        // pending until then would call back into this object once gone.
+        for (pa_operation* operation : operations_) {
+            pa_operation_cancel(operation);
+            pa_operation_unref(operation);
+        }
         pa_stream_set_write_callback(stream_, nullptr, nullptr);
         pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
         pa_stream_set_buffer_attr_callback(stream_, nullptr, nullptr);
@@ -306,7 +313,7 @@ class PulseOutput final : public AudioOutput {
             const pa_buffer_attr attr = attributes();
             pa_operation* changing =
                 pa_stream_set_buffer_attr(stream_, &attr, &PulseOutput::attributesSet, this);
-            if (changing != nullptr) pa_operation_unref(changing);
+            keep(changing);
         } else if (!granted && asks_ < kMostAsks && !asking_.load(std::memory_order_acquire)) {
             // The device takes its share of a change a little after the
             // stream does; look again until the two add up to the target.
@@ -349,7 +356,19 @@ class PulseOutput final : public AudioOutput {
             pa_stream_update_timing_info(stream, &PulseOutput::timingKnown, self);
         if (asking == nullptr) return;
         self->asking_.store(true, std::memory_order_release);
-        pa_operation_unref(asking);
+        self->keep(asking);
+    }
+
+    // Under the lock: a request whose answer calls back into this object,
+    // kept until it is answered, so that the destructor can cancel it.
+    void keep(pa_operation* operation) {
+        if (operation == nullptr) return;
+        std::erase_if(operations_, [](pa_operation* kept) {
+            if (pa_operation_get_state(kept) == PA_OPERATION_RUNNING) return false;
+            pa_operation_unref(kept);
+            return true;
+        });
+        operations_.push_back(operation);
     }
 
     static void timingKnown(pa_stream* stream, int success, void* data) {
@@ -436,6 +455,7 @@ class PulseOutput final : public AudioOutput {
     int applied_ = 0;  // the target last asked of the server
     int asks_ = 0;     // looks since the last change
     static constexpr int kMostAsks = 100;
+    std::vector<pa_operation*> operations_;  // under the lock: requests not yet answered
 };
 
 }  // namespace

@@ -309,6 +309,27 @@ TEST_F(PulseOutputTest, WhatTheServerGrantsAddsUpToTheTargetAsItChanges) {
     }
 }
 
+// The server answers a closing stream later, and requests still pending until
+// then would call back into an output already gone: under the sanitizers a
+// use after free, in a plain build memory overwritten at random.
+TEST_F(PulseOutputTest, AnOutputClosedWithRequestsPendingIsNeverCalledBackOnceGone) {
+    PulseBackend backend;
+    Mixer mixer(kRate);
+    for (int round = 0; round < 30; ++round) {
+        std::unique_ptr<AudioOutput> output = backend.open("Cue", mixer, kRate, kPeriodFrames);
+        ASSERT_NE(output, nullptr);
+        AudioOutput::Clock::time_point now{};
+        output->adapt(now, false);
+        mixer.countUnderrun();
+        output->adapt(now += 3s, false);  // asks for a larger queue and returns at once
+        output.reset();
+    }
+    std::this_thread::sleep_for(300ms);  // for answers that come late
+    EXPECT_TRUE(backend.usable());
+    EXPECT_NE(backend.open("Cue", mixer, kRate, kPeriodFrames), nullptr);
+    mixer.abandon();
+}
+
 // Walks a recording of the staircase (left: frame % 32768 / 32768) from its
 // first sound on: each frame must be the next step, or silence where the sink
 // ran short; any other value is a step lost or played twice.
