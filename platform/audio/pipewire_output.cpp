@@ -24,9 +24,6 @@ namespace tambrel::audio {
 namespace {
 // How long the control thread waits for the daemon to answer, at most.
 constexpr int64_t kAnswerNanos = 2'000'000'000;
-// While the daemon is gone nothing tells us it is back; the caller's
-// deviceNames() looks for it at most this often.
-constexpr std::chrono::seconds kRetryPause{2};
 // A new stream may miss cycles while the graph sets itself up around it.
 constexpr std::chrono::milliseconds kSettle{2500};
 constexpr int kDefaultRate = 48000;
@@ -480,23 +477,14 @@ PipeWireConnection* PipeWireBackend::connection() {
     // The daemon restarted, or was not there at first: try it afresh.
     if (!connection_->alive()) {
         connection_ = std::make_shared<PipeWireConnection>();
-        lastTry_ = std::chrono::steady_clock::now();
+        pacing_.tried();
     }
     return connection_.get();
 }
 
 bool PipeWireBackend::devicesMayHaveChanged() {
-    const bool first = !asked_;
-    asked_ = true;
-    if (connection_->alive()) {
-        lossSeen_ = false;
-        return connection_->takeChange();
-    }
-    const auto now = std::chrono::steady_clock::now();
-    if (!first && lossSeen_ && now - lastTry_ < kRetryPause) return false;
-    lossSeen_ = true;
-    lastTry_ = now;
-    return true;
+    return pacing_.mayHaveChanged(connection_->alive(),
+                                  [this] { return connection_->takeChange(); });
 }
 
 std::vector<std::string> PipeWireBackend::deviceNames() {
@@ -504,7 +492,7 @@ std::vector<std::string> PipeWireBackend::deviceNames() {
     PipeWireConnection::Lock lock(*daemon);
     std::vector<std::string> names;
     for (const auto& sink : daemon->sinks()) names.push_back(sink.description);
-    if (!daemon->alive()) lossSeen_ = true;
+    if (!daemon->alive()) pacing_.lossTold();
     return names;
 }
 

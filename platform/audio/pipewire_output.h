@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "platform/audio/output.h"
+#include "platform/audio/server_pacing.h"
 
 namespace tambrel::audio {
 
@@ -64,9 +65,7 @@ class PipeWireBackend final : public OutputBackend {
 
     std::shared_ptr<PipeWireConnection> connection_;
     int mostDoublings_;
-    bool asked_ = false;
-    bool lossSeen_ = false;
-    std::chrono::steady_clock::time_point lastTry_{};
+    ServerPacing pacing_;
 };
 
 // The graph cycles that went by without a stream between two of its calls,

@@ -28,10 +28,6 @@ int64_t steadyNanos() {
 // How long the control thread waits for the server to answer, at most. A
 // server that does not answer in this time counts as absent.
 constexpr pa_usec_t kAnswerUsec = 2'000'000;
-// While the server is gone nothing tells us it is back; the caller's
-// deviceNames() looks for it at most this often, so that a server slow to
-// refuse cannot hold the window's thread time after time.
-constexpr std::chrono::seconds kRetryPause{2};
 // A new stream may run short while the device wakes up (a null sink runs
 // ahead of real time for its first two seconds): not the machine's doing.
 constexpr std::chrono::milliseconds kSettle{2500};
@@ -478,25 +474,14 @@ PulseConnection* PulseBackend::connection() {
     // The server restarted, or was not there at first: try it afresh.
     if (!ready) {
         connection_ = std::make_shared<PulseConnection>();
-        lastTry_ = std::chrono::steady_clock::now();
+        pacing_.tried();
     }
     return connection_.get();
 }
 
 bool PulseBackend::devicesMayHaveChanged() {
-    const bool first = !asked_;
-    asked_ = true;
-    if (connection_->alive()) {
-        lossSeen_ = false;
-        return connection_->takeChange();
-    }
-    // Gone or never there: nothing will say when it is back, so the caller
-    // is sent to look, at the loss and then now and then.
-    const auto now = std::chrono::steady_clock::now();
-    if (!first && lossSeen_ && now - lastTry_ < kRetryPause) return false;
-    lossSeen_ = true;
-    lastTry_ = now;
-    return true;
+    return pacing_.mayHaveChanged(connection_->alive(),
+                                  [this] { return connection_->takeChange(); });
 }
 
 std::vector<std::string> PulseBackend::deviceNames() {
@@ -504,9 +489,7 @@ std::vector<std::string> PulseBackend::deviceNames() {
     PulseConnection::Lock lock(*server);
     std::vector<std::string> names;
     for (auto& [name, description] : server->sinks()) names.push_back(description);
-    // The caller now has the empty list of a server gone (its last sink
-    // events may have told it first): no need to tell it again at once.
-    if (!server->alive()) lossSeen_ = true;
+    if (!server->alive()) pacing_.lossTold();
     return names;
 }
 

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "platform/audio/output.h"
+#include "platform/audio/server_pacing.h"
 
 namespace tambrel::audio {
 
@@ -60,10 +61,7 @@ class PulseBackend final : public OutputBackend {
     PulseConnection* connection();
 
     std::shared_ptr<PulseConnection> connection_;
-    bool asked_ = false;
-    bool lossSeen_ = false;  // the caller knows the connection is gone
-    // The last true said while gone, or the last try at connecting afresh.
-    std::chrono::steady_clock::time_point lastTry_{};
+    ServerPacing pacing_;
 };
 
 }  // namespace tambrel::audio
