@@ -1,13 +1,13 @@
 #include "bench/latency/pipewire_probe.h"
 
 #include <pipewire/pipewire.h>
-#include <spa/param/audio/format-utils.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <stdexcept>
 
+#include "platform/audio/pipewire_format.h"
 #include "platform/audio/spsc_queue.h"
 
 namespace tambrel::bench {
@@ -97,16 +97,7 @@ PipeWireProbe::PipeWireProbe(const std::string& sink, int rate)
         }();
         pw_stream_add_listener(graph.stream, &graph.listener, &events, &graph);
         uint8_t space[1024];
-        spa_pod_builder builder{};
-        spa_pod_builder_init(&builder, space, sizeof space);
-        spa_audio_info_raw format{};
-        format.format = SPA_AUDIO_FORMAT_F32;
-        format.rate = static_cast<uint32_t>(rate);
-        format.channels = 2;
-        format.position[0] = SPA_AUDIO_CHANNEL_FL;
-        format.position[1] = SPA_AUDIO_CHANNEL_FR;
-        const spa_pod* params[] = {
-            spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &format)};
+        const spa_pod* params[] = {audio::stereoFloatFormat(space, rate)};
         const auto flags = static_cast<pw_stream_flags>(
             PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
         connected =

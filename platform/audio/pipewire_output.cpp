@@ -1,7 +1,6 @@
 #include "platform/audio/pipewire_output.h"
 
 #include <pipewire/pipewire.h>
-#include <spa/param/audio/format-utils.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "platform/audio/mixer.h"
+#include "platform/audio/pipewire_format.h"
 #include "platform/audio/queue_target.h"
 #include "platform/audio/unseen_locks.h"
 
@@ -320,16 +320,7 @@ class PipeWireOutput final : public AudioOutput {
         pw_stream_add_listener(stream_, &listener_, &streamEvents, this);
 
         uint8_t space[1024];
-        spa_pod_builder builder{};
-        spa_pod_builder_init(&builder, space, sizeof space);
-        spa_audio_info_raw format{};
-        format.format = SPA_AUDIO_FORMAT_F32;
-        format.rate = static_cast<uint32_t>(sampleRate);
-        format.channels = 2;
-        format.position[0] = SPA_AUDIO_CHANNEL_FL;
-        format.position[1] = SPA_AUDIO_CHANNEL_FR;
-        const spa_pod* params[] = {
-            spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &format)};
+        const spa_pod* params[] = {stereoFloatFormat(space, sampleRate)};
         const auto flags = static_cast<pw_stream_flags>(
             PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
         dataThread_.left();  // all of the above happens before its first call
