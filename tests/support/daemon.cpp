@@ -104,6 +104,25 @@ void endDaemon(pid_t& pid) {
     pid = -1;
 }
 
+bool awaitReady(const std::function<bool()>& ready, std::initializer_list<pid_t*> daemons) {
+    const auto deadline = Clock::now() + 15s;
+    while (Clock::now() < deadline) {
+        for (pid_t* pid : daemons) {
+            if (!stillRunning(*pid)) return false;
+        }
+        if (ready()) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+void pauseDaemon(pid_t pid, std::chrono::milliseconds time) {
+    if (pid <= 0) return;
+    kill(pid, SIGSTOP);
+    std::this_thread::sleep_for(time);
+    kill(pid, SIGCONT);
+}
+
 std::string tailOf(const std::string& path, size_t bytes) {
     std::ifstream log(path);
     std::stringstream text;

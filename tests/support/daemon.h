@@ -5,6 +5,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,11 @@ pid_t startDaemon(const std::vector<std::string>& args, const std::string& log);
 bool stillRunning(pid_t& pid);
 // Ends the child: SIGTERM, then SIGKILL after five seconds. Safe on -1.
 void endDaemon(pid_t& pid);
+// Waits up to fifteen seconds for `ready`; false at once when one of
+// `daemons` has ended.
+bool awaitReady(const std::function<bool()>& ready, std::initializer_list<pid_t*> daemons);
+// Holds the child still for `time`, as a machine too busy to run it would.
+void pauseDaemon(pid_t pid, std::chrono::milliseconds time);
 // The last `bytes` of a log file, for a failure message.
 std::string tailOf(const std::string& path, size_t bytes = 2000);
 

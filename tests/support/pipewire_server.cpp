@@ -1,63 +1,35 @@
 #include "tests/support/pipewire_server.h"
 
 #include <pulse/pulseaudio.h>
-#include <signal.h>
-#include <sys/stat.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-#include <thread>
 
 #include "tests/support/daemon.h"
 
 namespace tambrel::testing {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
-
-bool exists(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0;
-}
-
-// Waits up to fifteen seconds for `ready`; false when a daemon ended first.
-template <typename Ready>
-bool await(Ready ready, std::initializer_list<pid_t*> daemons) {
-    const auto deadline = Clock::now() + 15s;
-    while (Clock::now() < deadline) {
-        for (pid_t* pid : daemons) {
-            if (!stillRunning(*pid)) return false;
-        }
-        if (ready()) return true;
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
-}
-
 bool setDefaultSink(const std::string& name) {
-    bool done = false;
-    bool set = false;
-    struct Result {
-        bool* done;
-        bool* set;
-    } result{&done, &set};
+    struct Job {
+        bool done = false;
+        bool set = false;
+    } job;
     withServer(
         [&](pa_context* context) {
             pa_operation_unref(pa_context_set_default_sink(
                 context, name.c_str(),
                 [](pa_context*, int success, void* data) {
-                    auto* into = static_cast<Result*>(data);
-                    *into->set = success != 0;
-                    *into->done = true;
+                    auto* job = static_cast<Job*>(data);
+                    job->set = success != 0;
+                    job->done = true;
                 },
-                &result));
+                &job));
         },
-        [&] { return done; });
-    return set;
+        [&] { return job.done; });
+    return job.set;
 }
 
 }  // namespace
@@ -94,15 +66,16 @@ PipeWireServer::PipeWireServer(const std::string& folder, const std::string& sin
     bus_ = startDaemon(
         {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + bus},
         folder + "/bus.log");
-    if (!await([&] { return exists(bus); }, {&bus_})) fail("dbus-daemon did not start");
+    if (!awaitReady([&] { return std::filesystem::exists(bus); }, {&bus_}))
+        fail("dbus-daemon did not start");
     daemon_ = startDaemon({"pipewire"}, folder + "/pipewire.log");
-    if (!await([&] { return exists(folder + "/pipewire-0"); }, {&daemon_})) {
+    if (!awaitReady([&] { return std::filesystem::exists(folder + "/pipewire-0"); }, {&daemon_})) {
         fail("pipewire did not start");
     }
     session_ = startDaemon({"wireplumber"}, folder + "/wireplumber.log");
     pulse_ = startDaemon({"pipewire-pulse"}, folder + "/pipewire-pulse.log");
-    const auto answers = [] { return withServer([](pa_context*) {}, [] { return true; }); };
-    if (!await([&] { return exists(pulseSocket) && answers(); }, {&daemon_, &session_, &pulse_})) {
+    if (!awaitReady([&] { return std::filesystem::exists(pulseSocket) && serverAnswers(); },
+                    {&daemon_, &session_, &pulse_})) {
         fail("pipewire-pulse did not answer");
     }
     std::vector<std::string> sinks = {sink};
@@ -111,7 +84,7 @@ PipeWireServer::PipeWireServer(const std::string& folder, const std::string& sin
         if (!loadNullSink(name, rate)) fail("no null sink " + name);
     }
     // The session manager keeps the default; it may not have seen the sink yet.
-    if (!await([&] { return setDefaultSink(sink); }, {&daemon_, &session_, &pulse_})) {
+    if (!awaitReady([&] { return setDefaultSink(sink); }, {&daemon_, &session_, &pulse_})) {
         fail("the session manager did not take " + sink + " as the default");
     }
 }
@@ -125,13 +98,6 @@ void PipeWireServer::stop() {
     endDaemon(session_);
     endDaemon(daemon_);
     endDaemon(bus_);
-}
-
-void PipeWireServer::pause(std::chrono::milliseconds time) {
-    if (daemon_ <= 0) return;
-    kill(daemon_, SIGSTOP);
-    std::this_thread::sleep_for(time);
-    kill(daemon_, SIGCONT);
 }
 
 void PipeWireServer::fail(const std::string& why) {

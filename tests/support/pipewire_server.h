@@ -31,7 +31,7 @@ class PipeWireServer final : public SoundServer {
     bool removeSink(const std::string& name) override { return unloadSink(name); }
     bool addSink(const std::string& name) override { return loadNullSink(name, rate_); }
     // Holds the PipeWire daemon, which drives the graph, still.
-    void pause(std::chrono::milliseconds time) override;
+    void pause(std::chrono::milliseconds time) override { pauseDaemon(daemon_, time); }
     const std::string& sink() const override { return sink_; }
 
   private:

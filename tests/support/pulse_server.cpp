@@ -1,31 +1,20 @@
 #include "tests/support/pulse_server.h"
 
 #include <pulse/pulseaudio.h>
-#include <signal.h>
-#include <sys/stat.h>
 
-#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "tests/support/daemon.h"
 
 namespace tambrel::testing {
-namespace {
 
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
-
-// True once a client gets a ready context: the socket alone can exist
-// before the daemon accepts anyone.
-bool answers() {
+bool serverAnswers() {
     return withServer([](pa_context*) {}, [] { return true; });
 }
-
-}  // namespace
 
 std::string nullSink(const std::string& name, int rate) {
     return "sink_name=" + name + " rate=" + std::to_string(rate) +
@@ -74,13 +63,6 @@ bool unloadSink(const std::string& name) {
     const bool finished = withServer([&](pa_context* context) { Job::look(context, &job); },
                                      [&] { return job.done; });
     return finished && job.unloaded;
-}
-
-void PulseServer::pause(std::chrono::milliseconds time) {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGSTOP);
-    std::this_thread::sleep_for(time);
-    kill(pid_, SIGCONT);
 }
 
 bool loadNullSink(const std::string& name, int rate) {
@@ -137,19 +119,12 @@ PulseServer::PulseServer(const std::string& folder, const std::string& sink, int
     }
     pid_ = startDaemon(args, "/dev/null");
     if (pid_ < 0) throw std::runtime_error("cannot fork for pulseaudio");
-
-    const auto deadline = Clock::now() + 15s;
-    while (Clock::now() < deadline) {
-        if (!stillRunning(pid_)) {
-            throw std::runtime_error("pulseaudio ended at start: " + tailOf(folder + "/pulse.log"));
-        }
-        struct stat info {};
-        if (stat(socket.c_str(), &info) == 0 && answers()) return;
-        std::this_thread::sleep_for(50ms);
+    const auto ready = [&] { return std::filesystem::exists(socket) && serverAnswers(); };
+    if (!awaitReady(ready, {&pid_})) {
+        const std::string log = tailOf(folder + "/pulse.log");
+        stop();
+        throw std::runtime_error("pulseaudio did not start: " + log);
     }
-    const std::string log = tailOf(folder + "/pulse.log");
-    stop();
-    throw std::runtime_error("pulseaudio did not answer: " + log);
 }
 
 PulseServer::~PulseServer() {

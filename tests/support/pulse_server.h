@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/daemon.h"
+
 namespace tambrel::testing {
 
 // Runs `start` on a fresh connection to the current server and turns its loop
@@ -46,6 +48,10 @@ bool withServer(Start start, Done done) {
     pa_mainloop_free(loop);
     return finished;
 }
+
+// True once a client gets a ready context: the socket alone can exist
+// before the daemon accepts anyone.
+bool serverAnswers();
 
 // A private sound server with null sinks, whichever daemon runs it.
 class SoundServer {
@@ -87,7 +93,7 @@ class PulseServer final : public SoundServer {
     void stop() override;
     bool removeSink(const std::string& name) override { return unloadSink(name); }
     bool addSink(const std::string& name) override { return loadNullSink(name, rate_); }
-    void pause(std::chrono::milliseconds time) override;
+    void pause(std::chrono::milliseconds time) override { pauseDaemon(pid_, time); }
     const std::string& sink() const override { return sink_; }
 
   private:
