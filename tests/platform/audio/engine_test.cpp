@@ -39,25 +39,21 @@ TEST(Engine, AtItsEndAPlaybackIsReportedOnceOrRepeatsWithoutAGapAndAStartBeginsA
     EXPECT_EQ(rig.engine.pump(), std::vector<int>{voice});
 }
 
-TEST(Engine, UnplayableSoundOrMissingDeviceStartsNothing) {
-    EngineRig rig;
-    const int voice = rig.engine.createVoice();
-    auto broken = rig.engine.load(rig.dir.file("nothing-here.mp3"));
-    EXPECT_FALSE(rig.engine.play(voice, broken, std::nullopt, 1.0f));
-    EXPECT_FALSE(rig.engine.play(voice, nullptr, std::nullopt, 1.0f));
-    EXPECT_FALSE(rig.engine.play(voice, rig.wav("a.wav", 1000), "No such card", 1.0f));
-    EXPECT_FALSE(rig.engine.sounding(voice));
-    EXPECT_TRUE(rig.engine.pump().empty());
-}
-
-TEST(Engine, ALostDeviceEndsOnlyItsPlaybacksUntilBackAndEachDeviceChangeIsToldOnce) {
+TEST(Engine, NothingStartsOnAMissingDeviceAndALostOneEndsOnlyItsPlaybacksUntilBack) {
     EngineRig rig;
     auto toldOnce = [&] {
         return rig.engine.devicesMayHaveChanged() && !rig.engine.devicesMayHaveChanged();
     };
     EXPECT_TRUE(toldOnce());  // the first list is news
     auto sound = rig.wav("a.wav", 50000);
-    const int onCue = rig.start(sound, "Cue");
+    const int onCue = rig.engine.createVoice();
+    auto broken = rig.engine.load(rig.dir.file("nothing-here.mp3"));
+    EXPECT_FALSE(rig.engine.play(onCue, broken, std::nullopt, 1.0f));
+    EXPECT_FALSE(rig.engine.play(onCue, nullptr, std::nullopt, 1.0f));
+    EXPECT_FALSE(rig.engine.play(onCue, sound, "No such card", 1.0f));
+    EXPECT_FALSE(rig.engine.sounding(onCue));
+    EXPECT_TRUE(rig.engine.pump().empty());
+    ASSERT_TRUE(rig.engine.play(onCue, sound, "Cue", 1.0f));
     const int onStudio = rig.start(sound, "Studio");
     rig.render(256, "Cue");
 
@@ -122,15 +118,15 @@ OpenResult openOnSlowDisk(const std::string& path) {
     return result;
 }
 
-// The disk's state for one test, put right again before the engine (made
-// first) ends, so that a failed check never leaves its worker held.
-struct SlowDisk {
-    SlowDisk(int64_t gate, bool slowReads) {
+// An engine on the slow disk, whose state is put right again before the
+// engine ends, so that a failed check never leaves its worker held.
+struct SlowDiskRig : EngineRig {
+    SlowDiskRig(int64_t gate, bool slowReads) : EngineRig(openOnSlowDisk) {
         gGate = gate;
         gHeldReads = 0;
         gSlowReads = slowReads;
     }
-    ~SlowDisk() {
+    ~SlowDiskRig() {
         gGate = INT64_MAX;
         gSlowReads = false;
     }
@@ -138,8 +134,7 @@ struct SlowDisk {
 
 TEST(Engine, DryReadAheadPlaysSilenceCountsItAndCatchesUp) {
     const int64_t head = Sound::kHeadChunks * Sound::kChunkFrames;
-    EngineRig rig(openOnSlowDisk);
-    SlowDisk disk(head, false);  // stalls just past the head
+    SlowDiskRig rig(head, false);  // stalls just past the head
     auto sound = rig.wav("a.wav", head + 4 * Sound::kChunkFrames);
     const int voice = rig.start(sound);
     NullOutput* output = rig.backend->output(std::nullopt);
@@ -168,8 +163,7 @@ TEST(Engine, ReadAheadRidesOutADiskThatStallsFor200Milliseconds) {
 #if defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "under ThreadSanitizer decoding is far slower than real time";
 #endif
-    EngineRig rig(openOnSlowDisk);
-    SlowDisk disk(INT64_MAX, true);
+    SlowDiskRig rig(INT64_MAX, true);
     auto a = rig.wav("a.wav", 44100 * 20, testing::programme);
     auto b = rig.wav("b.wav", 44100 * 20, testing::programme);
     // From a full read-ahead, as a slot loaded a moment before it is fired:
@@ -211,8 +205,7 @@ TEST(Engine, ASeekWaitsForEnoughDataAheadAndNeverRunsDry) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.where);
-        EngineRig rig(openOnSlowDisk);
-        SlowDisk disk(INT64_MAX, false);
+        SlowDiskRig rig(INT64_MAX, false);
         auto sound = rig.wav("a.wav", kFrames);
         const int voice = rig.start(sound);
         NullOutput* output = rig.backend->output(std::nullopt);

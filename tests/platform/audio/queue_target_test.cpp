@@ -10,13 +10,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-QueueTarget::Steps steps() {
-    return {384, 1000, 192, 96, 60s, 2s};
-}
-
-TEST(QueueTarget, GrowsAStepPerShortfallAtOnceUpToTheCeiling) {
-    QueueTarget queue(steps());
+struct QueueTargetTest : ::testing::Test {
+    QueueTarget queue{{384, 1000, 192, 96, 60s, 2s}};
     QueueTarget::Clock::time_point now{};
+};
+
+TEST_F(QueueTargetTest, GrowsAStepPerShortfallAtOnceUpToTheCeiling) {
     // Shortfalls before the first look and while the stream settles do not count.
     EXPECT_EQ(queue.follow(3, now), 384);
     EXPECT_EQ(queue.follow(5, now += 1s), 384);
@@ -27,9 +26,7 @@ TEST(QueueTarget, GrowsAStepPerShortfallAtOnceUpToTheCeiling) {
     EXPECT_EQ(queue.follow(500, now += 5ms), 1000);
 }
 
-TEST(QueueTarget, AShortfallAfterALongWaitGrowsAtOnceToCoverItInWholeSteps) {
-    QueueTarget queue(steps());
-    QueueTarget::Clock::time_point now{};
+TEST_F(QueueTargetTest, AShortfallAfterALongWaitGrowsAtOnceToCoverItInWholeSteps) {
     queue.follow(0, now);
     // A long wait alone changes nothing: only a shortfall shows it mattered.
     EXPECT_EQ(queue.follow(0, now += 3s, 900), 384);
@@ -40,9 +37,7 @@ TEST(QueueTarget, AShortfallAfterALongWaitGrowsAtOnceToCoverItInWholeSteps) {
     EXPECT_EQ(queue.follow(3, now += 60s), 904);
 }
 
-TEST(QueueTarget, GivesASmallerStepBackAfterEachCleanStretchDownToTheFloor) {
-    QueueTarget queue(steps());
-    QueueTarget::Clock::time_point now{};
+TEST_F(QueueTargetTest, GivesASmallerStepBackAfterEachCleanStretchDownToTheFloor) {
     queue.follow(0, now);
     EXPECT_EQ(queue.follow(1, now += 3s), 576);
     // A shortfall restarts the stretch: a minute from the last one, not the first.
@@ -58,9 +53,7 @@ TEST(QueueTarget, GivesASmallerStepBackAfterEachCleanStretchDownToTheFloor) {
     EXPECT_EQ(queue.stretch(), 60s);
 }
 
-TEST(QueueTarget, AShortfallSoonAfterAStepBackDoublesTheStretchBeforeTheNext) {
-    QueueTarget queue(steps());
-    QueueTarget::Clock::time_point now{};
+TEST_F(QueueTargetTest, AShortfallSoonAfterAStepBackDoublesTheStretchBeforeTheNext) {
     queue.follow(0, now);
     queue.follow(1, now += 3s);                   // 576
     EXPECT_EQ(queue.follow(1, now += 60s), 480);  // given back...

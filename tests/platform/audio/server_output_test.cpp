@@ -1,8 +1,6 @@
-// The system's outputs. The sound server's, through libpulse on a private
-// PulseAudio daemon and natively on a private PipeWire, each with two null
-// sinks: sinks listed, opened, unplugged and plugged in by description, the
-// server lost and found; libpulse's queue changed while playing. SDL's when
-// there is no server.
+// The system's outputs: the sound server's, through libpulse on a private
+// PulseAudio and natively on a private PipeWire, whose null sinks come and go
+// and which is lost and found; SDL's when there is no server.
 
 #include "platform/audio/pulse_output.h"
 
@@ -56,21 +54,18 @@ std::vector<int> pumpUntil(AudioEngine& engine, Done done) {
     return ended;
 }
 
-// Whether `voice` moves on by more than `frames` while the pump turns.
 bool advances(AudioEngine& engine, int voice, int64_t frames) {
     const int64_t from = engine.position(voice);
     pumpUntil(engine, [&] { return engine.position(voice) > from + frames; });
     return engine.position(voice) > from + frames;
 }
 
-// Whether the backend says, within `limit`, that the devices may have changed.
 bool saysChangedWithin(OutputBackend& backend, std::chrono::milliseconds limit) {
     return testing::waitUntil([&] { return backend.devicesMayHaveChanged(); }, limit, 5ms);
 }
 
 // Polls as the window does, listing the devices again each time the backend
-// says they may have changed, until the list is `wanted` or five seconds
-// have passed.
+// says they may have changed, for up to five seconds.
 ::testing::AssertionResult follows(OutputBackend& backend, const Names& wanted) {
     Names names;
     if (testing::waitUntil(
@@ -105,9 +100,7 @@ class ServerOutputTest : public ::testing::Test {
     void SetUp() override {
 #if defined(__SANITIZE_THREAD__)
         // libpipewire is not instrumented and hands its sockets between its
-        // threads under its own locks: every one of its threads' accesses
-        // would have to be left out, those of the stream's callbacks into
-        // this program with them.
+        // threads under its own locks: all its threads would have to be left out.
         if (kind() == Server::PipeWire)
             GTEST_SKIP() << "PipeWire is not checked under ThreadSanitizer";
 #endif
@@ -139,11 +132,15 @@ INSTANTIATE_TEST_SUITE_P(Servers, EachServerTest,
                              return info.param == Server::Pulse ? "PulseAudio" : "PipeWire";
                          });
 
-// libpulse's own: its queue and a server that never answers.
-class PulseOutputTest : public ServerOutputTest {
+template <Server kKind>
+class OneServerTest : public ServerOutputTest {
   protected:
-    Server kind() const override { return Server::Pulse; }
+    Server kind() const override { return kKind; }
 };
+// libpulse's queue, and streams closed while the server has yet to answer.
+using PulseOutputTest = OneServerTest<Server::Pulse>;
+// The quantum asked of PipeWire's graph and followed, and the choice of output at start.
+using PipeWireOutputTest = OneServerTest<Server::PipeWire>;
 
 TEST_P(EachServerTest, PlaybacksAdvanceAndALostSinkEndsOnlyItsOwnALostServerAllUntilItIsBack) {
     auto backend = connectTo(kind());
@@ -166,8 +163,7 @@ TEST_P(EachServerTest, PlaybacksAdvanceAndALostSinkEndsOnlyItsOwnALostServerAllU
     EXPECT_EQ(pumpUntil(engine, [&] { return !engine.sounding(onStudio); }),
               std::vector<int>{onStudio});
     EXPECT_TRUE(engine.sounding(onCue));
-    // Gone from the list, and a start on it sounds nothing instead of
-    // sounding on another device.
+    // Gone from the list, and a start on it sounds nothing, not elsewhere.
     EXPECT_EQ(engine.deviceNames(), Names{"Cue"});
     EXPECT_FALSE(engine.play(onStudio, tone, "Studio", 1.0f));
     EXPECT_TRUE(advances(engine, onCue, kRate / 10));
@@ -189,37 +185,35 @@ TEST_P(EachServerTest, PlaybacksAdvanceAndALostSinkEndsOnlyItsOwnALostServerAllU
 // while the server is gone a try at connecting: they come only with news,
 // and seldom while there is none to be had.
 TEST_P(EachServerTest, SinksPluggedInAndOutAreNoticedWithoutAskingAndAServerGoneAtABoundedRate) {
-    const std::unique_ptr<OutputBackend> connected = connectTo(kind());
-    OutputBackend& backend = *connected;
-    ASSERT_TRUE(backend.devicesMayHaveChanged());  // the first list is news
-    ASSERT_EQ(backend.deviceNames(), (Names{"Studio", "Cue"}));
-    EXPECT_FALSE(saysChangedWithin(backend, 200ms));
+    const std::unique_ptr<OutputBackend> backend = connectTo(kind());
+    ASSERT_TRUE(backend->devicesMayHaveChanged());  // the first list is news
+    ASSERT_EQ(backend->deviceNames(), (Names{"Studio", "Cue"}));
+    EXPECT_FALSE(saysChangedWithin(*backend, 200ms));
     ASSERT_TRUE(server_->addSink("Casque"));
-    EXPECT_TRUE(follows(backend, {"Studio", "Cue", "Casque"}));
+    EXPECT_TRUE(follows(*backend, {"Studio", "Cue", "Casque"}));
     ASSERT_TRUE(server_->removeSink("Casque"));
-    EXPECT_TRUE(follows(backend, {"Studio", "Cue"}));
+    EXPECT_TRUE(follows(*backend, {"Studio", "Cue"}));
     ASSERT_TRUE(server_->addSink("Casque"));  // the same headset, back
-    EXPECT_TRUE(follows(backend, {"Studio", "Cue", "Casque"}));
-    // Once the events of that last change are in (a new sink comes with a
-    // change event of its own), quiet again.
-    static_cast<void>(saysChangedWithin(backend, 100ms));
-    EXPECT_FALSE(saysChangedWithin(backend, 200ms));
+    EXPECT_TRUE(follows(*backend, {"Studio", "Cue", "Casque"}));
+    // Quiet again once that change's events are in (a new sink brings a change event too).
+    static_cast<void>(saysChangedWithin(*backend, 100ms));
+    EXPECT_FALSE(saysChangedWithin(*backend, 200ms));
 
     server_->stop();
-    ASSERT_TRUE(saysChangedWithin(backend, 5s));
-    EXPECT_TRUE(backend.deviceNames().empty());  // tries the server afresh, in vain
-    EXPECT_FALSE(saysChangedWithin(backend, 1s));
-    EXPECT_TRUE(saysChangedWithin(backend, 2500ms));
-    EXPECT_TRUE(backend.deviceNames().empty());
+    ASSERT_TRUE(saysChangedWithin(*backend, 5s));
+    EXPECT_TRUE(backend->deviceNames().empty());  // tries the server afresh, in vain
+    EXPECT_FALSE(saysChangedWithin(*backend, 1s));
+    EXPECT_TRUE(saysChangedWithin(*backend, 2500ms));
+    EXPECT_TRUE(backend->deviceNames().empty());
 
     restartServer();
-    EXPECT_TRUE(follows(backend, {"Studio"}));
+    EXPECT_TRUE(follows(*backend, {"Studio"}));
     // Connected again (a fresh connection's first answer is true): events
     // once more, not the rate of a lost server.
-    static_cast<void>(saysChangedWithin(backend, 100ms));
-    EXPECT_FALSE(saysChangedWithin(backend, 200ms));
+    static_cast<void>(saysChangedWithin(*backend, 100ms));
+    EXPECT_FALSE(saysChangedWithin(*backend, 200ms));
     ASSERT_TRUE(server_->addSink("Casque"));
-    EXPECT_TRUE(follows(backend, {"Studio", "Casque"}));
+    EXPECT_TRUE(follows(*backend, {"Studio", "Casque"}));
 }
 
 TEST_P(EachServerTest, WithoutAServerTheSystemOutputIsSdlsAndOneThatNeverAnswersIsTriedSeldom) {
@@ -269,8 +263,7 @@ TEST_P(EachServerTest, WithoutAServerTheSystemOutputIsSdlsAndOneThatNeverAnswers
 }
 
 // Looks at `output` as often as the engine's pump does, at the test's time
-// `now`, until what the server keeps queued satisfies `done` or two seconds
-// have passed; its last answer.
+// `now`, until what the server keeps queued satisfies `done` (two seconds at most).
 template <typename Done>
 bool adaptUntil(AudioOutput& output, AudioOutput::Clock::time_point now, Done done) {
     auto adapted = [&] {
@@ -288,46 +281,48 @@ int granted(AudioOutput& output, AudioOutput::Clock::time_point now, int frames)
     return output.queuedFrames();
 }
 
-TEST_F(PulseOutputTest, WhatTheServerGrantsAddsUpToTheTargetAsItChanges) {
-    PulseBackend backend;
-    Mixer mixer(kRate);
-    const std::unique_ptr<AudioOutput> output = backend.open("Cue", mixer, kRate, kPeriodFrames);
-    ASSERT_NE(output, nullptr);
-    const int floor = kPeriodFrames * PulseBackend::kServerPeriods;
-    const int most = kPeriodFrames * PulseBackend::kMostServerPeriods;
-    EXPECT_NEAR(output->queuedFrames(), floor, 1);  // known as soon as it opens
-
-    // Shortfalls as the device thread reports them, past the ceiling.
-    AudioOutput::Clock::time_point now{};
-    output->adapt(now, false);
-    for (int n = 0; n < PulseBackend::kMostServerPeriods; ++n) mixer.countUnderrun();
-    output->adapt(now += 3s, false);
-    // Then a period back after each clean stretch.
-    for (int target = most; target >= most - 2 * kPeriodFrames; target -= kPeriodFrames) {
-        EXPECT_NEAR(granted(*output, now, target), target, 1);
-        output->adapt(now += PulseBackend::kCleanStretch, false);
-    }
-}
-
 // The server answers a closing stream later, and requests still pending until
 // then would call back into an output already gone: under the sanitizers a
 // use after free, in a plain build memory overwritten at random.
-TEST_F(PulseOutputTest, AnOutputClosedWithRequestsPendingIsNeverCalledBackOnceGone) {
+TEST_F(PulseOutputTest, WhatTheServerGrantsFollowsTheTargetAndAClosedStreamIsNeverCalledBack) {
     PulseBackend backend;
     Mixer mixer(kRate);
+    const int most = kPeriodFrames * PulseBackend::kMostServerPeriods;
     for (int round = 0; round < 30; ++round) {
-        std::unique_ptr<AudioOutput> output = backend.open("Cue", mixer, kRate, kPeriodFrames);
+        const std::unique_ptr<AudioOutput> output =
+            backend.open("Cue", mixer, kRate, kPeriodFrames);
         ASSERT_NE(output, nullptr);
+        if (round == 0) {  // known as soon as it opens
+            EXPECT_NEAR(output->queuedFrames(), kPeriodFrames * PulseBackend::kServerPeriods, 1);
+        }
+        // Shortfalls as the device thread reports them, past the ceiling: a
+        // larger queue is asked for, and adapt() returns at once.
         AudioOutput::Clock::time_point now{};
         output->adapt(now, false);
-        mixer.countUnderrun();
-        output->adapt(now += 3s, false);  // asks for a larger queue and returns at once
-        output.reset();
+        for (int n = 0; n < PulseBackend::kMostServerPeriods; ++n) mixer.countUnderrun();
+        output->adapt(now += 3s, false);
+        // The first is granted it, then a period back after each clean stretch;
+        // the others close with the request pending.
+        for (int target = most; round == 0 && target >= most - 2 * kPeriodFrames;
+             target -= kPeriodFrames) {
+            EXPECT_NEAR(granted(*output, now, target), target, 1);
+            output->adapt(now += PulseBackend::kCleanStretch, false);
+        }
     }
     std::this_thread::sleep_for(300ms);  // for answers that come late
     EXPECT_TRUE(backend.usable());
     EXPECT_NE(backend.open("Cue", mixer, kRate, kPeriodFrames), nullptr);
-    mixer.abandon();
+}
+
+// Starts a staircase of `seconds` on voice 0 of `mixer`; `worker`, which reads
+// it ahead, keeps it as long as the mixer does.
+bool playRamp(const std::string& path, int seconds, StreamWorker& worker, Mixer& mixer) {
+    EXPECT_TRUE(testing::writeAudio(path, testing::FileKind::Wav16, kRate, 2, kRate * seconds,
+                                    testing::staircase));
+    const std::shared_ptr<Sound> ramp = Sound::load(path, kRate);
+    worker.add(ramp);
+    ramp->audioRefs.fetch_add(1);  // travels with the command
+    return mixer.send({.type = MixerCommand::Type::Play, .seq = 1, .sound = ramp.get()});
 }
 
 // Walks a recording of the staircase (left: frame % 32768 / 32768) from its
@@ -357,8 +352,7 @@ struct StaircaseCheck {
 };
 
 TEST_F(PulseOutputTest, ChangingTheQueueWhilePlayingNeitherLosesNorRepeatsNorGaps) {
-    ASSERT_TRUE(testing::writeAudio(dir_.file("ramp.wav"), testing::FileKind::Wav16, kRate, 2,
-                                    kRate * 30, testing::staircase));
+    StreamWorker worker;
     PulseBackend backend;
     Mixer mixer(kRate);
     std::unique_ptr<AudioOutput> output = backend.open("Cue", mixer, kRate, kPeriodFrames);
@@ -374,14 +368,10 @@ TEST_F(PulseOutputTest, ChangingTheQueueWhilePlayingNeitherLosesNorRepeatsNorGap
     ASSERT_TRUE(
         adaptUntil(*output, now, [](int queued) { return queued >= 12 * kPeriodFrames - 1; }));
 
-    StreamWorker worker;
-    const std::shared_ptr<Sound> ramp = Sound::load(dir_.file("ramp.wav"), kRate);
-    worker.add(ramp);
     testing::SinkRecorder cue("Cue", kRate);
     ASSERT_TRUE(cue.ok());
     const uint64_t natural = mixer.underruns();
-    ramp->audioRefs.fetch_add(1);  // travels with the command
-    ASSERT_TRUE(mixer.send({.type = MixerCommand::Type::Play, .seq = 1, .sound = ramp.get()}));
+    ASSERT_TRUE(playRamp(dir_.file("ramp.wav"), 30, worker, mixer));
 
     // Each change is waited for and given time to be heard; false when the
     // server did not take it.
@@ -412,8 +402,6 @@ TEST_F(PulseOutputTest, ChangingTheQueueWhilePlayingNeitherLosesNorRepeatsNorGap
     for (int step = 0; step < 11; ++step) shrinks += change(32 * PulseBackend::kCleanStretch);
     cue.stop();
     const uint64_t real = mixer.underruns() - natural - told;
-    output.reset();  // no render() any more: the mixer can give the sound back
-    mixer.abandon();
 
     // A machine too slow for the server (a sanitizer's build on a busy one)
     // runs it short itself: the queue then follows the machine as well as
@@ -478,13 +466,6 @@ TEST_F(PulseOutputTest, AStarvedStreamGrowsItsQueueAtOnceAndComesBackDownAfterCl
     EXPECT_TRUE(engine.sounding(voice));
 }
 
-// PipeWire's own: the quantum asked of the graph and followed, the graph's
-// rate, and the choice of output at start.
-class PipeWireOutputTest : public ServerOutputTest {
-  protected:
-    Server kind() const override { return Server::PipeWire; }
-};
-
 TEST_F(PipeWireOutputTest, TheGraphRunsAtTheQuantumAskedDoublesItWhenShortAndComesBackDown) {
     PipeWireBackend backend;
     const int rate = backend.preferredRate();
@@ -524,31 +505,24 @@ TEST_F(PipeWireOutputTest, TheGraphRunsAtTheQuantumAskedDoublesItWhenShortAndCom
     }
     EXPECT_EQ(output->queuedFrames(), base);
     EXPECT_FALSE(output->lost());
-    output.reset();
-    mixer.abandon();
 }
 
 TEST_F(PipeWireOutputTest, TheSystemOutputIsPipeWiresUnlessAnotherIsForcedAndAForcedOneIsKept) {
-    const auto chosen = [](const char* forced) {
-        if (forced != nullptr) {
-            setenv("TAMBREL_AUDIO", forced, 1);
-        } else {
-            unsetenv("TAMBREL_AUDIO");
-        }
-        std::string name;
-        static_cast<void>(systemOutput(&name));
+    // The output chosen with TAMBREL_AUDIO at `forced` ("": as if unset), and its name.
+    std::string name;
+    const auto choose = [&name](const char* forced) {
+        setenv("TAMBREL_AUDIO", forced, 1);
+        std::unique_ptr<OutputBackend> backend = systemOutput(&name);
         unsetenv("TAMBREL_AUDIO");
-        return name;
+        return backend;
     };
-    EXPECT_EQ(chosen(nullptr), "PipeWire");
+    const auto chosen = [&](const char* forced) { return choose(forced) ? name : "none"; };
+    EXPECT_EQ(chosen(""), "PipeWire");
     EXPECT_EQ(chosen("pulse"), "PulseAudio");  // through PipeWire's server for PulseAudio clients
     EXPECT_EQ(chosen("sdl"), "SDL");
     EXPECT_EQ(chosen("jack"), "PipeWire");  // unknown: chosen as if not forced
     server_->stop();
-    EXPECT_EQ(chosen(nullptr), "SDL");
-    setenv("TAMBREL_AUDIO", "pipewire", 1);
-    const std::unique_ptr<OutputBackend> forced = systemOutput();
-    unsetenv("TAMBREL_AUDIO");
+    const std::unique_ptr<OutputBackend> forced = choose("pipewire");
     EXPECT_NE(dynamic_cast<PipeWireBackend*>(forced.get()), nullptr);
     EXPECT_NE(forced->problem(), "");  // says why nothing plays
     EXPECT_TRUE(forced->deviceNames().empty());
@@ -583,18 +557,13 @@ TEST(SdlOutput, ALongerPeriodAfterShortfallsIsTakenOnlyWhileSilentAndSoundGoesOn
     SdlBackend backend;
     ASSERT_EQ(backend.problem(), "");
     testing::TempDir dir;
-    ASSERT_TRUE(testing::writeAudio(dir.file("ramp.wav"), testing::FileKind::Wav16, kRate, 2,
-                                    kRate * 20, testing::staircase));
     StreamWorker worker;
-    const std::shared_ptr<Sound> ramp = Sound::load(dir.file("ramp.wav"), kRate);
-    worker.add(ramp);
     Mixer mixer(kRate);
     std::unique_ptr<AudioOutput> output = backend.open(std::nullopt, mixer, kRate, 96);
     ASSERT_NE(output, nullptr);
     EXPECT_EQ(output->queuedFrames(), 2 * 256);
 
-    ramp->audioRefs.fetch_add(1);  // travels with the command
-    ASSERT_TRUE(mixer.send({.type = MixerCommand::Type::Play, .seq = 1, .sound = ramp.get()}));
+    ASSERT_TRUE(playRamp(dir.file("ramp.wav"), 20, worker, mixer));
     ASSERT_TRUE(testing::waitUntil([&] { return mixer.position(0) > 0; }, 5s));
 
     // Short twice while a slot sounds: reopening would cut it, so it waits.
@@ -622,8 +591,6 @@ TEST(SdlOutput, ALongerPeriodAfterShortfallsIsTakenOnlyWhileSilentAndSoundGoesOn
     if (mixer.underruns() == shortfalls) {
         EXPECT_EQ(output->queuedFrames(), grown - 2 * 256);
     }
-    output.reset();
-    mixer.abandon();
 }
 
 }  // namespace
