@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "tests/app/window_rig.h"
+#include "tests/support/wait.h"
 
 namespace tambrel::app {
 namespace {
@@ -26,13 +27,10 @@ using playback::kPlaying;
 using Clock = std::chrono::steady_clock;
 using HostileFiles = WindowTest;
 
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 // The 44-byte header of 16-bit PCM at 44.1 kHz, claiming `dataBytes` of data.
-std::string wavHeader(uint32_t channels, uint32_t dataBytes) {
+QByteArray wavHeader(uint32_t channels, uint32_t dataBytes) {
     const auto le = [](uint32_t value, int bytes) {
-        std::string out;
+        QByteArray out;
         for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
         return out;
     };
@@ -79,11 +77,7 @@ void closeWindow(WindowRig& rig) {
     rig.window.reset();
     rig.render(1024);  // a stop fades out
     EXPECT_EQ(peak(rig.render(4096)), 0.0f);
-    const auto deadline = Clock::now() + 2s;
-    while (rig.audio.engine().liveSounds() > 0 && Clock::now() < deadline) {
-        std::this_thread::sleep_for(5ms);
-    }
-    EXPECT_EQ(rig.audio.engine().liveSounds(), 0u);
+    EXPECT_TRUE(testing::waitUntil([&] { return rig.audio.engine().liveSounds() == 0; }, 2s));
 }
 
 TEST_F(HostileFiles,
@@ -107,15 +101,15 @@ TEST_F(HostileFiles,
         << tag << std::string(tagBytes, '\0')
         << std::ifstream(dir.file("mp3.wav"), std::ios::binary).rdbuf();
     // Claims the most a WAV can hold, almost seven hours; 3 s are there.
-    writeFile(dir.file("lying.wav"), wavHeader(2, UINT32_MAX) + std::string(44100 * 3 * 4, '\x30'));
+    put("lying.wav", wavHeader(2, UINT32_MAX) + QByteArray(44100 * 3 * 4, '\x30'));
     // Empty, noise, cut short (a header for 3 s, then ten frames and three
     // stray bytes), a folder, and a pipe no one writes to.
     std::mt19937 random(2024);
-    std::string noise(60000, '\0');
+    QByteArray noise(60000, '\0');
     for (char& c : noise) c = static_cast<char>(random());
-    for (const char* name : {"empty.wav", "empty.mp3"}) writeFile(dir.file(name), "");
-    for (const char* name : {"noise.mp3", "noise.wav"}) writeFile(dir.file(name), noise);
-    writeFile(dir.file("cut.wav"), wavHeader(2, 44100 * 4 * 3) + std::string(43, '\x40'));
+    for (const char* name : {"empty.wav", "empty.mp3"}) put(name, "");
+    for (const char* name : {"noise.mp3", "noise.wav"}) put(name, noise);
+    put("cut.wav", wavHeader(2, 44100 * 4 * 3) + QByteArray(43, '\x40'));
     std::filesystem::create_directory(dir.file("Folder.wav"));
     ASSERT_EQ(mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);
 
@@ -178,7 +172,7 @@ TEST_F(HostileFiles, TenHourSparseFileLoadsAtOnceAndPlaysInBoundedMemory) {
     // header; the sparse file costs no disk.
     const uint32_t dataBytes = 44100u * 2 * 36000;
     const std::string path = dir.file("ten hours.wav");
-    writeFile(path, wavHeader(1, dataBytes));
+    put("ten hours.wav", wavHeader(1, dataBytes));
     ASSERT_EQ(::truncate(path.c_str(), 44 + static_cast<off_t>(dataBytes)), 0);
 
     const size_t before = residentBytes();

@@ -6,7 +6,6 @@
 
 #include <QRegularExpression>
 #include <chrono>
-#include <filesystem>
 #include <utility>
 
 #include "platform/audio/pulse_output.h"
@@ -20,30 +19,20 @@ namespace {
 using namespace std::chrono_literals;
 using playback::kPlaying;
 
-struct OutputDevices : ::testing::Test {
-    testing::TempDir dir;
-    std::unique_ptr<testing::PulseServer> server;
-    std::unique_ptr<playback::AudioHost> audio;
-    testing::FakeSystem system;
-    testing::ScriptedDialogs dialogs;
-    std::unique_ptr<F1a> window;
-    F1a& w = open();
+// The server with its default sink "OnAir" and "Cue", up before the window's
+// back end connects to it.
+struct PulseRig {
+    testing::TempDir home;
+    testing::PulseServer server{home.path(), "OnAir", 44100, {"Cue"}};
+};
 
-    // The server with its default sink "OnAir" and "Cue", the window on it,
-    // and half a minute of sound for slot A, bound at its first press.
-    F1a& open() {
-        std::filesystem::create_directory(dir.file("server"));
-        server = std::make_unique<testing::PulseServer>(dir.file("server"), "OnAir", 44100,
-                                                        std::vector<std::string>{"Cue"});
-        audio = std::make_unique<playback::AudioHost>(std::make_unique<audio::PulseBackend>());
-        system.folder = QString::fromStdString(dir.path());
-        window = Main(system, dialogs, *audio);
-        EXPECT_TRUE(testing::writeAudio(dir.file("bed.wav"), testing::FileKind::Wav16, 44100, 2,
-                                        44100 * 30, testing::staircase));
-        dialogs.openAnswers.push_back(QString::fromStdString(dir.file("bed.wav")));
-        return *window;
+struct OutputDevices : ::testing::Test, PulseRig, WindowRig {
+    F1a& w = start();
+
+    // Half a minute of sound for slot A, bound at its first press.
+    OutputDevices() : WindowRig(std::make_unique<audio::PulseBackend>()) {
+        dialogs.openAnswers.push_back(wav("bed.wav", 30000));
     }
-    ~OutputDevices() override { window.reset(); }
     // Lets the window's event loop run, the engine's pump and its device
     // checks included, until `done` or ten seconds.
     template <typename Done>
@@ -69,7 +58,7 @@ TEST_F(OutputDevices, SinksPluggedUnpluggedAndBackFollowTheListByName) {
     };
 
     // Plugged in while a slot plays: added at the end, and nothing else moves.
-    ASSERT_TRUE(server->addSink("Casque"));
+    ASSERT_TRUE(server.addSink("Casque"));
     EXPECT_TRUE(until([&] { return w.Output->ListCount() == 4; }));
     EXPECT_EQ(w.Output->List(3), QStringLiteral("Casque"));
     EXPECT_EQ(w.Output->ListIndex(), 0);
@@ -84,7 +73,7 @@ TEST_F(OutputDevices, SinksPluggedUnpluggedAndBackFollowTheListByName) {
     ASSERT_EQ(w.Player[0]->State(), kPlaying);
     const int64_t before = w.Player[0]->Position();
     EXPECT_TRUE(until([&] { return w.Player[0]->Position() > before + 100; }));
-    ASSERT_TRUE(server->removeSink("Cue"));
+    ASSERT_TRUE(server.removeSink("Cue"));
     EXPECT_TRUE(until([&] { return w.Output->Text() == QStringLiteral("Cue (absente)"); }));
     EXPECT_TRUE(until([&] { return stops == 2; }));
     EXPECT_NE(w.Player[0]->State(), kPlaying);
@@ -96,7 +85,7 @@ TEST_F(OutputDevices, SinksPluggedUnpluggedAndBackFollowTheListByName) {
     EXPECT_EQ(w.Touche[0]->Notice(), QStringLiteral("Sortie audio absente : Cue"));
 
     // Back under its name: the next press plays there, unasked.
-    ASSERT_TRUE(server->addSink("Cue"));
+    ASSERT_TRUE(server.addSink("Cue"));
     EXPECT_TRUE(until([&] { return w.Output->Text() == QStringLiteral("Cue"); }));
     w.Touche_Click(0);
     ASSERT_EQ(w.Player[0]->State(), kPlaying);
@@ -134,7 +123,7 @@ TEST_F(OutputDevices, TheOutputListTellsWhatAStartWaitsBehindAndHowOftenSoundRan
     // be waking up).
     const auto settled = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     until([&] { return std::chrono::steady_clock::now() > settled; });  // the pump turning
-    server->pause(std::chrono::milliseconds(40));
+    server.pause(std::chrono::milliseconds(40));
     EXPECT_TRUE(until([&] {
         const auto [queued, count] = outputState(w.Output->ToolTipText());
         return queued > first && count > shortfalls;

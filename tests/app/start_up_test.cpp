@@ -79,16 +79,13 @@ TEST(StartUp, SlotsStartEmptyWithTheirLettersListsFilledAndTheSplashAfterASecond
     F1a& w = rig.start();
     EXPECT_GE(rig.system.clock - before, 1.0);  // the splash stood at least a second
 
-    for (int16_t i : {0, 26, 27}) {
-        EXPECT_EQ(w.InfoTrack[i]->Caption(), slotLetter(i));
-        EXPECT_EQ(w.Touche[i]->ToolTipText(), "Touche " + slotLetter(i) + " ");
-    }
-    EXPECT_EQ(slotLetter(0) + slotLetter(26) + slotLetter(27), QStringLiteral("A[\\"));
+    EXPECT_EQ(rig.shows(0) + rig.shows(26) + rig.shows(27), "|A|[|\\");
+    EXPECT_EQ(w.Touche[27]->ToolTipText(), QStringLiteral("Touche \\ "));
     EXPECT_EQ(w.Couleur[6]->ToolTipText(),
               QStringLiteral(" Choix de la couleur pour cette ligne "));
     for (int16_t i = 0; i < kSlots; ++i) {
         EXPECT_TRUE(w.Touche[i]->Caption().isEmpty());
-        EXPECT_EQ(w.Slider[i]->Value(), playback::kVolumeUnity);
+        EXPECT_EQ(w.Slider[i]->Value(), 16384);
         EXPECT_EQ(w.Player[i]->DeviceID(), -1);  // entry 0 of the list was selected
     }
     EXPECT_EQ(w.LblVolume->Caption(), QStringLiteral("Volume 16384"));
@@ -108,16 +105,12 @@ TEST(StartUp, SlotsStartEmptyWithTheirLettersListsFilledAndTheSplashAfterASecond
 }
 
 TEST(StartUp, NoOutputIsSaidAndTheWindowOpensAllTheSame) {
-    WindowRig rig;
-    auto* empty = new audio::NullBackend({});
-    playback::AudioHost silent{std::unique_ptr<audio::OutputBackend>(empty)};
-    rig.window = Main(rig.system, rig.dialogs, silent);
-    ASSERT_FALSE(rig.dialogs.asked.empty());
-    EXPECT_EQ(rig.dialogs.asked[0].text,
-              QStringLiteral("La sortie audio ne fonctionne pas :\r\naucune sortie audio trouvée"));
-    EXPECT_EQ(rig.dialogs.asked[0].style, 48);
-    EXPECT_EQ(rig.window->Output->ListCount(), 1);  // the default device only
-    rig.window.reset();
+    WindowRig rig(std::make_unique<audio::NullBackend>(std::vector<std::string>{}));
+    EXPECT_EQ(rig.start().Output->ListCount(), 1);  // the default device only
+    ASSERT_EQ(rig.dialogs.asked.size(), 1u);
+    EXPECT_EQ(
+        rig.dialogs.last(),
+        "MsgBox | 48 |  | La sortie audio ne fonctionne pas :\r\naucune sortie audio trouvée");
 }
 
 // A home of its own whose desktop folder has a French name.
@@ -180,12 +173,12 @@ TEST(FirstRun, ALauncherOnTheDesktopForTheProgramUnderItsOwnNameOrSilentlyNone) 
 }
 
 TEST(FirstRun, ExecFieldQuotesWhatTheEntryFormatReserves) {
-    EXPECT_EQ(platform::execArgument(QStringLiteral("/opt/tambrel/Tambrel")),
-              QStringLiteral("/opt/tambrel/Tambrel"));
-    EXPECT_EQ(platform::execArgument(QStringLiteral("/home/ana/Mes jingles/Tambrel")),
-              QStringLiteral("\"/home/ana/Mes jingles/Tambrel\""));
-    EXPECT_EQ(platform::execArgument(QStringLiteral("/a/$b\"c")),
-              QStringLiteral("\"/a/\\\\$b\\\\\"c\""));
+    for (const auto& [path, field] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"/opt/tambrel/Tambrel", "/opt/tambrel/Tambrel"},
+             {"/home/ana/Mes jingles/Tambrel", "\"/home/ana/Mes jingles/Tambrel\""},
+             {"/a/$b\"c", "\"/a/\\\\$b\\\\\"c\""}}) {
+        EXPECT_EQ(platform::execArgument(QString::fromUtf8(path)), QString::fromUtf8(field));
+    }
 }
 
 }  // namespace

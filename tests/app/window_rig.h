@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <algorithm>
 #include <fstream>
 
 #include "app/palette_window.h"
 #include "app/start_up.h"
+#include "palettes/palette_file.h"
 #include "platform/audio/null_output.h"
 #include "platform/colors.h"
 #include "platform/path_form.h"
@@ -35,6 +37,11 @@ struct WindowRig {
         system.screenPixels = screenPixels;
         system.folder = QString::fromStdString(dir.path());
     }
+    // On another back end; `backend` is then null and render() not for use.
+    explicit WindowRig(std::unique_ptr<audio::OutputBackend> other)
+        : backend(nullptr), audio(std::move(other)) {
+        system.folder = QString::fromStdString(dir.path());
+    }
     F1a& start() {
         window = Main(system, dialogs, audio);
         return *window;
@@ -55,11 +62,21 @@ struct WindowRig {
         window->File1.Refresh();
         window->File1_PathChange();
     }
+    // A palette of these files (native paths) from slot A on, every volume at `volume`.
+    static QByteArray palette(const std::array<QString, kSlots>& files, int32_t volume = 16384) {
+        std::array<QString, kSlots> paths;
+        std::transform(files.begin(), files.end(), paths.begin(), platform::toSystemPath);
+        std::array<int32_t, kSlots> volumes;
+        volumes.fill(volume);
+        QByteArray bytes;
+        QString error;
+        EXPECT_TRUE(palettes::writePalette(paths, volumes, bytes, error)) << error.toStdString();
+        return bytes;
+    }
     QByteArray read(const std::string& name) const {
         QFile f(path(name));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-    // Picks a palette from the list, as the operator does.
     void pick(const QString& entry) {
         window->ComboBank->setText(entry);
         window->ComboBank_Click();
