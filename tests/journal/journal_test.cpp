@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include <QDir>
 #include <QFile>
 #include <atomic>
 #include <fstream>
@@ -16,7 +15,6 @@
 #include "journal/journal_store.h"
 #include "journal/journal_writer.h"
 #include "tests/support/test_audio.h"
-#include "tests/support/wait.h"
 
 namespace tambrel::journal {
 namespace {
@@ -49,7 +47,12 @@ std::string read(const std::string& path) {
     return text.str();
 }
 
-const std::string kBom = "\xEF\xBB\xBF";
+const char kBom[] = "\xEF\xBB\xBF";
+
+// A day's file holding these lines.
+std::string dayFile(const QByteArray& lines) {
+    return (kBom + headerLine() + lines).toStdString();
+}
 
 TEST(AsRun, ALineHoldsEveryColumnQuotedOnlyWhereACsvReaderNeedsIt) {
     Play p = play("2026-12-07 08:00:00.125", "2026-12-07 08:00:15.125", "\\");
@@ -70,11 +73,7 @@ TEST(AsRun, ALineHoldsEveryColumnQuotedOnlyWhereACsvReaderNeedsIt) {
 
     // Every way a play ends has its own words.
     QStringList words;
-    for (EndReason reason :
-         {EndReason::EndOfFile, EndReason::Key, EndReason::Remote, EndReason::OutputChange,
-          EndReason::OutputLost, EndReason::ProgramEnd, EndReason::Interrupted}) {
-        words << endReasonText(reason);
-    }
+    for (int r = 0; r <= int(EndReason::Interrupted); ++r) words << endReasonText(EndReason(r));
     EXPECT_EQ(words.join(u'|'), QStringLiteral("fin du fichier|touche|télécommande|changement de "
                                                "sortie|sortie perdue|fin du programme|interrompu"));
 
@@ -87,31 +86,29 @@ TEST(AsRun, ALineHoldsEveryColumnQuotedOnlyWhereACsvReaderNeedsIt) {
 
 TEST(JournalStore, TheDaysFileGrowsByWholeLinesAndATornOneIsTakenOff) {
     TempDir dir;
-    JournalStore store(QString::fromStdString(dir.path()) + QStringLiteral("/Journal/"));
+    JournalStore store(QString::fromStdString(dir.file("Journal/")));
     const QString day = QStringLiteral("2026-12-07.csv");
     const QByteArray first = playLine(play("2026-12-07 08:00:00.000", "2026-12-07 08:00:05.000"));
     const QByteArray second = playLine(play("2026-12-07 09:00:00.000", "2026-12-07 09:00:05.000"));
     const std::string path = dir.file("Journal/2026-12-07.csv");
 
     ASSERT_EQ(store.append(day, first), QString());
-    EXPECT_EQ(read(path), kBom + headerLine().toStdString() + first.toStdString());
+    EXPECT_EQ(read(path), dayFile(first));
 
     // A crash in the middle of a line, then the next play.
     std::ofstream(path, std::ios::binary | std::ios::app) << "2026-12-07 08:30:00.000;2026-12";
     ASSERT_EQ(store.append(day, second), QString());
-    EXPECT_EQ(read(path),
-              kBom + headerLine().toStdString() + first.toStdString() + second.toStdString());
+    EXPECT_EQ(read(path), dayFile(first + second));
 
     // A file torn inside its header starts again whole.
     std::ofstream(dir.file("Journal/2026-12-08.csv"), std::ios::binary) << kBom << "Début;F";
     ASSERT_EQ(store.append(QStringLiteral("2026-12-08.csv"), second), QString());
-    EXPECT_EQ(read(dir.file("Journal/2026-12-08.csv")),
-              kBom + headerLine().toStdString() + second.toStdString());
+    EXPECT_EQ(read(dir.file("Journal/2026-12-08.csv")), dayFile(second));
 }
 
 TEST(JournalStore, PlaysACrashInterruptedGoToTheirDaysAtTheNextStart) {
     TempDir dir;
-    const QString folder = QString::fromStdString(dir.path()) + QStringLiteral("/Journal/");
+    const QString folder = QString::fromStdString(dir.file("Journal/"));
     Play late = play("2026-12-07 23:59:50.000", "2026-12-08 00:00:01.000", "B");
     Play early = play("2026-12-08 00:00:00.500", "2026-12-08 00:00:01.000", "C");
     late.endedBy = early.endedBy = EndReason::Interrupted;
@@ -121,36 +118,28 @@ TEST(JournalStore, PlaysACrashInterruptedGoToTheirDaysAtTheNextStart) {
     }
     JournalStore store(folder);
     ASSERT_EQ(store.recover(), QString());
-    EXPECT_EQ(read(dir.file("Journal/2026-12-07.csv")),
-              kBom + headerLine().toStdString() + playLine(late).toStdString());
-    EXPECT_EQ(read(dir.file("Journal/2026-12-08.csv")),
-              kBom + headerLine().toStdString() + playLine(early).toStdString());
+    EXPECT_EQ(read(dir.file("Journal/2026-12-07.csv")), dayFile(playLine(late)));
+    EXPECT_EQ(read(dir.file("Journal/2026-12-08.csv")), dayFile(playLine(early)));
     EXPECT_FALSE(QFile::exists(folder + QString::fromLatin1(JournalStore::kInProgressName)));
     ASSERT_EQ(store.recover(), QString());  // nothing twice
-    EXPECT_EQ(read(dir.file("Journal/2026-12-07.csv")),
-              kBom + headerLine().toStdString() + playLine(late).toStdString());
+    EXPECT_EQ(read(dir.file("Journal/2026-12-07.csv")), dayFile(playLine(late)));
 }
 
 // The process may not grow a file past `bytes` while it lives.
-class FileSizeLimit {
-  public:
+struct FileSizeLimit {
+    rlimit saved{};
     explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limit = saved_;
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit limit = saved;
         limit.rlim_cur = bytes;
         setrlimit(RLIMIT_FSIZE, &limit);
     }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-  private:
-    rlimit saved_{};
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved); }
 };
 
 TEST(JournalWriter, AFullDiskIsToldOnceKeepsTheFileWholeAndTheLinesForLater) {
     TempDir dir;
-    const QString folder = QString::fromStdString(dir.path()) + QStringLiteral("/Journal/");
+    const QString folder = QString::fromStdString(dir.file("Journal/"));
     const std::string path = dir.file("Journal/2026-12-07.csv");
     std::atomic<int> told{0};
     QString toldPath;
@@ -196,7 +185,7 @@ TEST(JournalWriter, AFolderThatCannotBeMadeIsToldAndTheRecordOfPlaysInProgressSu
 
     // Plays in progress at an end without their own end (a kill) are
     // written as interrupted by the next writer.
-    const QString folder = QString::fromStdString(dir.path()) + QStringLiteral("/Log/");
+    const QString folder = QString::fromStdString(dir.file("Log/"));
     {
         JournalWriter writer(folder, {});
         writer.keepInProgress({play("2026-12-07 08:00:00.000", "2026-12-07 08:00:03.000", "F")});
@@ -213,7 +202,7 @@ TEST(JournalWriter, AFolderThatCannotBeMadeIsToldAndTheRecordOfPlaysInProgressSu
 struct AirLogRig {
     using Aired = audio::AudioEngine::Aired;
     TempDir dir;
-    QString folder = QString::fromStdString(dir.path()) + QStringLiteral("/Journal/");
+    QString folder = QString::fromStdString(dir.file("Journal/"));
     std::array<Aired, AirLog::kSlots> aired{};
     AirLog::Now now{at("2026-12-08 00:00:02.000"),
                     AirLog::Clock::time_point(std::chrono::hours(1))};
@@ -257,8 +246,7 @@ TEST(AirLog, APlayIsWrittenWithWhenItReallySoundedInTheDayItBegan) {
     expected.laps = 3;
     expected.dropouts = 2;
     expected.endedBy = EndReason::Key;
-    EXPECT_EQ(rig.day("2026-12-07.csv"),
-              kBom + headerLine().toStdString() + playLine(expected).toStdString());
+    EXPECT_EQ(rig.day("2026-12-07.csv"), dayFile(playLine(expected)));
     EXPECT_FALSE(QFile::exists(rig.folder + QStringLiteral("2026-12-08.csv")));
 }
 

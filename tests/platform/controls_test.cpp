@@ -8,6 +8,7 @@
 
 #include "platform/colors.h"
 #include "platform/dialogs.h"
+#include "tests/support/fake_platform.h"
 
 namespace tambrel::platform {
 namespace {
@@ -62,19 +63,12 @@ TEST(Dialogs, FilterMatchesBothCasesAndACancelLeavesTheLastChoice) {
     EXPECT_EQ(toolkitFilter(QStringLiteral("Audio File mp3 Wav | *.mp3;*.wav")),
               QStringLiteral("Audio File mp3 Wav (*.[mM][pP]3 *.[wW][aA][vV])"));
 
-    struct OneAnswer final : Dialogs {
-        std::optional<QString> path;
-        int32_t MsgBox(const QString&, int32_t, const QString&) override { return kAnswerOk; }
-        QString InputBox(const QString&, const QString&, const QString&) override { return {}; }
-        std::optional<QString> ShowOpen(const QString&) override { return path; }
-        std::optional<int32_t> ShowColor(int32_t) override { return std::nullopt; }
-    } dialogs;
+    testing::ScriptedDialogs dialogs;
+    dialogs.openAnswers = {QStringLiteral("/home/ana/Intro.mp3")};
     CommonDialog dial(dialogs);
-    dialogs.path = QStringLiteral("/home/ana/Intro.mp3");
     EXPECT_TRUE(dial.ShowOpen());
     EXPECT_EQ(dial.FileName, QStringLiteral("\\home\\ana\\Intro.mp3"));
-    dialogs.path.reset();
-    EXPECT_FALSE(dial.ShowOpen());
+    EXPECT_FALSE(dial.ShowOpen());  // no answer left: cancelled
     EXPECT_EQ(dial.FileName, QStringLiteral("\\home\\ana\\Intro.mp3"));
     dial.Color = 255;
     EXPECT_FALSE(dial.ShowColor());

@@ -88,25 +88,15 @@ TEST(DriveMapping, LinesNotUnderstoodAreNumberedAndTheRestIsUsed) {
                           {"F:\\Sons\\a.wav", "/opt/tambrel/F/Sons/a.wav"}});
 }
 
-struct Tree {
-    testing::TempDir dir;
-    QString root = QString::fromStdString(dir.path());
-    void file(const QString& relative) {
-        const QString path = root + u'/' + relative;
-        QDir().mkpath(path.left(path.lastIndexOf(u'/')));
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(relative.toUtf8());  // tells the files apart
-    }
-};
-
 TEST(CaseLookup, EachNameIsMatchedInItsFolderAndTheFirstSortedWins) {
-    Tree tree;
+    testing::TempDir dir;
+    const QString r = QString::fromStdString(dir.path());
     for (const char* name :
          {"Jingles/Été/Intro.MP3", "Jingles/Pub.wav", "Jingles/PUB.wav", "Jingles/pub.WAV"}) {
-        tree.file(QString::fromUtf8(name));
+        const QString path = r + u'/' + QString::fromUtf8(name);
+        QDir().mkpath(path.left(path.lastIndexOf(u'/')));
+        ASSERT_TRUE(QFile(path).open(QIODevice::WriteOnly));
     }
-    const QString r = tree.root;
     EXPECT_EQ(findIgnoringCase(r + "/JINGLES/été/intro.mp3"), r + "/Jingles/Été/Intro.MP3");
     // Three names differ only by case: byte order puts "PUB.wav" first.
     EXPECT_EQ(findIgnoringCase(r + "/jingles/pub.wav"), r + "/Jingles/PUB.wav");

@@ -6,9 +6,9 @@
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QStringList>
-#include <QTimer>
-#include <functional>
 #include <memory>
+
+#include "tests/support/event_wait.h"
 
 namespace tambrel::platform {
 namespace {
@@ -25,14 +25,9 @@ QString uniqueKey() {
         .arg(++counter);
 }
 
-bool pumpUntil(const std::function<bool()>& done) {
-    QTimer wake;  // bounds each wait for events
-    wake.start(10);
-    const QDeadlineTimer deadline(kWaitMs);
-    while (!done() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return done();
+template <typename Done>
+bool pumpUntil(Done done) {
+    return testing::turnEventsUntil(done, std::chrono::milliseconds(kWaitMs));
 }
 
 TEST(SingleInstance, EveryRequestOfALaterCopyReachesTheFirstAndItsEndFreesTheKey) {

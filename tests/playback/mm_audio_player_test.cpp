@@ -15,14 +15,8 @@
 namespace tambrel::playback {
 namespace {
 
-using audio::NullBackend;
-
-float half(int64_t, int) {
-    return 0.5f;
-}
-
 struct PlayerRig {
-    NullBackend* backend = new NullBackend({"Studio", "Cue"});
+    audio::NullBackend* backend = new audio::NullBackend({"Studio", "Cue"});
     AudioHost host{std::unique_ptr<audio::OutputBackend>(backend)};
     testing::TempDir dir;
     MMAudioPlayerX player{host, 3};
@@ -43,9 +37,8 @@ struct PlayerRig {
         return platform::toSystemPath(QString::fromStdString(dir.file(name)));
     }
     // Players start on device 0, "Studio".
-    std::vector<float> render(int frames,
-                              const std::optional<std::string>& device = std::string("Studio")) {
-        audio::NullOutput* output = backend->output(device);
+    std::vector<float> render(int frames) {
+        audio::NullOutput* output = backend->output(std::string("Studio"));
         EXPECT_NE(output, nullptr);
         return output ? testing::renderWhenFilled(host.engine(), *output, frames)
                       : std::vector<float>{};
@@ -104,7 +97,7 @@ TEST(Player, NewFileWhileSoundingLetsTheSoundingFilePlayOn) {
     rig.player.setFileName(rig.wav("long.wav", 1500));
     rig.player.Play();
     rig.render(4410);
-    const QString next = rig.wav("next.wav", 500, half);
+    const QString next = rig.wav("next.wav", 500, [](int64_t, int) { return 0.5f; });
     rig.player.setFileName(next);
     EXPECT_EQ(rig.player.FileName(), next);
     EXPECT_TRUE(rig.playing());

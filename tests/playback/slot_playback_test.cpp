@@ -5,12 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QWidget>
 
 #include "playback/mm_hi_timer.h"
 #include "playback/mm_slider.h"
+#include "tests/support/event_wait.h"
 
 namespace tambrel::playback {
 namespace {
@@ -82,12 +81,7 @@ TEST(HiTimer, PreciseAndRunningFromCreation) {
     EXPECT_TRUE(timer.running());  // nothing else starts it
     EXPECT_TRUE(timer.precise());  // a coarse timer may be 5 % late: a meter's tick in 20 ms
     // It reaches its handler through the window's event loop.
-    QElapsedTimer clock;
-    clock.start();
-    while (ticks == 0 && clock.elapsed() < 5000) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    EXPECT_GT(ticks, 0);
+    EXPECT_TRUE(testing::turnEventsUntil([&] { return ticks > 0; }, std::chrono::seconds(5)));
 }
 
 }  // namespace

@@ -5,11 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "palettes/palette_file.h"
 #include "platform/path_form.h"
-#include "playback/slot_playback.h"
 #include "tests/app/window_rig.h"
 
 namespace tambrel::remote {
@@ -24,7 +21,7 @@ TEST(WindowPanel, RemoteRequestsPlayLoopAndLoadAsTheOperatorWouldAndNoMore) {
     const size_t asked = rig.dialogs.asked.size();
 
     EXPECT_EQ(remote.press(0), std::nullopt);
-    EXPECT_EQ(w.Player[0]->State(), playback::kPlaying);
+    EXPECT_EQ(rig.onAir(), "A");
     rig.render(4410);
     SlotView view = panel.slot(0);
     EXPECT_EQ(view.state, SlotState::Playing);
@@ -32,7 +29,7 @@ TEST(WindowPanel, RemoteRequestsPlayLoopAndLoadAsTheOperatorWouldAndNoMore) {
     EXPECT_GT(view.remainingMs, 1800);
     EXPECT_LE(view.remainingMs, 1900);
     EXPECT_EQ(remote.press(0), std::nullopt);  // a second press stops it
-    EXPECT_NE(w.Player[0]->State(), playback::kPlaying);
+    EXPECT_EQ(rig.onAir(), "");
     EXPECT_EQ(panel.slot(0).state, SlotState::Ready);
     EXPECT_EQ(panel.slot(0).remainingMs, 2000);
 
@@ -42,19 +39,16 @@ TEST(WindowPanel, RemoteRequestsPlayLoopAndLoadAsTheOperatorWouldAndNoMore) {
     EXPECT_EQ(panel.slot(1).state, SlotState::Empty);
 
     EXPECT_EQ(remote.setLoop(0, true), std::nullopt);
-    EXPECT_EQ(w.Boucle[0]->BackColor(), playback::kLoopOn);
+    EXPECT_EQ(rig.loops(), "A");
     EXPECT_TRUE(panel.slot(0).loop);
 
     // A palette from the list, by name; a file it names that is gone shows as absent.
     std::array<QString, 28> paths;
     paths[2] = platform::toSystemPath(QString::fromStdString(rig.dir.file("gone.wav")));
-    std::array<int32_t, 28> volumes{};
     QByteArray bytes;
     QString error;
-    ASSERT_TRUE(palettes::writePalette(paths, volumes, bytes, error));
-    std::ofstream(rig.dir.file("Soir.Bnk"), std::ios::binary) << bytes.toStdString();
-    w.File1.Refresh();
-    w.File1_PathChange();
+    ASSERT_TRUE(palettes::writePalette(paths, {}, bytes, error));
+    rig.put("Soir.Bnk", bytes);
     EXPECT_EQ(remote.loadPalette(QStringLiteral("soir")), std::nullopt);
     EXPECT_EQ(panel.paletteName(), QStringLiteral("Soir.Bnk"));
     EXPECT_EQ(panel.slot(2).state, SlotState::Missing);
