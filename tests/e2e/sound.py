@@ -5,6 +5,7 @@ sound starts)."""
 
 import math
 import os
+import pathlib
 import struct
 import subprocess
 import threading
@@ -12,6 +13,16 @@ import time
 import wave
 
 RATE = 44100
+
+
+def until(condition, timeout=5.0):
+    """Polls `condition` until it holds or the time runs out; its last answer."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = condition()
+        if result or time.monotonic() >= deadline:
+            return result
+        time.sleep(0.05)
 
 
 def end_process(process, grace=5):
@@ -27,46 +38,44 @@ def end_process(process, grace=5):
 
 
 class SoundServer:
-    """A PulseAudio daemon of our own, with one null sink per name."""
+    """A PulseAudio daemon of our own, with one null sink per name, the first the default."""
 
     def __init__(self, folder, sinks):
-        self.folder = folder
-        self.socket = os.path.join(folder, "pulse.sock")
-        client_conf = os.path.join(folder, "client.conf")
-        with open(client_conf, "w") as f:
-            f.write("autospawn = no\n")
-        self.env = {
-            "PULSE_SERVER": "unix:" + self.socket,
-            "PULSE_CLIENTCONFIG": client_conf,
-        }
-        args = ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
-                "--log-target=file:" + os.path.join(folder, "pulse.log"),
-                "-L", "module-native-protocol-unix socket=%s auth-anonymous=1" % self.socket]
+        self.folder, self.processes = folder, []
+        self.env = {"PULSE_CLIENTCONFIG": os.path.join(folder, "client.conf")}
+        pathlib.Path(self.env["PULSE_CLIENTCONFIG"]).write_text("autospawn = no\n")
+        self._serve()
         for sink in sinks:
-            args += ["-L", "module-null-sink sink_name=%s rate=%d sink_properties="
-                           "device.description=%s" % (sink, RATE, sink)]
-        env = dict(os.environ, HOME=folder, XDG_RUNTIME_DIR=folder, **self.env)
-        self.process = subprocess.Popen(args, env=env, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 15
-        while time.monotonic() < deadline:
-            if self.process.poll() is not None:
-                raise RuntimeError("pulseaudio ended at start: " + self.log())
-            if os.path.exists(self.socket) and self._answers():
-                return
-            time.sleep(0.1)
-        raise RuntimeError("pulseaudio did not start: " + self.log())
+            self.plug(sink)
+        # A session manager keeps the default; it may not have seen the sink yet.
+        if not until(lambda: self.pactl("set-default-sink", sinks[0]).returncode == 0
+                     and self.pactl("get-default-sink").stdout.strip() == sinks[0], 15):
+            self.stop()
+            raise RuntimeError("no default sink: " + self.log())
 
-    def _answers(self):
-        return subprocess.run(["pactl", "info"], env=dict(os.environ, **self.env),
-                              capture_output=True, timeout=5).returncode == 0
+    def _serve(self):
+        socket = os.path.join(self.folder, "pulse.sock")
+        self.env["PULSE_SERVER"] = "unix:" + socket
+        self._start(["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                     "--disallow-exit", "--log-target=stderr",
+                     "-L", "module-native-protocol-unix socket=%s auth-anonymous=1" % socket],
+                    dict(os.environ, HOME=self.folder, XDG_RUNTIME_DIR=self.folder, **self.env),
+                    lambda: self.pactl("info").returncode == 0)
+
+    def _start(self, args, env, ready):
+        """Starts one process of the server, its output in a log, and waits until it is ready."""
+        with open(os.path.join(self.folder, args[0] + ".log"), "w") as log:
+            self.processes.append(subprocess.Popen(args, env=env, stdout=log, stderr=log))
+        ended = lambda: any(p.poll() is not None for p in self.processes)  # noqa: E731
+        if not until(lambda: ended() or ready(), 15) or ended():
+            self.stop()
+            raise RuntimeError("%s did not start: %s" % (args[0], self.log()))
 
     def log(self):
-        try:
-            with open(os.path.join(self.folder, "pulse.log")) as f:
-                return f.read()[-2000:]
-        except OSError:
-            return ""
+        """The end of what each of the server's processes wrote."""
+        logs = [pathlib.Path(self.folder, p.args[0] + ".log") for p in self.processes]
+        return "".join("\n--- %s\n%s" % (log.name, log.read_text(errors="replace")[-1000:])
+                       for log in logs)
 
     def pactl(self, *args):
         return subprocess.run(["pactl", *args], env=dict(os.environ, **self.env),
@@ -85,7 +94,8 @@ class SoundServer:
             raise RuntimeError("pactl unload-module %d failed" % module)
 
     def stop(self):
-        end_process(self.process)
+        for process in reversed(self.processes):
+            end_process(process)
 
 
 class PipeWireServer(SoundServer):
@@ -93,75 +103,30 @@ class PipeWireServer(SoundServer):
     of its own (kept off the machine's real devices), and its server for
     PulseAudio clients, through which the sinks are made and recorded."""
 
-    def __init__(self, folder, sinks):
-        self.folder = folder
+    def _serve(self):
+        folder = self.folder
         config = os.path.join(folder, "config")
-        for sub in ("main.lua.d", "bluetooth.lua.d"):
-            os.makedirs(os.path.join(config, "wireplumber", sub), exist_ok=True)
-        with open(os.path.join(config, "wireplumber", "main.lua.d", "51-private.lua"), "w") as f:
-            f.write("alsa_monitor.enabled = false\nv4l2_monitor.enabled = false\n"
-                    "libcamera_monitor.enabled = false\n")
-        with open(os.path.join(config, "wireplumber", "bluetooth.lua.d", "51-private.lua"),
-                  "w") as f:
-            f.write("bluez_monitor.enabled = false\n")
-        client_conf = os.path.join(folder, "client.conf")
-        with open(client_conf, "w") as f:
-            f.write("autospawn = no\n")
+        for sub, text in (("main.lua.d", "alsa_monitor.enabled = false\n"
+                           "v4l2_monitor.enabled = false\nlibcamera_monitor.enabled = false\n"),
+                          ("bluetooth.lua.d", "bluez_monitor.enabled = false\n")):
+            os.makedirs(os.path.join(config, "wireplumber", sub))
+            pathlib.Path(config, "wireplumber", sub, "51-private.lua").write_text(text)
         bus = os.path.join(folder, "bus")
-        self.env = {
-            "PULSE_SERVER": "unix:" + os.path.join(folder, "pulse", "native"),
-            "PULSE_CLIENTCONFIG": client_conf,
-            "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + bus,
-            "XDG_RUNTIME_DIR": folder,
-        }
+        self.env.update(PULSE_SERVER="unix:" + os.path.join(folder, "pulse", "native"),
+                        DBUS_SESSION_BUS_ADDRESS="unix:path=" + bus, XDG_RUNTIME_DIR=folder)
         env = dict(os.environ, HOME=folder, XDG_CONFIG_HOME=config, **self.env)
         for name in ("PIPEWIRE_RUNTIME_DIR", "PIPEWIRE_REMOTE"):
             env.pop(name, None)
-        self.processes = []
-
-        def start(args, ready):
-            log = open(os.path.join(folder, args[0] + ".log"), "w")
-            self.processes.append(subprocess.Popen(args, env=env, stdout=log, stderr=log))
-            deadline = time.monotonic() + 15
-            while not ready():
-                if time.monotonic() > deadline or any(p.poll() is not None
-                                                      for p in self.processes):
-                    self.stop()
-                    raise RuntimeError("%s did not start: %s" % (args[0], self.log()))
-                time.sleep(0.05)
-
-        start(["dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + bus],
-              lambda: os.path.exists(bus))
-        start(["pipewire"], lambda: os.path.exists(os.path.join(folder, "pipewire-0")))
-        start(["wireplumber"], lambda: True)
-        start(["pipewire-pulse"], self._answers)
-        for sink in sinks:
-            self.plug(sink)
-        # The session manager keeps the default; it may not have seen the sink yet.
-        deadline = time.monotonic() + 15
-        while self.pactl("set-default-sink", sinks[0]).returncode != 0 or \
-                self.pactl("get-default-sink").stdout.strip() != sinks[0]:
-            if time.monotonic() > deadline:
-                raise RuntimeError("no default sink: " + self.log())
-            time.sleep(0.1)
-
-    def log(self):
-        text = ""
-        for name in ("pipewire", "wireplumber", "pipewire-pulse"):
-            try:
-                with open(os.path.join(self.folder, name + ".log")) as f:
-                    text += "\n--- %s\n%s" % (name, f.read()[-800:])
-            except OSError:
-                pass
-        return text
-
-    def stop(self):
-        for process in reversed(self.processes):
-            end_process(process)
+        self._start(["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                     "--address=unix:path=" + bus], env, lambda: os.path.exists(bus))
+        self._start(["pipewire"], env, lambda: os.path.exists(os.path.join(folder, "pipewire-0")))
+        self._start(["wireplumber"], env, lambda: True)
+        self._start(["pipewire-pulse"], env, lambda: self.pactl("info").returncode == 0)
 
 
 class Recorder:
-    """Records a sink's monitor from now on; every chunk carries its arrival time."""
+    """Records a sink's monitor from now on; every chunk carries its arrival time.
+    Used in a `with` block, it stops at the block's end."""
 
     def __init__(self, server, sink):
         self.process = subprocess.Popen(
@@ -173,9 +138,13 @@ class Recorder:
         self._lock = threading.Lock()
         self._thread = threading.Thread(target=self._read, daemon=True)
         self._thread.start()
-        deadline = time.monotonic() + 5
-        while not self.arrivals and time.monotonic() < deadline:
-            time.sleep(0.01)
+        until(lambda: self.arrivals, 5)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.stop()
 
     def _read(self):
         fd = self.process.stdout.fileno()
@@ -207,6 +176,11 @@ class Recorder:
                     return arrived - (total - frame) / RATE
         return None
 
+    def onset(self, frame, threshold=0.02):
+        """When sound first rose in the recording from `frame` on; None while silent."""
+        found = next((i for i, s in enumerate(self.left(frame)) if abs(s) > threshold), None)
+        return None if found is None else self.time_of_frame(frame + found)
+
     def stop(self):
         end_process(self.process)
         self._thread.join(2)
@@ -228,23 +202,13 @@ def tone(samples, frequency):
     return 2 * math.sqrt(max(power, 0.0)) / len(samples)
 
 
-def first_sound(samples, threshold=0.02):
-    for i, s in enumerate(samples):
-        if abs(s) > threshold:
-            return i
-    return None
-
-
 def write_tone(path, frequency, seconds, amplitude=0.4):
     """A stereo 16-bit WAV of one sine, loud from its first sample."""
-    frames = int(RATE * seconds)
+    out = bytearray()
+    for i in range(int(RATE * seconds)):
+        # A cosine starts at its peak: the first sample is already loud.
+        v = int(amplitude * 32767 * math.cos(2 * math.pi * frequency * i / RATE))
+        out += struct.pack("<hh", v, v)
     with wave.open(path, "wb") as w:
-        w.setnchannels(2)
-        w.setsampwidth(2)
-        w.setframerate(RATE)
-        out = bytearray()
-        for i in range(frames):
-            # A cosine starts at its peak: the first sample is already loud.
-            v = int(amplitude * 32767 * math.cos(2 * math.pi * frequency * i / RATE))
-            out += struct.pack("<hh", v, v)
+        w.setparams((2, 2, RATE, 0, "NONE", "not compressed"))
         w.writeframes(bytes(out))

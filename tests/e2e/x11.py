@@ -12,16 +12,10 @@ import time
 
 
 class _XClientMessageEvent(ctypes.Structure):
-    _fields_ = [
-        ("type", ctypes.c_int),
-        ("serial", ctypes.c_ulong),
-        ("send_event", ctypes.c_int),
-        ("display", ctypes.c_void_p),
-        ("window", ctypes.c_ulong),
-        ("message_type", ctypes.c_ulong),
-        ("format", ctypes.c_int),
-        ("data", ctypes.c_long * 5),
-    ]
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                ("data", ctypes.c_long * 5)]
 
 
 class _XEvent(ctypes.Union):
@@ -33,34 +27,29 @@ _CLIENT_MESSAGE = 33
 
 class Display:
     def __init__(self, name, env):
-        self.name = name
-        self.env = env
-        self._x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+        self.name, self.env = name, env
+        self._x11 = x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
         self._xtst = ctypes.CDLL(ctypes.util.find_library("Xtst") or "libXtst.so.6")
-        self._x11.XOpenDisplay.restype = ctypes.c_void_p
-        self._x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        self._x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-        self._x11.XStringToKeysym.restype = ctypes.c_ulong
-        self._x11.XStringToKeysym.argtypes = [ctypes.c_char_p]
-        self._x11.XInternAtom.restype = ctypes.c_ulong
-        self._x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-        self._x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int,
-                                         ctypes.c_long, ctypes.POINTER(_XEvent)]
-        self._x11.XFlush.argtypes = [ctypes.c_void_p]
-        self._x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        self._xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
-                                                 ctypes.c_ulong]
+        pointer, ulong, text, flag = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_char_p, ctypes.c_int
+        for function, result, args in (
+                (x11.XOpenDisplay, pointer, [text]),
+                (x11.XKeysymToKeycode, ctypes.c_ubyte, [pointer, ulong]),
+                (x11.XStringToKeysym, ulong, [text]),
+                (x11.XInternAtom, ulong, [pointer, text, flag]),
+                (x11.XSendEvent, flag, [pointer, ulong, flag, ctypes.c_long,
+                                        ctypes.POINTER(_XEvent)]),
+                (x11.XFlush, flag, [pointer]),
+                (x11.XSync, flag, [pointer, flag]),
+                (self._xtst.XTestFakeKeyEvent, flag, [pointer, ctypes.c_uint, flag, ulong])):
+            function.restype, function.argtypes = result, args
         self._display = self._x11.XOpenDisplay(name.encode())
         if not self._display:
             raise RuntimeError("cannot open display " + name)
 
-    def _keycode(self, keysym_name):
-        keysym = self._x11.XStringToKeysym(keysym_name.encode())
-        return self._x11.XKeysymToKeycode(self._display, keysym)
-
     def press(self, keysym_name):
         """Presses and releases one key at once; returns the time it was sent."""
-        code = self._keycode(keysym_name)
+        code = self._x11.XKeysymToKeycode(self._display,
+                                          self._x11.XStringToKeysym(keysym_name.encode()))
         sent = time.monotonic()
         self._xtst.XTestFakeKeyEvent(self._display, code, 1, 0)
         self._xtst.XTestFakeKeyEvent(self._display, code, 0, 0)
@@ -77,22 +66,13 @@ class Display:
     def type_text(self, text):
         self.xdotool("type", "--delay", "20", text)
 
-    def click(self, x, y, button=1):
+    def click(self, x, y):
         # No --sync: it waits forever when the pointer is already there.
-        self.xdotool("mousemove", str(int(x)), str(int(y)), "sleep", "0.1", "click", str(button))
+        self.xdotool("mousemove", str(int(x)), str(int(y)), "sleep", "0.1", "click", "1")
 
     def windows(self, title_regex):
         out = self.xdotool("search", "--onlyvisible", "--name", title_regex)
         return [int(w) for w in out.split()]
-
-    def wait_window(self, title_regex, timeout=15.0):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            found = self.windows(title_regex)
-            if found:
-                return found
-            time.sleep(0.1)
-        return []
 
     def focus(self, window):
         self.xdotool("windowfocus", "--sync", str(window))
@@ -101,13 +81,9 @@ class Display:
         """Asks the window to close, as a window manager does."""
         protocols = self._x11.XInternAtom(self._display, b"WM_PROTOCOLS", 0)
         delete = self._x11.XInternAtom(self._display, b"WM_DELETE_WINDOW", 0)
-        event = _XEvent()
-        event.xclient.type = _CLIENT_MESSAGE
-        event.xclient.window = window
-        event.xclient.message_type = protocols
-        event.xclient.format = 32
-        event.xclient.data[0] = delete
-        event.xclient.data[1] = 0  # CurrentTime
+        event = _XEvent(xclient=_XClientMessageEvent(type=_CLIENT_MESSAGE, window=window,
+                                                     message_type=protocols, format=32))
+        event.xclient.data[0] = delete  # and data[1], the time, CurrentTime
         self._x11.XSendEvent(self._display, window, 0, 0, ctypes.byref(event))
         self._x11.XSync(self._display, 0)
 
