@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -54,6 +55,7 @@ class PipeWireConnection {
   public:
     struct Sink {
         uint32_t id = 0;
+        uint64_t serial = 0;      // never reused, unlike ids: the order sinks were made in
         std::string name;         // node.name, what a stream targets
         std::string description;  // what the desktop shows
     };
@@ -170,6 +172,7 @@ class PipeWireConnection {
         std::vector<Sink> found;
         found.reserve(sinks_.size());
         for (const auto& [id, sink] : sinks_) found.push_back(sink);
+        std::ranges::sort(found, {}, &Sink::serial);
         return found;
     }
     void watch(Watch* watch) {
@@ -233,7 +236,9 @@ class PipeWireConnection {
         const char* name = lookup(props, PW_KEY_NODE_NAME);
         if (kind == nullptr || std::strcmp(kind, "Audio/Sink") != 0 || name == nullptr) return;
         const char* description = lookup(props, PW_KEY_NODE_DESCRIPTION);
-        self->sinks_[id] = Sink{id, name, description != nullptr ? description : name};
+        const char* serial = lookup(props, PW_KEY_OBJECT_SERIAL);
+        self->sinks_[id] = Sink{id, serial != nullptr ? std::strtoull(serial, nullptr, 10) : id,
+                                name, description != nullptr ? description : name};
         self->changed_.store(true, std::memory_order_release);
     }
 
@@ -261,7 +266,7 @@ class PipeWireConnection {
     int doneSeq_ = -1;
     int rate_ = 0;
     std::string failure_;
-    std::map<uint32_t, Sink> sinks_;  // by id: the order they were made in
+    std::map<uint32_t, Sink> sinks_;  // by id
     std::vector<Watch*> watches_;
     std::atomic<bool> alive_{false};
     std::atomic<bool> changed_{true};  // a new connection's sinks are news

@@ -195,6 +195,10 @@ TEST_P(EachServerTest, SinksPluggedInAndOutAreNoticedWithoutAskingAndAServerGone
     EXPECT_TRUE(follows(*backend, {"Studio", "Cue"}));
     ASSERT_TRUE(server_->addSink("Casque"));  // the same headset, back
     EXPECT_TRUE(follows(*backend, {"Studio", "Cue", "Casque"}));
+    // In the order plugged in, though a server may give a new sink a freed id.
+    ASSERT_TRUE(server_->removeSink("Cue"));
+    ASSERT_TRUE(server_->addSink("Micro"));
+    EXPECT_TRUE(follows(*backend, {"Studio", "Casque", "Micro"}));
     // Quiet again once that change's events are in (a new sink brings a change event too).
     static_cast<void>(saysChangedWithin(*backend, 100ms));
     EXPECT_FALSE(saysChangedWithin(*backend, 200ms));
