@@ -145,6 +145,13 @@ void F1a::buildControls() {
     LblVolume->setCaption(QStringLiteral("Volume"));
     LblVolume->setVisible(false);
 
+    // Across the top of the slots, above the lists, where the operator looks
+    // when picking a palette.
+    messageStrip = std::make_unique<platform::Label>(client_);
+    messageStrip->Move(kColumnLeft, 45, 4 * kColumnStep, 330);
+    messageStrip->setBackColor(platform::kNoticeColor);
+    messageStrip->setVisible(false);
+
     Output = std::make_unique<platform::ComboBox>(client_);
     Output->Move(8880, 420, 2805, 315);
     Output->Click = [this] { Output_Click(); };
@@ -198,6 +205,7 @@ void F1a::applyWideLayout() {
         Slider[i]->setLeft(left);
     }
     Output->setLeft(system_.screenWidthTwips() - Output->Width() - 600);
+    messageStrip->setWidth(4 * kWideButtonWidth);
 }
 
 void F1a::Show() {

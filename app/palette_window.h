@@ -83,6 +83,11 @@ class F1a : public QMainWindow {
     void showNotice(int16_t Index, const playback::ComponentError& failure);
     void endNotice(int16_t Index);
     void expireNotices();
+    // A message for the operator on the window itself, never in a box that
+    // would hold up the slots: on the strip above the palette list for
+    // `seconds` (0: until another replaces it), and on standard error.
+    void showMessage(const QString& text, double seconds = kMessageSeconds);
+    void expireMessage();
     void Timer1_OnTimer();
     void Boucle_Click(int16_t Index);
     void syncLoop(int16_t Index);
@@ -133,6 +138,8 @@ class F1a : public QMainWindow {
     std::unique_ptr<platform::TextBox> Keyboard;
     std::unique_ptr<platform::Label> BankName;
     std::unique_ptr<platform::Label> LblVolume;
+    // The window's own messages (showMessage); hidden while it has none.
+    std::unique_ptr<platform::Label> messageStrip;
     platform::CommonDialog Dial1;
     std::unique_ptr<playback::MMHiTimerX> Timer1;
     std::unique_ptr<playback::MMHiTimerX> TimmerBoucle;
@@ -146,6 +153,7 @@ class F1a : public QMainWindow {
 
     // The refresh tick's interval: countdowns and bars move at this pace.
     static constexpr int kRefreshMs = 500;
+    static constexpr double kMessageSeconds = 8.0;
 
     QString ProgramFolder;  // in the system's form, ending in "\"
     QString SettingsPath;
@@ -186,6 +194,7 @@ class F1a : public QMainWindow {
     bool pressFromAfar_ = false;
     int refreshTicks_ = 0;
     std::array<double, kSlots> noticeUntil_{};  // clock time a slot's notice ends; 0: none
+    double messageUntil_ = 0;                   // clock time the strip's message ends; 0: never
     bool settingsLoaded_ = false;               // nothing is saved before they were read
     bool sessionEnding_ = false;
     // The files are written back in the character set they were read in.
