@@ -6,6 +6,29 @@
 #include "playback/volume_scale.h"
 
 namespace tambrel::palettes {
+namespace {
+
+// A file name holds no control character but the tab (Windows refuses them
+// all, Linux names have none in practice): a line that does is no path but a
+// damaged or foreign file.
+bool holdsControl(const QString& line) {
+    return std::any_of(line.begin(), line.end(),
+                       [](QChar c) { return c.unicode() < 0x20 && c != u'\t'; });
+}
+
+PaletteContent failed(PaletteContent content, const QString& description, const QString& where) {
+    content.paths.clear();
+    content.volumes.clear();
+    content.error = description + QStringLiteral(" (") + where + u')';
+    return content;
+}
+
+QString pathLine(int slot) {
+    return QStringLiteral("ligne %1").arg(slot + 1);
+}
+
+}  // namespace
+
 PaletteContent readPalette(const QByteArray& bytes) {
     PaletteContent content;
     platform::TextReader reader(bytes);
@@ -13,16 +36,21 @@ PaletteContent readPalette(const QByteArray& bytes) {
     for (int slot = 0; slot < kPaletteSlots; ++slot) {
         QString line;
         if (!reader.readLine(line)) {
-            content.error = QString::fromUtf8(platform::kPastEndOfFile);
-            return content;
+            return failed(content, QString::fromUtf8(platform::kPastEndOfFile), pathLine(slot));
         }
+        if (holdsControl(line))
+            return failed(content, QString::fromUtf8(kNotAPath), pathLine(slot));
         content.paths << line;
     }
     content.hasVolumes = !reader.atEnd();
     if (!content.hasVolumes) return content;
     for (int slot = 0; slot < kPaletteSlots; ++slot) {
         int32_t volume = 0;
-        if (!reader.readNumber(volume, content.error)) return content;
+        QString error;
+        if (!reader.readNumber(volume, error)) {
+            return failed(content, error,
+                          QStringLiteral("volume de la touche ") + QChar(65 + slot));
+        }
         content.volumes.push_back(
             std::clamp(volume, playback::kVolumeSilent, playback::kVolumeMax));
     }
@@ -35,8 +63,9 @@ bool writePalette(const std::array<QString, kPaletteSlots>& paths,
     QString text;
     for (int slot = 0; slot < kPaletteSlots; ++slot) {
         const QString& path = paths[static_cast<size_t>(slot)];
-        if (path.contains(u'\r') || path.contains(u'\n')) {
-            error = QStringLiteral("Le chemin du fichier de la touche %1 contient un saut de ligne")
+        if (holdsControl(path)) {  // a line that could not be read back
+            error = QStringLiteral(
+                        "Le chemin du fichier de la touche %1 contient un caractère de contrôle")
                         .arg(QChar(65 + slot));
             return false;
         }

@@ -24,11 +24,15 @@ namespace tambrel::palettes {
 
 inline constexpr int kPaletteSlots = 28;
 
-// What a read found, in file order, up to the first failure.
+inline const char* const kNotAPath = "Caractère de contrôle dans un chemin";
+
+// What a read found, whole or nothing: a file that cannot give its 28 paths,
+// and its 28 volumes when it goes on after them, gives neither, only why
+// and on which line, so that a palette is never loaded in part.
 struct PaletteContent {
-    QStringList paths;             // path lines read, slot 0 first
+    QStringList paths;             // the 28 path lines, slot 0 first
     bool hasVolumes = false;       // the file goes on after its 28 path lines
-    std::vector<int32_t> volumes;  // volumes read, slot 0 first, clamped to 0 to 17000
+    std::vector<int32_t> volumes;  // the 28 volumes, slot 0 first, clamped to 0 to 17000
     QString error;                 // the failure's description; empty when all was read
     platform::TextEncoding encoding = platform::TextEncoding::Utf8;  // to write it back in
 };
@@ -36,7 +40,8 @@ struct PaletteContent {
 PaletteContent readPalette(const QByteArray& bytes);
 
 // The file for these slots. Fails (returns false, `error` says why) only for
-// a path holding a line break, which no line could carry.
+// a path holding a line break or another control character but the tab,
+// which the reader would refuse.
 bool writePalette(const std::array<QString, kPaletteSlots>& paths,
                   const std::array<int32_t, kPaletteSlots>& volumes, QByteArray& bytes,
                   QString& error, platform::TextEncoding encoding = platform::TextEncoding::Utf8);

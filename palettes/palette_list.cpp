@@ -17,19 +17,30 @@ void F1a::File1_PathChange() {
     for (int32_t k = 0; k < File1.ListCount(); ++k) ComboBank->AddItem(File1.List(k));
 }
 
-// Runs to its end without yielding to other events. A failure stops it
-// where it happens: the slots before keep the new palette, the slots after
-// keep the old one, and the message says what failed and in which palette.
+// Runs to its end without yielding to other events. The file is read and
+// checked whole before any slot is touched: a palette loads entirely or not
+// at all, so the name the list shows is always the one the slots play. A
+// refusal is said on the window, never in a box that would hold up the slots.
 void F1a::ComboBank_Click() {
     const QString entry = ComboBank->Text();
+    const QString path = platform::toNativePath(ProgramFolder + entry);
     QByteArray bytes;
     QString failure;
     palettes::PaletteContent content;
-    if (platform::readFileBytes(platform::toNativePath(ProgramFolder + entry), bytes, failure)) {
+    if (platform::readFileBytes(path, bytes, failure)) {
         content = palettes::readPalette(bytes);
         failure = content.error;
     }
-    {  // read ahead once every slot is loaded, and before any message box
+    if (!failure.isEmpty()) {
+        ComboBank->setText(BankName->Caption());  // back to what the slots hold
+        const QString message =
+            QStringLiteral("Palette non chargée : ") + failure + QStringLiteral(" — ") + path;
+        ComboBank->setToolTipText(message);
+        showMessage(message);
+        Keyboard->SetFocus();
+        return;
+    }
+    {  // read ahead once every slot is loaded
         const audio::AudioEngine::LoadBatch batch(audio_.engine());
         for (int16_t i = 0; i < static_cast<int16_t>(content.paths.size()); ++i) {
             const QString& line = content.paths[i];
@@ -45,12 +56,8 @@ void F1a::ComboBank_Click() {
         // Each new value reaches its player through the slider's change event.
         for (size_t i = 0; i < content.volumes.size(); ++i) Slider[i]->setValue(content.volumes[i]);
     }
-    if (!failure.isEmpty()) {
-        dialogs_.MsgBox(failure + QStringLiteral("\r\n") + entry, platform::kIconWarning,
-                        QString());
-        return;
-    }
     BankName->setCaption(entry);
+    ComboBank->setToolTipText(QString());
     paletteEncoding_ = content.encoding;
     Keyboard->SetFocus();
 }

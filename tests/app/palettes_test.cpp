@@ -47,30 +47,49 @@ TEST_F(Palettes, LoadingReplacesTheSlotsInPlaceWithoutCuttingWhatSounds) {
     EXPECT_EQ(loops(), "D");  // loop flags untouched
 }
 
-TEST_F(Palettes, AFailedLoadKeepsWhatItReachedAndSaysWhatFailed) {
-    assign(20, wav("old.wav", 1000));
-    w.Slider[3]->setValue(9000);
+TEST_F(Palettes, ADamagedPaletteChangesNothingAndSaysWhyOnTheWindowNotInABox) {
+    std::array<QString, kSlots> files;
+    files[0] = wav("bed.wav", 5000);
+    files[20] = wav("old.wav", 1000);
+    put("Matin.Bnk", palette(files, 9000));
+    pick(QStringLiteral("Matin.Bnk"));
+    w.Touche_Click(0);
     const QString next = toSystemPath(wav("new.wav", 1000));
-    put("Court.Bnk", (next.toUtf8() + "\r\n").repeated(10));
-    pick(QStringLiteral("Court.Bnk"));
-    ASSERT_EQ(dialogs.asked.size(), 2u);
-    EXPECT_EQ(dialogs.last(), "MsgBox | 48 |  | Lecture après la fin du fichier\r\nCourt.Bnk");
-    EXPECT_EQ(w.Player[9]->FileName(), next);
-    EXPECT_EQ(w.Touche[20]->Caption(), QStringLiteral("old\r\n\r\nU"));  // after the failure
-    EXPECT_EQ(w.Slider[3]->Value(), 9000);
-    EXPECT_TRUE(w.BankName->Caption().isEmpty());
-
-    // A word where a volume should be: the volumes before it are in.
+    put("Vide.Bnk", QByteArray());
+    put("Court.Bnk", (next.toUtf8() + "\r\n").repeated(3));
     put("Mot.Bnk", palette({}).left(kSlots * 2) + " 100 \r\n 200 \r\nfort\r\n");
-    pick(QStringLiteral("Mot.Bnk"));
-    EXPECT_EQ(asked().text, QStringLiteral("Type incompatible\r\nMot.Bnk"));
-    EXPECT_EQ(w.Slider[1]->Value(), 200);
-    EXPECT_EQ(w.Slider[2]->Value(), 16384);
-
-    // A file gone behind the list's back.
-    QFile::remove(path("Mot.Bnk"));
-    pick(QStringLiteral("Mot.Bnk"));
-    EXPECT_EQ(asked().text, QStringLiteral("Fichier introuvable\r\nMot.Bnk"));
+    put("Bruit.Bnk", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16).repeated(9));
+    const std::pair<const char*, const char*> damaged[] = {
+        {"Vide.Bnk", "Lecture après la fin du fichier (ligne 1)"},
+        {"Court.Bnk", "Lecture après la fin du fichier (ligne 4)"},
+        {"Mot.Bnk", "Type incompatible (volume de la touche C)"},
+        {"Bruit.Bnk", "Caractère de contrôle dans un chemin (ligne 2)"},
+        {"Parti.Bnk", "Fichier introuvable"},  // gone behind the list's back
+    };
+    w.ComboBank->AddItem(QStringLiteral("Parti.Bnk"));
+    for (const auto& [name, why] : damaged) {
+        pick(QString::fromUtf8(name));
+        const QString message = QStringLiteral("Palette non chargée : ") + QString::fromUtf8(why) +
+                                QStringLiteral(" — ") + path(name);
+        EXPECT_EQ(w.messageStrip->Caption(), message);
+        EXPECT_TRUE(w.messageStrip->Visible());
+        EXPECT_EQ(w.ComboBank->ToolTipText(), message);
+        // The list, the name and every slot as they were: what the operator
+        // sees selected is what the slots play.
+        EXPECT_EQ(w.ComboBank->Text(), QStringLiteral("Matin.Bnk")) << name;
+        EXPECT_EQ(w.BankName->Caption(), QStringLiteral("Matin.Bnk"));
+        EXPECT_EQ(w.Player[1]->FileName(), QString());
+        EXPECT_EQ(w.Touche[20]->Caption(), QStringLiteral("old\r\n\r\nU"));
+        EXPECT_EQ(w.Slider[1]->Value(), 9000);
+        EXPECT_EQ(onAir(), "A");
+    }
+    EXPECT_TRUE(dialogs.asked.empty());
+    // The message goes after a while; a palette that loads clears the tool tip.
+    system.clock += F1a::kMessageSeconds;
+    w.Timer1_OnTimer();
+    EXPECT_FALSE(w.messageStrip->Visible());
+    pick(QStringLiteral("Matin.Bnk"));
+    EXPECT_TRUE(w.ComboBank->ToolTipText().isEmpty());
 }
 
 TEST(WindowsPalettes, PlayThroughTheDriveMappingAndAreSavedUnchanged) {

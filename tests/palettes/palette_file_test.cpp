@@ -1,5 +1,5 @@
 // The palette file's reader and writer: every path form round-trips, the
-// short and damaged forms fail where a load must fail.
+// short and damaged forms give nothing to load, only why.
 
 #include "palettes/palette_file.h"
 
@@ -29,6 +29,7 @@ TEST(PaletteFile, WrittenAsTheFormatSaysAndReadBackFieldByField) {
     paths[1] = QStringLiteral("  \\srv\\a, \"quoted\" name .wav  ");  // blanks at both ends
     paths[2] = QStringLiteral("\\home\\zoé\\Génériques\\Été 2004.mp3");
     paths[3] = QStringLiteral("\\") + QString(249, u'x');  // 250 characters
+    paths[26] = QStringLiteral("\\srv\\tab\tulé.wav");     // a tab is a character of names
     paths[27] = QStringLiteral("\\srv\\AC/DC.wav");
     Volumes volumes{};
     volumes.fill(16384);
@@ -47,8 +48,9 @@ TEST(PaletteFile, WrittenAsTheFormatSaysAndReadBackFieldByField) {
     EXPECT_TRUE(back.hasVolumes);
     EXPECT_EQ(back.volumes, std::vector<int32_t>(volumes.begin(), volumes.end()));
 
-    // A line break cannot travel in a line.
-    paths[4] = QStringLiteral("\\a\nb.wav");
+    // A line break cannot travel in a line, nor another control character
+    // the reader would refuse.
+    paths[4] = QStringLiteral("\\a\x1b.wav");
     QByteArray refused;
     QString error;
     EXPECT_FALSE(writePalette(paths, volumes, refused, error));
@@ -76,24 +78,29 @@ TEST(PaletteFile, PathsOnlyFormLeavesVolumesAndLineEndsMayBeCrOrLf) {
     EXPECT_EQ(tail.volumes.back(), 6);
 }
 
-TEST(PaletteFile, DamagedFormsFailWhereTheReadStops) {
-    const QString early = QStringLiteral("Lecture après la fin du fichier");
-    EXPECT_EQ(readPalette(QByteArray()).error, early);
-    const PaletteContent ten = readPalette(lines(10, "\\a\\b.mp3"));
-    EXPECT_EQ(ten.paths.size(), 10);
-    EXPECT_EQ(ten.error, early);
-
-    const PaletteContent blankAfter = readPalette(lines(28, "\\x.wav") + "\r\n");
-    EXPECT_EQ(blankAfter.paths.size(), 28);
-    EXPECT_TRUE(blankAfter.hasVolumes);
-    EXPECT_TRUE(blankAfter.volumes.empty());
-    EXPECT_EQ(blankAfter.error, early);
-
-    const PaletteContent word = readPalette(lines(28, "") + lines(3, " 7 ") + "loud\r\n");
-    EXPECT_EQ(word.volumes, (std::vector<int32_t>{7, 7, 7}));
-    EXPECT_EQ(word.error, QStringLiteral("Type incompatible"));
-    EXPECT_EQ(readPalette(lines(28, "") + " 99999999999 \r\n").error,
-              QStringLiteral("Dépassement de capacité"));
+TEST(PaletteFile, ADamagedFileGivesNothingButWhatFailedAndWhere) {
+    QByteArray noise;  // as a wrong file picked by mistake holds
+    for (int i = 0; i < 4000; ++i) noise += static_cast<char>((i * 7919 + 13) % 256);
+    const std::pair<QByteArray, const char*> cases[] = {
+        {QByteArray(), "Lecture après la fin du fichier (ligne 1)"},
+        {lines(10, "\\a\\b.mp3"), "Lecture après la fin du fichier (ligne 11)"},
+        {lines(28, "\\x.wav") + "\r\n", "Lecture après la fin du fichier (volume de la touche A)"},
+        {lines(28, "") + lines(3, " 7 ") + "loud\r\n", "Type incompatible (volume de la touche D)"},
+        {lines(28, "") + " 99999999999 \r\n", "Dépassement de capacité (volume de la touche A)"},
+        {QByteArray("\\a\x01.wav\r\n") + lines(27, ""),
+         "Caractère de contrôle dans un chemin (ligne 1)"},
+        {noise, nullptr},
+    };
+    for (const auto& [bytes, error] : cases) {
+        const PaletteContent content = readPalette(bytes);
+        if (error != nullptr) {
+            EXPECT_EQ(content.error.toStdString(), error);
+        }
+        EXPECT_FALSE(content.error.isEmpty());
+        // Nothing of it is given to load: a palette loads whole or not at all.
+        EXPECT_TRUE(content.paths.isEmpty()) << error;
+        EXPECT_TRUE(content.volumes.empty()) << error;
+    }
 
     // Out of the slider's range: brought into it.
     const PaletteContent range = readPalette(lines(28, "") + "-5\r\n 20000 \r\n" + lines(26, "9"));
