@@ -120,6 +120,7 @@ class F1a : public QMainWindow {
     void MnuSauverBank_Click();
     void Supprimer_Click();
     void InfoTrack_DblClick(int16_t Index);
+    QString askPaletteName();
     void Couleur_Click(int16_t Index);
 
     // The slots' controls, by slot index.

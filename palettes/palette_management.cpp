@@ -40,17 +40,20 @@ QString nameProblem(const QString& name) {
 
 }  // namespace
 
-void F1a::MnuNewBank_Click() {
+// The name of a new palette, asked of the operator: empty when the answer
+// is blank, refused, or the operator would not overwrite the palette of
+// that name.
+QString F1a::askPaletteName() {
     const QString answer = dialogs_.InputBox(QStringLiteral("Entrez le nom de la nouvelle palette"),
                                              QStringLiteral("Nouvelle palette"), QString());
-    if (answer.trimmed().isEmpty()) return;
+    if (answer.trimmed().isEmpty()) return QString();
     const QString name = answer + QStringLiteral(".Bnk");
     const QString problem = nameProblem(name);
     if (!problem.isEmpty()) {
         dialogs_.MsgBox(
             QStringLiteral("Nom de palette refusé : ") + name + QStringLiteral("\r\n") + problem,
             platform::kIconWarning, QString());
-        return;
+        return QString();
     }
     if (platform::FileExists(ProgramFolder + name)) {
         const int32_t answerToOverwrite = dialogs_.MsgBox(
@@ -60,8 +63,14 @@ void F1a::MnuNewBank_Click() {
             QString());
         // Refused: the current palette keeps its name, so that a later save
         // cannot overwrite the palette that was just spared.
-        if (answerToOverwrite != platform::kAnswerOk) return;
+        if (answerToOverwrite != platform::kAnswerOk) return QString();
     }
+    return name;
+}
+
+void F1a::MnuNewBank_Click() {
+    const QString name = askPaletteName();
+    if (name.isEmpty()) return;
     BankName->setCaption(name);
     paletteEncoding_ = platform::TextEncoding::Utf8;
     for (int16_t i = 0; i < kSlots; ++i) {
@@ -71,13 +80,15 @@ void F1a::MnuNewBank_Click() {
     MnuSauverBank_Click();
 }
 
+// Without a palette name yet, the slots as they are are saved under a name
+// asked as for a new palette: the operator's assignments are never lost to
+// the advice of starting a new, empty one.
 void F1a::MnuSauverBank_Click() {
-    const QString name = BankName->Caption();
-    if (name.isEmpty()) {
-        dialogs_.MsgBox(QStringLiteral("Il faut mettre un nom a cette banque\r\n\r\nIl faut "
-                                       "commencer par Nouvelle Palette"),
-                        platform::kIconWarning, QString());
-        return;
+    QString name = BankName->Caption();
+    const bool named = !name.isEmpty();
+    if (!named) {
+        name = askPaletteName();
+        if (name.isEmpty()) return;
     }
     std::array<QString, palettes::kPaletteSlots> paths;
     std::array<int32_t, palettes::kPaletteSlots> volumes{};
@@ -86,14 +97,17 @@ void F1a::MnuSauverBank_Click() {
         volumes[static_cast<size_t>(i)] = Slider[i]->Value();
     }
     const QString path = platform::toNativePath(ProgramFolder + name);
+    const platform::TextEncoding encoding = named ? paletteEncoding_ : platform::TextEncoding::Utf8;
     QByteArray bytes;
     QString failure;
-    if (!palettes::writePalette(paths, volumes, bytes, failure, paletteEncoding_) ||
+    if (!palettes::writePalette(paths, volumes, bytes, failure, encoding) ||
         !platform::writeFileAtomically(path, bytes, failure)) {
         // The palette file on disk is the one from before.
         dialogs_.MsgBox(failure + QStringLiteral("\r\n") + path, platform::kIconWarning, QString());
         return;
     }
+    BankName->setCaption(name);
+    paletteEncoding_ = encoding;
     File1.Refresh();
     File1_PathChange();
     ComboBank->setText(name);  // selected, not loaded again: it holds what the slots hold

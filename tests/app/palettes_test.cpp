@@ -136,13 +136,24 @@ TEST(WindowsPalettes, PlayThroughTheDriveMappingAndAreSavedUnchanged) {
 }
 
 TEST_F(Palettes, NewSaveAndDeleteFollowTheOperatorsAnswers) {
-    w.MnuSauverBank_Click();  // no name yet
-    EXPECT_EQ(asked().text, QStringLiteral("Il faut mettre un nom a cette banque\r\n\r\nIl faut "
-                                           "commencer par Nouvelle Palette"));
+    // No name yet: asked as for a new palette, and the slots are saved as
+    // they are, never emptied.
+    assign(2, wav("c.wav", 2000));
+    dialogs.inputAnswers = {QStringLiteral("   "), QStringLiteral("Essai")};
+    w.MnuSauverBank_Click();
+    EXPECT_EQ(dialogs.last(),
+              "InputBox | 0 | Nouvelle palette | Entrez le nom de la nouvelle palette");
+    EXPECT_FALSE(QFile::exists(path(".Bnk")));
+    w.MnuSauverBank_Click();
+    EXPECT_EQ(w.BankName->Caption(), QStringLiteral("Essai.Bnk"));
+    EXPECT_EQ(shows(2), "c\r\n\r\nC|00:02");
+    EXPECT_TRUE(read("Essai.Bnk").startsWith("\r\n\r\n" + toSystemPath(path("c.wav")).toUtf8()));
+    EXPECT_EQ(w.ComboBank->Text(), QStringLiteral("Essai.Bnk"));
     dialogs.inputAnswers = {QStringLiteral("   "), QString()};
     w.MnuNewBank_Click();
     w.MnuNewBank_Click();
-    EXPECT_TRUE(w.BankName->Caption().isEmpty());  // blanks or Cancel change nothing
+    EXPECT_EQ(w.BankName->Caption(),
+              QStringLiteral("Essai.Bnk"));  // blanks or Cancel change nothing
 
     assign(4, wav("e.wav", 2000));
     w.Slider[4]->setValue(5000);
@@ -155,7 +166,7 @@ TEST_F(Palettes, NewSaveAndDeleteFollowTheOperatorsAnswers) {
     EXPECT_EQ(w.Slider[4]->Value(), 16384);
     EXPECT_EQ(read("Matin.Bnk"), palette({}));
     EXPECT_EQ(w.ComboBank->Text(), QStringLiteral("Matin.Bnk"));
-    EXPECT_EQ(w.ComboBank->ListIndex(), 0);
+    EXPECT_EQ(w.ComboBank->ListIndex(), 1);
 
     // An existing name: the question, with the path as the operator's system
     // writes it; Cancel keeps the slots and the name, and the save that
@@ -186,7 +197,7 @@ TEST_F(Palettes, NewSaveAndDeleteFollowTheOperatorsAnswers) {
     dialogs.msgBoxAnswers = {platform::kAnswerYes};
     w.Supprimer_Click();
     EXPECT_FALSE(QFile::exists(path("Matin.Bnk")));
-    EXPECT_EQ(w.ComboBank->ListCount(), 2);
+    EXPECT_EQ(w.ComboBank->ListCount(), 3);
     EXPECT_EQ(w.ComboBank->ListIndex(), -1);
     const size_t count = dialogs.asked.size();
     w.Supprimer_Click();  // nothing selected: nothing asked
