@@ -70,6 +70,8 @@ class F1a : public QMainWindow {
     void endOfSession();
     // "Load" reads the settings file into the window, "Save" writes it.
     void SettingsFile(const QString& Mode);
+    // The operator changed a setting (the output, a line's colour): written now.
+    void settingsChanged();
 
     // Slot playback.
     void Touche_Click(int16_t Index);
@@ -118,9 +120,9 @@ class F1a : public QMainWindow {
     void ComboBank_Click();
     void MnuNewBank_Click();
     void MnuSauverBank_Click();
+    QString askPaletteName();
     void Supprimer_Click();
     void InfoTrack_DblClick(int16_t Index);
-    QString askPaletteName();
     void Couleur_Click(int16_t Index);
 
     // The slots' controls, by slot index.
@@ -180,6 +182,9 @@ class F1a : public QMainWindow {
     void buildMenu();
     void applyWideLayout();
     void findProgramFolder();
+    bool saveSettings(QString& failure);
+    bool mayEnd();
+    void sayIfNothingCanBeKept();
     void startAirLog();
     void endAirLog();
     void logStart(int16_t Index);
@@ -198,6 +203,7 @@ class F1a : public QMainWindow {
     double messageUntil_ = 0;                   // clock time the strip's message ends; 0: never
     bool settingsLoaded_ = false;               // nothing is saved before they were read
     bool sessionEnding_ = false;
+    bool sessionEnded_ = false;  // saved for the session's end: a close then never asks
     // The files are written back in the character set they were read in.
     platform::TextEncoding paletteEncoding_ = platform::TextEncoding::Utf8;
     platform::TextEncoding settingsEncoding_ = platform::TextEncoding::Utf8;

@@ -1,5 +1,6 @@
 // The settings file applied to the window, and the two ways of ending: the
-// "Quitter" entry and closing the window, each writing the file once.
+// "Quitter" entry and closing the window, each writing the file once, and
+// each asking first while something sounds.
 
 #include <QCloseEvent>
 #include <cstdio>
@@ -11,6 +12,8 @@
 #include "platform/path_form.h"
 #include "platform/system.h"
 #include "playback/audio_host.h"
+#include "playback/mm_audio_player.h"
+#include "playback/slot_playback.h"
 
 namespace tambrel::app {
 
@@ -49,29 +52,56 @@ void F1a::SettingsFile(const QString& Mode) {
             }
             return;
         }
+        // A damaged file is reported and removed, so that the next start
+        // begins from the defaults.
+        dialogs_.MsgBox(failure + QStringLiteral("\r\n") + path, platform::kIconError, QString());
+        QString ignored;
+        if (platform::FileExists(SettingsPath)) platform::deleteFile(path, ignored);
     } else if (Mode == QStringLiteral("Save")) {
-        std::array<int32_t, kSettingsColors> colors{};
-        for (int16_t j = 0; j < kLines; ++j)
-            colors[static_cast<size_t>(j)] = Couleur[j]->BackColor();
-        const QString device = outputDeviceName(Output->ListIndex());
-        if (platform::writeFileAtomically(path, writeSettings(device, colors, settingsEncoding_),
-                                          failure)) {
-            return;
+        if (saveSettings(failure)) return;
+        // The file from before stays as it was: a failed write never costs
+        // the operator their settings. At the session's end no one may be
+        // there to answer a box, which would hold up the shutdown.
+        const QString message = failure + QStringLiteral("\r\n") + path;
+        if (sessionEnding_) {
+            std::fprintf(stderr, "Tambrel: %s\n", qPrintable(message));
+        } else {
+            dialogs_.MsgBox(message, platform::kIconError, QString());
         }
-    } else {
-        return;
     }
-    // One failure path for both: say it, and leave no settings file behind,
-    // so that the next start begins from the defaults. At the session's end
-    // no one may be there to answer a box, which would hold up the shutdown.
-    const QString message = failure + QStringLiteral("\r\n") + path;
-    if (sessionEnding_) {
-        std::fprintf(stderr, "Tambrel: %s\n", qPrintable(message));
-    } else {
-        dialogs_.MsgBox(message, platform::kIconError, QString());
-    }
-    QString ignored;
-    if (platform::FileExists(SettingsPath)) platform::deleteFile(path, ignored);
+}
+
+// Written whole beside the old file, then put in its place: the old file
+// stays until the new one is complete.
+bool F1a::saveSettings(QString& failure) {
+    std::array<int32_t, kSettingsColors> colors{};
+    for (int16_t j = 0; j < kLines; ++j) colors[static_cast<size_t>(j)] = Couleur[j]->BackColor();
+    const QString device = outputDeviceName(Output->ListIndex());
+    return platform::writeFileAtomically(platform::toNativePath(SettingsPath),
+                                         writeSettings(device, colors, settingsEncoding_), failure);
+}
+
+// A setting the operator changed is kept at once, so that a crash or a
+// power cut does not lose it; a failure is said on the window, as a box
+// would hold up the slots.
+void F1a::settingsChanged() {
+    if (!settingsLoaded_) return;  // what start-up applies is no change
+    QString failure;
+    if (saveSettings(failure)) return;
+    showMessage(QStringLiteral("Réglages non enregistrés : ") + failure + QStringLiteral(" — ") +
+                platform::toNativePath(SettingsPath));
+}
+
+// While something sounds the operator is asked first: one click must not
+// cut what is on air. Nothing sounding, the program ends at once.
+bool F1a::mayEnd() {
+    bool sounding = false;
+    for (int16_t i = 0; i < kSlots; ++i) sounding |= Player[i]->State() == playback::kPlaying;
+    if (!sounding) return true;
+    return dialogs_.MsgBox(
+               QStringLiteral("Des touches jouent encore. Quitter quand même ?"),
+               platform::kIconQuestion + platform::kButtonsYesNo + platform::kDefaultSecondButton,
+               QString()) == platform::kAnswerYes;
 }
 
 void F1a::Form_Unload() {
@@ -80,6 +110,7 @@ void F1a::Form_Unload() {
 }
 
 void F1a::MnuQuitter_Click() {
+    if (!mayEnd()) return;
     SettingsFile(QStringLiteral("Save"));
     endAirLog();
     system_.terminate();
@@ -93,16 +124,22 @@ void F1a::endAirLog() {
     airLog_->writer().settle();
 }
 
+// Never asks: no one may be there to answer.
 void F1a::endOfSession() {
     if (!settingsLoaded_) return;  // nothing of the operator's to keep yet
     sessionEnding_ = true;
     SettingsFile(QStringLiteral("Save"));
     endAirLog();
+    sessionEnded_ = true;
     sessionEnding_ = false;
 }
 
 void F1a::closeEvent(QCloseEvent* event) {
-    Form_Unload();  // the closing is never cancelled
+    if (!sessionEnded_ && !mayEnd()) {
+        event->ignore();
+        return;
+    }
+    Form_Unload();
     event->accept();
 }
 

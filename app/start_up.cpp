@@ -8,6 +8,7 @@
 #include "app/start_up.h"
 #include "draw/drawing.h"
 #include "journal/air_log.h"
+#include "platform/file_system.h"
 #include "platform/path_form.h"
 #include "platform/system.h"
 #include "playback/audio_host.h"
@@ -93,6 +94,7 @@ void F1a::Form_Load() {
 
     SettingsFile(QStringLiteral("Load"));
     settingsLoaded_ = true;
+    sayIfNothingCanBeKept();
     readDriveMapping(platform::toNativePath(ProgramFolder), audio_, dialogs_);
 
     for (int16_t line = 0; line < kLines; ++line) {
@@ -109,6 +111,20 @@ void F1a::Form_Load() {
 void F1a::findProgramFolder() {
     ProgramFolder = platform::toSystemPath(system_.exeFolder());
     if (!ProgramFolder.endsWith(u'\\')) ProgramFolder += u'\\';
+}
+
+// Said once, and on the window: the operator must know before going on air
+// that what they set up will not survive the program, yet nothing stops
+// them from playing.
+void F1a::sayIfNothingCanBeKept() {
+    const QString folder = platform::toNativePath(ProgramFolder);
+    QString failure;
+    if (platform::folderTakesFiles(folder, failure)) return;
+    showMessage(QStringLiteral("Le dossier du programme refuse l'écriture (") + failure +
+                    QStringLiteral(") : ni les réglages, ni les palettes, ni le journal de "
+                                   "diffusion ne seront enregistrés — ") +
+                    folder,
+                0);
 }
 
 // The as-run log in "Journal" beside the palettes. A log that cannot be

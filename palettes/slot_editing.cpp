@@ -17,7 +17,9 @@ void F1a::InfoTrack_DblClick(int16_t Index) {
 
 void F1a::Couleur_Click(int16_t Index) {
     Dial1.Color = Couleur[Index]->BackColor();  // the chooser opens on the present colour
-    if (Dial1.ShowColor()) Couleur[Index]->setBackColor(Dial1.Color);
+    if (!Dial1.ShowColor()) return;
+    Couleur[Index]->setBackColor(Dial1.Color);
+    settingsChanged();
 }
 
 }  // namespace tambrel::app

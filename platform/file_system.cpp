@@ -144,6 +144,20 @@ bool writeFileAtomically(const QString& nativePath, const QByteArray& bytes, QSt
     return true;
 }
 
+bool folderTakesFiles(const QString& nativeFolder, QString& error) {
+    QByteArray probe = QFile::encodeName(nativeFolder);
+    if (!probe.endsWith('/')) probe += '/';
+    probe += ".Tambrel-essai.XXXXXX";
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0) {
+        error = describeError(errno);
+        return false;
+    }
+    ::close(fd);
+    ::unlink(probe.constData());
+    return true;
+}
+
 bool deleteFile(const QString& nativePath, QString& error) {
     const QByteArray name = QFile::encodeName(nativePath);
     struct stat st {};

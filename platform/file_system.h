@@ -22,6 +22,10 @@ bool readFileBytes(const QString& nativePath, QByteArray& bytes, QString& error,
 // is refused, and keeps its content; a new file gets the usual permissions.
 bool writeFileAtomically(const QString& nativePath, const QByteArray& bytes, QString& error);
 
+// True when a new file can be made in the folder (one is made and removed
+// again); false with `error` set otherwise.
+bool folderTakesFiles(const QString& nativeFolder, QString& error);
+
 // Clears a read-only mark, then deletes the file.
 bool deleteFile(const QString& nativePath, QString& error);
 

@@ -61,6 +61,7 @@ void F1a::Output_Click() {
         Player[i]->Stop();
         Player[i]->setDeviceID(device);
     }
+    settingsChanged();
 }
 
 // Entry k + 1 is the host's device k, whose place never changes: a device

@@ -1,7 +1,7 @@
 // What the operator on air must be able to count on: no everyday gesture
-// (a wheel, a held key, a double click) changes what sounds by accident, a
-// sounding slot can always be stopped, and a failure shows on its slot
-// without a box.
+// (a wheel, a held key, a double click, one click on "Quitter") changes what
+// sounds by accident, a sounding slot can always be stopped, and a failure
+// shows on its slot without a box.
 
 #include <gtest/gtest.h>
 
@@ -159,6 +159,24 @@ TEST_F(OnAir, ASoundingSlotStopsWhateverItsCaptionSays) {
     key(w, QEvent::KeyPress, false);
     EXPECT_EQ(onAir(), "");
     EXPECT_EQ(dialogs.asked.size(), count);  // no file dialog
+}
+
+TEST_F(OnAir, QuitterOrClosingAsksWhileASlotSoundsAndTheSessionsEndNever) {
+    assign(0, wav("bed.wav", 20000));
+    w.Touche_Click(0);
+    w.show();
+    dialogs.msgBoxAnswers = {platform::kAnswerNo, platform::kAnswerNo};
+    w.MnuQuitter_Click();
+    EXPECT_EQ(dialogs.last(), "MsgBox | 292 |  | Des touches jouent encore. Quitter quand même ?");
+    EXPECT_FALSE(w.close());
+    EXPECT_EQ(dialogs.asked.size(), 3u);
+    EXPECT_EQ(onAir(), "A");
+    EXPECT_FALSE(QFile::exists(path("Tambrel.ini")));  // nothing ended, nothing written
+
+    w.endOfSession();  // no one may be there to answer
+    EXPECT_TRUE(QFile::exists(path("Tambrel.ini")));
+    EXPECT_TRUE(w.close());
+    EXPECT_EQ(dialogs.asked.size(), 3u);
 }
 
 }  // namespace

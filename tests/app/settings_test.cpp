@@ -1,9 +1,11 @@
 // The settings file: read and written as bytes, applied at start, written
-// at either end, and a damaged file reported and removed.
+// at once when the operator changes a setting and at either end, a damaged
+// file reported and removed, a file that cannot be written kept as it was.
 
 #include "app/settings_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "tests/app/window_rig.h"
 
@@ -108,6 +110,46 @@ TEST(SettingsFile, WithoutAFileTheDefaultsApplyAndQuitOrCloseWriteWhatIsChosen) 
     EXPECT_TRUE(c.close());
     EXPECT_EQ(readSettings(closing.read(kIni)).device,
               QStringLiteral("Sortie par défaut du système"));
+}
+
+TEST(SettingsFile, AChangeIsWrittenAtOnceAndAFailedWriteKeepsTheFileBefore) {
+    WindowRig rig;
+    F1a& w = rig.start();
+    rig.dialogs.colorAnswers = {255};
+    w.Couleur_Click(2);
+    w.Output->setListIndex(2);  // as the operator's pick
+    // Kept without waiting for the end: a kill -9 loses nothing of it.
+    const SettingsContent kept = readSettings(rig.read(kIni));
+    EXPECT_EQ(kept.colors[2], 255);
+    EXPECT_EQ(kept.device, QStringLiteral("Cue"));
+
+    // A file the operator made read-only: neither a change nor any end
+    // rewrites or removes it, and only the orderly ends ask.
+    ASSERT_EQ(chmod(rig.dir.file(kIni).c_str(), 0444), 0);
+    const QByteArray before = rig.read(kIni);
+    w.Output->setListIndex(1);
+    EXPECT_EQ(w.messageStrip->Caption(),
+              "Réglages non enregistrés : Permission refusée — " + rig.path(kIni));
+    EXPECT_EQ(rig.dialogs.asked.size(), 1u);  // the colour chooser alone
+    w.endOfSession();
+    EXPECT_EQ(rig.dialogs.asked.size(), 1u);
+    EXPECT_THROW(w.MnuQuitter_Click(), testing::Terminated);
+    EXPECT_EQ(rig.dialogs.last(), "MsgBox | 16 |  | Permission refusée\r\n" + rig.dir.file(kIni));
+    EXPECT_EQ(rig.read(kIni), before);
+}
+
+TEST(SettingsFile, AFolderWhereNothingCanBeKeptIsSaidOnTheWindowNotInABox) {
+    WindowRig rig;
+    rig.system.folder = rig.path("effacé");
+    F1a& w = rig.start();
+    EXPECT_TRUE(rig.dialogs.asked.empty());
+    EXPECT_EQ(w.messageStrip->Caption(),
+              "Le dossier du programme refuse l'écriture (Fichier introuvable) : ni les réglages, "
+              "ni les palettes, ni le journal de diffusion ne seront enregistrés — " +
+                  rig.path("effacé") + u'/');
+    rig.system.clock += 3600;  // said until something else is
+    w.Timer1_OnTimer();
+    EXPECT_TRUE(w.messageStrip->Visible());
 }
 
 }  // namespace
