@@ -148,7 +148,7 @@ void F1a::buildControls() {
     // Across the top of the slots, above the lists, where the operator looks
     // when picking a palette.
     messageStrip = std::make_unique<platform::Label>(client_);
-    messageStrip->Move(kColumnLeft, 45, 4 * kColumnStep, 330);
+    messageStrip->Move(kColumnLeft, 90, 4 * kColumnStep, 300);
     messageStrip->setBackColor(platform::kNoticeColor);
     messageStrip->setVisible(false);
 

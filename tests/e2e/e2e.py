@@ -489,6 +489,54 @@ def test_windows_palette(session, media):
     expect(palette.read_bytes() == data, "saving changed the Windows palette's bytes")
 
 
+def test_edges_keep_air_and_settings(session, media):
+    """A damaged palette picked while a bed plays: the bed plays on, the list
+    goes back, the window says why. "Quitter" answered No keeps the air. An
+    output picked, then a kill -9: the pick is kept."""
+    folder = session.program_folder("edges", Matin=[media["d440"]])
+    pathlib.Path(folder, "Vide.Bnk").write_bytes(b"")
+    program = session.start(folder)
+    program.choose(program.palette_list(), "Matin")
+    place = program.palette_list()
+    box = (int(place[0]) - 60, int(place[1]) - 8, int(place[0]) + 60, int(place[1]) + 8)
+    listed = lambda shot: [shot.pixel(x, y) for x in range(box[0], box[2], 3)  # noqa: E731
+                           for y in range(box[1], box[3], 2)]
+    matin = listed(program.screen())
+    strip = program._at(420 + 200, 90 + 150)
+    with session.record("OnAir") as on_air:
+        program.display.key("a")
+        time.sleep(0.4)
+        program.choose(place, "Vide")
+        shot = program.screen()
+        picked = wait_frames(on_air, 0.8)
+    expect_440(on_air, picked, "the bed stopped when a damaged palette was picked")
+    expect(shot.pixel(*strip) == NOTICE, "no message on the window: %s" % (shot.pixel(*strip),))
+    expect(listed(shot) == matin, "the palette list does not show Matin again")
+    told = pathlib.Path(program.told).read_text(errors="replace")
+    expect("Palette non chargée : Lecture après la fin du fichier" in told,
+           "standard error says nothing of Vide.Bnk: %r" % told[-300:])
+
+    boxes = lambda: program.display.windows("^Tambrel$")  # noqa: E731
+    before = len(boxes())
+    with session.record("OnAir") as on_air:
+        program.click(program.menu("Quitter"))
+        expect(until(lambda: len(boxes()) > before, 10), "Quitter did not ask while A plays")
+        time.sleep(0.3)
+        program.display.focus(boxes()[-1])
+        program.display.key("Return")  # No, the default
+        expect(until(lambda: len(boxes()) == before, 5), "the question stayed open")
+        kept = wait_frames(on_air, 0.8)
+    expect(program.process.poll() is None, "Quitter answered No ended the program")
+    expect_440(on_air, kept, "Quitter answered No cut slot A")
+    program.display.key("a")
+
+    program.choose(program.output_list(), "Cue")
+    time.sleep(0.3)
+    program.kill()  # SIGKILL: nothing of the program's own ending runs
+    expect((program.ini() or b"").startswith(b"Cue\r\n"),
+           "the output picked before kill -9 is lost: %r" % program.ini())
+
+
 def sounded_ms(samples):
     """How long the recording held sound, in 10 ms blocks."""
     block = sound.RATE // 100
@@ -696,6 +744,8 @@ def main():
                     ("wheel, held key, devices plugged and unplugged, signals",
                      test_wheel_held_key_devices_and_signals),
                     ("a palette made on Windows", test_windows_palette),
+                    ("a damaged palette, Quitter answered No, kill -9 after an output pick",
+                     test_edges_keep_air_and_settings),
                     ("remote control over OSC", test_remote_control),
                     ("as-run log, a kill mid-play", test_as_run_log),
                     ("latency, 20 presses", measure_latency)):
