@@ -47,7 +47,7 @@ QString F1a::askPaletteName() {
     const QString answer = dialogs_.InputBox(QStringLiteral("Entrez le nom de la nouvelle palette"),
                                              QStringLiteral("Nouvelle palette"), QString());
     if (answer.trimmed().isEmpty()) return QString();
-    const QString name = answer + QStringLiteral(".Bnk");
+    QString name = answer + QStringLiteral(".Bnk");
     const QString problem = nameProblem(name);
     if (!problem.isEmpty()) {
         dialogs_.MsgBox(
