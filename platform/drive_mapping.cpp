@@ -91,7 +91,7 @@ QString DriveMapping::toNative(const QString& systemPath) const {
     return toNativePath(systemPath);
 }
 
-QString DriveMapping::locate(const QString& systemPath) const {
+QByteArray DriveMapping::locate(const QString& systemPath) const {
     return findIgnoringCase(toNative(systemPath));
 }
 

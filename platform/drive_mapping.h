@@ -38,10 +38,11 @@ class DriveMapping {
 
     // The native path a system path names here, without looking at the disk.
     QString toNative(const QString& systemPath) const;
-    // The file to open for a path of a palette or of the file dialog: mapped,
-    // then with its names matched regardless of letter case when it does not
-    // exist as written.
-    QString locate(const QString& systemPath) const;
+    // The file to open for a path of a palette or of the file dialog, as
+    // native bytes: mapped, then with its names matched regardless of letter
+    // case and of their bytes' encoding when it does not exist as written
+    // (platform/case_lookup.h).
+    QByteArray locate(const QString& systemPath) const;
 
   private:
     struct Line {
