@@ -8,7 +8,6 @@
 #include <QPushButton>
 
 #include "platform/colors.h"
-#include "platform/path_form.h"
 
 namespace tambrel::platform {
 namespace {
@@ -121,7 +120,7 @@ std::optional<int32_t> QtDialogs::ShowColor(int32_t initial) {
 bool CommonDialog::ShowOpen() {
     const std::optional<QString> chosen = dialogs_.ShowOpen(Filter);
     if (!chosen) return false;
-    FileName = toSystemPath(*chosen);
+    FileName = *chosen;
     return true;
 }
 

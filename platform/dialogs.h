@@ -72,7 +72,7 @@ class CommonDialog {
     explicit CommonDialog(Dialogs& dialogs) : dialogs_(dialogs) {}
     QString Filter;
     int32_t Flags = 0;
-    QString FileName;  // in the system's form ("\" separators)
+    QString FileName;  // as the chooser gave it: a Linux path
     int32_t Color = 0;
     // False when the operator cancelled.
     bool ShowOpen();

@@ -7,6 +7,7 @@
 
 #include "platform/audio/sound.h"
 #include "platform/drive_mapping.h"
+#include "platform/path_form.h"
 #include "platform/text_file.h"
 #include "playback/audio_host.h"
 #include "playback/component_error.h"
@@ -49,9 +50,11 @@ bool MMAudioPlayerX::playable() const {
 
 std::optional<ComponentError> MMAudioPlayerX::FileProblem() const {
     if (!loaded_ || playable()) return std::nullopt;
-    // Where it was looked for, and the palette's text when that differs.
+    // Where it was looked for, and the palette's text when that says otherwise.
     QString where = platform::decodeLine(located_);
-    if (platform::isWindowsPath(fileName_)) where += QStringLiteral(" (") + fileName_ + u')';
+    if (platform::toNativePath(fileName_) != where) {
+        where += QStringLiteral(" (") + fileName_ + u')';
+    }
     if (missing_) {
         return ComponentError(QStringLiteral("absent"),
                               QStringLiteral("Fichier introuvable : ") + where);

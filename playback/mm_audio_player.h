@@ -51,7 +51,8 @@ class MMAudioPlayerX {
 
     int16_t index() const { return index_; }
 
-    // The path in the system's form ("\" separators); the empty text unloads.
+    // The path as a palette or the file dialog gives it (platform/drive_mapping.h
+    // says where it leads); the empty text unloads.
     // Never fails: a file that cannot be played gives Length 0, and
     // FileProblem() says why.
     void setFileName(const QString& path);

@@ -1,8 +1,8 @@
-// Paths of palettes made on Windows: the system's form of a path, the
-// operator's mapping lines, the drive-letter folder beside the program, and
-// names whose letter case or encoding differs from the disk's, with the
-// folder indexes that find them (through a link and a mapping line, the
-// window's palette tests follow them to the sound).
+// Paths of palettes: Linux paths and their older form, the operator's
+// mapping lines for Windows paths, the drive-letter folder beside the
+// program, and names whose letter case or encoding differs from the disk's,
+// with the folder indexes that find them (through a link and a mapping line,
+// the window's palette tests follow them to the sound).
 
 #include "platform/drive_mapping.h"
 
@@ -31,6 +31,7 @@ TEST(PathForm, SlashesSwapBothWaysAndEveryNameSurvivesTheRoundTrip) {
     const QString odd = QStringLiteral("/srv/jingles/AC\\DC \"live\", été.wav");
     EXPECT_EQ(toSystemPath(odd), QStringLiteral("\\srv\\jingles\\AC/DC \"live\", été.wav"));
     EXPECT_EQ(toNativePath(toSystemPath(odd)), odd);
+    EXPECT_EQ(toNativePath(odd), odd);  // a Linux path is native already
     EXPECT_EQ(toNativePath(QString()), QString());
 }
 
@@ -65,8 +66,12 @@ TEST(DriveMapping, LongestPrefixWinsWithoutRegardToCaseOnWholeNames) {
                      // No line: a drive is a folder beside the program; a share stays as written.
                      {"D:\\Fonds\\Nuit.wav", "/opt/tambrel/D/Fonds/Nuit.wav"},
                      {"\\\\AUTRE\\x.wav", "//AUTRE/x.wav"},
-                     // Linux paths in the system's form are not touched.
+                     // Linux paths, and their older form, are not mapped.
                      {"\\home\\ana\\C:\\x.wav", "/home/ana/C:/x.wav"},
+                     {"/srv/jingles/AC\\DC.wav", "/srv/jingles/AC\\DC.wav"},
+                     {"//AUTRE/x.wav", "//AUTRE/x.wav"},
+                     // Typed by hand, relative: from the program's folder.
+                     {"Sons\\Nuit.wav", "/opt/tambrel/Sons/Nuit.wav"},
                  });
     EXPECT_FALSE(isWindowsPath(QStringLiteral("\\home\\ana\\x.wav")));
     EXPECT_FALSE(isWindowsPath(QStringLiteral("CD:\\x.wav")));
@@ -111,7 +116,7 @@ TEST(CaseLookup, EachNameIsMatchedInItsFolderAndTheFirstSortedWins) {
     testing::TempDir dir;
     const QString r = QString::fromStdString(dir.path());
     touch(r, {"Jingles/Été/Intro.MP3", "Jingles/Pub.wav", "Jingles/PUB.wav", "Jingles/pub.WAV",
-              "Jingles/G\xE9n\xE9rique.wav", "Jingles/AC\\DC.wav"});
+              "Jingles/G\xE9n\xE9rique.wav", "Jingles/AC\\DC.wav", "Jingles/AC/DC.wav"});
     const std::pair<QString, QString> cases[] = {
         {"/JINGLES/été/intro.mp3", "/Jingles/Été/Intro.MP3"},
         // Three names differ only by case: byte order puts "PUB.wav" first.
@@ -130,6 +135,15 @@ TEST(CaseLookup, EachNameIsMatchedInItsFolderAndTheFirstSortedWins) {
     const QByteArray generique = QFile::encodeName(r) + "/Jingles/G\xE9n\xE9rique.wav";
     EXPECT_EQ(findIgnoringCase(r + "/Jingles/Générique.wav"), generique);
     EXPECT_EQ(findIgnoringCase(r + "/jingles/GÉNÉRIQUE.WAV"), generique);
+
+    // The file opened for a palette's path: a "\\" in a Linux path is a
+    // separator only when the name as written is not there.
+    const DriveMapping drives(r);
+    EXPECT_EQ(drives.locate(r + "/Jingles/AC\\DC.wav"),
+              QFile::encodeName(r + "/Jingles/AC\\DC.wav"));
+    EXPECT_EQ(drives.locate(r + "/Jingles\\Pub.wav"), QFile::encodeName(r + "/Jingles/Pub.wav"));
+    EXPECT_EQ(drives.locate(r + "/Jingles\\Été\\intro.mp3"),
+              QFile::encodeName(r + "/Jingles/Été/Intro.MP3"));
 }
 
 TEST(CaseLookup, AFolderIsReadOnceWhileUnchangedAndAgainOnceChangedOrReplaced) {
