@@ -11,9 +11,9 @@
 // names. A folder changed less than two seconds before it was read may yet
 // change within the same tick of its file system's clock without its time
 // moving: its index serves two seconds, then the folder is read again. The
-// indexes of a thread hold at most kCaseLookupBound bytes together; beyond,
-// the least recently used go, and a folder too large for the bound alone is
-// indexed for each search.
+// indexes of a thread hold at most kCaseLookupBound bytes together (eight
+// folders of 100,000 names); beyond, the least recently used go, and a
+// folder too large for the bound alone is indexed for each search.
 
 #include <QByteArray>
 #include <QString>
@@ -21,7 +21,7 @@
 
 namespace tambrel::platform {
 
-inline constexpr std::size_t kCaseLookupBound = std::size_t{16} << 20;
+inline constexpr std::size_t kCaseLookupBound = std::size_t{32} << 20;
 
 // The native path as it exists on disk, as the bytes to open. Components
 // that exist as written are kept; each other one is matched without regard
