@@ -4,93 +4,219 @@
 #include <sys/stat.h>
 
 #include <QFile>
-#include <QHash>
-#include <QStringList>
+#include <QList>
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <ctime>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/text_file.h"
 
 namespace tambrel::platform {
 namespace {
 
-// A symbolic link counts even when what it points to is gone: the name is
-// taken, and the open will say why it fails.
-bool present(const QString& path) {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+using Clock = std::chrono::steady_clock;
+
+// The coarsest clock a jingle folder's times may come from (FAT counts two
+// seconds).
+constexpr auto kClockTick = std::chrono::seconds(2);
+
+// FNV-1a over the UTF-16 units of a case-folded name.
+constexpr uint32_t kHashStart = 2166136261u;
+constexpr uint32_t kHashStep = 16777619u;
+uint32_t hashed(uint32_t hash, char16_t unit) {
+    return (hash ^ unit) * kHashStep;
+}
+uint32_t hashOf(const QString& folded) {
+    uint32_t hash = kHashStart;
+    for (const QChar c : folded) hash = hashed(hash, c.unicode());
+    return hash;
 }
 
-// A folder's names by their case-folded form, each with the first of its
-// spellings in byte order. A palette load looks in the same folders 28 times
-// over, and a jingle folder may hold tens of thousands of names: a listing is
-// kept while the folder is unchanged, and a little while only, since a file
-// added within the file system's clock tick leaves the folder's time as it was.
-struct Listing {
-    timespec changed{};
-    std::chrono::steady_clock::time_point read;
-    QHash<QString, QByteArray> first;
-};
-constexpr auto kFresh = std::chrono::seconds(2);
-constexpr qsizetype kMostFolders = 64;
-thread_local QHash<QString, Listing> listings;
+QString folded(std::string_view name) {
+    return decodeLine(QByteArrayView(name.data(), static_cast<qsizetype>(name.size())))
+        .toCaseFolded();
+}
 
-const Listing* listingOf(const QString& folder) {
-    const QByteArray encoded = QFile::encodeName(folder);
-    struct stat st {};
-    if (::stat(encoded.constData(), &st) != 0) return nullptr;
-    const auto now = std::chrono::steady_clock::now();
-    const auto kept = listings.constFind(folder);
-    if (kept != listings.constEnd() && kept->changed.tv_sec == st.st_mtim.tv_sec &&
-        kept->changed.tv_nsec == st.st_mtim.tv_nsec && now - kept->read < kFresh) {
-        return &*kept;
+// The hash of a name's folded text, without building it for plain ASCII,
+// which most jingle names are.
+uint32_t hashOfName(std::string_view name) {
+    uint32_t hash = kHashStart;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80) return hashOf(folded(name));
+        hash = hashed(hash, byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte);
     }
-    DIR* dir = ::opendir(encoded.constData());
-    if (dir == nullptr) return nullptr;
-    Listing listing{st.st_mtim, now, {}};
+    return hash;
+}
+
+bool sameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+constexpr uint64_t kFree = ~uint64_t{0};
+
+// A folder's names in one block, each ended by a NUL (which no name holds),
+// and an open hash table of their places by the hash of their folded text:
+// 16 to 32 bytes a name beyond the name itself, where a hash table of
+// strings takes hundreds, and nothing to sort.
+struct FolderIndex {
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec changed{};
+    Clock::time_point read;
+    bool sure = false;  // the folder had not changed for a clock tick when it was read
+    std::string names;
+    std::vector<uint64_t> table;  // hash << 32 | place of the name in `names`, or kFree
+    uint64_t lastUse = 0;
+    std::size_t bytes = 0;
+
+    bool current(const struct stat& st, Clock::time_point now) const {
+        return device == st.st_dev && inode == st.st_ino && sameTime(changed, st.st_mtim) &&
+               (sure || now - read < kClockTick);
+    }
+
+    std::optional<std::string> find(const QString& wanted) const {
+        const uint64_t hash = hashOf(wanted);
+        std::optional<std::string_view> best;
+        const std::size_t mask = table.size() - 1;
+        for (std::size_t at = hash & mask; table[at] != kFree; at = (at + 1) & mask) {
+            if (table[at] >> 32 != hash) continue;
+            const std::string_view name(names.c_str() + (table[at] & 0xffffffffu));
+            if ((!best || name < *best) && folded(name) == wanted) best = name;
+        }
+        if (!best) return std::nullopt;
+        return std::string(*best);
+    }
+};
+
+std::optional<FolderIndex> readFolder(const std::string& folder, const struct stat& st) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    FolderIndex index;
+    index.device = st.st_dev;
+    index.inode = st.st_ino;
+    index.changed = st.st_mtim;
+    index.read = Clock::now();
+    index.sure = now.tv_sec - st.st_mtim.tv_sec > kClockTick.count();
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return std::nullopt;
+    std::vector<uint64_t> keys;
     while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray raw(entry->d_name);
-        if (raw == "." || raw == "..") continue;
-        const QString folded = QFile::decodeName(raw).toCaseFolded();
-        const auto known = listing.first.constFind(folded);
-        // readdir's order is the disk's, not sorted.
-        if (known == listing.first.constEnd() || raw < *known) listing.first.insert(folded, raw);
+        const std::string_view name(entry->d_name);
+        if (name == "." || name == "..") continue;
+        keys.push_back(uint64_t{hashOfName(name)} << 32 | index.names.size());
+        index.names.append(name);
+        index.names.push_back('\0');
     }
     ::closedir(dir);
-    if (listings.size() >= kMostFolders) listings.clear();
-    return &(listings[folder] = std::move(listing));
+    index.names.shrink_to_fit();
+    // At most half full, so that a search meets a free slot soon.
+    std::size_t size = 8;
+    while (size < 2 * keys.size()) size *= 2;
+    index.table.assign(size, kFree);
+    for (const uint64_t key : keys) {
+        std::size_t at = (key >> 32) & (size - 1);
+        while (index.table[at] != kFree) at = (at + 1) & (size - 1);
+        index.table[at] = key;
+    }
+    index.bytes = sizeof(FolderIndex) + folder.capacity() + index.names.capacity() +
+                  index.table.capacity() * sizeof(uint64_t);
+    return index;
 }
 
-// The name in `folder` equal to `name` but for letter case; none when the
-// folder cannot be read or holds no such name.
-std::optional<QString> sameNameInFolder(const QString& folder, const QString& name) {
-    const Listing* listing = listingOf(folder);
-    if (listing == nullptr) return std::nullopt;
-    const auto found = listing->first.constFind(name.toCaseFolded());
-    if (found == listing->first.constEnd()) return std::nullopt;
-    return QFile::decodeName(*found);
+struct Cache {
+    std::unordered_map<std::string, FolderIndex> folders;
+    std::size_t bytes = 0;
+    std::size_t bound = kCaseLookupBound;
+    uint64_t uses = 0;
+    long long reads = 0;
+
+    // The least recently used go until the rest fit.
+    void trim() {
+        while (bytes > bound && !folders.empty()) {
+            const auto oldest = std::min_element(
+                folders.begin(), folders.end(),
+                [](const auto& a, const auto& b) { return a.second.lastUse < b.second.lastUse; });
+            bytes -= oldest->second.bytes;
+            folders.erase(oldest);
+        }
+    }
+};
+thread_local Cache cache;
+
+// The name in `folder` equal to `name` but for letter case (or its bytes'
+// encoding); none when the folder cannot be read or holds no such name.
+std::optional<std::string> sameNameInFolder(const std::string& folder, const QString& name) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+    const QString wanted = name.toCaseFolded();
+    const auto now = Clock::now();
+    const auto kept = cache.folders.find(folder);
+    if (kept != cache.folders.end()) {
+        if (kept->second.current(st, now)) {
+            kept->second.lastUse = ++cache.uses;
+            return kept->second.find(wanted);
+        }
+        cache.bytes -= kept->second.bytes;
+        cache.folders.erase(kept);
+    }
+    std::optional<FolderIndex> index = readFolder(folder, st);
+    if (!index) return std::nullopt;
+    ++cache.reads;
+    std::optional<std::string> found = index->find(wanted);
+    if (index->bytes <= cache.bound) {
+        index->lastUse = ++cache.uses;
+        cache.bytes += index->bytes;
+        cache.folders.emplace(folder, *std::move(index));
+        cache.trim();
+    }
+    return found;
 }
 
-QString joined(const QString& folder, const QString& name) {
+QByteArray joined(const QByteArray& folder, const QByteArray& name) {
     if (folder.isEmpty()) return name;
-    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
+    return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
 
 }  // namespace
 
-QString findIgnoringCase(const QString& nativePath) {
-    if (nativePath.isEmpty() || present(nativePath)) return nativePath;
-    QString at = nativePath.startsWith(u'/') ? QStringLiteral("/") : QString();
-    for (const QString& part : nativePath.split(u'/', Qt::SkipEmptyParts)) {
-        const QString next = joined(at, part);
-        if (part == u"." || part == u".." || present(next)) {
+bool nameTaken(const QByteArray& nativePath) {
+    struct stat st {};
+    return ::lstat(nativePath.constData(), &st) == 0;
+}
+
+QByteArray findIgnoringCase(const QString& nativePath) {
+    QByteArray written = QFile::encodeName(nativePath);
+    if (written.isEmpty() || nameTaken(written)) return written;
+    QByteArray at = written.startsWith('/') ? QByteArray("/") : QByteArray();
+    for (const QByteArray& part : written.split('/')) {
+        if (part.isEmpty()) continue;
+        const QByteArray next = joined(at, part);
+        if (part == "." || part == ".." || nameTaken(next)) {
             at = next;
             continue;
         }
-        const std::optional<QString> found =
-            sameNameInFolder(at.isEmpty() ? QStringLiteral(".") : at, part);
-        if (!found) return nativePath;
-        at = joined(at, *found);
+        const std::optional<std::string> found = sameNameInFolder(
+            at.isEmpty() ? std::string(".") : at.toStdString(), QFile::decodeName(part));
+        if (!found) return written;
+        at = joined(at, QByteArray::fromStdString(*found));
     }
     return at;
+}
+
+CaseLookupCache caseLookupCache() {
+    return {cache.bytes, static_cast<int>(cache.folders.size()), cache.reads};
+}
+
+void setCaseLookupBound(std::size_t bytes) {
+    cache.bound = bytes;
+    cache.trim();
 }
 
 }  // namespace tambrel::platform

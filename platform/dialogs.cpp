@@ -8,7 +8,6 @@
 #include <QPushButton>
 
 #include "platform/colors.h"
-#include "platform/path_form.h"
 
 namespace tambrel::platform {
 namespace {
@@ -108,7 +107,12 @@ std::optional<QString> QtDialogs::ShowOpen(const QString& filter) {
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter(toolkitFilter(filter));
     dialog.setOption(QFileDialog::HideNameFilterDetails);  // the operator reads the description
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    // Never the working folder, which depends on how the program was started.
+    dialog.setDirectory(openFolder_.isEmpty() ? QCoreApplication::applicationDirPath()
+                                              : openFolder_);
+    const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+    openFolder_ = dialog.directory().absolutePath();
+    if (!chosen) return std::nullopt;
     return dialog.selectedFiles().constFirst();
 }
 
@@ -121,7 +125,7 @@ std::optional<int32_t> QtDialogs::ShowColor(int32_t initial) {
 bool CommonDialog::ShowOpen() {
     const std::optional<QString> chosen = dialogs_.ShowOpen(Filter);
     if (!chosen) return false;
-    FileName = toSystemPath(*chosen);
+    FileName = *chosen;
     return true;
 }
 

@@ -50,7 +50,8 @@ QString toolkitFilter(const QString& filter);
 // pressed): for what goes wrong while the operator is on the air.
 void showWarningAside(QWidget* parent, const QString& prompt, const QString& title);
 
-// Qt's own boxes, modal to `parent`.
+// Qt's own boxes, modal to `parent`. The file dialog opens in the folder it
+// was last left in, at first in the program's folder.
 class QtDialogs final : public Dialogs {
   public:
     explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
@@ -63,6 +64,7 @@ class QtDialogs final : public Dialogs {
 
   private:
     QWidget* parent_;
+    QString openFolder_;  // where the file dialog was last left, in this run
 };
 
 // The common dialog control: settings, then ShowOpen or ShowColor, then the
@@ -72,7 +74,7 @@ class CommonDialog {
     explicit CommonDialog(Dialogs& dialogs) : dialogs_(dialogs) {}
     QString Filter;
     int32_t Flags = 0;
-    QString FileName;  // in the system's form ("\" separators)
+    QString FileName;  // as the chooser gave it: a Linux path
     int32_t Color = 0;
     // False when the operator cancelled.
     bool ShowOpen();

@@ -42,6 +42,7 @@ QString under(const QString& folder, const QString& rest) {
 }  // namespace
 
 bool isWindowsPath(const QString& systemPath) {
+    if (systemPath.startsWith(u'/')) return false;  // a Linux path
     const QString path = windowsForm(systemPath);
     return isDrivePath(path) || isSharePath(path);
 }
@@ -77,7 +78,16 @@ std::vector<DriveMapping::BadLine> DriveMapping::read(const QByteArray& bytes) {
 }
 
 QString DriveMapping::toNative(const QString& systemPath) const {
-    if (!isWindowsPath(systemPath)) return toNativePath(systemPath);
+    if (!isWindowsPath(systemPath)) {
+        if (systemPath.isEmpty() || systemPath.startsWith(u'/') || systemPath.startsWith(u'\\')) {
+            return toNativePath(systemPath);
+        }
+        // Typed by hand, relative: from the palettes' folder, where the
+        // Windows program was started.
+        QString native = systemPath;
+        native.replace(u'\\', u'/');
+        return programFolder_.isEmpty() ? native : programFolder_ + u'/' + native;
+    }
     const QString path = windowsForm(systemPath);
     for (const Line& line : lines_) {
         if (path.startsWith(line.prefix, Qt::CaseInsensitive) &&
@@ -91,8 +101,17 @@ QString DriveMapping::toNative(const QString& systemPath) const {
     return toNativePath(systemPath);
 }
 
-QString DriveMapping::locate(const QString& systemPath) const {
-    return findIgnoringCase(toNative(systemPath));
+QByteArray DriveMapping::locate(const QString& systemPath) const {
+    const QString native = toNative(systemPath);
+    QByteArray found = findIgnoringCase(native);
+    if (nameTaken(found)) return found;
+    // A "\" in a native name is a separator too when the file is not there
+    // as written: a path typed on both systems.
+    QString other = native;
+    other.replace(u'\\', u'/');
+    if (other == native) return found;
+    QByteArray otherFound = findIgnoringCase(other);
+    return nameTaken(otherFound) ? otherFound : found;
 }
 
 }  // namespace tambrel::platform

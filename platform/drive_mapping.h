@@ -9,7 +9,10 @@
 // matches wins; blank lines and lines starting with "#" are comments. A path
 // that no line maps and that starts with a drive letter, "X:\rest", is looked
 // for as "<program folder>/X/rest": one symbolic link per drive is enough.
-// The palette's text is never changed; only the file opened is.
+// A path beginning with "/" is a Linux path; one beginning with a single "\"
+// is the older form of a Linux path (platform/path_form.h); any other path
+// without a drive or a share is taken from the program's folder. The
+// palette's text is never changed; only the file opened is.
 
 #include <QByteArray>
 #include <QString>
@@ -17,7 +20,7 @@
 
 namespace tambrel::platform {
 
-// A drive path ("C:\...") or a share ("\\SERVER\..."), in the system's form.
+// A drive path ("C:\..." or "C:/...") or a share ("\\SERVER\...").
 bool isWindowsPath(const QString& systemPath);
 
 class DriveMapping {
@@ -38,10 +41,12 @@ class DriveMapping {
 
     // The native path a system path names here, without looking at the disk.
     QString toNative(const QString& systemPath) const;
-    // The file to open for a path of a palette or of the file dialog: mapped,
-    // then with its names matched regardless of letter case when it does not
-    // exist as written.
-    QString locate(const QString& systemPath) const;
+    // The file to open for a path of a palette or of the file dialog, as
+    // native bytes: mapped, then with its names matched regardless of letter
+    // case and of their bytes' encoding when it does not exist as written
+    // (platform/case_lookup.h); a "\" in a Linux path is taken as a
+    // separator too when that alone finds the file.
+    QByteArray locate(const QString& systemPath) const;
 
   private:
     struct Line {

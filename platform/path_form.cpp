@@ -15,6 +15,7 @@ QString swapSlashes(QString path) {
 }  // namespace
 
 QString toNativePath(const QString& systemPath) {
+    if (systemPath.startsWith(u'/')) return systemPath;
     return swapSlashes(systemPath);
 }
 QString toSystemPath(const QString& nativePath) {

@@ -51,6 +51,14 @@ bool isLineEnd(QChar c) {
 
 }  // namespace
 
+QString decodeLine(QByteArrayView bytes, TextEncoding* found) {
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString decoded = utf8(bytes);
+    if (!utf8.hasError()) return decoded;
+    if (found != nullptr) *found = TextEncoding::Windows1252;
+    return fromWindows1252(bytes);
+}
+
 QString decodeText(const QByteArray& bytes, TextEncoding* found) {
     if (found != nullptr) *found = TextEncoding::Utf8;
     QString text;
@@ -59,15 +67,7 @@ QString decodeText(const QByteArray& bytes, TextEncoding* found) {
     while (at < bytes.size()) {
         qsizetype end = at;
         while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') ++end;
-        const QByteArrayView line(bytes.constData() + at, end - at);
-        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-        const QString decoded = utf8(line);
-        if (utf8.hasError()) {
-            text += fromWindows1252(line);
-            if (found != nullptr) *found = TextEncoding::Windows1252;
-        } else {
-            text += decoded;
-        }
+        text += decodeLine(QByteArrayView(bytes.constData() + at, end - at), found);
         if (end < bytes.size()) text += QChar(bytes[end]);  // the line end as it was
         at = end + 1;
     }

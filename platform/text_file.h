@@ -10,6 +10,7 @@
 // trailing blank, and read back skipping the blanks and line ends around them.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <cstdint>
 
@@ -22,6 +23,10 @@ inline const char* const kOverflow = "Dépassement de capacité";
 
 enum class TextEncoding { Utf8, Windows1252 };
 
+// One line, or one file name as an 8-bit copy left it on disk: UTF-8 when
+// its bytes are valid UTF-8, Windows-1252 otherwise (then Windows1252 in
+// `found`, which is left alone otherwise).
+QString decodeLine(QByteArrayView bytes, TextEncoding* found = nullptr);
 // The text, and Windows1252 in `found` when some line was read as such.
 QString decodeText(const QByteArray& bytes, TextEncoding* found = nullptr);
 // In `encoding` when every character fits, in UTF-8 otherwise.

@@ -1,12 +1,14 @@
 #include "playback/mm_audio_player.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 
 #include "platform/audio/sound.h"
 #include "platform/drive_mapping.h"
+#include "platform/path_form.h"
+#include "platform/text_file.h"
 #include "playback/audio_host.h"
 #include "playback/component_error.h"
 
@@ -35,8 +37,9 @@ void MMAudioPlayerX::setFileName(const QString& path) {
         return;
     }
     located_ = host_.drives().locate(path);
-    loaded_ = host_.engine().load(QFile::encodeName(located_).toStdString());
-    if (!playable()) missing_ = !QFileInfo::exists(located_);
+    loaded_ = host_.engine().load(located_.toStdString());
+    struct stat st {};
+    if (!playable()) missing_ = ::stat(located_.constData(), &st) != 0;  // a broken link too
 }
 
 // Less than a millisecond of sound is no jingle but a damaged file, and
@@ -47,9 +50,11 @@ bool MMAudioPlayerX::playable() const {
 
 std::optional<ComponentError> MMAudioPlayerX::FileProblem() const {
     if (!loaded_ || playable()) return std::nullopt;
-    // Where it was looked for, and the palette's text when that differs.
-    QString where = located_;
-    if (platform::isWindowsPath(fileName_)) where += QStringLiteral(" (") + fileName_ + u')';
+    // Where it was looked for, and the palette's text when that says otherwise.
+    QString where = platform::decodeLine(located_);
+    if (platform::toNativePath(fileName_) != where) {
+        where += QStringLiteral(" (") + fileName_ + u')';
+    }
     if (missing_) {
         return ComponentError(QStringLiteral("absent"),
                               QStringLiteral("Fichier introuvable : ") + where);

@@ -9,6 +9,7 @@
 // the player plays lets the sounding file play on: until it stops, State,
 // Position and Length describe it, and the next Play plays the new file.
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -50,7 +51,8 @@ class MMAudioPlayerX {
 
     int16_t index() const { return index_; }
 
-    // The path in the system's form ("\" separators); the empty text unloads.
+    // The path as a palette or the file dialog gives it (platform/drive_mapping.h
+    // says where it leads); the empty text unloads.
     // Never fails: a file that cannot be played gives Length 0, and
     // FileProblem() says why.
     void setFileName(const QString& path);
@@ -110,7 +112,7 @@ class MMAudioPlayerX {
     int16_t index_;
     int voice_;
     QString fileName_;                        // as the palette or the dialog gave it
-    QString located_;                         // the native file it names here
+    QByteArray located_;                      // the native file it names here
     std::shared_ptr<audio::Sound> loaded_;    // the file last written
     bool missing_ = false;                    // ...was not found
     std::shared_ptr<audio::Sound> sounding_;  // the file of the current playback

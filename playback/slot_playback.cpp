@@ -32,7 +32,9 @@ void F1a::Touche_Click(int16_t Index) {
             Player[Index]->Stop();
             Touche[Index]->setBackColor(platform::QBColor(15));
         } else if (Touche[Index]->Caption().size() < 2) {
-            Dial1.Filter = QStringLiteral("Audio File mp3 Wav | *.mp3;*.wav");
+            // Every format the engine plays; letter case is ignored.
+            Dial1.Filter = QStringLiteral(
+                "Fichiers audio mp3 wav flac ogg opus | *.mp3;*.wav;*.flac;*.ogg;*.opus");
             Dial1.Flags = 0;
             // A cancelled choice leaves the slot as it was.
             if (Dial1.ShowOpen()) assignFile(Index, Dial1.FileName);

@@ -1,5 +1,6 @@
 #include "playback/slot_text.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tambrel::playback {
@@ -7,6 +8,19 @@ namespace {
 QString twoDigits(int64_t value) {
     const QString text = QStringLiteral("00") + QString::number(value);
     return text.right(2);
+}
+
+// One to four letters and digits, one of them a letter at least: "mp3",
+// "flac", "opus"; "Pub v2.0" and "Top.Intro" have none.
+bool isExtension(QStringView text) {
+    if (text.isEmpty() || text.size() > 4) return false;
+    bool letter = false;
+    for (const QChar c : text) {
+        if (c >= u'0' && c <= u'9') continue;
+        if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'))) return false;
+        letter = true;
+    }
+    return letter;
 }
 }  // namespace
 
@@ -17,11 +31,15 @@ QString FTime(int32_t ms) {
 }
 
 QString NomCourt(const QString& path) {
-    const qsizetype slash = path.lastIndexOf(u'\\');
+    // A Linux path's names may hold a "\"; elsewhere either slash separates.
+    const qsizetype slash = path.startsWith(u'/')
+                                ? path.lastIndexOf(u'/')
+                                : std::max(path.lastIndexOf(u'\\'), path.lastIndexOf(u'/'));
     if (slash < 0) return QString();
     QString name = path.mid(slash + 1);
-    if (name.size() < 4) return name;
-    return name.left(name.size() - 4);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0 || !isExtension(QStringView(name).mid(dot + 1))) return name;
+    return name.left(dot);
 }
 
 int16_t QuelleLigne(int16_t Valeur) {

@@ -11,9 +11,10 @@ namespace tambrel::playback {
 // digits), or "--:--" for anything under one second.
 QString FTime(int32_t ms);
 
-// The name shown on a slot's button: the text after the last "\" without
-// its last four characters (the extension); empty when there is no "\".
-// A name of fewer than four characters after the "\" is shown whole.
+// The name shown on a slot's button: the text after the last "\" or "/"
+// (after the last "/" in a Linux path, which begins with it), without its
+// extension; empty when there is no separator. A name without an extension
+// ("a.b.wav" has "wav") is shown whole.
 QString NomCourt(const QString& path);
 
 // The line (0 to 6) of a slot; 0 for anything outside 0 to 27.

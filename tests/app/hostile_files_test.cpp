@@ -150,10 +150,11 @@ TEST_F(HostileFiles,
     }
     EXPECT_EQ(dialogs.asked.size(), std::size(files));  // a press never asked again
 
-    // The path travels in the system's form; its "\" comes back as "/".
-    EXPECT_EQ(w.Player[3]->FileName(), platform::toSystemPath(path(odd)));
+    // The path travels as Linux wrote it, its "\" part of the name, which
+    // ends in no extension.
+    EXPECT_EQ(w.Player[3]->FileName(), path(odd));
     EXPECT_EQ(w.Touche[3]->Caption(),
-              QString::fromUtf8(" \xC3\x89t\xC3\xA9 \"live\" l'AC/DC .\r\n\r\nD"));
+              QString::fromUtf8(" \xC3\x89t\xC3\xA9 \"live\" l'AC\\DC .wav \r\n\r\nD"));
 
     // The lying header ends where its data does, not hours of silence later.
     w.Touche_Click(4);

@@ -67,9 +67,9 @@ TEST(Dialogs, FilterMatchesBothCasesAndACancelLeavesTheLastChoice) {
     dialogs.openAnswers = {QStringLiteral("/home/ana/Intro.mp3")};
     CommonDialog dial(dialogs);
     EXPECT_TRUE(dial.ShowOpen());
-    EXPECT_EQ(dial.FileName, QStringLiteral("\\home\\ana\\Intro.mp3"));
+    EXPECT_EQ(dial.FileName, QStringLiteral("/home/ana/Intro.mp3"));
     EXPECT_FALSE(dial.ShowOpen());  // no answer left: cancelled
-    EXPECT_EQ(dial.FileName, QStringLiteral("\\home\\ana\\Intro.mp3"));
+    EXPECT_EQ(dial.FileName, QStringLiteral("/home/ana/Intro.mp3"));
     dial.Color = 255;
     EXPECT_FALSE(dial.ShowColor());
     EXPECT_EQ(dial.Color, 255);

@@ -25,17 +25,23 @@ TEST(SlotText, FTimeShowsMinutesAndSecondsOrDashes) {
 }
 
 TEST(SlotText, NomCourtIsTheFileNameWithoutItsExtension) {
-    // Only "\" separates, a "/" belongs to the name; without a "\" there is
-    // no name, and fewer than four characters after it are shown whole.
+    // Either slash separates, but only "/" in a Linux path; without a
+    // separator there is no name. A name without an extension is shown whole.
     const std::pair<const char*, const char*> cases[] = {
         {"C:\\Jingles\\Intro.mp3", "Intro"},
         {"\\home\\ana\\Top.wav", "Top"},
+        {"/srv/jingles/Bruit.flac", "Bruit"},
+        {"C:/Sons/a.b.wav", "a.b"},
         {"Intro.mp3", ""},
-        {"C:\\a\\b.wave", "b."},
-        {"\\srv\\AC/DC.mp3", "AC/DC"},
+        {"C:\\a\\b.wave", "b"},
+        {"\\srv\\AC/DC.mp3", "DC"},
+        {"/srv/AC\\DC.opus", "AC\\DC"},
         {"C:\\x\\abc", "abc"},
+        {"C:\\x\\abcd", "abcd"},
         {"C:\\x\\", ""},
-        {"C:\\x\\abcd", ""},
+        {"/srv/Pub v2.0", "Pub v2.0"},
+        {"/srv/Top.Intro", "Top.Intro"},
+        {"/srv/.wav", ".wav"},
     };
     for (const auto& [path, name] : cases) {
         EXPECT_EQ(NomCourt(QString::fromLatin1(path)), QString::fromLatin1(name)) << path;
