@@ -147,7 +147,7 @@ TEST_F(Palettes, NewSaveAndDeleteFollowTheOperatorsAnswers) {
     w.MnuSauverBank_Click();
     EXPECT_EQ(w.BankName->Caption(), QStringLiteral("Essai.Bnk"));
     EXPECT_EQ(shows(2), "c\r\n\r\nC|00:02");
-    EXPECT_TRUE(read("Essai.Bnk").startsWith("\r\n\r\n" + toSystemPath(path("c.wav")).toUtf8()));
+    EXPECT_TRUE(read("Essai.Bnk").startsWith("\r\n\r\n" + path("c.wav").toUtf8()));
     EXPECT_EQ(w.ComboBank->Text(), QStringLiteral("Essai.Bnk"));
     dialogs.inputAnswers = {QStringLiteral("   "), QString()};
     w.MnuNewBank_Click();
