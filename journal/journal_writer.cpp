@@ -50,7 +50,7 @@ bool JournalWriter::settle() {
 
 void JournalWriter::run() {
     pthread_setname_np(pthread_self(), "journal");
-    if (const QString failure = store_.recover(); !failure.isEmpty()) {
+    if (const QString failure = store_.recover(QDateTime::currentDateTime()); !failure.isEmpty()) {
         fail(failure, store_.pathOf(QString::fromLatin1(JournalStore::kInProgressName)));
     }
     for (;;) {
