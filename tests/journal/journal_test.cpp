@@ -10,7 +10,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -254,6 +256,58 @@ TEST(JournalWriter, AFolderThatCannotBeMadeIsToldAndTheRecordOfPlaysInProgressSu
     const std::string day = read(dir.file("Log/2026-12-07.csv"));
     EXPECT_NE(day.find(";F;Matin.Bnk;"), std::string::npos) << day;
     EXPECT_NE(day.find(";interrompu;"), std::string::npos) << day;
+}
+
+TEST(JournalWriter, AnEpisodeIsToldOnceAndEndsOnlyWhenTheDaysAndTheRecordAreBothWrittenAgain) {
+    TempDir dir;
+    const QString folder = QString::fromStdString(dir.file("Journal/"));
+    const QString record = folder + QString::fromLatin1(JournalStore::kInProgressName);
+    std::atomic<int> told{0};
+    JournalWriter writer(folder, [&](const QString&, const QString&) { ++told; });
+    ASSERT_TRUE(writer.settle());
+    // The days' files take lines; the record, a folder in its place, cannot be replaced.
+    for (int episode = 1; episode <= 2; ++episode) {
+        ASSERT_TRUE(QDir().mkpath(record));
+        for (const char* key : {"A", "B", "C", "D"}) {
+            writer.keepInProgress(
+                {play("2026-12-07 08:00:00.000", "2026-12-07 08:00:01.000", key)});
+            writer.write(play("2026-12-07 07:00:00.000", "2026-12-07 07:00:05.000", key));
+            ASSERT_TRUE(writer.settle());
+        }
+        EXPECT_EQ(told.load(), episode);
+        ASSERT_TRUE(QDir(record).removeRecursively());
+        writer.keepInProgress({});
+        ASSERT_TRUE(writer.settle());
+        EXPECT_EQ(told.load(), episode) << "the disk is back: nothing more to tell";
+    }
+    EXPECT_EQ(writer.linesWritten(), 8u);
+}
+
+TEST(JournalWriter, PlaysPastTheLinesKeptAreCountedInTheirDayOnceTheDiskTakesLinesAgain) {
+    TempDir dir;
+    std::ofstream(dir.file("Journal")) << "not a folder";
+    std::atomic<uint64_t> said{0};
+    JournalWriter writer(QString::fromStdString(dir.file("Journal/")), nullptr,
+                         [&](uint64_t plays) { said += plays; });
+    for (size_t i = 0; i < JournalWriter::kMostKept; ++i) {
+        writer.write(play("2026-12-07 08:00:00.000", "2026-12-07 08:00:05.000"));
+    }
+    writer.write(play("2026-12-07 09:30:00.000", "2026-12-07 09:30:05.000", "Y"));
+    writer.write(play("2026-12-07 09:00:00.000", "2026-12-07 09:00:05.000", "Z"));
+    ASSERT_TRUE(writer.settle());
+    EXPECT_EQ(said.load(), 0u);
+
+    ASSERT_EQ(std::remove(dir.file("Journal").c_str()), 0);
+    writer.keepInProgress({});  // anything that wakes the writer
+    ASSERT_TRUE(writer.settle());
+    const std::string day = read(dir.file("Journal/2026-12-07.csv"));
+    EXPECT_EQ(std::count(day.begin(), day.end(), '\n'), 1 + 10'000 + 1);
+    const std::string last =
+        "2026-12-07 09:00:00.000;2026-12-07 09:30:05.000;;;;"
+        "2 diffusions non journalisées;;;;;;\r\n";
+    EXPECT_EQ(day.substr(day.size() - last.size()), last);
+    EXPECT_EQ(writer.linesWritten(), JournalWriter::kMostKept);
+    EXPECT_EQ(said.load(), 2u);
 }
 
 // The window's log with the engine's figures and the clocks in the test's hands.
