@@ -113,28 +113,33 @@ QString JournalStore::keepInProgress(const QByteArray& lines) {
 
 QString JournalStore::recover(const QDateTime& now) {
     const QString path = pathOf(QString::fromLatin1(kInProgressName));
-    if (!QFile::exists(path)) return {};
-    QByteArray bytes;
-    QString failure;
-    if (!platform::readFileBytes(path, bytes, failure)) return failure;
-    // Nothing is dropped: what cannot be read as a play is set aside as it is.
-    const QDateTime latest = now.addDays(1);
-    std::map<QString, QByteArray> byDay;
-    for (const QByteArray& record : csvRecords(bytes)) {
-        const std::optional<Play> play = readPlayLine(record);
-        const bool believed = play && play->start.toSecsSinceEpoch() >= 0 &&
-                              play->start <= latest && play->end >= play->start;
-        byDay[believed ? dayFileName(play->start) : QString::fromLatin1(kUnreadableName)] +=
-            record + "\r\n";
+    if (!recoveryRead_) {
+        if (!QFile::exists(path)) return {};
+        QByteArray bytes;
+        QString failure;
+        if (!platform::readFileBytes(path, bytes, failure)) return failure;
+        // Nothing is dropped: what cannot be read as a play is set aside as it is.
+        const QDateTime latest = now.addDays(1);
+        for (const QByteArray& record : csvRecords(bytes)) {
+            const std::optional<Play> play = readPlayLine(record);
+            const bool believed = play && play->start.toSecsSinceEpoch() >= 0 &&
+                                  play->start <= latest && play->end >= play->start;
+            recovering_[believed ? dayFileName(play->start)
+                                 : QString::fromLatin1(kUnreadableName)] += record + "\r\n";
+        }
+        recoveryRead_ = true;
     }
-    for (auto it = byDay.begin(); it != byDay.end(); it = byDay.erase(it)) {
-        if (failure = append(it->first, it->second); failure.isEmpty()) continue;
-        // What is written is not kept for another time: it would be twice.
+    // Tried again, it goes on from what it has: a file already written to is
+    // not written to twice, even when the record could not be cut down.
+    for (auto it = recovering_.begin(); it != recovering_.end(); it = recovering_.erase(it)) {
+        QString failure = append(it->first, it->second);
+        if (failure.isEmpty()) continue;
         QByteArray left;
-        for (; it != byDay.end(); ++it) left += it->second;
-        keepInProgress(left);
+        for (auto rest = it; rest != recovering_.end(); ++rest) left += rest->second;
+        keepInProgress(left);  // for a crash before the next try
         return failure;
     }
+    recoveryRead_ = false;
     return keepInProgress({});
 }
 

@@ -13,6 +13,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <map>
 
 namespace tambrel::journal {
 
@@ -33,7 +34,8 @@ class JournalStore {
     QString append(const QString& fileName, const QByteArray& lines);
     // Replaces the record of the plays sounding now (none: it is removed).
     QString keepInProgress(const QByteArray& lines);
-    // Moves the plays a crash interrupted to their days' files. `now`: the
+    // Moves the plays a crash interrupted to their days' files; after a
+    // failure, the next call goes on where it stopped. `now`: the
     // local time; a play said to start before the system clock's epoch, or
     // more than a day after `now` (the record was written before this start),
     // is not believed.
@@ -43,6 +45,8 @@ class JournalStore {
     QString makeFolder();
 
     QString folder_;
+    bool recoveryRead_ = false;
+    std::map<QString, QByteArray> recovering_;  // by file, read but not written yet
 };
 
 }  // namespace tambrel::journal

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -183,6 +184,26 @@ TEST(JournalStore, PlaysACrashInterruptedGoToTheirDaysAtTheNextStartAndWhatIsNot
     ASSERT_EQ(store.recover(now), QString());  // nothing twice
     EXPECT_EQ(read(dir.file("Journal/2026-12-07.csv")),
               dayFile(playLine(late) + playLine(twoLines)));
+}
+
+TEST(JournalStore, ARecoveryTriedAgainGoesOnWhereItStoppedAndWritesNothingTwice) {
+    TempDir dir;
+    const QString folder = QString::fromStdString(dir.file("Journal/"));
+    const QByteArray first = playLine(play("2026-12-06 10:00:00.000", "2026-12-06 10:00:01.000"));
+    const QByteArray second = playLine(play("2026-12-07 10:00:00.000", "2026-12-07 10:00:01.000"));
+    JournalStore store(folder);
+    ASSERT_EQ(store.keepInProgress(first + second), QString());
+    // The second day cannot be written, nor the record cut down to it.
+    const std::string blocked = dir.file("Journal/2026-12-07.csv");
+    ASSERT_EQ(::mkdir(blocked.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(dir.file("Journal/en-cours.csv").c_str(), 0444), 0);
+    const QDateTime now = at("2026-12-08 09:00:00.000");
+    EXPECT_NE(store.recover(now), QString());
+    ASSERT_EQ(::rmdir(blocked.c_str()), 0);
+    ASSERT_EQ(store.recover(now), QString());
+    EXPECT_EQ(read(dir.file("Journal/2026-12-06.csv")), dayFile(first));
+    EXPECT_EQ(read(blocked), dayFile(second));
+    EXPECT_FALSE(QFile::exists(folder + QString::fromLatin1(JournalStore::kInProgressName)));
 }
 
 // The process may not grow a file past `bytes` while it lives.
