@@ -20,6 +20,16 @@ bool looksLikeFormula(const QString& text) {
     return c == u'=' || c == u'+' || c == u'-' || c == u'@' || c == u'\t' || c == u'\r';
 }
 
+// A time as written, read without a time zone: the writer's thread never
+// looks the zone up (see JournalWriter), and a time that a change of hour
+// makes ambiguous still reads back as it was written.
+QDateTime wallClock(const QString& text) {
+    const QDate date = QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
+    const QTime time = QTime::fromString(text.mid(11), QStringLiteral("HH:mm:ss.zzz"));
+    if (!date.isValid() || !time.isValid()) return {};
+    return QDateTime(date, time, Qt::UTC);
+}
+
 QByteArray joinLine(const Fields& fields) {
     QByteArray line;
     for (size_t i = 0; i < fields.size(); ++i) {
@@ -154,8 +164,8 @@ std::optional<Play> readPlayLine(const QByteArray& record) {
     if (!fields || static_cast<size_t>(fields->size()) != kColumns) return std::nullopt;
     const QStringList& f = *fields;
     Play play;
-    play.start = QDateTime::fromString(f[0], kTimeFormat);
-    play.end = QDateTime::fromString(f[1], kTimeFormat);
+    play.start = wallClock(f[0]);
+    play.end = wallClock(f[1]);
     play.key = f[2];
     play.palette = f[3];
     play.file = f[4];

@@ -55,7 +55,8 @@ QString dayFileName(const QDateTime& start);
 // as a CSV reader does: a quoted field may hold a line break.
 QList<QByteArray> csvRecords(const QByteArray& bytes);
 // The play a record holds; none unless the record reads back exactly as
-// playLine writes that play, so a damaged record is never taken for one.
+// playLine writes that play, so a damaged record is never taken for one. Its
+// times are the clock's figures as written, with no time zone (Qt::UTC).
 std::optional<Play> readPlayLine(const QByteArray& record);
 
 }  // namespace tambrel::journal

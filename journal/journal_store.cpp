@@ -119,10 +119,11 @@ QString JournalStore::recover(const QDateTime& now) {
         QString failure;
         if (!platform::readFileBytes(path, bytes, failure)) return failure;
         // Nothing is dropped: what cannot be read as a play is set aside as it is.
-        const QDateTime latest = now.addDays(1);
+        // Compared as the clock's figures, as the records are read.
+        const QDateTime latest = QDateTime(now.date(), now.time(), Qt::UTC).addDays(1);
         for (const QByteArray& record : csvRecords(bytes)) {
             const std::optional<Play> play = readPlayLine(record);
-            const bool believed = play && play->start.toSecsSinceEpoch() >= 0 &&
+            const bool believed = play && play->start.date().year() >= 1970 &&
                                   play->start <= latest && play->end >= play->start;
             recovering_[believed ? dayFileName(play->start)
                                  : QString::fromLatin1(kUnreadableName)] += record + "\r\n";

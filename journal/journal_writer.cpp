@@ -14,7 +14,10 @@ constexpr auto kRetry = std::chrono::seconds(2);
 }  // namespace
 
 JournalWriter::JournalWriter(QString folder, Failure failure, Unlogged unlogged)
-    : store_(std::move(folder)), failure_(std::move(failure)), unlogged_(std::move(unlogged)) {
+    : store_(std::move(folder)),
+      failure_(std::move(failure)),
+      unlogged_(std::move(unlogged)),
+      startedAt_(QDateTime::currentDateTime()) {
     // A file grown past the process's size limit must fail its write and be
     // told, not end the program with the slots sounding.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -59,7 +62,7 @@ void JournalWriter::run() {
     for (;;) {
         // The recovery comes first, and is tried again until it is done.
         if (!recovered_) {
-            const QString failure = store_.recover(QDateTime::currentDateTime());
+            const QString failure = store_.recover(startedAt_);
             recovered_ = failure.isEmpty();
             if (!recovered_) fail(failure, recordPath());
         }

@@ -75,6 +75,9 @@ class JournalWriter {
     JournalStore store_;
     Failure failure_;
     Unlogged unlogged_;
+    // Read on the caller's thread: the writer's thread never looks up the
+    // time zone, whose lock inside the C library ThreadSanitizer cannot see.
+    QDateTime startedAt_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable settled_;
