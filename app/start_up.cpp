@@ -129,10 +129,14 @@ void F1a::sayIfNothingCanBeKept() {
 
 // The as-run log in "Journal" beside the palettes. A log that cannot be
 // written is told in a box that leaves the window working: the slots play on.
+// Plays it had to leave out are said on the window once their number is
+// written down. Both are told from the log's thread, so they come through
+// the window's queue.
 void F1a::startAirLog() {
     const QString folder = platform::toNativePath(ProgramFolder) + QStringLiteral("Journal/");
     auto writer = std::make_unique<journal::JournalWriter>(
-        folder, [this](const QString& reason, const QString& path) {
+        folder,
+        [this](const QString& reason, const QString& path) {
             QMetaObject::invokeMethod(
                 this,
                 [this, reason, path] {
@@ -141,6 +145,20 @@ void F1a::startAirLog() {
                         QStringLiteral("Le journal de diffusion ne peut pas être écrit :\n") +
                             reason + u'\n' + path,
                         QStringLiteral("Tambrel"));
+                },
+                Qt::QueuedConnection);
+        },
+        [this](uint64_t plays) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, plays] {
+                    showMessage(
+                        plays == 1
+                            ? QStringLiteral("Le journal de diffusion est de nouveau écrit, mais "
+                                             "1 diffusion n'a pas pu y être notée.")
+                            : QStringLiteral("Le journal de diffusion est de nouveau écrit, mais "
+                                             "%1 diffusions n'ont pas pu y être notées.")
+                                  .arg(plays));
                 },
                 Qt::QueuedConnection);
         });

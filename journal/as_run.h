@@ -4,10 +4,14 @@
 // file "Journal/AAAA-MM-JJ.csv" (the local date on which the play started).
 // The files are what a spreadsheet opens as it is: UTF-8 with a byte-order
 // mark, fields separated by ";", lines ended by CR LF, a field holding ";",
-// '"' or a line break quoted as CSV does.
+// '"' or a line break quoted as CSV does. A field a spreadsheet would take
+// for a formula (it starts with "=", "+", "-", "@", a tab or a carriage
+// return) is written quoted with an apostrophe in front, which the common
+// spreadsheets read as "this is text".
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -40,11 +44,19 @@ QByteArray headerLine();
 QByteArray playLine(const Play& play);
 // A field as it goes into a line.
 QByteArray csvField(const QString& text);
+// The line that stands in a day's file for `plays` plays that could not be
+// written down, the first started at `first` and the last ended at `last`.
+QByteArray unloggedLine(uint64_t plays, const QDateTime& first, const QDateTime& last);
 
 // "AAAA-MM-JJ.csv" for the day the play started on.
 QString dayFileName(const QDateTime& start);
-// The start date of a line written by playLine, for recovered lines; none
-// when the line does not begin with one.
-std::optional<QDateTime> lineStart(const QByteArray& line);
+
+// The records of lines written by playLine, each without its line end, cut
+// as a CSV reader does: a quoted field may hold a line break.
+QList<QByteArray> csvRecords(const QByteArray& bytes);
+// The play a record holds; none unless the record reads back exactly as
+// playLine writes that play, so a damaged record is never taken for one. Its
+// times are the clock's figures as written, with no time zone (Qt::UTC).
+std::optional<Play> readPlayLine(const QByteArray& record);
 
 }  // namespace tambrel::journal

@@ -1,13 +1,17 @@
 #include "journal/journal_store.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <map>
+#include <optional>
+#include <thread>
 
 #include "journal/as_run.h"
 #include "platform/file_system.h"
@@ -15,6 +19,18 @@
 namespace tambrel::journal {
 namespace {
 constexpr off_t kTailBytes = 64 * 1024;  // far more than any line
+// How long an append waits for another program's lock on the file.
+constexpr int kLockTries = 20;
+constexpr auto kLockPause = std::chrono::milliseconds(50);
+
+bool lockWithin(int fd) {
+    for (int tries = 0;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK || ++tries == kLockTries) return false;
+        std::this_thread::sleep_for(kLockPause);
+    }
+}
 
 // Where the file's whole lines end: after its last line break. A file whose
 // last line is torn has it taken off; one too long to look back over is
@@ -58,6 +74,12 @@ QString JournalStore::append(const QString& fileName, const QByteArray& lines) {
     const int fd =
         ::open(QFile::encodeName(pathOf(fileName)).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return platform::describeError(errno);
+    if (!lockWithin(fd)) {
+        const int error = errno;
+        ::close(fd);
+        return error == EWOULDBLOCK ? QStringLiteral("Fichier tenu par un autre programme")
+                                    : platform::describeError(error);
+    }
     const off_t size = ::lseek(fd, 0, SEEK_END);
     bool endLine = false;
     const off_t keep = size > 0 ? wholeLinesEnd(fd, size, endLine) : 0;
@@ -73,7 +95,7 @@ QString JournalStore::append(const QString& fileName, const QByteArray& lines) {
     if (!written && ::ftruncate(fd, keep) != 0) {
         // Nothing more can be done about it here; the next append looks again.
     }
-    ::close(fd);
+    ::close(fd);  // and the lock with it
     return written ? QString() : platform::describeError(error);
 }
 
@@ -89,25 +111,36 @@ QString JournalStore::keepInProgress(const QByteArray& lines) {
     return failure;
 }
 
-QString JournalStore::recover() {
+QString JournalStore::recover(const QDateTime& now) {
     const QString path = pathOf(QString::fromLatin1(kInProgressName));
-    if (!QFile::exists(path)) return {};
-    QByteArray bytes;
-    QString failure;
-    if (!platform::readFileBytes(path, bytes, failure)) return failure;
-    std::map<QString, QByteArray> byDay;
-    for (const QByteArray& line : bytes.split('\n')) {
-        const QByteArray whole = line.endsWith('\r') ? line.chopped(1) : line;
-        if (const auto start = lineStart(whole)) byDay[dayFileName(*start)] += whole + "\r\n";
+    if (!recoveryRead_) {
+        if (!QFile::exists(path)) return {};
+        QByteArray bytes;
+        QString failure;
+        if (!platform::readFileBytes(path, bytes, failure)) return failure;
+        // Nothing is dropped: what cannot be read as a play is set aside as it is.
+        // Compared as the clock's figures, as the records are read.
+        const QDateTime latest = QDateTime(now.date(), now.time(), Qt::UTC).addDays(1);
+        for (const QByteArray& record : csvRecords(bytes)) {
+            const std::optional<Play> play = readPlayLine(record);
+            const bool believed = play && play->start.date().year() >= 1970 &&
+                                  play->start <= latest && play->end >= play->start;
+            recovering_[believed ? dayFileName(play->start)
+                                 : QString::fromLatin1(kUnreadableName)] += record + "\r\n";
+        }
+        recoveryRead_ = true;
     }
-    for (auto it = byDay.begin(); it != byDay.end(); it = byDay.erase(it)) {
-        if (failure = append(it->first, it->second); failure.isEmpty()) continue;
-        // What is written is not kept for another time: it would be twice.
+    // Tried again, it goes on from what it has: a file already written to is
+    // not written to twice, even when the record could not be cut down.
+    for (auto it = recovering_.begin(); it != recovering_.end(); it = recovering_.erase(it)) {
+        QString failure = append(it->first, it->second);
+        if (failure.isEmpty()) continue;
         QByteArray left;
-        for (; it != byDay.end(); ++it) left += it->second;
-        keepInProgress(left);
+        for (auto rest = it; rest != recovering_.end(); ++rest) left += rest->second;
+        keepInProgress(left);  // for a crash before the next try
         return failure;
     }
+    recoveryRead_ = false;
     return keepInProgress({});
 }
 

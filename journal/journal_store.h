@@ -5,16 +5,22 @@
 // disk is taken off before the next is added, so a CSV reader never meets
 // half a line. The plays still sounding are kept aside ("en-cours.csv",
 // replaced whole about once a second) as the lines they would give if cut
-// there; the next start puts them in their days' files as "interrompu".
+// there; the next start puts them in their days' files as "interrompu", and
+// whatever in that record cannot be read as such a play in "illisible.csv".
+// An append holds the file's lock (flock), waiting a moment at most for a
+// program that holds it.
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
+#include <map>
 
 namespace tambrel::journal {
 
 class JournalStore {
   public:
     static constexpr const char* kInProgressName = "en-cours.csv";
+    static constexpr const char* kUnreadableName = "illisible.csv";
 
     // `folder`: the log's folder, native, ending in "/"; made when needed.
     explicit JournalStore(QString folder) : folder_(std::move(folder)) {}
@@ -28,13 +34,19 @@ class JournalStore {
     QString append(const QString& fileName, const QByteArray& lines);
     // Replaces the record of the plays sounding now (none: it is removed).
     QString keepInProgress(const QByteArray& lines);
-    // Moves the plays a crash interrupted to their days' files.
-    QString recover();
+    // Moves the plays a crash interrupted to their days' files; after a
+    // failure, the next call goes on where it stopped. `now`: the
+    // local time; a play said to start before the system clock's epoch, or
+    // more than a day after `now` (the record was written before this start),
+    // is not believed.
+    QString recover(const QDateTime& now);
 
   private:
     QString makeFolder();
 
     QString folder_;
+    bool recoveryRead_ = false;
+    std::map<QString, QByteArray> recovering_;  // by file, read but not written yet
 };
 
 }  // namespace tambrel::journal

@@ -1,8 +1,7 @@
 #include "platform/single_instance.h"
 
-#include <unistd.h>
-
 #include <algorithm>
+#include <cstdio>
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -12,6 +11,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QStandardPaths>
 #include <QThread>
 
 namespace tambrel::platform {
@@ -26,33 +26,62 @@ QString baseName(const QString& key) {
            QString::fromLatin1(
                QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex());
 }
+
+QString canonicalFolder(const QString& folder) {
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(QDir(folder).absolutePath()) : canonical;
+}
 }  // namespace
 
-SingleInstance::SingleInstance(const QString& key)
-    : key_(key),
-      serverName_(baseName(key)),
-      lock_(std::make_unique<QLockFile>(QDir::tempPath() + u'/' + serverName_ +
-                                        QStringLiteral(".lock"))) {
-    // The lock lives as long as the program, so age says nothing; only a
-    // dead owner makes it stale.
-    lock_->setStaleLockTime(0);
-}
+SingleInstance::SingleInstance(const QString& folder)
+    : folder_(canonicalFolder(folder)),
+      serverName_(baseName(folder_ + u'/' + QString::fromLatin1(kLockName))) {}
 
 SingleInstance::~SingleInstance() = default;
 
-bool SingleInstance::anotherRunning() {
-    if (lock_->isLocked()) return false;
-    if (!lock_->tryLock(0)) {
-        if (lock_->error() == QLockFile::LockFailedError) return true;
-        // Better to run twice than not at all when the temp folder is unusable.
-        qWarning("SingleInstance: cannot create %ls", qUtf16Printable(QDir::tempPath()));
-        return false;
-    }
+bool SingleInstance::heldElsewhere(const QString& path, bool& taken) {
+    lock_ = std::make_unique<QLockFile>(path);
+    // The lock lives as long as the program, so age says nothing; only a
+    // dead owner makes it stale.
+    lock_->setStaleLockTime(0);
+    // The socket is named after the lock, so every copy that meets this lock
+    // finds the same socket.
+    serverName_ = baseName(path);
+    taken = lock_->tryLock(0);
+    return !taken && lock_->error() == QLockFile::LockFailedError;
+}
 
-    // Holding the lock, any socket file left is a crashed copy's.
-    QLocalServer::removeServer(serverName_);
+bool SingleInstance::anotherRunning() {
+    if (lock_ && lock_->isLocked()) return false;
+    bool taken = false;
+    if (heldElsewhere(folder_ + u'/' + QString::fromLatin1(kLockName), taken)) return true;
+    if (!taken) {
+        const QString cache =
+            QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+            QStringLiteral("/tambrel");
+        std::fprintf(stderr,
+                     "Tambrel: le verrou d'une seule copie ne peut pas être pris dans %s ; il "
+                     "l'est dans %s, pour une seule copie par utilisateur\n",
+                     qPrintable(folder_), qPrintable(cache));
+        QDir().mkpath(cache);
+        if (heldElsewhere(cache + u'/' + baseName(folder_) + QStringLiteral(".lock"), taken)) {
+            return true;
+        }
+        if (!taken) {
+            // Better to run twice than not at all.
+            std::fprintf(stderr, "Tambrel: ni là : rien n'empêche une autre copie de tourner\n");
+            return false;
+        }
+    }
+    listen();
+    return false;
+}
+
+void SingleInstance::listen() {
+    // In the abstract namespace: the same for every copy whatever its
+    // temporary folder, and gone with its process, crashed or not.
     server_ = std::make_unique<QLocalServer>();
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    server_->setSocketOptions(QLocalServer::AbstractNamespaceOption);
     QLocalServer* server = server_.get();
     QObject::connect(server, &QLocalServer::newConnection, server, [this, server] {
         while (QLocalSocket* socket = server->nextPendingConnection()) {
@@ -74,15 +103,15 @@ bool SingleInstance::anotherRunning() {
         }
     });
     if (!server_->listen(serverName_)) {
-        qWarning("SingleInstance: cannot listen on %ls: %ls", qUtf16Printable(serverName_),
-                 qUtf16Printable(server_->errorString()));
+        std::fprintf(stderr, "Tambrel: la copie qui tourne ne peut pas être appelée (%s)\n",
+                     qPrintable(server_->errorString()));
     }
-    return false;
 }
 
 bool SingleInstance::activateRunning(int timeoutMs) {
     const QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
+    socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
     // The running copy takes the lock a moment before it listens; a copy
     // started at the same time may find the lock but not yet the socket.
     for (;;) {
@@ -101,10 +130,8 @@ bool SingleInstance::activateRunning(int timeoutMs) {
     return sent;
 }
 
-QString SingleInstance::programKey() {
-    const QString path = QCoreApplication::applicationFilePath();
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    return (canonical.isEmpty() ? path : canonical) + u':' + QString::number(getuid());
+QString SingleInstance::programFolder() {
+    return QCoreApplication::applicationDirPath();
 }
 
 }  // namespace tambrel::platform

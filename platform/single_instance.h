@@ -1,10 +1,12 @@
 #pragma once
 
-// One running copy of the program per executable and user. The first copy
-// holds a lock file and listens on a local socket; a later copy finds the
-// lock held and asks the first, through the socket, to come to the front.
-// A first copy that crashed leaves a stale lock that the next start takes
-// over at once.
+// One running copy of the program per program folder, whatever the user or
+// the temporary folder it was started with: the palettes, the settings and
+// the as-run log live in that folder, and two copies would write over each
+// other. The first copy holds a lock file in the folder and listens on a
+// local socket named after it; a later copy finds the lock held and asks the
+// first, through the socket, to come to the front. A first copy that crashed
+// leaves a stale lock that the next start takes over at once.
 
 #include <QString>
 #include <functional>
@@ -17,9 +19,12 @@ namespace tambrel::platform {
 
 class SingleInstance {
   public:
-    // `key` names the program copy (for the program: its executable path and
-    // the user); every copy started with the same key is the same program.
-    explicit SingleInstance(const QString& key);
+    static constexpr const char* kLockName = ".Tambrel.lock";
+
+    // `folder`: the program's folder. Where no lock can be made there (a
+    // folder the user may not write), the lock is taken in the user's cache
+    // folder instead, one copy per user, and standard error says so.
+    explicit SingleInstance(const QString& folder);
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
@@ -35,11 +40,15 @@ class SingleInstance {
     // In the running copy: called on the window's thread for each request.
     std::function<void()> onActivate;
 
-    // The key for this program: its executable's path and the user.
-    static QString programKey();
+    // The folder of the running executable.
+    static QString programFolder();
 
   private:
-    QString key_;
+    // Takes the lock at `path`: true when another copy holds it.
+    bool heldElsewhere(const QString& path, bool& taken);
+    void listen();
+
+    QString folder_;
     QString serverName_;
     std::unique_ptr<QLockFile> lock_;
     std::unique_ptr<QLocalServer> server_;

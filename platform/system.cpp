@@ -26,7 +26,7 @@ QtSystem::~QtSystem() {
 }
 
 SingleInstance* QtSystem::instance() {
-    if (instance_ == nullptr) instance_ = new SingleInstance(SingleInstance::programKey());
+    if (instance_ == nullptr) instance_ = new SingleInstance(SingleInstance::programFolder());
     return instance_;
 }
 

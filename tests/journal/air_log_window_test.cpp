@@ -1,17 +1,20 @@
 // The as-run log as the window writes it, on the null output: every way a
-// play ends, what sounded of it, its laps, and a log that cannot be written
-// told once while the slots play on.
+// play ends, what sounded of it, its laps, a log that cannot be written
+// told once while the slots play on, and plays it had to leave out said on
+// the window.
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <cstdio>
 #include <fstream>
 
 #include "journal/air_log.h"
 #include "journal/as_run.h"
 #include "tests/app/window_rig.h"
+#include "tests/support/event_wait.h"
 
 namespace tambrel::journal {
 namespace {
@@ -131,6 +134,27 @@ TEST(AirLogWindow, ALogThatCannotBeWrittenIsToldOnceInABoxThatLeavesTheSlotsPlay
     EXPECT_EQ(boxes, 1);
     w.Touche_Click(0);  // the slot still plays
     EXPECT_EQ(rig.onAir(), "A");
+}
+
+TEST(AirLogWindow, PlaysTheLogHadToLeaveOutAreSaidOnTheWindowOnceTheDiskTakesLinesAgain) {
+    app::WindowRig rig;
+    std::ofstream(rig.dir.file("Journal")) << "not a folder";
+    app::F1a& w = rig.start();
+    JournalWriter& writer = w.airLog()->writer();
+    Play play;
+    play.start = play.end = QDateTime::currentDateTime();
+    for (size_t i = 0; i <= JournalWriter::kMostKept; ++i) writer.write(play);
+    ASSERT_TRUE(writer.settle());
+    ASSERT_EQ(std::remove(rig.dir.file("Journal").c_str()), 0);
+    writer.keepInProgress({});
+    ASSERT_TRUE(writer.settle());
+    EXPECT_TRUE(testing::turnEventsUntil([&] { return w.messageStrip->Visible(); }));
+    EXPECT_EQ(w.messageStrip->Caption(),
+              QStringLiteral("Le journal de diffusion est de nouveau écrit, mais 1 diffusion "
+                             "n'a pas pu y être notée."));
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QMessageBox*>(top) != nullptr) top->close();
+    }
 }
 
 }  // namespace

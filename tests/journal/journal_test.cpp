@@ -2,11 +2,18 @@
 // only ever hold whole lines, plays a crash interrupted found at the next
 // start, and a disk that refuses told once without losing the lines.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -79,9 +86,38 @@ TEST(AsRun, ALineHoldsEveryColumnQuotedOnlyWhereACsvReaderNeedsIt) {
 
     // A play across midnight belongs to the day it started on.
     EXPECT_EQ(dayFileName(at("2026-12-07 23:59:58.000")), QStringLiteral("2026-12-07.csv"));
-    EXPECT_EQ(lineStart(playLine(play("2026-12-07 23:59:58.000", "2026-12-08 00:00:03.000"))),
-              at("2026-12-07 23:59:58.000"));
-    EXPECT_FALSE(lineStart("Début;Fin"));
+}
+
+TEST(AsRun, TextASpreadsheetWouldTakeForAFormulaIsWrittenAsTextAndReadBackAsItWas) {
+    EXPECT_EQ(csvField(QStringLiteral("=SOMME(A1)")).toStdString(), "\"'=SOMME(A1)\"");
+    EXPECT_EQ(csvField(QStringLiteral("-5 dB; \"fort\"")).toStdString(),
+              "\"'-5 dB; \"\"fort\"\"\"");
+    EXPECT_EQ(csvField(QStringLiteral("'@déjà")).toStdString(), "\"''@déjà\"");
+    EXPECT_EQ(csvField(QStringLiteral("'Allo")).toStdString(), "'Allo");
+    for (const char* text : {"=SOMME(A1)", "+33 1 23", "-5 dB", "@Matin", "\tTab", "'=x", "''+y",
+                             "'Allo", "Deux\r\nlignes; \"x\"", ""}) {
+        Play p = play("2026-12-07 08:00:00.000", "2026-12-07 08:00:05.000", "K");
+        p.title = p.file = p.palette = p.output = QString::fromUtf8(text);
+        p.endedBy = EndReason::Interrupted;
+        const std::optional<Play> back = readPlayLine(playLine(p).chopped(2));
+        ASSERT_TRUE(back) << text;
+        EXPECT_EQ(QStringList({back->title, back->file, back->palette, back->output}),
+                  QStringList(4, p.title));
+        EXPECT_EQ(back->endedBy, EndReason::Interrupted);
+    }
+
+    // Anything that is not exactly a play's line is not taken for one.
+    const QByteArray good =
+        playLine(play("2026-12-07 08:00:00.000", "2026-12-07 08:00:05.000")).chopped(2);
+    ASSERT_TRUE(readPlayLine(good));
+    for (const QByteArray& bad :
+         {QByteArray("Début;Fin"), QByteArray("0001-01-01 00:00:00.000;garbage"), good + ";",
+          good.left(good.size() - 1), "\"" + good,
+          QByteArray(good).replace("Intro;5000", "Intro;5e3"),
+          QByteArray(good).replace("fin du fichier", "fin du fichie"),
+          QByteArray(good).replace("2026-12-07 08:00:05", "2026-13-07 08:00:05")}) {
+        EXPECT_FALSE(readPlayLine(bad)) << bad.toStdString();
+    }
 }
 
 TEST(JournalStore, TheDaysFileGrowsByWholeLinesAndATornOneIsTakenOff) {
@@ -100,29 +136,73 @@ TEST(JournalStore, TheDaysFileGrowsByWholeLinesAndATornOneIsTakenOff) {
     ASSERT_EQ(store.append(day, second), QString());
     EXPECT_EQ(read(path), dayFile(first + second));
 
+    // Another program holding the file's lock holds the append back a moment, then fails it.
+    {
+        const int holder = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+        EXPECT_EQ(store.append(day, first), QStringLiteral("Fichier tenu par un autre programme"));
+        ::close(holder);
+    }
+    EXPECT_EQ(read(path), dayFile(first + second));
+
     // A file torn inside its header starts again whole.
     std::ofstream(dir.file("Journal/2026-12-08.csv"), std::ios::binary) << kBom << "Début;F";
     ASSERT_EQ(store.append(QStringLiteral("2026-12-08.csv"), second), QString());
     EXPECT_EQ(read(dir.file("Journal/2026-12-08.csv")), dayFile(second));
 }
 
-TEST(JournalStore, PlaysACrashInterruptedGoToTheirDaysAtTheNextStart) {
+TEST(JournalStore, PlaysACrashInterruptedGoToTheirDaysAtTheNextStartAndWhatIsNotOneAside) {
     TempDir dir;
     const QString folder = QString::fromStdString(dir.file("Journal/"));
     Play late = play("2026-12-07 23:59:50.000", "2026-12-08 00:00:01.000", "B");
     Play early = play("2026-12-08 00:00:00.500", "2026-12-08 00:00:01.000", "C");
-    late.endedBy = early.endedBy = EndReason::Interrupted;
+    Play twoLines = play("2026-12-07 23:00:00.000", "2026-12-07 23:00:01.000", "D");
+    twoLines.title = QStringLiteral("Flash\r\n=Météo");
+    // Well formed, but after the start that reads it.
+    const Play future = play("2126-12-08 00:00:00.000", "2126-12-08 00:00:01.000", "E");
+    late.endedBy = early.endedBy = twoLines.endedBy = EndReason::Interrupted;
+    const QByteArray unreadable =
+        "0001-01-01 00:00:00.000;x\r\n9999-12-31 23:59:59.999\n" + playLine(future) + "\"torn;\r\n";
     {
         JournalStore store(folder);
-        ASSERT_EQ(store.keepInProgress(playLine(late) + playLine(early)), QString());
+        ASSERT_EQ(store.keepInProgress(playLine(late) + playLine(twoLines) + unreadable.left(27) +
+                                       playLine(early) + unreadable.mid(27)),
+                  QString());
     }
     JournalStore store(folder);
-    ASSERT_EQ(store.recover(), QString());
-    EXPECT_EQ(read(dir.file("Journal/2026-12-07.csv")), dayFile(playLine(late)));
+    const QDateTime now = at("2026-12-08 09:00:00.000");
+    ASSERT_EQ(store.recover(now), QString());
+    EXPECT_EQ(read(dir.file("Journal/2026-12-07.csv")),
+              dayFile(playLine(late) + playLine(twoLines)));
     EXPECT_EQ(read(dir.file("Journal/2026-12-08.csv")), dayFile(playLine(early)));
+    EXPECT_EQ(read(dir.file("Journal/illisible.csv")),
+              dayFile("0001-01-01 00:00:00.000;x\r\n9999-12-31 23:59:59.999\r\n" +
+                      playLine(future) + "\"torn;\r\n"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files),
+              QStringList({"2026-12-07.csv", "2026-12-08.csv", "illisible.csv"}));
+    ASSERT_EQ(store.recover(now), QString());  // nothing twice
+    EXPECT_EQ(read(dir.file("Journal/2026-12-07.csv")),
+              dayFile(playLine(late) + playLine(twoLines)));
+}
+
+TEST(JournalStore, ARecoveryTriedAgainGoesOnWhereItStoppedAndWritesNothingTwice) {
+    TempDir dir;
+    const QString folder = QString::fromStdString(dir.file("Journal/"));
+    const QByteArray first = playLine(play("2026-12-06 10:00:00.000", "2026-12-06 10:00:01.000"));
+    const QByteArray second = playLine(play("2026-12-07 10:00:00.000", "2026-12-07 10:00:01.000"));
+    JournalStore store(folder);
+    ASSERT_EQ(store.keepInProgress(first + second), QString());
+    // The second day cannot be written, nor the record cut down to it.
+    const std::string blocked = dir.file("Journal/2026-12-07.csv");
+    ASSERT_EQ(::mkdir(blocked.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(dir.file("Journal/en-cours.csv").c_str(), 0444), 0);
+    const QDateTime now = at("2026-12-08 09:00:00.000");
+    EXPECT_NE(store.recover(now), QString());
+    ASSERT_EQ(::rmdir(blocked.c_str()), 0);
+    ASSERT_EQ(store.recover(now), QString());
+    EXPECT_EQ(read(dir.file("Journal/2026-12-06.csv")), dayFile(first));
+    EXPECT_EQ(read(blocked), dayFile(second));
     EXPECT_FALSE(QFile::exists(folder + QString::fromLatin1(JournalStore::kInProgressName)));
-    ASSERT_EQ(store.recover(), QString());  // nothing twice
-    EXPECT_EQ(read(dir.file("Journal/2026-12-07.csv")), dayFile(playLine(late)));
 }
 
 // The process may not grow a file past `bytes` while it lives.
@@ -196,6 +276,58 @@ TEST(JournalWriter, AFolderThatCannotBeMadeIsToldAndTheRecordOfPlaysInProgressSu
     const std::string day = read(dir.file("Log/2026-12-07.csv"));
     EXPECT_NE(day.find(";F;Matin.Bnk;"), std::string::npos) << day;
     EXPECT_NE(day.find(";interrompu;"), std::string::npos) << day;
+}
+
+TEST(JournalWriter, AnEpisodeIsToldOnceAndEndsOnlyWhenTheDaysAndTheRecordAreBothWrittenAgain) {
+    TempDir dir;
+    const QString folder = QString::fromStdString(dir.file("Journal/"));
+    const QString record = folder + QString::fromLatin1(JournalStore::kInProgressName);
+    std::atomic<int> told{0};
+    JournalWriter writer(folder, [&](const QString&, const QString&) { ++told; });
+    ASSERT_TRUE(writer.settle());
+    // The days' files take lines; the record, a folder in its place, cannot be replaced.
+    for (int episode = 1; episode <= 2; ++episode) {
+        ASSERT_TRUE(QDir().mkpath(record));
+        for (const char* key : {"A", "B", "C", "D"}) {
+            writer.keepInProgress(
+                {play("2026-12-07 08:00:00.000", "2026-12-07 08:00:01.000", key)});
+            writer.write(play("2026-12-07 07:00:00.000", "2026-12-07 07:00:05.000", key));
+            ASSERT_TRUE(writer.settle());
+        }
+        EXPECT_EQ(told.load(), episode);
+        ASSERT_TRUE(QDir(record).removeRecursively());
+        writer.keepInProgress({});
+        ASSERT_TRUE(writer.settle());
+        EXPECT_EQ(told.load(), episode) << "the disk is back: nothing more to tell";
+    }
+    EXPECT_EQ(writer.linesWritten(), 8u);
+}
+
+TEST(JournalWriter, PlaysPastTheLinesKeptAreCountedInTheirDayOnceTheDiskTakesLinesAgain) {
+    TempDir dir;
+    std::ofstream(dir.file("Journal")) << "not a folder";
+    std::atomic<uint64_t> said{0};
+    JournalWriter writer(QString::fromStdString(dir.file("Journal/")), nullptr,
+                         [&](uint64_t plays) { said += plays; });
+    for (size_t i = 0; i < JournalWriter::kMostKept; ++i) {
+        writer.write(play("2026-12-07 08:00:00.000", "2026-12-07 08:00:05.000"));
+    }
+    writer.write(play("2026-12-07 09:30:00.000", "2026-12-07 09:30:05.000", "Y"));
+    writer.write(play("2026-12-07 09:00:00.000", "2026-12-07 09:00:05.000", "Z"));
+    ASSERT_TRUE(writer.settle());
+    EXPECT_EQ(said.load(), 0u);
+
+    ASSERT_EQ(std::remove(dir.file("Journal").c_str()), 0);
+    writer.keepInProgress({});  // anything that wakes the writer
+    ASSERT_TRUE(writer.settle());
+    const std::string day = read(dir.file("Journal/2026-12-07.csv"));
+    EXPECT_EQ(std::count(day.begin(), day.end(), '\n'), 1 + 10'000 + 1);
+    const std::string last =
+        "2026-12-07 09:00:00.000;2026-12-07 09:30:05.000;;;;"
+        "2 diffusions non journalisées;;;;;;\r\n";
+    EXPECT_EQ(day.substr(day.size() - last.size()), last);
+    EXPECT_EQ(writer.linesWritten(), JournalWriter::kMostKept);
+    EXPECT_EQ(said.load(), 2u);
 }
 
 // The window's log with the engine's figures and the clocks in the test's hands.

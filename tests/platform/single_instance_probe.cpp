@@ -1,8 +1,8 @@
 // Stands in for a copy of the program in the two-process tests.
-//   single_instance_probe KEY hold   takes the instance and reports each
-//                                    activation until stdin closes (20 s at most)
-//   single_instance_probe KEY check  reports whether it is first; if not, asks
-//                                    the running copy to come to the front
+//   single_instance_probe FOLDER hold   takes the instance and reports each
+//                                       activation until stdin closes (20 s at most)
+//   single_instance_probe FOLDER check  reports whether it is first; if not, asks
+//                                       the running copy to come to the front
 
 #include "platform/single_instance.h"
 
@@ -24,7 +24,7 @@ void say(const char* line) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     if (argc != 3 || (std::strcmp(argv[2], "hold") != 0 && std::strcmp(argv[2], "check") != 0)) {
-        std::fprintf(stderr, "usage: %s KEY hold|check\n", argv[0]);
+        std::fprintf(stderr, "usage: %s FOLDER hold|check\n", argv[0]);
         return 2;
     }
     tambrel::platform::SingleInstance instance(QString::fromLocal8Bit(argv[1]));

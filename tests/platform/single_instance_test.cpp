@@ -2,13 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <memory>
 
 #include "tests/support/event_wait.h"
+#include "tests/support/test_audio.h"
 
 namespace tambrel::platform {
 namespace {
@@ -16,14 +18,12 @@ namespace {
 // Generous: the machine running the tests may be busy.
 constexpr int kWaitMs = 10000;
 
-// Tests running at the same time, here or in other test processes, must not
-// share an instance.
-QString uniqueKey() {
-    static int counter = 0;
-    return QStringLiteral("single-instance-test:%1:%2")
-        .arg(QCoreApplication::applicationPid())
-        .arg(++counter);
-}
+// A program folder of the test's own: tests running at the same time, here
+// or in other test processes, must not share an instance.
+struct Folder {
+    testing::TempDir dir;
+    QString path = QString::fromStdString(dir.path());
+};
 
 template <typename Done>
 bool pumpUntil(Done done) {
@@ -31,13 +31,14 @@ bool pumpUntil(Done done) {
 }
 
 TEST(SingleInstance, EveryRequestOfALaterCopyReachesTheFirstAndItsEndFreesTheKey) {
-    const QString key = uniqueKey();
+    const Folder folder;
+    const QString& key = folder.path;
     auto first = std::make_unique<SingleInstance>(key);
     int activations = 0;
     first->onActivate = [&] { ++activations; };
     ASSERT_FALSE(first->anotherRunning());
     EXPECT_FALSE(first->anotherRunning()) << "asking again must not lose the instance";
-    EXPECT_FALSE(SingleInstance(uniqueKey()).anotherRunning()) << "keys are independent";
+    EXPECT_FALSE(SingleInstance(Folder().path).anotherRunning()) << "folders are independent";
     {
         SingleInstance second(key);
         bool secondActivated = false;
@@ -63,8 +64,14 @@ TEST(SingleInstance, EveryRequestOfALaterCopyReachesTheFirstAndItsEndFreesTheKey
 // A copy of the program in a process of its own (see single_instance_probe.cpp).
 class Probe {
   public:
-    Probe(const QString& key, const char* mode) {
-        process_.start(QStringLiteral(SINGLE_INSTANCE_PROBE), {key, QString::fromLatin1(mode)});
+    // `env`: "NAME=value" settings of its own.
+    Probe(const QString& folder, const char* mode, const QStringList& env = {}) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const QString& setting : env) {
+            environment.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
+        }
+        process_.setProcessEnvironment(environment);
+        process_.start(QStringLiteral(SINGLE_INSTANCE_PROBE), {folder, QString::fromLatin1(mode)});
     }
     ~Probe() { crash(); }
 
@@ -99,6 +106,7 @@ class Probe {
         process_.waitForFinished(kWaitMs);
     }
     const QProcess& process() const { return process_; }
+    QString errors() { return QString::fromUtf8(process_.readAllStandardError()); }
 
   private:
     QProcess process_;
@@ -107,21 +115,28 @@ class Probe {
 
 const QStringList kSecondAndSent{QStringLiteral("second"), QStringLiteral("sent")};
 
-TEST(SingleInstanceProcesses, LaterCopyActivatesTheFirstAndACrashedFirstIsTakenOver) {
-    const QString key = uniqueKey();
+TEST(SingleInstanceProcesses, OneCopyPerFolderWhateverItsTempFolderAndACrashedFirstIsTakenOver) {
+    const Folder folder;
+    const QString& key = folder.path;
+    // Each copy with a temporary folder of its own.
+    const Folder tmpA;
+    const Folder tmpB;
+    const QStringList a{QStringLiteral("TMPDIR=") + tmpA.path};
+    const QStringList b{QStringLiteral("TMPDIR=") + tmpB.path};
     {
-        Probe holder(key, "hold");
+        Probe holder(key, "hold", a);
         ASSERT_TRUE(holder.waitFor(QStringLiteral("first")));
-        EXPECT_EQ(Probe(key, "check").finish(), kSecondAndSent);
+        EXPECT_TRUE(QFile::exists(key + u'/' + QString::fromLatin1(SingleInstance::kLockName)));
+        EXPECT_EQ(Probe(key, "check", b).finish(), kSecondAndSent);
         EXPECT_TRUE(holder.waitFor(QStringLiteral("activated")));
         EXPECT_TRUE(SingleInstance(key).anotherRunning());
         holder.crash();
     }
 
-    // The crashed copy left its lock and socket file behind.
-    Probe next(key, "hold");
+    // The crashed copy left its lock behind.
+    Probe next(key, "hold", b);
     ASSERT_TRUE(next.waitFor(QStringLiteral("first")));
-    EXPECT_EQ(Probe(key, "check").finish(), kSecondAndSent);
+    EXPECT_EQ(Probe(key, "check", a).finish(), kSecondAndSent);
     EXPECT_TRUE(next.waitFor(QStringLiteral("activated")));
 
     next.closeInput();
@@ -129,6 +144,22 @@ TEST(SingleInstanceProcesses, LaterCopyActivatesTheFirstAndACrashedFirstIsTakenO
     EXPECT_EQ(next.process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(next.process().exitCode(), 0);
     EXPECT_EQ(Probe(key, "check").finish(), QStringList{QStringLiteral("first")});
+}
+
+TEST(SingleInstanceProcesses, AFolderThatTakesNoLockKeepsOneCopyPerUserAndSaysSo) {
+    const Folder home;
+    const QString folder = home.path + QStringLiteral("/absent");  // nothing can be made there
+    const QStringList env{QStringLiteral("XDG_CACHE_HOME=") + home.path + QStringLiteral("/cache")};
+    Probe holder(folder, "hold", env);
+    ASSERT_TRUE(holder.waitFor(QStringLiteral("first")));
+    EXPECT_EQ(Probe(folder, "check", env).finish(), kSecondAndSent);
+    EXPECT_TRUE(holder.waitFor(QStringLiteral("activated")));
+    EXPECT_EQ(QDir(home.path + QStringLiteral("/cache/tambrel")).entryList({"*.lock"}).size(), 1);
+    holder.closeInput();
+    holder.finish();
+    EXPECT_TRUE(holder.errors().contains(
+        QStringLiteral("le verrou d'une seule copie ne peut pas être pris dans ") + folder))
+        << holder.errors().toStdString();
 }
 
 }  // namespace
