@@ -371,8 +371,10 @@ TEST_P(EachServerTest, APressWhileTheServerHoldsStillFailsAtOnceAndIsNotPlayedWh
     std::this_thread::sleep_for(2500ms);  // a fresh null sink's first seconds
     testing::SinkRecorder studio("Studio", kRate);
     ASSERT_TRUE(studio.ok());
-    std::thread hold([&] { server_->pause(1500ms); });
-    std::this_thread::sleep_for(PullWatch::kStalled + 150ms);
+    // Pressed from when the device has been seen stalled until well before
+    // the server goes on.
+    std::thread hold([&] { server_->pause(2000ms); });
+    std::this_thread::sleep_for(PullWatch::kStalled + 300ms);
     const WindowTurns held = runWindow(engine, voice, tone, 600ms, true);
     hold.join();
     runWindow(engine, voice, tone, 500ms, false);
