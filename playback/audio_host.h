@@ -45,8 +45,9 @@ class AudioHost {
         bool present = true;
     };
     const std::vector<Device>& devices();
-    // Whether the device is here, asked of the sound system now: a start on
-    // it has just failed, and the operator must be told why.
+    // Whether the device is here, as the sound system last said (never
+    // waiting on it): a start on it has just failed, and the operator must
+    // be told why.
     bool present(const std::string& name);
     // A device the operator chose in an earlier run and that is not here
     // now: it takes a place, absent, until it appears.

@@ -116,7 +116,7 @@ void MMAudioPlayerX::Play() {
             throw ComponentError(QStringLiteral("sortie"),
                                  QStringLiteral("Sortie audio absente : ") + device);
         }
-        const QString problem = QString::fromStdString(host_.engine().backendProblem());
+        const QString problem = QString::fromStdString(host_.engine().startProblem(name));
         throw ComponentError(
             QStringLiteral("sortie"),
             QStringLiteral("Sortie audio indisponible : ") +

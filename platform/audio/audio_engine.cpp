@@ -36,6 +36,10 @@ struct AudioEngine::VoiceState {
 
 namespace {
 constexpr std::chrono::milliseconds kSilentAfter{200};
+// How long a start waits for a device the server is still opening: ten times
+// what either server takes to open one (0.4 ms, 2 ms at most), yet too short
+// for the window to be seen waiting on a server that does not answer.
+constexpr std::chrono::milliseconds kStartWait{20};
 
 // Has the mixer applied command `seq` yet? Seqs wrap; compare the distance.
 bool applied(uint32_t appliedSeq, uint32_t seq) {
@@ -85,6 +89,17 @@ bool AudioEngine::devicesMayHaveChanged() {
 
 std::string AudioEngine::backendProblem() {
     return backend_->problem();
+}
+
+std::string AudioEngine::startProblem(const std::optional<std::string>& name) {
+    std::string problem = backend_->problem();
+    if (!problem.empty()) return problem;
+    for (const auto& device : devices_) {
+        if (device->name == name && device->output && !device->output->ready({})) {
+            return "la sortie ne répond pas";
+        }
+    }
+    return problem;
 }
 
 bool AudioEngine::prepare(const std::optional<std::string>& name) {
@@ -151,7 +166,9 @@ bool AudioEngine::play(int voice, const std::shared_ptr<Sound>& sound,
                        const std::optional<std::string>& deviceName, float gain) {
     if (!sound || !sound->playable()) return false;
     Device* target = device(deviceName);
-    if (target == nullptr) return false;
+    // Not queued where it could not begin now: it would sound late, when the
+    // server comes back.
+    if (target == nullptr || !target->output->ready(kStartWait)) return false;
     VoiceState& state = voices_[static_cast<size_t>(voice)];
     if (state.sounding && state.device != target) stop(voice);
 

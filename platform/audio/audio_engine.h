@@ -88,11 +88,14 @@ class AudioEngine {
     bool devicesMayHaveChanged();
     // Why no sound can be played at all, or the empty text.
     std::string backendProblem();
+    // Why a start on `device` failed: the backend's problem, or the device
+    // not answering; the empty text when neither is known.
+    std::string startProblem(const std::optional<std::string>& device);
 
     // Opens a device (nullopt: the default) ahead of its first start, so
     // that the first start is as quick as the others and the device's queue
     // fits itself to the machine while nothing sounds yet. False when the
-    // device cannot be opened now.
+    // device cannot be opened now; true also while the server opens it.
     bool prepare(const std::optional<std::string>& device);
 
     // A voice plays one playback at a time. -1 when every voice is taken.
@@ -100,8 +103,9 @@ class AudioEngine {
     void destroyVoice(int voice);
 
     // Starts `sound` from its beginning on the named device (nullopt: the
-    // system default). False, and nothing sounds, when the sound cannot be
-    // played or the device cannot be opened.
+    // system default). False, and nothing sounds, then or later, when the
+    // sound cannot be played or the device cannot start it now (not open,
+    // still opening after a few milliseconds, or its server not asking).
     bool play(int voice, const std::shared_ptr<Sound>& sound,
               const std::optional<std::string>& device, float gain);
     // Fades the playback out; true when it was sounding.

@@ -3,7 +3,9 @@
 // Where a mixer's sound goes: a device of the sound system, or, for tests
 // and benchmarks, a null output whose clock the caller drives.
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +25,10 @@ class AudioOutput {
     virtual ~AudioOutput() = default;
     // True once the device has gone away (unplugged, server gone).
     virtual bool lost() const = 0;
+    // Whether a start would sound now: false while the server has yet to
+    // open the device, waiting for that `wait` at most, and while it has
+    // stopped asking for sound. A start queued then would sound late.
+    virtual bool ready(std::chrono::milliseconds /*wait*/) { return true; }
     // Control thread, several times a second: an output whose queue can
     // follow the machine grows it when the device ran short, and shrinks it
     // again after a long clean stretch. `silent`: nothing has sounded on the
@@ -31,6 +37,39 @@ class AudioOutput {
     // Frames kept queued ahead of the device now, which a start waits
     // behind; 0 when the output cannot tell.
     virtual int queuedFrames() const { return 0; }
+};
+
+// When a device asked for sound. One that had been asking for a while, and
+// then not for kStalled, has stopped: its server hangs, or the machine holds
+// it. A fresh one may take longer to start (a null sink that was idle wakes
+// up to two seconds later).
+class PullWatch {
+  public:
+    static constexpr std::chrono::milliseconds kStalled{500};
+
+    // The device's thread, at each request.
+    void pulled() {
+        const int64_t now = nanos();
+        if (first_.load(std::memory_order_relaxed) == 0)
+            first_.store(now, std::memory_order_relaxed);
+        last_.store(now, std::memory_order_relaxed);
+    }
+    // Any thread.
+    bool stalled() const {
+        constexpr int64_t kSpan = std::chrono::nanoseconds(kStalled).count();
+        const int64_t first = first_.load(std::memory_order_relaxed);
+        const int64_t last = last_.load(std::memory_order_relaxed);
+        return first != 0 && last - first >= kSpan && nanos() - last > kSpan;
+    }
+
+  private:
+    static int64_t nanos() {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    std::atomic<int64_t> first_{0};
+    std::atomic<int64_t> last_{0};
 };
 
 class OutputBackend {
@@ -51,7 +90,9 @@ class OutputBackend {
     // The rate the devices play at without resampling, or 0 when any will do.
     virtual int preferredRate() { return 0; }
     // Opens the named device (nullopt: the system's default) and starts it
-    // pulling from `mixer`; null when it cannot be opened.
+    // pulling from `mixer`; null when it cannot be opened. A sound server's
+    // backend does not wait for the server: the device may still be opening
+    // (see AudioOutput::ready).
     virtual std::unique_ptr<AudioOutput> open(const std::optional<std::string>& name, Mixer& mixer,
                                               int sampleRate, int periodFrames) = 0;
 };

@@ -18,13 +18,12 @@
 #include "platform/audio/mixer.h"
 #include "platform/audio/pipewire_format.h"
 #include "platform/audio/queue_target.h"
+#include "platform/audio/server_link.h"
 #include "platform/audio/unseen_locks.h"
 
 namespace tambrel::audio {
 
 namespace {
-// How long the control thread waits for the daemon to answer, at most.
-constexpr int64_t kAnswerNanos = 2'000'000'000;
 // A new stream may miss cycles while the graph sets itself up around it.
 constexpr std::chrono::milliseconds kSettle{2500};
 constexpr int kDefaultRate = 48000;
@@ -49,9 +48,10 @@ const char* lookup(const spa_dict* props, const char* key) {
 }  // namespace
 
 // PipeWire's main-loop thread, the daemon's core and registry on it, and
-// the sinks the registry announced. Shared by the backend and every output
-// it opened, so that whichever goes last closes it.
-class PipeWireConnection {
+// the sinks the registry announced, connecting from the moment it is made.
+// Shared by the backend's link and every output opened on it, so that
+// whichever goes last closes it.
+class PipeWireConnection final : public ServerConnection {
   public:
     struct Sink {
         uint32_t id = 0;
@@ -69,19 +69,27 @@ class PipeWireConnection {
     PipeWireConnection() {
         initialiseOnce();
         loop_ = pw_thread_loop_new("tambrel-pw", nullptr);
-        if (loop_ == nullptr) return;
-        // The client configuration that makes the data thread real-time.
-        context_ =
-            pw_context_new(pw_thread_loop_get_loop(loop_),
-                           pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
-        if (context_ == nullptr) return;
+        if (loop_ != nullptr) {
+            // The client configuration that makes the data thread real-time.
+            context_ =
+                pw_context_new(pw_thread_loop_get_loop(loop_),
+                               pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+        }
+        if (context_ == nullptr) {
+            ended_.store(true, std::memory_order_release);
+            return;
+        }
         pipewireLocks.left();  // what was set up so far happens before the thread's work
-        if (pw_thread_loop_start(loop_) < 0) return;
+        if (pw_thread_loop_start(loop_) < 0) {
+            ended_.store(true, std::memory_order_release);
+            return;
+        }
         started_ = true;
         Lock lock(*this);
         core_ = pw_context_connect(context_, nullptr, 0);
         if (core_ == nullptr) {
             failure_ = std::strerror(errno);
+            ended_.store(true, std::memory_order_release);
             return;
         }
         static const pw_core_events coreEvents = [] {
@@ -103,18 +111,17 @@ class PipeWireConnection {
             return events;
         }();
         registry_ = pw_core_get_registry(core_, PW_VERSION_REGISTRY, 0);
-        if (registry_ == nullptr) return;
+        if (registry_ == nullptr) {
+            failure_ = std::strerror(errno);
+            ended_.store(true, std::memory_order_release);
+            return;
+        }
         pw_proxy_add_object_listener(asProxy(registry_), &registryListener_, &registryEvents, this);
         // Every object the registry holds now is announced before this answer.
-        const int seq = pw_proxy_sync(asProxy(core_), 0);
-        if (wait([&] { return doneSeq_ == seq || broken_; }) && !broken_) {
-            alive_.store(true, std::memory_order_release);
-        } else if (failure_.empty()) {
-            failure_ = "pas de réponse";
-        }
+        syncSeq_ = pw_proxy_sync(asProxy(core_), 0);
     }
 
-    ~PipeWireConnection() {
+    ~PipeWireConnection() override {
         if (started_) {
             {
                 Lock lock(*this);
@@ -157,23 +164,35 @@ class PipeWireConnection {
     };
 
     // Any thread: connected and answering, not broken since.
-    bool alive() const { return alive_.load(std::memory_order_acquire); }
-    // Any thread: whether a sink came, went or changed since the last call.
-    bool takeChange() { return changed_.exchange(false, std::memory_order_acq_rel); }
+    bool alive() const override { return alive_.load(std::memory_order_acquire); }
+    bool ended() const override { return ended_.load(std::memory_order_acquire); }
+    bool takeChange() override { return changed_.exchange(false, std::memory_order_acq_rel); }
 
     // Under the lock.
     pw_core* core() const { return core_; }
-    std::string failure() const {
+
+    // The link's thread.
+    std::string failure() override {
         if (!started_) return "impossible de démarrer le client PipeWire";
+        Lock lock(*this);
         return failure_.empty() ? "connexion perdue" : failure_;
     }
-    int rate() const { return rate_ > 0 ? rate_ : kDefaultRate; }
-    std::vector<Sink> sinks() const {
+    int rate() override {
+        Lock lock(*this);
+        return rate_;
+    }
+    std::optional<std::vector<ServerSink>> sinks() override {
+        Lock lock(*this);
         std::vector<Sink> found;
         found.reserve(sinks_.size());
         for (const auto& [id, sink] : sinks_) found.push_back(sink);
         std::ranges::sort(found, {}, &Sink::serial);
-        return found;
+        std::vector<ServerSink> shown;
+        shown.reserve(found.size());
+        for (Sink& sink : found) {
+            shown.push_back({sink.id, std::move(sink.name), std::move(sink.description)});
+        }
+        return shown;
     }
     void watch(Watch* watch) {
         watches_.push_back(watch);
@@ -182,10 +201,10 @@ class PipeWireConnection {
     void unwatch(Watch* watch) { std::erase(watches_, watch); }
 
     // Under the lock: waits for `done`, woken by any callback that calls
-    // wake(), at most kAnswerNanos. False when the time ran out.
-    bool wait(const std::function<bool()>& done) {
+    // wake(), at most `nanos`. False when the time ran out.
+    bool wait(const std::function<bool()>& done, int64_t nanos) {
         timespec deadline{};
-        pw_thread_loop_get_time(loop_, &deadline, kAnswerNanos);
+        pw_thread_loop_get_time(loop_, &deadline, nanos);
         while (!done()) {
             pipewireLocks.left();
             const int waited = pw_thread_loop_timed_wait_full(loop_, &deadline);
@@ -208,7 +227,9 @@ class PipeWireConnection {
     static void coreDone(void* data, uint32_t id, int seq) {
         auto* self = static_cast<PipeWireConnection*>(data);
         const HeldBy held(pipewireLocks);
-        if (id == PW_ID_CORE) self->doneSeq_ = seq;
+        if (id == PW_ID_CORE && seq == self->syncSeq_ && !self->broken_) {
+            self->alive_.store(true, std::memory_order_release);
+        }
         self->wake();
     }
 
@@ -222,6 +243,7 @@ class PipeWireConnection {
         self->broken_ = true;
         self->failure_ = message != nullptr ? message : std::strerror(-res);
         self->alive_.store(false, std::memory_order_release);
+        self->ended_.store(true, std::memory_order_release);
         self->changed_.store(true, std::memory_order_release);
         for (Watch* watch : self->watches_) watch->gone.store(true, std::memory_order_release);
         self->wake();
@@ -263,12 +285,13 @@ class PipeWireConnection {
     bool started_ = false;
     // Under the lock, or the loop thread's.
     bool broken_ = false;
-    int doneSeq_ = -1;
+    int syncSeq_ = -1;
     int rate_ = 0;
     std::string failure_;
     std::map<uint32_t, Sink> sinks_;  // by id
     std::vector<Watch*> watches_;
     std::atomic<bool> alive_{false};
+    std::atomic<bool> ended_{false};
     std::atomic<bool> changed_{true};  // a new connection's sinks are news
 };
 
@@ -292,10 +315,10 @@ class PipeWireOutput final : public AudioOutput {
     PipeWireOutput(const PipeWireOutput&) = delete;
     PipeWireOutput& operator=(const PipeWireOutput&) = delete;
 
-    // Under the lock. `sink`: null for the default device, which the session
+    // Under the lock: asks the daemon for the stream, without waiting for it
+    // (see ready()). `sink`: null for the default device, which the session
     // manager chooses and follows. False when the stream could not be made.
-    bool connect(const PipeWireConnection::Sink* sink, int sampleRate, int leastQuantum,
-                 int mostDoublings) {
+    bool connect(const ServerSink* sink, int sampleRate, int leastQuantum, int mostDoublings) {
         rate_ = sampleRate;
         base_ = leastQuantum;
         queue_.emplace(
@@ -329,22 +352,26 @@ class PipeWireOutput final : public AudioOutput {
         const auto flags = static_cast<pw_stream_flags>(
             PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
         dataThread_.left();  // all of the above happens before its first call
-        if (params[0] == nullptr ||
-            pw_stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
-            return false;
-        }
-        connection_->wait([this] {
-            const pw_stream_state state = pw_stream_get_state(stream_, nullptr);
-            return state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING ||
-                   state == PW_STREAM_STATE_ERROR || lost_.load(std::memory_order_acquire);
-        });
-        const pw_stream_state state = pw_stream_get_state(stream_, nullptr);
-        return state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING;
+        return params[0] != nullptr &&
+               pw_stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) >= 0;
     }
 
     bool lost() const override {
         return lost_.load(std::memory_order_acquire) ||
                watch_.gone.load(std::memory_order_acquire) || !connection_->alive();
+    }
+
+    bool ready(std::chrono::milliseconds wait) override {
+        if (!ready_.load(std::memory_order_acquire) && wait.count() > 0) {
+            PipeWireConnection::Lock lock(*connection_);
+            connection_->wait(
+                [this] {
+                    return ready_.load(std::memory_order_acquire) ||
+                           lost_.load(std::memory_order_acquire);
+                },
+                std::chrono::nanoseconds(wait).count());
+        }
+        return ready_.load(std::memory_order_acquire) && !lost() && !pulls_.stalled();
     }
 
     // A start waits about one quantum. A larger one is asked for at once
@@ -376,6 +403,8 @@ class PipeWireOutput final : public AudioOutput {
         if (state == PW_STREAM_STATE_ERROR ||
             (state == PW_STREAM_STATE_UNCONNECTED && old != PW_STREAM_STATE_UNCONNECTED)) {
             self->lost_.store(true, std::memory_order_release);
+        } else if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) {
+            self->ready_.store(true, std::memory_order_release);
         }
         self->connection_->wake();
     }
@@ -385,6 +414,7 @@ class PipeWireOutput final : public AudioOutput {
     static void process(void* data) {
         auto* self = static_cast<PipeWireOutput*>(data);
         const HeldBy ordered(self->dataThread_);
+        self->pulls_.pulled();
         pw_buffer* buffer = pw_stream_dequeue_buffer(self->stream_);
         if (buffer == nullptr) return;  // all of them are queued already
         spa_data& out = buffer->buffer->datas[0];
@@ -423,7 +453,9 @@ class PipeWireOutput final : public AudioOutput {
     pw_stream* stream_ = nullptr;
     spa_hook listener_{};
     PipeWireConnection::Watch watch_;
+    std::atomic<bool> ready_{false};
     std::atomic<bool> lost_{false};
+    PullWatch pulls_;
     // PipeWire orders the data thread's calls after the stream is connected
     // and before pw_stream_destroy() returns, by means ThreadSanitizer does
     // not see; this tells it.
@@ -461,69 +493,50 @@ uint64_t missedCycles(uint64_t lastTicks, uint64_t ticks, uint64_t cycleFrames, 
 }
 
 PipeWireBackend::PipeWireBackend(int mostDoublings)
-    : connection_(std::make_shared<PipeWireConnection>()), mostDoublings_(mostDoublings) {}
+    : link_([] { return std::make_shared<PipeWireConnection>(); }), mostDoublings_(mostDoublings) {}
 
 PipeWireBackend::~PipeWireBackend() = default;
 
 bool PipeWireBackend::usable() const {
-    return connection_->alive();
-}
-
-PipeWireConnection* PipeWireBackend::connection() {
-    // The daemon restarted, or was not there at first: try it afresh.
-    if (!connection_->alive()) {
-        connection_ = std::make_shared<PipeWireConnection>();
-        pacing_.tried();
-    }
-    return connection_.get();
+    return link_.alive();
 }
 
 bool PipeWireBackend::devicesMayHaveChanged() {
-    return pacing_.mayHaveChanged(connection_->alive(),
-                                  [this] { return connection_->takeChange(); });
+    return link_.takeNews();
 }
 
 std::vector<std::string> PipeWireBackend::deviceNames() {
-    PipeWireConnection* daemon = connection();
-    PipeWireConnection::Lock lock(*daemon);
     std::vector<std::string> names;
-    for (const auto& sink : daemon->sinks()) names.push_back(sink.description);
-    if (!daemon->alive()) pacing_.lossTold();
+    for (ServerSink& sink : link_.known().sinks) names.push_back(std::move(sink.description));
     return names;
 }
 
 std::string PipeWireBackend::problem() {
-    PipeWireConnection* daemon = connection();
-    if (!daemon->alive()) {
-        PipeWireConnection::Lock lock(*daemon);
-        return "PipeWire ne répond pas (" + daemon->failure() + ")";
-    }
-    return OutputBackend::problem();
+    const ServerLink::Known known = link_.known();
+    if (!known.connection) return "PipeWire ne répond pas (" + known.failure + ")";
+    return known.sinks.empty() ? "aucune sortie audio trouvée" : std::string();
 }
 
 int PipeWireBackend::preferredRate() {
-    PipeWireConnection::Lock lock(*connection_);
-    return connection_->rate();
+    const int rate = link_.known().rate;
+    return rate > 0 ? rate : kDefaultRate;
 }
 
 std::unique_ptr<AudioOutput> PipeWireBackend::open(const std::optional<std::string>& name,
                                                    Mixer& mixer, int sampleRate, int periodFrames) {
-    PipeWireConnection* daemon = connection();
+    const ServerLink::Known known = link_.known();
+    if (!known.connection) return nullptr;
+    auto daemon = std::static_pointer_cast<PipeWireConnection>(known.connection);
+    const ServerSink* sink = nullptr;
+    if (name) {
+        const auto found = std::ranges::find(known.sinks, *name, &ServerSink::description);
+        if (found == known.sinks.end()) return nullptr;  // not there now
+        sink = &*found;
+    }
     PipeWireConnection::Lock lock(*daemon);
     if (!daemon->alive()) return nullptr;
-    std::optional<PipeWireConnection::Sink> sink;
-    if (name) {
-        for (auto& found : daemon->sinks()) {
-            if (found.description == *name) {
-                sink = found;
-                break;
-            }
-        }
-        if (!sink) return nullptr;  // not there now
-    }
-    auto output = std::make_unique<PipeWireOutput>(connection_, mixer);
-    if (!output->connect(sink ? &*sink : nullptr, sampleRate, quantumFor(periodFrames),
-                         mostDoublings_)) {
+    auto output = std::make_unique<PipeWireOutput>(daemon, mixer);
+    if (!output->connect(sink, sampleRate, quantumFor(periodFrames), mostDoublings_)) {
         return nullptr;
     }
     return output;

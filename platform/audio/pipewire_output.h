@@ -16,15 +16,14 @@
 #include <memory>
 
 #include "platform/audio/output.h"
-#include "platform/audio/server_pacing.h"
+#include "platform/audio/server_link.h"
 
 namespace tambrel::audio {
 
-class PipeWireConnection;
-
 class PipeWireBackend final : public OutputBackend {
   public:
-    // Connects to the PipeWire daemon; usable() says whether it answered.
+    // Connects to the PipeWire daemon, on the link's thread, and waits for
+    // the first try to end; usable() says whether it answered.
     // `mostDoublings`: how far a stream's quantum may grow; 0 holds it where
     // it was asked, for measuring one quantum.
     explicit PipeWireBackend(int mostDoublings = kMostDoublings);
@@ -36,16 +35,18 @@ class PipeWireBackend final : public OutputBackend {
 
     // The Audio/Sink nodes' descriptions, as the desktop shows them (the same
     // names the PulseAudio path lists), in the order the daemon made them.
+    // These four say what the link knows, and never wait on the daemon.
     std::vector<std::string> deviceNames() override;
-    // From the daemon's registry while connected; while it is gone, true
-    // when that is first seen and then every two seconds or so.
+    // From the daemon's registry while connected, and when it is lost or back.
     bool devicesMayHaveChanged() override;
     std::string problem() override;
     // The graph's rate: a mix made at it is played without resampling.
     int preferredRate() override;
     // The graph's quantum is the period: `periodFrames` rounded up to a
     // power of two (the graph's own rounding) is asked for through the
-    // stream's latency, and doubled while the machine cannot keep up.
+    // stream's latency, and doubled while the machine cannot keep up. The
+    // stream is asked for and returned before the daemon answers; null at
+    // once when the daemon is not connected.
     std::unique_ptr<AudioOutput> open(const std::optional<std::string>& name, Mixer& mixer,
                                       int sampleRate, int periodFrames) override;
 
@@ -60,12 +61,8 @@ class PipeWireBackend final : public OutputBackend {
     static constexpr std::chrono::seconds kCleanStretch{60};
 
   private:
-    // A connection that is still good, made again if the daemon went away.
-    PipeWireConnection* connection();
-
-    std::shared_ptr<PipeWireConnection> connection_;
+    ServerLink link_;
     int mostDoublings_;
-    ServerPacing pacing_;
 };
 
 // The graph cycles that went by without a stream between two of its calls,

@@ -14,6 +14,7 @@
 #include "platform/audio/mixer.h"
 #include "platform/audio/queue_target.h"
 #include "platform/audio/realtime.h"
+#include "platform/audio/server_link.h"
 #include "platform/audio/unseen_locks.h"
 
 namespace tambrel::audio {
@@ -25,9 +26,8 @@ int64_t steadyNanos() {
         .count();
 }
 
-// How long the control thread waits for the server to answer, at most. A
-// server that does not answer in this time counts as absent.
-constexpr pa_usec_t kAnswerUsec = 2'000'000;
+// How long the link's thread waits for the server to answer, at most.
+constexpr pa_usec_t kAnswerUsec = ServerLink::kAnswerTime.count() * 1'000'000;
 // A new stream may run short while the device wakes up (a null sink runs
 // ahead of real time for its first two seconds): not the machine's doing.
 constexpr std::chrono::milliseconds kSettle{2500};
@@ -35,31 +35,37 @@ constexpr std::chrono::milliseconds kSettle{2500};
 UnseenLock libpulseLocks;
 }  // namespace
 
-// libpulse's thread and the context on it. Shared by the backend and every
-// output it opened, so that whichever goes last closes it.
-class PulseConnection {
+// libpulse's thread and the context on it, connecting from the moment it is
+// made. Shared by the backend's link and every output opened on it, so that
+// whichever goes last closes it.
+class PulseConnection final : public ServerConnection {
   public:
     PulseConnection() {
         loop_ = pa_threaded_mainloop_new();
-        if (loop_ == nullptr) return;
-        context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Tambrel");
-        if (context_ == nullptr) return;
+        if (loop_ != nullptr) {
+            context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Tambrel");
+        }
+        if (context_ == nullptr) {
+            ended_.store(true, std::memory_order_release);
+            return;
+        }
         pa_context_set_state_callback(context_, &PulseConnection::stateChanged, this);
         pa_context_set_subscribe_callback(context_, &PulseConnection::sinkEvent, this);
         libpulseLocks.left();  // what was set up so far happens before the thread's work
-        if (pa_threaded_mainloop_start(loop_) < 0) return;
+        if (pa_threaded_mainloop_start(loop_) < 0) {
+            ended_.store(true, std::memory_order_release);
+            return;
+        }
         started_ = true;
         Lock lock(*this);
         // No autospawn: a desktop without a server gets SDL's devices, not a
         // server started behind its back.
-        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return;
-        wait([this] {  // ready, or failed
-            const pa_context_state_t state = pa_context_get_state(context_);
-            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-        });
+        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            ended_.store(true, std::memory_order_release);
+        }
     }
 
-    ~PulseConnection() {
+    ~PulseConnection() override {
         if (started_) {
             {
                 Lock lock(*this);
@@ -97,28 +103,29 @@ class PulseConnection {
     // Under the lock.
     bool ready() const { return started_ && pa_context_get_state(context_) == PA_CONTEXT_READY; }
     // Any thread: ready once, and not failed since.
-    bool alive() const { return alive_.load(std::memory_order_acquire); }
-    // Any thread: whether a sink came, went or changed since the last call.
-    bool takeChange() {
+    bool alive() const override { return alive_.load(std::memory_order_acquire); }
+    bool ended() const override { return ended_.load(std::memory_order_acquire); }
+    bool takeChange() override {
         return changed_.exchange(false, std::memory_order_acq_rel) ||
                blind_.load(std::memory_order_acquire);
     }
     pa_context* context() const { return context_; }
-    std::string failure() const {
+    std::string failure() override {
         if (!started_) return "impossible de démarrer le client du serveur de son";
+        Lock lock(*this);
         return pa_strerror(pa_context_errno(context_));
     }
 
     // Under the lock: waits for `done`, woken by any callback that calls
-    // wake(), at most kAnswerUsec. False when the time ran out.
-    bool wait(const std::function<bool()>& done) {
+    // wake(), at most `usec`. False when the time ran out.
+    bool wait(const std::function<bool()>& done, pa_usec_t usec) {
         bool late = false;
         struct Alarm {
             PulseConnection* connection;
             bool* late;
         } alarm{this, &late};
         pa_time_event* timer = pa_context_rttime_new(
-            context_, pa_rtclock_now() + kAnswerUsec,
+            context_, pa_rtclock_now() + usec,
             [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* data) {
                 auto* fired = static_cast<Alarm*>(data);
                 const HeldBy held(libpulseLocks);
@@ -137,36 +144,40 @@ class PulseConnection {
     // Under the lock, or on libpulse's thread.
     void wake() { pa_threaded_mainloop_signal(loop_, 0); }
 
-    // Under the lock: waits for `operation` and lets it go.
+    // Under the lock: waits for `operation`, at most kAnswerUsec, and lets it go.
     bool finish(pa_operation* operation) {
         if (operation == nullptr) return false;
         const bool done =
-            wait([operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
+            wait([operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; },
+                 kAnswerUsec);
         if (!done) pa_operation_cancel(operation);
         pa_operation_unref(operation);
         return done;
     }
 
-    // Under the lock: the sinks as (name, description), in the server's order.
-    std::vector<std::pair<std::string, std::string>> sinks() {
-        std::vector<std::pair<std::string, std::string>> found;
-        if (!ready()) return found;
+    // The link's thread: the sinks, in the server's order.
+    std::optional<std::vector<ServerSink>> sinks() override {
+        Lock lock(*this);
+        if (!ready()) return std::nullopt;
+        std::vector<ServerSink> found;
         struct Listing {
             PulseConnection* connection;
-            std::vector<std::pair<std::string, std::string>>* found;
+            std::vector<ServerSink>* found;
         } listing{this, &found};
-        finish(pa_context_get_sink_info_list(
+        const bool answered = finish(pa_context_get_sink_info_list(
             context_,
             [](pa_context*, const pa_sink_info* info, int last, void* data) {
                 auto* into = static_cast<Listing*>(data);
                 const HeldBy held(libpulseLocks);
                 if (last == 0 && info != nullptr && info->name != nullptr) {
-                    into->found->emplace_back(
-                        info->name, info->description != nullptr ? info->description : info->name);
+                    into->found->push_back(
+                        {info->index, info->name,
+                         info->description != nullptr ? info->description : info->name});
                 }
                 if (last != 0) into->connection->wake();
             },
             &listing));
+        if (!answered) return std::nullopt;
         return found;
     }
 
@@ -188,6 +199,7 @@ class PulseConnection {
             self->alive_.store(true, std::memory_order_release);
         } else if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
             self->alive_.store(false, std::memory_order_release);
+            self->ended_.store(true, std::memory_order_release);
         }
         self->wake();
     }
@@ -210,6 +222,7 @@ class PulseConnection {
     pa_context* context_ = nullptr;
     bool started_ = false;
     std::atomic<bool> alive_{false};
+    std::atomic<bool> ended_{false};
     std::atomic<bool> changed_{true};  // a new connection's sinks are news
     std::atomic<bool> blind_{false};   // not subscribed: every question says true
 };
@@ -241,7 +254,8 @@ class PulseOutput final : public AudioOutput {
     PulseOutput(const PulseOutput&) = delete;
     PulseOutput& operator=(const PulseOutput&) = delete;
 
-    // Under the lock. False when the server refused the stream.
+    // Under the lock: asks the server for the stream, without waiting for
+    // it (see ready()). False when it cannot be asked.
     bool connect(const char* sink, int sampleRate, int periodFrames) {
         const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(sampleRate), 2};
         pa_channel_map map;
@@ -266,17 +280,20 @@ class PulseOutput final : public AudioOutput {
         // to another device behind the operator's back.
         auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
         if (sink != nullptr) flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE);
-        if (pa_stream_connect_playback(stream_, sink, &attr, flags, nullptr, nullptr) < 0) {
-            return false;
-        }
-        connection_->wait([this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; });
-        if (pa_stream_get_state(stream_) != PA_STREAM_READY) return false;
-        learnGranted();
-        return true;
+        return pa_stream_connect_playback(stream_, sink, &attr, flags, nullptr, nullptr) >= 0;
     }
 
     bool lost() const override {
         return lost_.load(std::memory_order_acquire) || !connection_->alive();
+    }
+
+    bool ready(std::chrono::milliseconds wait) override {
+        if (!ready_.load(std::memory_order_acquire) && wait.count() > 0) {
+            PulseConnection::Lock lock(*connection_);
+            connection_->wait([this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; },
+                              static_cast<pa_usec_t>(wait.count()) * 1000);
+        }
+        return ready_.load(std::memory_order_acquire) && !lost() && !pulls_.stalled();
     }
 
     // A start waits behind what the server keeps queued, which must outlast
@@ -320,11 +337,6 @@ class PulseOutput final : public AudioOutput {
     }
 
     int queuedFrames() const override { return grantedFrames_.load(std::memory_order_relaxed); }
-
-    // Under the lock: learns what the server granted, at once.
-    void learnGranted() {
-        connection_->finish(pa_stream_update_timing_info(stream_, &PulseOutput::timingKnown, this));
-    }
 
   private:
     pa_buffer_attr attributes() const {
@@ -394,7 +406,10 @@ class PulseOutput final : public AudioOutput {
         auto* self = static_cast<PulseOutput*>(data);
         const HeldBy held(libpulseLocks);
         const pa_stream_state_t state = pa_stream_get_state(stream);
-        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+        if (state == PA_STREAM_READY) {
+            askTiming(stream, self);  // what the server granted, for queuedFrames()
+            self->ready_.store(true, std::memory_order_release);
+        } else if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
             self->lost_.store(true, std::memory_order_release);
         }
         self->connection_->wake();
@@ -406,6 +421,7 @@ class PulseOutput final : public AudioOutput {
         raiseToRealtime();
         auto* self = static_cast<PulseOutput*>(data);
         const HeldBy held(libpulseLocks);
+        self->pulls_.pulled();
         // How long since the server last asked: a machine that held the
         // server or this thread still shows here, even when no sound is on.
         const int64_t now = steadyNanos();
@@ -439,7 +455,9 @@ class PulseOutput final : public AudioOutput {
     std::shared_ptr<PulseConnection> connection_;
     Mixer& mixer_;
     pa_stream* stream_ = nullptr;
+    std::atomic<bool> ready_{false};
     std::atomic<bool> lost_{false};
+    PullWatch pulls_;
     int periodFrames_ = 0;
     std::atomic<int> grantedFrames_{0};
     std::atomic<bool> asking_{false};  // a look at what was granted is under way
@@ -456,68 +474,44 @@ class PulseOutput final : public AudioOutput {
 
 }  // namespace
 
-PulseBackend::PulseBackend() : connection_(std::make_shared<PulseConnection>()) {}
+PulseBackend::PulseBackend() : link_([] { return std::make_shared<PulseConnection>(); }) {}
 
 PulseBackend::~PulseBackend() = default;
 
 bool PulseBackend::usable() const {
-    PulseConnection::Lock lock(*connection_);
-    return connection_->ready();
-}
-
-PulseConnection* PulseBackend::connection() {
-    bool ready = false;
-    {
-        PulseConnection::Lock lock(*connection_);
-        ready = connection_->ready();
-    }
-    // The server restarted, or was not there at first: try it afresh.
-    if (!ready) {
-        connection_ = std::make_shared<PulseConnection>();
-        pacing_.tried();
-    }
-    return connection_.get();
+    return link_.alive();
 }
 
 bool PulseBackend::devicesMayHaveChanged() {
-    return pacing_.mayHaveChanged(connection_->alive(),
-                                  [this] { return connection_->takeChange(); });
+    return link_.takeNews();
 }
 
 std::vector<std::string> PulseBackend::deviceNames() {
-    PulseConnection* server = connection();
-    PulseConnection::Lock lock(*server);
     std::vector<std::string> names;
-    for (auto& [name, description] : server->sinks()) names.push_back(description);
-    if (!server->alive()) pacing_.lossTold();
+    for (ServerSink& sink : link_.known().sinks) names.push_back(std::move(sink.description));
     return names;
 }
 
 std::string PulseBackend::problem() {
-    PulseConnection* server = connection();
-    {
-        PulseConnection::Lock lock(*server);
-        if (!server->ready()) return "le serveur de son ne répond pas (" + server->failure() + ")";
-    }
-    return OutputBackend::problem();
+    const ServerLink::Known known = link_.known();
+    if (!known.connection) return "le serveur de son ne répond pas (" + known.failure + ")";
+    return known.sinks.empty() ? "aucune sortie audio trouvée" : std::string();
 }
 
 std::unique_ptr<AudioOutput> PulseBackend::open(const std::optional<std::string>& name,
                                                 Mixer& mixer, int sampleRate, int periodFrames) {
-    PulseConnection* server = connection();
-    PulseConnection::Lock lock(*server);
-    if (!server->ready()) return nullptr;
+    const ServerLink::Known known = link_.known();
+    if (!known.connection) return nullptr;
+    auto server = std::static_pointer_cast<PulseConnection>(known.connection);
     std::string sink;
     if (name) {
-        for (auto& [sinkName, description] : server->sinks()) {
-            if (description == *name) {
-                sink = sinkName;
-                break;
-            }
-        }
-        if (sink.empty()) return nullptr;  // not there now
+        const auto found = std::ranges::find(known.sinks, *name, &ServerSink::description);
+        if (found == known.sinks.end()) return nullptr;  // not there now
+        sink = found->name;
     }
-    auto output = std::make_unique<PulseOutput>(connection_, mixer);
+    PulseConnection::Lock lock(*server);
+    if (!server->ready()) return nullptr;
+    auto output = std::make_unique<PulseOutput>(server, mixer);
     if (!output->connect(name ? sink.c_str() : nullptr, sampleRate, periodFrames)) return nullptr;
     return output;
 }

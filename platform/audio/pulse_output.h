@@ -15,15 +15,14 @@
 #include <memory>
 
 #include "platform/audio/output.h"
-#include "platform/audio/server_pacing.h"
+#include "platform/audio/server_link.h"
 
 namespace tambrel::audio {
 
-class PulseConnection;
-
 class PulseBackend final : public OutputBackend {
   public:
-    // Connects to the server; usable() says whether it answered.
+    // Connects to the server, on the link's thread, and waits for the first
+    // try to end; usable() says whether it answered.
     PulseBackend();
     ~PulseBackend() override;
     PulseBackend(const PulseBackend&) = delete;
@@ -32,14 +31,15 @@ class PulseBackend final : public OutputBackend {
     bool usable() const;
 
     // Device names are the sinks' descriptions, as the desktop shows them.
+    // These three say what the link knows, and never wait on the server.
     std::vector<std::string> deviceNames() override;
-    // From the server's sink events while connected; while it is gone, true
-    // when that is first seen and then every two seconds or so, each true
-    // being a deviceNames() that looks for it again.
+    // From the server's sink events while connected, and when it is lost or back.
     bool devicesMayHaveChanged() override;
     std::string problem() override;
     // `periodFrames` is both the size of the server's requests and the unit
-    // of the buffer kept at the server (kServerPeriods of them).
+    // of the buffer kept at the server (kServerPeriods of them). The stream
+    // is asked for and returned before the server answers; null at once
+    // when the server is not connected.
     std::unique_ptr<AudioOutput> open(const std::optional<std::string>& name, Mixer& mixer,
                                       int sampleRate, int periodFrames) override;
 
@@ -57,11 +57,7 @@ class PulseBackend final : public OutputBackend {
     static constexpr std::chrono::seconds kCleanStretch{60};
 
   private:
-    // A connection that is still good, made again if the server went away.
-    PulseConnection* connection();
-
-    std::shared_ptr<PulseConnection> connection_;
-    ServerPacing pacing_;
+    ServerLink link_;
 };
 
 }  // namespace tambrel::audio
