@@ -142,8 +142,9 @@ audio::AudioEngine::Aired MMAudioPlayerX::aired() const {
 void MMAudioPlayerX::raiseOnStop() {
     if (State() != kStatePlaying) sounding_.reset();  // no longer needed for Length
     endedByLoss_ = host_.engine().deviceLost(voice_);
+    endedUnstarted_ = host_.engine().startedLate(voice_);
     if (OnStop) OnStop(index_);
-    endedByLoss_ = false;
+    endedByLoss_ = endedUnstarted_ = false;
 }
 
 void MMAudioPlayerX::setVolume(int32_t volume) {

@@ -94,6 +94,9 @@ class MMAudioPlayerX {
     void raiseOnStop();
     // True during OnStop when the playback ended because its device went away.
     bool EndedByDeviceLoss() const { return endedByLoss_; }
+    // True during OnStop when the playback never began: the device took the
+    // start up too late, and a jingle late is worse than none.
+    bool EndedUnstarted() const { return endedUnstarted_; }
     // What the current or last playback put on the air, as the engine counts it.
     audio::AudioEngine::Aired aired() const;
 
@@ -123,6 +126,7 @@ class MMAudioPlayerX {
     bool defaultDevice_ = false;
     std::string deviceName_;
     bool endedByLoss_ = false;
+    bool endedUnstarted_ = false;
 };
 
 }  // namespace tambrel::playback

@@ -109,6 +109,11 @@ void F1a::Player_OnStop(int16_t Index) {
         showNotice(Index, ComponentError(QStringLiteral("sortie"),
                                          QStringLiteral("Sortie audio perdue : ") +
                                              outputDeviceName(Output->ListIndex())));
+    } else if (Player[Index]->EndedUnstarted()) {
+        showNotice(Index,
+                   ComponentError(QStringLiteral("sortie"),
+                                  QStringLiteral("Sortie audio en retard, départ annulé : ") +
+                                      outputDeviceName(Output->ListIndex())));
     }
 }
 

@@ -173,6 +173,11 @@ bool AudioEngine::play(int voice, const std::shared_ptr<Sound>& sound,
     if (state.sounding && state.device != target) stop(voice);
 
     MixerCommand start = command(MixerCommand::Type::Play);
+    if (const auto limit = target->output->lateStartLimit(); limit.count() > 0) {
+        start.notAfter = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             (std::chrono::steady_clock::now() + limit).time_since_epoch())
+                             .count();
+    }
     start.gain = gain;
     start.sound = sound.get();
     start.repeat = state.repeat;
@@ -273,6 +278,12 @@ AudioEngine::Aired AudioEngine::aired(int voice) const {
     if (got.first >= 0) aired.first = timeOf(got.first);
     if (got.last >= 0) aired.last = timeOf(got.last);
     return aired;
+}
+
+bool AudioEngine::startedLate(int voice) const {
+    const VoiceState& state = voices_[static_cast<size_t>(voice)];
+    return !state.sounding && state.device != nullptr &&
+           state.device->mixer->lateSeq(voice) == state.playSeq && state.playSeq != 0;
 }
 
 bool AudioEngine::deviceLost(int voice) const {

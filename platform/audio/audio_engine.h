@@ -120,6 +120,9 @@ class AudioEngine {
     bool sounding(int voice) const;
     // True when the voice's last playback ended because its device went away.
     bool deviceLost(int voice) const;
+    // True when the voice's last playback never began: its device took the
+    // start up too late (see AudioOutput::lateStartLimit).
+    bool startedLate(int voice) const;
     // Frames from the start of the sound of the current or last playback.
     int64_t position(int voice) const;
 

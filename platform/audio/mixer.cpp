@@ -16,6 +16,12 @@ constexpr double kReleaseSeconds = 0.100;
 // much as a start has in its head: landing just before the end of a chunk,
 // it would otherwise play a few frames and run dry before the next one.
 constexpr int64_t kSeekReadyFrames = Sound::kChunkFrames;
+
+int64_t steadyNanos() {  // a read of the clock, no system call: fit for the audio thread
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 }  // namespace
 
 Mixer::Mixer(int sampleRate)
@@ -57,17 +63,25 @@ void Mixer::apply(const MixerCommand& command) {
     switch (command.type) {
         case MixerCommand::Type::Play:
             if (voice.active.sound != nullptr) moveToTail(voice);
-            voice.active = Layer{command.sound, 0, 1.0f, 0.0f, false, command.seq};
-            command.sound->setPlayhead(0);
-            voice.gain = voice.targetGain = command.gain;
-            voice.rampLeft = 0;
-            voice.repeat = command.repeat;
             published.position.store(0, std::memory_order_relaxed);
             published.aired.store(0, std::memory_order_relaxed);
             published.first.store(-1, std::memory_order_relaxed);
             published.last.store(-1, std::memory_order_relaxed);
             published.laps.store(0, std::memory_order_relaxed);
             published.dry.store(0, std::memory_order_relaxed);
+            if (command.notAfter != 0 && steadyNanos() > command.notAfter) {
+                // Taken up too late to be the start the operator asked for:
+                // it never begins, and ends at once.
+                command.sound->audioRefs.fetch_sub(1, std::memory_order_release);
+                published.late.store(command.seq, std::memory_order_relaxed);
+                published.ended.store(command.seq, std::memory_order_release);
+                break;
+            }
+            voice.active = Layer{command.sound, 0, 1.0f, 0.0f, false, command.seq};
+            command.sound->setPlayhead(0);
+            voice.gain = voice.targetGain = command.gain;
+            voice.rampLeft = 0;
+            voice.repeat = command.repeat;
             break;
         case MixerCommand::Type::Stop:
             if (voice.active.sound != nullptr) moveToTail(voice);

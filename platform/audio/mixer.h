@@ -31,6 +31,8 @@ struct MixerCommand {
     float gain = 1.0f;       // Play, Gain: linear
     Sound* sound = nullptr;  // Play: one audioRefs count travels with it
     bool repeat = false;     // Play, Repeat: at the end of the data, go on from the start
+    int64_t notAfter =
+        0;  // Play: steady-clock nanoseconds past which it starts no more; 0: any time
 };
 
 class Mixer {
@@ -61,6 +63,11 @@ class Mixer {
     // The seq of the last playback of `voice` that ran to its end by itself.
     uint32_t endedSeq(int voice) const {
         return voices_[static_cast<size_t>(voice)].ended.load(std::memory_order_acquire);
+    }
+    // The seq of the last playback of `voice` that never began: the device
+    // took it up past its Play's notAfter. It counts as ended too.
+    uint32_t lateSeq(int voice) const {
+        return voices_[static_cast<size_t>(voice)].late.load(std::memory_order_acquire);
     }
     // What the current or last playback of `voice` put on the air so far:
     // the frames that sounded (every lap), the times it went on from the
@@ -122,6 +129,7 @@ class Mixer {
         std::atomic<int64_t> position{0};
         std::atomic<uint32_t> applied{0};
         std::atomic<uint32_t> ended{0};
+        std::atomic<uint32_t> late{0};
         std::atomic<int64_t> aired{0};
         std::atomic<int64_t> first{-1};
         std::atomic<int64_t> last{-1};

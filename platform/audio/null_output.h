@@ -21,6 +21,10 @@ class NullOutput final : public AudioOutput {
     explicit NullOutput(Mixer& mixer) : mixer_(mixer) {}
     ~NullOutput() override;
     bool lost() const override { return lost_.load(std::memory_order_acquire); }
+    // The caller's clock is its own: a start is never late by it, unless a
+    // test says how late is too late.
+    std::chrono::milliseconds lateStartLimit() const override { return lateStartLimit_; }
+    void setLateStartLimit(std::chrono::milliseconds limit) { lateStartLimit_ = limit; }
 
     // Mixes `frames` frames now, on the calling thread, into `stereo`.
     void render(float* stereo, int frames);
@@ -42,6 +46,7 @@ class NullOutput final : public AudioOutput {
     Mixer& mixer_;
     std::atomic<bool> lost_{false};
     std::atomic<int> silent_{-1};
+    std::chrono::milliseconds lateStartLimit_{0};
     class NullBackend* backend_ = nullptr;
 };
 

@@ -37,6 +37,12 @@ class AudioOutput {
     // Frames kept queued ahead of the device now, which a start waits
     // behind; 0 when the output cannot tell.
     virtual int queuedFrames() const { return 0; }
+    // How long after the press a start may still begin: one the device
+    // takes up later (a server frozen, then going on) is dropped, as a
+    // jingle late is worse than none. Zero: never dropped, for a device
+    // whose clock the caller drives.
+    static constexpr std::chrono::milliseconds kLateStart{250};
+    virtual std::chrono::milliseconds lateStartLimit() const { return kLateStart; }
 };
 
 // When a device asked for sound. One that had been asking for a while, and
@@ -53,6 +59,13 @@ class PullWatch {
         if (first_.load(std::memory_order_relaxed) == 0)
             first_.store(now, std::memory_order_relaxed);
         last_.store(now, std::memory_order_relaxed);
+    }
+    // Any thread: the device has been asking for a while. Before, it may be
+    // waking up, and a late first request is not yet the server's hang.
+    bool steady() const {
+        constexpr int64_t kSpan = std::chrono::nanoseconds(kStalled).count();
+        const int64_t first = first_.load(std::memory_order_relaxed);
+        return first != 0 && last_.load(std::memory_order_relaxed) - first >= kSpan;
     }
     // Any thread.
     bool stalled() const {

@@ -361,6 +361,12 @@ class PipeWireOutput final : public AudioOutput {
                watch_.gone.load(std::memory_order_acquire) || !connection_->alive();
     }
 
+    // A device still waking up may take a start up late, as before it was
+    // watched; one that has been asking steadily drops a start it takes up
+    // too late, its server having frozen since the press.
+    std::chrono::milliseconds lateStartLimit() const override {
+        return pulls_.steady() ? kLateStart : std::chrono::milliseconds{0};
+    }
     bool ready(std::chrono::milliseconds wait) override {
         if (!ready_.load(std::memory_order_acquire) && wait.count() > 0) {
             PipeWireConnection::Lock lock(*connection_);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -14,7 +15,7 @@ namespace {
 using namespace std::chrono_literals;
 using Names = std::vector<std::string>;
 
-TEST(Engine, AtItsEndAPlaybackIsReportedOnceOrRepeatsWithoutAGapAndAStartBeginsAtZero) {
+TEST(Engine, AtItsEndAPlaybackIsReportedOnceOrRepeatsAndAStartBeginsAtZeroOrNotAtAll) {
     EngineRig rig;
     auto sound = rig.wav("short.wav", 100);  // shorter than one period
     const int voice = rig.engine.createVoice();
@@ -37,6 +38,20 @@ TEST(Engine, AtItsEndAPlaybackIsReportedOnceOrRepeatsWithoutAGapAndAStartBeginsA
     EXPECT_TRUE(rig.engine.pump().empty());
     rig.render(256);
     EXPECT_EQ(rig.engine.pump(), std::vector<int>{voice});
+
+    // A start the device takes up too late (a server that froze, then went
+    // on) never begins: it ends at once, silent, and says why.
+    rig.backend->output(std::nullopt)->setLateStartLimit(500ms);
+    ASSERT_TRUE(rig.engine.play(voice, sound, std::nullopt, 1.0f));
+    std::this_thread::sleep_for(700ms);
+    const std::vector<float> late = rig.render(256);
+    EXPECT_TRUE(std::all_of(late.begin(), late.end(), [](float v) { return v == 0.0f; }));
+    EXPECT_EQ(rig.engine.pump(), std::vector<int>{voice});
+    EXPECT_TRUE(rig.engine.startedLate(voice));
+    EXPECT_EQ(rig.engine.aired(voice).frames, 0);
+    ASSERT_TRUE(rig.engine.play(voice, sound, std::nullopt, 1.0f));  // in time: whole
+    EXPECT_TRUE(framesAre(rig.render(60), 0, 60, testing::staircase));
+    EXPECT_FALSE(rig.engine.startedLate(voice));
 }
 
 TEST(Engine, NothingStartsOnAMissingDeviceAndALostOneEndsOnlyItsPlaybacksUntilBack) {
