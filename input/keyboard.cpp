@@ -12,12 +12,16 @@ using playback::kLoopOff;
 
 namespace {
 constexpr int16_t kDeleteKey = 46;
+constexpr int16_t kBackslash = 92;
 }  // namespace
 
 void F1a::Form_KeyPress(int16_t KeyAscii) {
-    // Capitals reach "[" (slot 26); small letters stop at "z". No key reaches slot 27.
+    // Capitals reach "[" (slot 26); small letters stop at "z".
     if (KeyAscii >= 65 && KeyAscii <= 91) Touche_Click(static_cast<int16_t>(KeyAscii - 65));
     if (KeyAscii >= 97 && KeyAscii <= 122) Touche_Click(static_cast<int16_t>(KeyAscii - 97));
+    // The last slot's button shows "\": that character fires it, typed
+    // as it may be (AltGr+8 on a French keyboard).
+    if (KeyAscii == kBackslash) Touche_Click(kSlots - 1);
 }
 
 void F1a::Form_KeyUp(int16_t KeyCode, int16_t Shift) {

@@ -118,8 +118,13 @@ TEST_F(Slots, KeysFireSlotsToggleLoopsAndClearThemThroughTheWindow) {
         {Qt::Key_A, Qt::ShiftModifier, "|"},  // "A" stops it
         {Qt::Key_Z, {}, "Z|"},
         {Qt::Key_BracketLeft, {}, "Z[|"},
-        // No key reaches slot 27.
+        // "\\" fires slot 27, typed alone or with AltGr (a group switch,
+        // or Ctrl+Alt as some systems send it).
+        {Qt::Key_Backslash, {}, "Z[\\|"},
+        {Qt::Key_Backslash, Qt::GroupSwitchModifier, "Z[|"},
+        {Qt::Key_Backslash, Qt::ControlModifier | Qt::AltModifier, "Z[\\|"},
         {Qt::Key_Backslash, {}, "Z[|"},
+        {Qt::Key_Bar, Qt::ShiftModifier, "Z[|"},
         {Qt::Key_At, {}, "Z[|"},
         {Qt::Key_5, Qt::KeypadModifier, "Z[|"},
         // Ctrl with a letter switches the loop and fires nothing.
