@@ -9,6 +9,7 @@
 #include "platform/end_requests.h"
 #include "platform/path_form.h"
 #include "platform/system.h"
+#include "platform/translations.h"
 #include "playback/audio_host.h"
 #include "remote/remote_hub.h"
 
@@ -16,6 +17,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tambrel"));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Tambrel"));
+    // The boxes' buttons and the file dialog in French, as everything else.
+    const tambrel::platform::QtTranslations translations;
 
     tambrel::platform::QtSystem system;
     tambrel::platform::QtDialogs dialogs;

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-translations-l10n
   libsndfile1-dev libsoxr-dev libsdl2-dev libpulse-dev libpipewire-0.3-dev liblo-dev libasound2-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev clang-format clang-tidy git

@@ -1,15 +1,20 @@
-// The toolkit's file dialog, answered by a timer as the operator would: where
-// it opens, whatever the working folder, and what it gives back.
+// The toolkit's dialogs, answered by a timer as the operator would: where
+// the file dialog opens, whatever the working folder, and what it gives
+// back; and the language of the toolkit's own buttons and labels.
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
 #include <QTimer>
 #include <fstream>
 
 #include "platform/dialogs.h"
+#include "platform/translations.h"
 #include "tests/support/test_audio.h"
 
 namespace tambrel::platform {
@@ -43,6 +48,42 @@ TEST(OpenDialog, OpensInTheProgramsFolderThenWhereTheOperatorLastLeftIt) {
     EXPECT_EQ(dialogs.ShowOpen(QStringLiteral("Audio | *.flac")), std::nullopt);
     QDir::setCurrent(working);
     EXPECT_EQ(openedIn, QStringList({QCoreApplication::applicationDirPath(), jingles}));
+}
+
+// With the translations the test command installs: French, as every text of
+// the program.
+TEST(QtDialogs, TheToolkitsOwnButtonsAndLabelsSpeakFrench) {
+    const QtTranslations french;
+    ASSERT_FALSE(french.loadedFrom().isEmpty());
+    QtDialogs dialogs;
+    QStringList seen;
+    // The next box's button and label texts; then it is closed as `close` says.
+    const auto readThen = [&seen](void (*close)(QWidget*)) {
+        QTimer::singleShot(0, [&seen, close] {
+            QWidget* box = QApplication::activeModalWidget();
+            ASSERT_NE(box, nullptr);
+            for (const auto* button : box->findChildren<QAbstractButton*>()) seen << button->text();
+            for (const auto* label : box->findChildren<QLabel*>()) seen << label->text();
+            close(box);
+        });
+    };
+    readThen(
+        [](QWidget* box) { qobject_cast<QMessageBox*>(box)->button(QMessageBox::No)->click(); });
+    EXPECT_EQ(dialogs.MsgBox(QStringLiteral("x"), kButtonsYesNo + kIconError, QString()),
+              kAnswerNo);
+    readThen([](QWidget* box) { static_cast<QDialog*>(box)->reject(); });
+    dialogs.InputBox(QStringLiteral("Entrez le nom"), QStringLiteral("Nouvelle palette"),
+                     QString());
+    readThen([](QWidget* box) { static_cast<QDialog*>(box)->reject(); });
+    dialogs.ShowOpen(QStringLiteral("Audio | *.wav"));
+    for (const char* french :
+         {"&Oui", "&Non", "Annuler", "&Ouvrir", "&Nom de fichier :", "Fichiers de type :"}) {
+        EXPECT_TRUE(seen.contains(QString::fromUtf8(french))) << french;
+    }
+    for (const char* english :
+         {"&Yes", "&No", "Cancel", "&Open", "File &name:", "Files of type:"}) {
+        EXPECT_FALSE(seen.contains(QString::fromUtf8(english))) << english;
+    }
 }
 
 }  // namespace
