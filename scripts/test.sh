@@ -30,7 +30,8 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 
 echo "== end to end: the real program on Xvfb, with PulseAudio and with PipeWire"
 prefix=$(mktemp -d)
-python3 tests/e2e/e2e.py build/Tambrel --install-prefix "$prefix" --screenshot build/palette-window.png
+python3 tests/e2e/e2e.py build/Tambrel --install-prefix "$prefix" --screenshot build/palette-window.png \
+  --guide-shots build/guide
 rm -rf "$prefix"
 
 echo "== build and tests under AddressSanitizer and UndefinedBehaviorSanitizer"

@@ -32,19 +32,9 @@ class StreamWorker;
 // the sound server is asked to request this much at a time while keeping at
 // least PulseBackend::kServerPeriods periods (384 frames, 8.7 ms) queued, more
 // on a machine that runs short. What is queued is what a start waits behind,
-// so it is the latency; too little and a busy machine leaves gaps. Measured on a 2-core machine,
-// PulseAudio null sink, bench/latency_bench (Play to the sink, 60 trials) and bench/stress_bench
-// --output pulse (60 s, 28 voices, a palette load a second):
-//   queued/request   median   gaps in trials   server underflows under stress
-//   128/32  frames   2.7 ms   9 of 60          -
-//   192/64           3.5 ms   7 of 60          -
-//   256/64           4.7 ms   1 of 60          39 in 60 s
-//   320/80           -        -                3 in 60 s
-//   384/96           see the README            0 in 60 s
-// The underflows under stress come from the server's own (not real-time)
-// thread waiting for a core that the palette's decoding keeps busy: with that
-// thread made real-time, 256/64 ran clean. Smaller requests than 96 mean more
-// of those answers per second and did no better.
+// so it is the latency; too little and a busy machine leaves gaps.
+// 96 frames, four queued: the shortest queue that ran clean under load on the
+// build machine; smaller requests did no better (docs/performance.md).
 inline constexpr int kPeriodFrames = 96;
 
 class AudioEngine {

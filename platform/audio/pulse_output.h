@@ -47,10 +47,9 @@ class PulseBackend final : public OutputBackend {
     // and the ceiling (about 50 ms at 96 frames) it may grow to when the
     // machine cannot keep up. At an underflow it grows at once by two
     // periods, or more when the wait that caused it was longer, and it gives
-    // one back after each kCleanStretch without any (see QueueTarget). On a
-    // 2-core virtual machine otherwise idle, a real-time thread that sleeps
-    // 1 ms was seen to wake 8 to 25 ms late a few times a minute: a fixed
-    // queue small enough for a quick start gaps there.
+    // one back after each kCleanStretch without any (see QueueTarget). A
+    // fixed queue small enough for a quick start gaps on a machine whose
+    // cores are taken away for milliseconds (docs/performance.md).
     static constexpr int kServerPeriods = 4;
     static constexpr int kMostServerPeriods = 23;
     static constexpr int kGrowPeriods = 2;

@@ -16,13 +16,11 @@ namespace tambrel::audio {
 namespace {
 
 // SDL keeps about one period queued at the sound server beside the one being
-// played, so its latency is some three periods. Measured with
-// bench/latency_bench --output sdl on a PulseAudio null sink (2-core machine,
-// device thread real-time): 256 frames start a jingle 8.2 ms after Play
-// (median) with 1 of 60 trials showing a gap; 128 frames, 4.5 ms but 20 of 60
-// with gaps; 64 frames, 2.7 ms but 41 of 60. Shorter engine periods are
-// rounded up to this. A machine that cannot keep up gets longer periods, up
-// to four times this (two of them queued: 46 ms at 44.1 kHz).
+// played, so its latency is some three periods. 256 frames: shorter periods
+// left gaps in a third of the starts or more on the build machine
+// (docs/performance.md). Shorter engine periods are rounded up to this. A
+// machine that cannot keep up gets longer periods, up to four times this
+// (two of them queued: 46 ms at 44.1 kHz).
 constexpr int kSdlPeriodFrames = 256;
 constexpr int kMostSdlPeriodFrames = 4 * kSdlPeriodFrames;
 

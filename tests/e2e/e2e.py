@@ -4,7 +4,9 @@ sound server (PulseAudio with null sinks "OnAir" and "Cue"; the core scenario
 again on PipeWire with the same sinks), driven only from outside as an operator
 would, checked only by what an operator could see, hear or find in its folder.
 
-Usage: e2e.py TAMBREL_EXECUTABLE [--screenshot PNG] [--install-prefix DIR]
+Usage: e2e.py TAMBREL_EXECUTABLE [--screenshot PNG] [--guide-shots DIR] [--install-prefix DIR]
+
+--guide-shots saves the pictures of the operator's guide (docs/guide) into DIR.
 """
 
 import argparse
@@ -197,7 +199,8 @@ class Program:
 
     def menu(self, entry):
         # Where the menu bar's entries stand with the default font.
-        x = {"Nouvelle Palette": 58, "Sauver Palette": 166, "Quitter": 298, "?": 338}[entry]
+        x = {"Nouvelle Palette": 58, "Sauver Palette": 166, "Option": 243, "Quitter": 298,
+             "?": 338}[entry]
         return (x, self.top // 2)
 
     def click(self, place):
@@ -225,6 +228,38 @@ class Program:
 
     def ini(self):
         return file_bytes(os.path.join(self.folder, "Tambrel.ini"))
+
+
+def guide_shot(program, media, crops):
+    """Saves the screen for the operator's guide, when asked: `crops` maps each picture's file
+    name to the box (left, top, right, bottom) in screen pixels it shows, None for all of it.
+    A picture that cannot be made is said, and the scenario goes on."""
+    folder = media.get("guide")
+    if not folder:
+        return
+    whole = os.path.join(folder, ".screen.png")
+    try:
+        subprocess.run(["import", "-display", program.display.name, "-window", "root", whole],
+                       env=program.session.env, timeout=20, check=True)
+        for name, box in crops.items():
+            cut = [] if box is None else [
+                "-crop", "%dx%d+%d+%d" % (box[2] - box[0], box[3] - box[1], box[0], box[1]),
+                "+repage"]
+            subprocess.run(["convert", whole, *cut, "-strip", os.path.join(folder, name)],
+                           timeout=20, check=True)
+    except (OSError, subprocess.SubprocessError) as error:
+        print("guide pictures %s not saved: %s" % (", ".join(crops), error), flush=True)
+    finally:
+        if os.path.exists(whole):
+            os.remove(whole)
+
+
+def guide_lines(program, first, last):
+    """The box of slot lines `first` to `last`, their labels and meters included, across the
+    screen; line -1 stands for the menu and the lists above the slots."""
+    top = 0 if first < 0 else program._at(0, 1320 + 1020 * first - 300)[1]
+    bottom = program._at(0, 1320 + 1020 * last + 780 if last >= 0 else 1020)[1]
+    return (0, int(top), program.session.width, int(bottom))
 
 
 def heard(recorder, window, skip=SKIP):
@@ -435,6 +470,8 @@ def test_wheel_held_key_devices_and_signals(session, media):
         time.sleep(0.3)
         expect(program.button_colour(3) == NOTICE, "a press on an absent device shows nothing")
         quiet = wait_frames(on_air, 0.5)
+        band = guide_lines(program, -1, 0)
+        guide_shot(program, media, {"sortie-absente.png": (band[2] - 290,) + band[1:]})
     expect(heard(on_air, quiet, skip=0)[0] < 0.002,
            "the slot sounded on OnAir instead of the headset")
     module = session.sound.plug("Casque")
@@ -510,6 +547,7 @@ def test_edges_keep_air_and_settings(session, media):
         shot = program.screen()
         picked = wait_frames(on_air, 0.8)
     expect_440(on_air, picked, "the bed stopped when a damaged palette was picked")
+    guide_shot(program, media, {"palette-abimee.png": guide_lines(program, -1, 0)})
     expect(shot.pixel(*strip) == NOTICE, "no message on the window: %s" % (shot.pixel(*strip),))
     expect(listed(shot) == matin, "the palette list does not show Matin again")
     told = pathlib.Path(program.told).read_text(errors="replace")
@@ -663,6 +701,50 @@ def measure_latency(session, media, presses=20):
            "key to sound: median %.1f ms" % statistics.median(delays))
 
 
+def test_guide_pictures(session, media):
+    """The operator's guide's pictures of a morning palette: at rest (a file
+    gone says so on its slot), two slots on air, one looping, the volume
+    sliders shown by the menu, the output list's tool tip."""
+    folder = session.program_folder("guide")
+    jingles = os.path.join(folder, "Jingles")
+    os.makedirs(jingles)
+    titles = [("Indicatif", "a440"), ("Fond matin", "d440"), ("Virgule", "b880"),
+              ("M\u00e9t\u00e9o", "a440"), ("Flash info", "b880"), ("Sport", "a440"),
+              ("Trafic", "b880"), ("Agenda", "d440"), ("Pub Garage Martin", None),
+              ("Relance", "a440"), ("Rires", "b880"), ("Applaudissements", "a440")]
+    for title, tone in titles:
+        if tone:
+            os.link(media[tone], os.path.join(jingles, title + ".wav"))
+    pathlib.Path(folder, "Matin.Bnk").write_bytes(
+        palette_bytes([("Jingles\\%s.wav" % title).encode() for title, _ in titles]))
+    program = session.start(folder)
+    program.choose(program.palette_list(), "Matin")
+    label = program._at(420, 1320 + 1020 * 2 - 240)
+    label = (label[0] + 2, label[1] + 1)  # slot I's, above its top left corner's text
+    expect(program.screen().pixel(*label) == NOTICE, "slot I's missing file is not told")
+    guide_shot(program, media, {"fenetre.png": None, "absent.png": guide_lines(program, 2, 2)})
+
+    program.display.xdotool("keydown", "Control_L", "key", "b", "keyup", "Control_L")
+    program.display.key("a", "b")
+    time.sleep(1.3)
+    guide_shot(program, media, {"en-ondes.png": guide_lines(program, 0, 0)})
+    program.display.key("a", "b")
+
+    program.click(program.menu("Option"))
+    time.sleep(0.3)
+    program.display.key("Down", "Return")
+    slider = program._at(420 + 112, 1320 + 795 / 2)  # over slot A's left edge
+    shown = lambda: program.screen().pixel(*slider) != LINE_COLOURS[0]  # noqa: E731
+    expect(until(shown, 2.0), "Option, Volume shows no slider")
+    guide_shot(program, media, {"volume.png": guide_lines(program, 0, 1)})
+
+    place = program.output_list()
+    program.display.xdotool("mousemove", str(int(place[0])), str(int(place[1])))
+    time.sleep(1.0)  # the tool tip's delay
+    right = program.session.width
+    guide_shot(program, media, {"sortie.png": (right - 400, 0, right, program._at(0, 1500)[1])})
+
+
 def test_installation(session, media, prefix):
     subprocess.run(["cmake", "--install", os.path.dirname(session.executable), "--prefix", prefix],
                    check=True, stdout=subprocess.DEVNULL, timeout=120)
@@ -687,6 +769,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("executable")
     parser.add_argument("--screenshot")
+    parser.add_argument("--guide-shots")
     parser.add_argument("--install-prefix")
     args = parser.parse_args()
 
@@ -727,6 +810,9 @@ def main():
             media["abcd"] = [media[name] for name in ("a440", "b880", "c660short", "d440")]
             if args.screenshot and width == 1024:
                 media["screenshot"] = os.path.abspath(args.screenshot)
+            if args.guide_shots and width == 1024 and not pipewire:
+                media["guide"] = os.path.abspath(args.guide_shots)
+                os.makedirs(media["guide"], exist_ok=True)
             tag = "%dx%d" % (width, height)
             if pipewire:
                 run("a key on OnAir, then on Cue, through PipeWire",
@@ -750,6 +836,8 @@ def main():
                     ("as-run log, a kill mid-play", test_as_run_log),
                     ("latency, 20 presses", measure_latency)):
                 run(name, test, session, media)
+            if "guide" in media:
+                run("the operator's guide's pictures", test_guide_pictures, session, media)
             if args.install_prefix:
                 run("installation", test_installation, session, media, args.install_prefix)
         finally:
