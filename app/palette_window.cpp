@@ -141,7 +141,9 @@ void F1a::buildControls() {
     ComboBank->Click = [this] { ComboBank_Click(); };
 
     LblVolume = std::make_unique<platform::Label>(client_);
-    LblVolume->Move(6360, 480, 525, 195);
+    // Wide enough for "Volume 17000" in today's fonts; the design's 525
+    // twips showed "me 16".
+    LblVolume->Move(6360, 480, 1500, 195);
     LblVolume->setCaption(QStringLiteral("Volume"));
     LblVolume->setVisible(false);
 
