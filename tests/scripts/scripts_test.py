@@ -27,6 +27,8 @@ exit 0''',
     "dpkg-query": r'''[[ " $FAKE_MISSING " == *" ${!#} "* ]] && exit 1
 printf 'install ok installed' ''',
     "sudo": 'echo "sudo $*" >>"$FAKE_LOG"\nexec "$@"',
+    "id": 'case $1 in -u) echo "$FAKE_UID" ;; -un) echo "$FAKE_USER" ;; *) echo 0 ;; esac',
+    "getent": '[[ $2 == marie ]] || exit 2\necho "marie:x:1001:1001:Marie:$FAKE_HOME:/bin/bash"',
 }
 
 
@@ -112,6 +114,32 @@ class DependenciesTest(Scripts):
             self.assertNotEqual(done.returncode, 0, more)
             self.assertIn("Nothing was installed", done.stderr)
             self.assertEqual(self.installs(), [])
+
+
+class OperatorTest(Scripts):
+    fakes = ("id", "getent")
+    report = ('source scripts/operator.sh && find_operator && program_folder && '
+              'announce_root_install && printf "%s\\n" "${as_operator[@]}"')
+
+    def test_under_sudo_the_caller_is_installed_for_and_root_says_where_it_installs(self):
+        marie = str(self.tmp / "marie")
+        root = dict(FAKE_UID="0", FAKE_USER="root", FAKE_HOME=marie, DISPLAY=":0")
+        done = self.bash(self.report, SUDO_USER="marie", **root)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        folder, *command = done.stdout.splitlines()
+        self.assertEqual(folder, marie + "/.local/lib/tambrel")
+        self.assertEqual(command[:4], ["sudo", "-u", "marie", "-H"])
+        for setting in ("XDG_RUNTIME_DIR=/run/user/1001",
+                        "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/1001/bus", "DISPLAY=:0"):
+            self.assertIn(setting, command)
+
+        done = self.bash(self.report, **root)
+        self.assertIn("pour root, dans %s/.local/lib/tambrel" % self.env["HOME"], done.stdout)
+        self.assertIn("for root, into %s/.local/lib/tambrel" % self.env["HOME"], done.stdout)
+        # Once the operator's, the command goes on as it is.
+        done = self.bash(self.report, SUDO_USER="marie", FAKE_UID="1001", FAKE_USER="marie")
+        self.assertEqual(done.stdout.split(), [self.env["HOME"] + "/.local/lib/tambrel"])
+        self.assertNotEqual(self.bash(self.report, SUDO_USER="nobody", **root).returncode, 0)
 
 
 if __name__ == "__main__":
