@@ -681,6 +681,17 @@ def test_installation(session, media, prefix):
     expect(program.ini() is not None, "the installed program keeps no settings beside itself")
     launcher = os.path.join(session.env["HOME"], "Bureau", "Tambrel.desktop")
     expect(os.path.exists(launcher), "no launcher on the desktop")
+    # The uninstaller finds the launcher the program wrote, and keeps its settings.
+    uninstall = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
+                             "uninstall.sh")
+    env = {k: v for k, v in session.env.items() if not k.startswith("SUDO_")}
+    removed = subprocess.run(["bash", uninstall], env=dict(env, TAMBREL_PREFIX=prefix),
+                             capture_output=True, text=True, timeout=60)
+    expect(removed.returncode == 0, "uninstall: " + removed.stderr)
+    expect(not any(map(os.path.exists, (launcher, entry, os.path.join(program_folder, "Tambrel")))),
+           "the uninstall left the program: " + removed.stdout)
+    expect(os.path.exists(os.path.join(program_folder, "Tambrel.ini")),
+           "the uninstall took the settings")
 
 
 def main():

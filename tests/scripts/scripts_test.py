@@ -142,5 +142,45 @@ class OperatorTest(Scripts):
         self.assertNotEqual(self.bash(self.report, SUDO_USER="nobody", **root).returncode, 0)
 
 
+class UninstallTest(Scripts):
+    fakes = ()
+
+    def write(self, path, text="x"):
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(text)
+        return path
+
+    def test_removes_what_was_installed_and_keeps_the_operators_files(self):
+        home = pathlib.Path(self.env["HOME"])
+        folder = home / ".local/lib/tambrel"
+        icons = home / ".local/share/icons/hicolor"
+        installed = [self.write(folder / "Tambrel"), self.write(folder / "tambrel.png"),
+                     self.write(home / ".local/share/applications/tambrel.desktop"),
+                     self.write(icons / "256x256/apps/tambrel.png"),
+                     self.write(icons / "scalable/apps/tambrel.svg"),
+                     self.write(home / "Bureau/Tambrel.desktop", "Exec=x\nPath=%s\n" % folder)]
+        self.write(home / ".config/user-dirs.dirs", 'XDG_DESKTOP_DIR="$HOME/Bureau"\n')
+        kept = [self.write(folder / name, name) for name in ("Matin.Bnk", "Tambrel.ini",
+                "Lecteurs.ini", "Telecommande.ini", "Journal/2026-12-07.csv")]
+        kept += [self.write(icons / "256x256/apps/other.png"),
+                 self.write(home / "Desktop/Tambrel.desktop", "Path=/opt/another\n")]
+        done = self.bash("bash scripts/uninstall.sh")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual([f for f in installed if f.exists()], [])
+        self.assertEqual([f for f in kept if not f.exists()], [])
+        self.assertEqual((folder / "Tambrel.ini").read_text(), "Tambrel.ini")
+        self.assertIn("kept: %s/ : Journal Lecteurs.ini Matin.Bnk Tambrel.ini Telecommande.ini"
+                      % folder, done.stdout)
+        self.assertIn("removed: %s" % installed[-1], done.stdout)
+
+        # An empty program folder goes too; a second run finds nothing.
+        prefix = self.tmp / "prefix"
+        self.write(prefix / "lib/tambrel/Tambrel")
+        self.bash("bash scripts/uninstall.sh", TAMBREL_PREFIX=str(prefix))
+        self.assertFalse((prefix / "lib/tambrel").exists())
+        again = self.bash("bash scripts/uninstall.sh", TAMBREL_PREFIX=str(prefix))
+        self.assertIn("Nothing of Tambrel to remove", again.stdout)
+
+
 if __name__ == "__main__":
     unittest.main(argv=sys.argv)
