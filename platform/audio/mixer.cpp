@@ -142,10 +142,9 @@ void Mixer::apply(const MixerCommand& command, int64_t soundsAt) {
 
 void Mixer::render(float* stereo, int frames) {
     const auto began = std::chrono::steady_clock::now();
-    releaseAt_ = mixed_;
-    MixerCommand command;
-    while (commands_.pop(command)) apply(command, steadyNanos());
-    lastCommand_ = mixed_;
+    applyAt_ = lastCommand_ = mixed_;
+    applySoundsAt_ = steadyNanos();
+    applyWaiting();
     dry_ = seekWait_ = false;
     mix(stereo, frames);
     played(mixed_);
@@ -171,17 +170,29 @@ void Mixer::mixAhead(float* stereo, int frames) {
 void Mixer::mix(float* stereo, int frames) {
     const bool keeping = !history_.empty();
     for (int done = 0; done < frames;) {
+        if (mixed_ == applyAt_) applyWaiting();
         int n = std::min(frames - done, kBlockFrames);
         if (keeping) {
             const auto intoStep = static_cast<int>(mixed_ % kStepFrames);
             if (intoStep == 0) keep();
             n = std::min(n, kStepFrames - intoStep);
         }
+        if (applyAt_ > mixed_) n = static_cast<int>(std::min<int64_t>(n, applyAt_ - mixed_));
         releaseAt_ = mixed_ + n;  // the state after this block no longer holds what it lets go of
         renderBlock(stereo + static_cast<ptrdiff_t>(done) * 2, n);
         mixed_ += n;
         done += n;
     }
+    if (mixed_ == applyAt_) applyWaiting();
+}
+
+// The commands waiting, at the frame a roll-back placed them.
+void Mixer::applyWaiting() {
+    releaseAt_ = mixed_;
+    MixerCommand command;
+    while (commands_.pop(command)) apply(command, applySoundsAt_);
+    applyAt_ = -1;
+    if (!history_.empty() && mixed_ % kStepFrames == 0) keep();
 }
 
 // Keeps the state at mixed_, a step's first frame. The oldest state kept
@@ -200,33 +211,33 @@ void Mixer::keep() {
 }
 
 int64_t Mixer::rollBack(int64_t frame, int64_t soundsAt) {
-    int64_t from = std::max({frame, playedUpTo_, lastCommand_, keptFrom_, int64_t{0}});
-    from = (from + kStepFrames - 1) / kStepFrames * kStepFrames;
-    if (history_.empty() || from >= mixed_) {
-        from = mixed_;  // nothing mixed there yet: the commands apply at the end of the mix
+    int64_t at = std::max({frame, playedUpTo_, lastCommand_, keptFrom_, int64_t{0}});
+    int64_t restart = at - at % kStepFrames;
+    // The state kept at that step is from before a command applied within
+    // it: the new ones go in at the next step.
+    if (restart < lastCommand_) restart = at = restart + kStepFrames;
+    if (history_.empty() || at >= mixed_) {
+        at = mixed_;  // nothing mixed there yet: the commands apply at the end of the mix
     } else {
-        const State& back = kept(from);
+        const State& back = kept(restart);
         std::copy_n(back.voices.begin(), back.voiceCount, rt_.voices.begin());
         std::fill(rt_.voices.begin() + back.voiceCount, rt_.voices.begin() + rt_.voiceCount,
                   Voice{});
         rt_.voiceCount = back.voiceCount;
         rt_.limiterEnvelope = back.limiterEnvelope;
         rt_.limiterHold = back.limiterHold;
-        // What the state at `from` still holds is no longer let go of.
+        // What the state at `restart` still holds is no longer let go of.
         while (releaseCount_ > 0 &&
-               releases_[(releaseHead_ + releaseCount_ - 1) % releases_.size()].frame > from) {
+               releases_[(releaseHead_ + releaseCount_ - 1) % releases_.size()].frame > restart) {
             --releaseCount_;
         }
-        mixed_ = from;
+        mixed_ = restart;
     }
-    soundsAt += (from - frame) * 1'000'000'000 / sampleRate_;
-    releaseAt_ = mixed_;
-    MixerCommand command;
-    while (commands_.pop(command)) apply(command, soundsAt);
-    // Later roll-backs never undo a command: they restart from here at the earliest.
-    lastCommand_ = mixed_;
-    if (!history_.empty() && mixed_ % kStepFrames == 0) keep();
-    return mixed_;
+    applySoundsAt_ = soundsAt + (at - frame) * 1'000'000'000 / sampleRate_;
+    // Later roll-backs never undo a command: they place theirs here at the earliest.
+    applyAt_ = lastCommand_ = at;
+    if (mixed_ == at) applyWaiting();
+    return at;
 }
 
 void Mixer::played(int64_t frame) {
@@ -409,6 +420,7 @@ void Mixer::abandon() {
     publish(rt_, mixed_);
     giveBack(mixed_);
     playedUpTo_ = lastCommand_ = mixed_;
+    applyAt_ = -1;
     keptFrom_ = (mixed_ + kStepFrames - 1) / kStepFrames * kStepFrames;
     played_.store(mixed_, std::memory_order_release);
     MixerCommand command;

@@ -15,9 +15,9 @@
 // well ahead of what it plays, as a reserve against a machine that does not
 // run this program for a while. What is queued there is only a forecast: the
 // mixer keeps its state at every kStepFrames-th frame of it, so that a
-// command can be mixed in from a few milliseconds after the device's read
-// position (rollBack()) and the forecast overwritten from there, the voices
-// it does not touch mixed again sample for sample. What the voices put on the
+// command can be mixed in at a frame a few milliseconds after the device's
+// read position (rollBack()) and the forecast overwritten from the step
+// before, the voices it does not touch mixed again sample for sample. What the voices put on the
 // air is told only as the device takes it (played()): a forecast overwritten
 // never counts, and a sound stays held while any kept state still reads it.
 
@@ -51,10 +51,10 @@ class Mixer {
     static constexpr int kFadeFrames = 256;      // stop and seek fades, about 6 ms
     static constexpr int kGainRampFrames = 256;  // a volume change glides over this
     static constexpr int kBlockFrames = 1024;    // render() works in pieces of at most this
-    // A roll-back restarts the mix at a multiple of this (1.5 ms at 44.1 kHz):
-    // a finer step places a start closer to where it was asked, at the cost
-    // of a copy of every voice's state per step.
-    static constexpr int kStepFrames = 64;
+    // A roll-back restarts the mix at a multiple of this (2.9 ms at 44.1
+    // kHz), the commands going in at the very frame asked: a coarser step
+    // keeps fewer copies of the voices' states, a finer one mixes less again.
+    static constexpr int kStepFrames = 128;
 
     explicit Mixer(int sampleRate);
     ~Mixer();
@@ -78,12 +78,12 @@ class Mixer {
     void mixAhead(float* stereo, int frames);
     // Audio thread: whether commands wait to be mixed in.
     bool commandsWaiting() const { return commands_.size() > 0; }
-    // Audio thread: goes back to the first step at or after `frame` (never
-    // before a frame played or a command applied, and at most to the end of
-    // the mix), applies the commands waiting there and returns that frame:
-    // the mix goes on from it. `soundsAt`: the steady-clock nanoseconds at
-    // which the device will play `frame`, against which a start's notAfter
-    // is held.
+    // Audio thread: places the commands waiting at `frame` (never before a
+    // frame played or a command applied, and at most at the end of the mix)
+    // and returns where they went. The mix goes back to the step before,
+    // mixedFrames(), and on from there, the commands applied as it passes
+    // their frame. `soundsAt`: the steady-clock nanoseconds at which the
+    // device will play `frame`, against which a start's notAfter is held.
     int64_t rollBack(int64_t frame, int64_t soundsAt);
     // Audio thread: the device has taken every frame before `frame` (to the
     // step before it, or all that was mixed): what the voices aired up to
@@ -203,6 +203,7 @@ class Mixer {
     };
 
     void apply(const MixerCommand& command, int64_t soundsAt);
+    void applyWaiting();
     void moveToTail(Voice& voice);
     void release(Voice& voice, Layer& layer);
     void mix(float* out, int frames);
@@ -229,12 +230,15 @@ class Mixer {
     std::vector<float> scratch_;
     std::vector<float> gains_;
     // The audio thread's: the frames mixed, played, the earliest frame whose
-    // state is kept, the last frame a command was applied at, and what the
-    // block being mixed lets go of (released from its end).
+    // state is kept, the last frame a command was placed at, where the
+    // commands waiting go in (-1: none placed) and when that sounds, and what
+    // the block being mixed lets go of (released from its end).
     int64_t mixed_ = 0;
     int64_t playedUpTo_ = 0;
     int64_t keptFrom_ = 0;
     int64_t lastCommand_ = 0;
+    int64_t applyAt_ = -1;
+    int64_t applySoundsAt_ = 0;
     int64_t releaseAt_ = 0;
     std::vector<State> history_;     // the state at every kStepFrames-th frame, a ring
     std::vector<Release> releases_;  // a ring, oldest at releaseHead_

@@ -252,8 +252,8 @@ constexpr int kPieceFrames = 1024;
 // How far past the read position a command is mixed in, which a write must
 // reach the server within. It grows at once by what a write came late, and
 // gives back kMarginStep after each kCleanRemixes in time.
-constexpr double kMarginMs = 2.5;
-constexpr double kLeastMarginMs = 1.5;
+constexpr double kMarginMs = 2.0;
+constexpr double kLeastMarginMs = 1.0;
 constexpr double kMostMarginMs = 20.0;
 constexpr double kMarginStepMs = 0.25;
 constexpr int kCleanRemixes = 32;
@@ -566,10 +566,9 @@ class PulseOutput final : public AudioOutput {
         if (mixer_.commandsWaiting() && readFrames_ >= 0 && now - readAt_ < kFreshNanos) {
             const int margin = margin_.load(std::memory_order_relaxed);
             const int64_t soundsAt = now + int64_t{margin} * 1'000'000'000 / rate_;
-            const int64_t from = mixer_.rollBack(base_ + read + margin, soundsAt) - base_;
+            checkFrom_ = mixer_.rollBack(base_ + read + margin, soundsAt) - base_;
             checkSkip_ = asking_;
-            checkFrom_ = from;
-            write(from, std::max(written_, read + depth));
+            write(mixer_.mixedFrames() - base_, std::max(written_, read + depth));
             askTiming(now);
             remixNanos_.fetch_add(steadyNanos() - now, std::memory_order_relaxed);
             return;
