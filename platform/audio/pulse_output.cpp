@@ -260,6 +260,8 @@ constexpr int kCleanRemixes = 32;
 // The span the mixer keeps for going back, beyond the largest reserve: the
 // reckoning ahead of the last reading, a piece, a tick.
 constexpr std::chrono::milliseconds kKeptBeyondReserve{100};
+// Requests under way at once: a reading of the position, a cork.
+constexpr size_t kMostOperations = 16;
 
 int framesIn(double ms, int rate) {
     return static_cast<int>(ms * rate / 1000.0);
@@ -318,7 +320,7 @@ class PulseOutput final : public AudioOutput {
             PulseBackend::kCleanStretch, kSettle});
         depth_.store(queue_->target(), std::memory_order_relaxed);
         margin_.store(framesIn(kMarginMs, sampleRate), std::memory_order_relaxed);
-        mixer_.keepHistory(frames(PulseBackend::kMostReserve + kKeptBeyondReserve));
+        operations_.reserve(kMostOperations);  // none allocated on libpulse's thread
 
         // Commands from the window's thread wake libpulse's without its lock.
         wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -694,6 +696,9 @@ std::unique_ptr<AudioOutput> PulseBackend::open(const std::optional<std::string>
         if (found == known.sinks.end()) return nullptr;  // not there now
         sink = found->name;
     }
+    // Made before libpulse's thread is held: other devices play on meanwhile.
+    mixer.keepHistory(static_cast<int>((PulseBackend::kMostReserve + kKeptBeyondReserve).count() *
+                                       sampleRate / 1000));
     PulseConnection::Lock lock(*server);
     if (!server->ready()) return nullptr;
     auto output = std::make_unique<PulseOutput>(server, mixer);
