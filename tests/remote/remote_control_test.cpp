@@ -174,6 +174,17 @@ TEST(MidiMap, PadsAreSentAColourOnlyWhenItChangesAndWholeToANewcomer) {
     map.channel = 10;
     PadLights onTen(map);
     EXPECT_EQ(onTen.update({{1, ready}}), (std::vector<Note>{{10, 41, 1}}));
+
+    // A pad that echoes its lights: each light's echo, soon after it, is no press.
+    LightEchoes echoes;
+    const LightEchoes::Clock::time_point t0{};
+    echoes.sent({1, 40, 3}, t0);
+    echoes.sent({1, 41, 1}, t0);
+    EXPECT_TRUE(echoes.isEcho({1, 40, 3}, t0 + 2ms));
+    EXPECT_FALSE(echoes.isEcho({1, 40, 3}, t0 + 3ms));    // a light echoes once
+    EXPECT_FALSE(echoes.isEcho({1, 41, 100}, t0 + 3ms));  // a real press's velocity
+    EXPECT_FALSE(echoes.isEcho({2, 41, 1}, t0 + 3ms));
+    EXPECT_FALSE(echoes.isEcho({1, 41, 1}, t0 + LightEchoes::kWithin));
 }
 
 TEST(RemoteSettings, KeysSetWhatTheySayAndLinesNotUnderstoodAreNamed) {
