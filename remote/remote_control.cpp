@@ -34,8 +34,12 @@ std::optional<QString> RemoteControl::press(int index) {
     if (panel_.wouldAskForFile(index)) {
         return QStringLiteral("Touche vide : ") + letter(index);
     }
+    const bool stopping = panel_.slot(index).state == SlotState::Playing;
     panel_.press(index);
-    return std::nullopt;
+    if (stopping || panel_.slot(index).state == SlotState::Playing) return std::nullopt;
+    const QString why = panel_.notice(index);
+    return QStringLiteral("Touche ") + letter(index) + QStringLiteral(" : ") +
+           (why.isEmpty() ? QStringLiteral("lecture impossible") : why);
 }
 
 std::optional<QString> RemoteControl::toggleLoop(int index) {

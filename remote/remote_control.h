@@ -41,7 +41,9 @@ class Panel {
     virtual SlotView slot(int index) const = 0;
     // A press would ask for a file: the slot is silent and holds none.
     virtual bool wouldAskForFile(int index) const = 0;
-    virtual void press(int index) = 0;                   // as a click on the slot's button
+    virtual void press(int index) = 0;  // as a click on the slot's button
+    // Why the slot's last press did not play, as the slot shows it; empty if nothing.
+    virtual QString notice(int index) const = 0;
     virtual void toggleLoop(int index) = 0;              // as a click on its loop marker
     virtual QStringList palettes() const = 0;            // the palette list's entries
     virtual void loadPalette(const QString& entry) = 0;  // as picking it in the list
@@ -52,7 +54,8 @@ class RemoteControl {
   public:
     explicit RemoteControl(Panel& panel) : panel_(panel) {}
 
-    // Each answers the error to send back (French), or nothing when done.
+    // Each answers the error to send back (French), or nothing when done. A
+    // press that leaves its slot silent answers why, as the slot shows it.
     std::optional<QString> press(int index);
     std::optional<QString> toggleLoop(int index);
     std::optional<QString> setLoop(int index, bool on);

@@ -18,6 +18,7 @@ class WindowPanel final : public Panel {
     SlotView slot(int index) const override;
     bool wouldAskForFile(int index) const override;
     void press(int index) override;
+    QString notice(int index) const override;
     void toggleLoop(int index) override;
     QStringList palettes() const override;
     void loadPalette(const QString& entry) override;

@@ -27,7 +27,19 @@ struct FakePanel : Panel {
     bool wouldAskForFile(int index) const override {
         return views[static_cast<size_t>(index)].state == SlotState::Empty;
     }
-    void press(int index) override { done.push_back("press " + std::to_string(index)); }
+    void press(int index) override {
+        SlotState& state = views[static_cast<size_t>(index)].state;
+        if (state == SlotState::Ready || state == SlotState::Playing) {
+            state = state == SlotState::Ready ? SlotState::Playing : SlotState::Ready;
+        }
+        done.push_back("press " + std::to_string(index));
+    }
+    QString notice(int index) const override {
+        return views[static_cast<size_t>(index)].state == SlotState::Missing
+                   ? QStringLiteral("Fichier introuvable : /srv/jingles/") +
+                         views[static_cast<size_t>(index)].name + QStringLiteral(".wav")
+                   : QString();
+    }
     void toggleLoop(int index) override {
         views[static_cast<size_t>(index)].loop = !views[static_cast<size_t>(index)].loop;
         done.push_back("loop " + std::to_string(index));
@@ -50,7 +62,12 @@ TEST(RemoteControl, RequestsActAsTheOperatorsGesturesAndRefuseWhatTheyCannot) {
     EXPECT_EQ(remote.press(4), QStringLiteral("Touche vide : E"));
     EXPECT_EQ(remote.press(28), QStringLiteral("Touche inconnue : 28 (de 0 à 27)"));
     EXPECT_EQ(remote.press(-1), QStringLiteral("Touche inconnue : -1 (de 0 à 27)"));
-    EXPECT_EQ(panel.done, std::vector<std::string>{"press 3"});
+    // A file gone is pressed (it may be back), and says why it stays silent.
+    panel.views[5] = {SlotState::Missing, QStringLiteral("Perdu"), 0, false};
+    EXPECT_EQ(remote.press(5),
+              QStringLiteral("Touche F : Fichier introuvable : /srv/jingles/Perdu.wav"));
+    EXPECT_EQ(remote.press(3), std::nullopt);  // stopped
+    EXPECT_EQ(panel.done, (std::vector<std::string>{"press 3", "press 5", "press 3"}));
 
     // Setting a loop is idempotent, as a lit pad needs; toggling toggles.
     panel.done.clear();
