@@ -56,8 +56,8 @@ void OscServer::run() {
 }
 
 void OscServer::handle(const char* data, size_t size, const sockaddr_in& from) {
-    const std::optional<OscMessage> message = decodeOsc(data, size);
-    if (!message) return;  // not OSC, or a bundle: nothing to answer
+    std::optional<Incoming> incoming = readPacket(data, size, from);
+    if (!incoming) return;  // not OSC, a bundle, an answer: nothing to answer
     bool first = false;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -66,12 +66,12 @@ void OscServer::handle(const char* data, size_t size, const sockaddr_in& from) {
             return;
         }
         first = waiting_.empty();
-        waiting_.push_back({readRequest(*message), from});
+        waiting_.push_back(std::move(*incoming));
     }
     if (first && wake_) wake_();
 }
 
-std::deque<OscServer::Incoming> OscServer::take() {
+std::deque<Incoming> OscServer::take() {
     const std::lock_guard<std::mutex> lock(mutex_);
     std::deque<Incoming> taken;
     taken.swap(waiting_);

@@ -15,7 +15,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <variant>
 #include <vector>
 
 #include "remote/osc_requests.h"
@@ -24,10 +23,6 @@ namespace tambrel::remote {
 
 class OscServer {
   public:
-    struct Incoming {
-        std::variant<Request, QString> request;  // or why there is none
-        sockaddr_in from{};
-    };
     static constexpr size_t kMostWaiting = 256;
 
     // Binds at once; problem() says why when it could not. `wake` is called
@@ -45,7 +40,7 @@ class OscServer {
     void send(const sockaddr_in& to, const std::vector<char>& bytes);
     uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
 
-    // One packet as the reading thread handles it: for the fuzz target.
+    // One packet as the reading thread handles it.
     void handle(const char* data, size_t size, const sockaddr_in& from);
 
   private:

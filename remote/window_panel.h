@@ -11,7 +11,7 @@ class F1a;
 
 namespace tambrel::remote {
 
-class WindowPanel final : public Panel {
+class WindowPanel : public Panel {
   public:
     explicit WindowPanel(app::F1a& window) : window_(window) {}
 
