@@ -14,8 +14,9 @@ constexpr size_t kLargestPacket = 65536;
 constexpr int kLookMs = 200;  // how often the reading thread looks whether it must end
 }  // namespace
 
-OscServer::OscServer(const std::string& address, int port, std::function<void()> wake)
-    : wake_(std::move(wake)) {
+OscServer::OscServer(const std::string& address, int port, AllowList allowed,
+                     std::function<void()> wake)
+    : allowed_(std::move(allowed)), wake_(std::move(wake)) {
     sockaddr_in where{};
     where.sin_family = AF_INET;
     where.sin_port = htons(static_cast<uint16_t>(port));
@@ -56,6 +57,8 @@ void OscServer::run() {
 }
 
 void OscServer::handle(const char* data, size_t size, const sockaddr_in& from) {
+    // A stranger is not answered: its source address may be forged.
+    if (!allowed_.allows(from.sin_addr)) return;
     std::optional<Incoming> incoming = readPacket(data, size, from);
     if (!incoming) return;  // not OSC, a bundle, an answer: nothing to answer
     bool first = false;

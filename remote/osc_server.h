@@ -1,8 +1,9 @@
 #pragma once
 
 // The OSC endpoint: a UDP socket bound to the configured address and port,
-// read on a thread of its own. What arrives is decoded there and queued for
-// the window's thread, which `wake` is called to drain; the queue is bounded,
+// read on a thread of its own. What arrives from a host the allow-list does
+// not name is dropped there; the rest is decoded there and queued for the
+// window's thread, which `wake` is called to drain; the queue is bounded,
 // so that a flood costs dropped messages, never a stalled window. Answers
 // and state go out through the same socket, from any thread.
 
@@ -17,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "remote/allow_list.h"
 #include "remote/osc_requests.h"
 
 namespace tambrel::remote {
@@ -27,7 +29,7 @@ class OscServer {
 
     // Binds at once; problem() says why when it could not. `wake` is called
     // from the reading thread when the queue stops being empty.
-    OscServer(const std::string& address, int port, std::function<void()> wake);
+    OscServer(const std::string& address, int port, AllowList allowed, std::function<void()> wake);
     ~OscServer();
     OscServer(const OscServer&) = delete;
     OscServer& operator=(const OscServer&) = delete;
@@ -48,6 +50,7 @@ class OscServer {
 
     int socket_ = -1;
     int port_ = 0;
+    const AllowList allowed_;  // set before the reading thread starts, never changed
     QString problem_;
     std::function<void()> wake_;
     std::mutex mutex_;

@@ -23,9 +23,12 @@ std::unique_ptr<RemoteHub> startRemote(app::F1a& window, const QString& programF
         std::fprintf(stderr, "Tambrel: %s: %s\n", qPrintable(path), qPrintable(failure));
     }
     std::vector<QString> bad;
-    const RemoteSettings settings = readRemoteSettings(bytes, bad);
+    RemoteSettings settings = readRemoteSettings(bytes, bad);
     for (const QString& line : bad) {
         std::fprintf(stderr, "Tambrel: %s, %s (ignorée)\n", qPrintable(path), qPrintable(line));
+    }
+    if (const std::optional<QString> why = confineWithoutAllowList(settings)) {
+        std::fprintf(stderr, "Tambrel: télécommande : %s\n", qPrintable(*why));
     }
     auto hub = std::make_unique<RemoteHub>(std::make_unique<WindowPanel>(window), settings,
                                            app::F1a::kRefreshMs);
@@ -77,8 +80,8 @@ RemoteHub::RemoteHub(std::unique_ptr<Panel> panel, const RemoteSettings& setting
         return;
     }
     // Requests cross to the window's thread by a queued wake-up.
-    server_ =
-        std::make_unique<OscServer>(settings.address, settings.port, [this] { oscWake_.ring(); });
+    server_ = std::make_unique<OscServer>(settings.address, settings.port, settings.allowed,
+                                          [this] { oscWake_.ring(); });
     if (!server_->problem().isEmpty()) {
         problem_ = QStringLiteral("OSC impossible sur %1:%2 : %3")
                        .arg(QString::fromStdString(settings.address))

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "remote/midi_map.h"
+#include "remote/osc_server.h"
 #include "remote/osc_service.h"
 #include "remote/remote_settings.h"
 
@@ -355,6 +356,33 @@ TEST(RemoteSettings, KeysSetWhatTheySayAndLinesNotUnderstoodAreNamed) {
     ASSERT_EQ(bad.size(), 5u);
     EXPECT_EQ(bad[0], QStringLiteral("ligne 5 : port=70000"));
     EXPECT_EQ(bad[4], QStringLiteral("ligne 10 : canal=17"));
+    EXPECT_EQ(confineWithoutAllowList(read),
+              QStringLiteral("adresse=0.0.0.0 sans liste autorises=, écoute sur 127.0.0.1 "
+                             "seulement (cette machine)"));
+    EXPECT_EQ(read.address, "127.0.0.1");
+
+    // Who may speak: hosts and networks, lines adding up; a bad entry is named, the rest used.
+    bad.clear();
+    read = readRemoteSettings(
+        "adresse=0.0.0.0\nautorises=192.168.10.0/24, 10.0.0.300 10.1.1.9\n"
+        "autorises = studio,172.16.0.0/12 ,10.2.0.0/33, 10.3.0.0/+8\n",
+        bad);
+    EXPECT_EQ(bad, (std::vector<QString>{QStringLiteral("ligne 2, autorises : 10.0.0.300"),
+                                         QStringLiteral("ligne 3, autorises : studio"),
+                                         QStringLiteral("ligne 3, autorises : 10.2.0.0/33"),
+                                         QStringLiteral("ligne 3, autorises : 10.3.0.0/+8")}));
+    EXPECT_EQ(confineWithoutAllowList(read), std::nullopt);
+    // A stranger's packets are dropped on the reading thread, unanswered.
+    OscServer server("127.0.0.1", 0, read.allowed, nullptr);
+    ASSERT_TRUE(server.problem().isEmpty());
+    const std::vector<char> press = encodeOsc("/tambrel/press", {int32_t{0}});
+    std::string taken;
+    for (const uint32_t host : {0xc0a80a63u, 0xc0a80b01u, 0x0a010109u, 0x0a01010au, 0xac1f0001u,
+                                0xac200001u, 0x7f000001u, 0x0a030001u}) {
+        server.handle(press.data(), press.size(), ServiceRig::host(host));
+        taken += server.take().empty() ? '-' : '+';
+    }
+    EXPECT_EQ(taken, "+-+-+-+-");
     // No file: listening on this machine only, at the usual port.
     bad.clear();
     read = readRemoteSettings(QByteArray(), bad);
