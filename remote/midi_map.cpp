@@ -38,4 +38,19 @@ std::vector<PadLights::Note> PadLights::update(const std::vector<std::pair<int, 
     return notes;
 }
 
+void LightEchoes::sent(const PadLights::Note& light, Clock::time_point at) {
+    sent_[next_] = {light, at, false};
+    next_ = (next_ + 1) % sent_.size();
+}
+
+bool LightEchoes::isEcho(const PadLights::Note& noteOn, Clock::time_point at) {
+    for (Sent& light : sent_) {
+        if (!light.echoed && light.light == noteOn && at >= light.at && at - light.at < kWithin) {
+            light.echoed = true;
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace tambrel::remote

@@ -11,6 +11,7 @@
 //   absent 4 (red, blinking)
 
 #include <array>
+#include <chrono>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -51,6 +52,33 @@ class PadLights {
   private:
     MidiMap map_;
     std::array<int, kSlots> lit_{};  // -1 before anything was sent
+};
+
+// The lights just sent, so that a pad that echoes what it is sent (or a
+// port connected back to the input) does not press the slots with them. A
+// note-on of the same channel, note and velocity as a light sent less than
+// kWithin before is that light's echo, not a press; each light is taken for
+// one echo at most. A real press is never one: the lights' velocities are 1
+// to 6 (0 is no press), and a light goes out when its slot changes, which
+// a press of that pad does; no finger presses the same pad again within
+// 20 ms, and one that changed at the same moment for another reason (its
+// jingle ended) would need that exact, softest velocity as well.
+class LightEchoes {
+  public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kWithin{20};
+
+    void sent(const PadLights::Note& light, Clock::time_point at);
+    bool isEcho(const PadLights::Note& noteOn, Clock::time_point at);
+
+  private:
+    struct Sent {
+        PadLights::Note light;
+        Clock::time_point at;
+        bool echoed = true;  // an empty place
+    };
+    std::array<Sent, 4 * kSlots> sent_{};  // the newest, in turn
+    size_t next_ = 0;
 };
 
 }  // namespace tambrel::remote

@@ -111,6 +111,10 @@ void MidiSequencer::read() {
         if (event->type == SND_SEQ_EVENT_NOTEON) {
             got = {Event::Kind::NoteOn, event->data.note.channel + 1, event->data.note.note,
                    event->data.note.velocity};
+            if (event->source.client == client_ ||
+                echoes_.isEcho({got.channel, got.note, got.velocity}, LightEchoes::Clock::now())) {
+                continue;
+            }
         } else if (event->type == SND_SEQ_EVENT_PORT_SUBSCRIBED &&
                    event->data.connect.sender.client == client_ &&
                    event->data.connect.sender.port == outputPort_) {
@@ -144,6 +148,8 @@ void MidiSequencer::flush() {
         snd_seq_ev_set_noteon(&event, note.channel - 1, note.note, note.velocity);
         if (snd_seq_event_output_direct(seq_, &event) < 0) {
             dropped_.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            echoes_.sent({note.channel, note.note, note.velocity}, LightEchoes::Clock::now());
         }
     }
 }

@@ -5,7 +5,9 @@
 // subscribers are sent the pads' lights. One thread of its own owns the
 // sequencer: it reads what arrives into a bounded queue for the window's
 // thread (which `wake` is called to drain) and sends what that thread
-// queued, so the window never waits on the sequencer.
+// queued, so the window never waits on the sequencer. Its own events (its
+// lights connected back to its input) and the pads' echoes of its lights
+// are not taken as presses.
 
 #include <QString>
 #include <atomic>
@@ -13,6 +15,8 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+
+#include "remote/midi_map.h"
 
 struct _snd_seq;
 
@@ -66,6 +70,7 @@ class MidiSequencer {
     std::deque<Event> toSend_;
     std::atomic<uint64_t> dropped_{0};
     std::atomic<bool> stopping_{false};
+    LightEchoes echoes_;  // the sequencer's thread's
     std::thread thread_;
 };
 

@@ -1,11 +1,15 @@
 #include "remote/osc_requests.h"
 
+#include <algorithm>
+
+#include "remote/remote_control.h"
+
 namespace tambrel::remote {
 namespace {
 QString expected(const OscMessage& message, const char* types) {
     return QStringLiteral("Arguments attendus pour %1 : %2 (reçus : \"%3\")")
         .arg(QString::fromStdString(message.path), QString::fromLatin1(types),
-             QString::fromStdString(message.types));
+             echoed(QString::fromStdString(message.types)));
 }
 int32_t integer(const OscMessage& message, size_t i) {
     return std::get<int32_t>(message.args[i]);
@@ -40,9 +44,17 @@ std::variant<Request, QString> readRequest(const OscMessage& message) {
             return QStringLiteral("Port inconnu : %1").arg(request.port);
         }
     } else {
-        return QStringLiteral("Adresse inconnue : ") + QString::fromStdString(message.path);
+        return QStringLiteral("Adresse inconnue : ") + echoed(QString::fromStdString(message.path));
     }
     return request;
+}
+
+std::optional<Incoming> readPacket(const char* data, size_t size, const sockaddr_in& from) {
+    const std::optional<OscMessage> message = decodeOsc(data, size);
+    if (!message || message->path == "/tambrel/slot" || message->path == "/tambrel/error") {
+        return std::nullopt;
+    }
+    return Incoming{readRequest(*message), from, size};
 }
 
 std::vector<char> slotMessage(int index, const char* state, const QString& name,
@@ -57,6 +69,18 @@ std::vector<char> paletteMessage(const QString& name) {
 
 std::vector<char> errorMessage(const QString& text) {
     return encodeOsc("/tambrel/error", {text.toStdString()});
+}
+
+std::vector<char> errorAnswer(const QString& text, size_t requestSize) {
+    const size_t most = requestSize + kAnswerSlack;
+    std::vector<char> answer = errorMessage(text);
+    // "…" alone fits: the message is then 24 bytes.
+    for (qsizetype kept = text.size(); answer.size() > most && kept > 0;) {
+        const auto over = static_cast<qsizetype>(answer.size() - most);
+        kept = std::max<qsizetype>(0, kept - std::max<qsizetype>(1, over / 4));
+        answer = errorMessage(text.left(kept - kept / 2) + u'…' + text.right(kept / 2));
+    }
+    return answer;
 }
 
 }  // namespace tambrel::remote

@@ -11,7 +11,10 @@
 //   /tambrel/palette s      the loaded palette's name
 //   /tambrel/error s        why a request was refused
 
+#include <netinet/in.h>
+
 #include <QString>
+#include <optional>
 #include <variant>
 
 #include "remote/osc_codec.h"
@@ -30,10 +33,30 @@ struct Request {
 // The request, or why there is none (French, for /tambrel/error).
 std::variant<Request, QString> readRequest(const OscMessage& message);
 
+// A packet as the reading thread queues it for the window's thread.
+struct Incoming {
+    std::variant<Request, QString> request;  // or why there is none
+    sockaddr_in from{};
+    size_t size = 0;  // the packet's, which bounds the answer's
+};
+
+// Nothing for what is not OSC, a bundle, or what only this program sends
+// (/tambrel/slot, /tambrel/error): answering those would answer answers,
+// another copy's or its own, forever.
+std::optional<Incoming> readPacket(const char* data, size_t size, const sockaddr_in& from);
+
 // The messages that carry the state out.
 std::vector<char> slotMessage(int index, const char* state, const QString& name,
                               int32_t remainingMs, bool loop);
 std::vector<char> paletteMessage(const QString& name);
 std::vector<char> errorMessage(const QString& text);
+
+// A refusal is never more than its request's size and this many bytes, so
+// that no sender can have Tambrel send much more than it sent.
+inline constexpr size_t kAnswerSlack = 96;
+// The refusal as sent back to a request of `requestSize` bytes: the text
+// loses its middle when it would not fit (what was refused leads, the name
+// it ends with stays).
+std::vector<char> errorAnswer(const QString& text, size_t requestSize);
 
 }  // namespace tambrel::remote

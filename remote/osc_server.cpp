@@ -14,8 +14,9 @@ constexpr size_t kLargestPacket = 65536;
 constexpr int kLookMs = 200;  // how often the reading thread looks whether it must end
 }  // namespace
 
-OscServer::OscServer(const std::string& address, int port, std::function<void()> wake)
-    : wake_(std::move(wake)) {
+OscServer::OscServer(const std::string& address, int port, AllowList allowed,
+                     std::function<void()> wake)
+    : allowed_(std::move(allowed)), wake_(std::move(wake)) {
     sockaddr_in where{};
     where.sin_family = AF_INET;
     where.sin_port = htons(static_cast<uint16_t>(port));
@@ -56,8 +57,10 @@ void OscServer::run() {
 }
 
 void OscServer::handle(const char* data, size_t size, const sockaddr_in& from) {
-    const std::optional<OscMessage> message = decodeOsc(data, size);
-    if (!message) return;  // not OSC, or a bundle: nothing to answer
+    // A stranger is not answered: its source address may be forged.
+    if (!allowed_.allows(from.sin_addr)) return;
+    std::optional<Incoming> incoming = readPacket(data, size, from);
+    if (!incoming) return;  // not OSC, a bundle, an answer: nothing to answer
     bool first = false;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -66,12 +69,12 @@ void OscServer::handle(const char* data, size_t size, const sockaddr_in& from) {
             return;
         }
         first = waiting_.empty();
-        waiting_.push_back({readRequest(*message), from});
+        waiting_.push_back(std::move(*incoming));
     }
     if (first && wake_) wake_();
 }
 
-std::deque<OscServer::Incoming> OscServer::take() {
+std::deque<Incoming> OscServer::take() {
     const std::lock_guard<std::mutex> lock(mutex_);
     std::deque<Incoming> taken;
     taken.swap(waiting_);

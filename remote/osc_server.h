@@ -1,8 +1,9 @@
 #pragma once
 
 // The OSC endpoint: a UDP socket bound to the configured address and port,
-// read on a thread of its own. What arrives is decoded there and queued for
-// the window's thread, which `wake` is called to drain; the queue is bounded,
+// read on a thread of its own. What arrives from a host the allow-list does
+// not name is dropped there; the rest is decoded there and queued for the
+// window's thread, which `wake` is called to drain; the queue is bounded,
 // so that a flood costs dropped messages, never a stalled window. Answers
 // and state go out through the same socket, from any thread.
 
@@ -15,24 +16,20 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <variant>
 #include <vector>
 
+#include "remote/allow_list.h"
 #include "remote/osc_requests.h"
 
 namespace tambrel::remote {
 
 class OscServer {
   public:
-    struct Incoming {
-        std::variant<Request, QString> request;  // or why there is none
-        sockaddr_in from{};
-    };
     static constexpr size_t kMostWaiting = 256;
 
     // Binds at once; problem() says why when it could not. `wake` is called
     // from the reading thread when the queue stops being empty.
-    OscServer(const std::string& address, int port, std::function<void()> wake);
+    OscServer(const std::string& address, int port, AllowList allowed, std::function<void()> wake);
     ~OscServer();
     OscServer(const OscServer&) = delete;
     OscServer& operator=(const OscServer&) = delete;
@@ -45,7 +42,7 @@ class OscServer {
     void send(const sockaddr_in& to, const std::vector<char>& bytes);
     uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
 
-    // One packet as the reading thread handles it: for the fuzz target.
+    // One packet as the reading thread handles it.
     void handle(const char* data, size_t size, const sockaddr_in& from);
 
   private:
@@ -53,6 +50,7 @@ class OscServer {
 
     int socket_ = -1;
     int port_ = 0;
+    const AllowList allowed_;  // set before the reading thread starts, never changed
     QString problem_;
     std::function<void()> wake_;
     std::mutex mutex_;

@@ -1,5 +1,6 @@
 #include "remote/remote_control.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace tambrel::remote {
@@ -23,6 +24,14 @@ const char* stateName(SlotState state) {
     return "vide";
 }
 
+QString echoed(const QString& text) {
+    QString shown = text.size() > kEchoed ? text.left(kEchoed - 1) + u'…' : text;
+    for (QChar& c : shown) {
+        if (!c.isPrint()) c = u'?';
+    }
+    return shown;
+}
+
 std::optional<QString> RemoteControl::badSlot(int index) {
     if (index >= 0 && index < kSlots) return std::nullopt;
     return QStringLiteral("Touche inconnue : %1 (de 0 à 27)").arg(index);
@@ -34,8 +43,12 @@ std::optional<QString> RemoteControl::press(int index) {
     if (panel_.wouldAskForFile(index)) {
         return QStringLiteral("Touche vide : ") + letter(index);
     }
+    const bool stopping = panel_.slot(index).state == SlotState::Playing;
     panel_.press(index);
-    return std::nullopt;
+    if (stopping || panel_.slot(index).state == SlotState::Playing) return std::nullopt;
+    const QString why = panel_.notice(index);
+    return QStringLiteral("Touche ") + letter(index) + QStringLiteral(" : ") +
+           (why.isEmpty() ? QStringLiteral("lecture impossible") : why);
 }
 
 std::optional<QString> RemoteControl::toggleLoop(int index) {
@@ -58,7 +71,7 @@ std::optional<QString> RemoteControl::loadPalette(const QString& name) {
             return std::nullopt;
         }
     }
-    return QStringLiteral("Palette inconnue : ") + name;
+    return QStringLiteral("Palette inconnue : ") + echoed(name);
 }
 
 std::vector<std::pair<int, SlotView>> RemoteControl::changedSlots(bool all, int32_t step) {
@@ -88,20 +101,25 @@ std::optional<QString> RemoteControl::changedPalette(bool always) {
     return name;
 }
 
-Subscribers::Renewal Subscribers::renew(const std::string& address, Clock::time_point now) {
+Subscribers::Renewal Subscribers::renew(Address address, Clock::time_point now) {
     const auto found = until_.find(address);
     if (found != until_.end() && found->second > now) {
         found->second = now + kLasting;
         return Renewal::Renewed;
     }
-    current(now);  // the gone ones make room first
+    const std::vector<Address> still = current(now);  // the gone ones make room first
     if (until_.size() >= kMost) return Renewal::Refused;
+    if (std::count_if(still.begin(), still.end(), [&](const Address& other) {
+            return other.host == address.host;
+        }) >= static_cast<std::ptrdiff_t>(kMostPerHost)) {
+        return Renewal::RefusedForHost;
+    }
     until_[address] = now + kLasting;
     return Renewal::New;
 }
 
-std::vector<std::string> Subscribers::current(Clock::time_point now) {
-    std::vector<std::string> still;
+std::vector<Subscribers::Address> Subscribers::current(Clock::time_point now) {
+    std::vector<Address> still;
     for (auto it = until_.begin(); it != until_.end();) {
         if (it->second <= now) {
             it = until_.erase(it);

@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace tambrel::remote {
@@ -24,6 +23,11 @@ enum class SlotState { Empty, Ready, Playing, Missing };
 
 // The state's name as remote surfaces read it: "vide", "pret", "joue", "absent".
 const char* stateName(SlotState state);
+
+// A part of a request repeated in a refusal: its printable characters, the
+// others as "?", and no more than kEchoed of them.
+inline constexpr qsizetype kEchoed = 32;
+QString echoed(const QString& text);
 
 struct SlotView {
     SlotState state = SlotState::Empty;
@@ -41,7 +45,9 @@ class Panel {
     virtual SlotView slot(int index) const = 0;
     // A press would ask for a file: the slot is silent and holds none.
     virtual bool wouldAskForFile(int index) const = 0;
-    virtual void press(int index) = 0;                   // as a click on the slot's button
+    virtual void press(int index) = 0;  // as a click on the slot's button
+    // Why the slot's last press did not play, as the slot shows it; empty if nothing.
+    virtual QString notice(int index) const = 0;
     virtual void toggleLoop(int index) = 0;              // as a click on its loop marker
     virtual QStringList palettes() const = 0;            // the palette list's entries
     virtual void loadPalette(const QString& entry) = 0;  // as picking it in the list
@@ -52,7 +58,8 @@ class RemoteControl {
   public:
     explicit RemoteControl(Panel& panel) : panel_(panel) {}
 
-    // Each answers the error to send back (French), or nothing when done.
+    // Each answers the error to send back (French), or nothing when done. A
+    // press that leaves its slot silent answers why, as the slot shows it.
     std::optional<QString> press(int index);
     std::optional<QString> toggleLoop(int index);
     std::optional<QString> setLoop(int index, bool on);
@@ -78,17 +85,24 @@ class RemoteControl {
 class Subscribers {
   public:
     using Clock = std::chrono::steady_clock;
+    struct Address {
+        uint32_t host = 0;  // IPv4, host order
+        uint16_t port = 0;
+        auto operator<=>(const Address&) const = default;
+    };
     static constexpr std::chrono::seconds kLasting{60};
-    static constexpr size_t kMost = 64;  // a flood of addresses cannot grow it
+    static constexpr size_t kMost = 64;        // a flood of addresses cannot grow it
+    static constexpr size_t kMostPerHost = 4;  // nor can one host fill it
 
-    // A new address gets the whole state at once; a full list refuses more.
-    enum class Renewal { New, Renewed, Refused };
-    Renewal renew(const std::string& address, Clock::time_point now);
+    // A new address gets the whole state; a full list, or a host with its
+    // share, is refused more.
+    enum class Renewal { New, Renewed, Refused, RefusedForHost };
+    Renewal renew(Address address, Clock::time_point now);
     // Those still subscribed at `now`; the others are forgotten.
-    std::vector<std::string> current(Clock::time_point now);
+    std::vector<Address> current(Clock::time_point now);
 
   private:
-    std::map<std::string, Clock::time_point> until_;
+    std::map<Address, Clock::time_point> until_;
 };
 
 }  // namespace tambrel::remote

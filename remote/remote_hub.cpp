@@ -1,26 +1,18 @@
 #include "remote/remote_hub.h"
 
-#include <arpa/inet.h>
-
 #include <QFileInfo>
-#include <QMetaObject>
-#include <algorithm>
 #include <cstdio>
-#include <iterator>
 
 #include "app/palette_window.h"
 #include "platform/file_system.h"
 #include "remote/remote_settings.h"
+#include "remote/time_slice.h"
+#include "remote/window_panel.h"
 
 namespace tambrel::remote {
 namespace {
 constexpr int kLookMs = 100;
-
-std::string key(const sockaddr_in& address) {
-    char host[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
-    return std::string(host) + ':' + std::to_string(ntohs(address.sin_port));
-}
+using Clock = std::chrono::steady_clock;
 }  // namespace
 
 std::unique_ptr<RemoteHub> startRemote(app::F1a& window, const QString& programFolder) {
@@ -31,11 +23,15 @@ std::unique_ptr<RemoteHub> startRemote(app::F1a& window, const QString& programF
         std::fprintf(stderr, "Tambrel: %s: %s\n", qPrintable(path), qPrintable(failure));
     }
     std::vector<QString> bad;
-    const RemoteSettings settings = readRemoteSettings(bytes, bad);
+    RemoteSettings settings = readRemoteSettings(bytes, bad);
     for (const QString& line : bad) {
         std::fprintf(stderr, "Tambrel: %s, %s (ignorée)\n", qPrintable(path), qPrintable(line));
     }
-    auto hub = std::make_unique<RemoteHub>(window, settings, app::F1a::kRefreshMs);
+    if (const std::optional<QString> why = confineWithoutAllowList(settings)) {
+        std::fprintf(stderr, "Tambrel: télécommande : %s\n", qPrintable(*why));
+    }
+    auto hub = std::make_unique<RemoteHub>(std::make_unique<WindowPanel>(window), settings,
+                                           app::F1a::kRefreshMs);
     if (!hub->problem().isEmpty()) {
         std::fprintf(stderr, "Tambrel: télécommande : %s\n", qPrintable(hub->problem()));
     } else {
@@ -53,19 +49,20 @@ std::unique_ptr<RemoteHub> startRemote(app::F1a& window, const QString& programF
     return hub;
 }
 
-RemoteHub::RemoteHub(app::F1a& window, const RemoteSettings& settings, int refreshMs)
-    : panel_(window),
-      control_(panel_),
+RemoteHub::RemoteHub(std::unique_ptr<Panel> panel, const RemoteSettings& settings, int refreshMs)
+    : panel_(std::move(panel)),
+      control_(*panel_),
       refreshMs_(refreshMs),
       midiMap_{settings.firstNote, settings.channel},
       lights_(midiMap_) {
     control_.changedSlots(true);  // what a subscriber gets first is sent whole anyway
     control_.changedPalette(true);
-    // The tick also carries out what a wake-up left behind (one that came
-    // while a request was being carried out).
+    // The tick also carries out what a wake-up left behind, and sends new
+    // subscribers the next part of the whole state.
     QObject::connect(&tick_, &QTimer::timeout, &context_, [this] {
         drain();
         drainMidi();
+        if (service_) service_->pace();
         publish();
     });
     tick_.start(kLookMs);
@@ -83,15 +80,21 @@ RemoteHub::RemoteHub(app::F1a& window, const RemoteSettings& settings, int refre
         return;
     }
     // Requests cross to the window's thread by a queued wake-up.
-    server_ =
-        std::make_unique<OscServer>(settings.address, settings.port, [this] { oscWake_.ring(); });
+    server_ = std::make_unique<OscServer>(settings.address, settings.port, settings.allowed,
+                                          [this] { oscWake_.ring(); });
     if (!server_->problem().isEmpty()) {
         problem_ = QStringLiteral("OSC impossible sur %1:%2 : %3")
                        .arg(QString::fromStdString(settings.address))
                        .arg(settings.port)
                        .arg(server_->problem());
         server_.reset();
+        return;
     }
+    service_ = std::make_unique<OscService>(
+        control_, *panel_,
+        [this](const sockaddr_in& to, const std::vector<char>& bytes) { server_->send(to, bytes); },
+        server_->port());
+    service_->publishPending = [this] { publish(); };
 }
 
 RemoteHub::~RemoteHub() {
@@ -104,69 +107,36 @@ QString RemoteHub::problem() const {
 }
 
 void RemoteHub::drain() {
-    // A handler that runs the event loop (none should) must not drain twice.
-    if (server_ == nullptr || draining_) return;
-    draining_ = true;
-    for (const OscServer::Incoming& incoming : server_->take()) {
-        std::optional<QString> refused;
-        if (const auto* why = std::get_if<QString>(&incoming.request)) {
-            refused = *why;
-        } else {
-            const Request& request = std::get<Request>(incoming.request);
-            switch (request.kind) {
-                case Request::Kind::Press:
-                    refused = control_.press(request.slot);
-                    break;
-                case Request::Kind::ToggleLoop:
-                    refused = control_.toggleLoop(request.slot);
-                    break;
-                case Request::Kind::SetLoop:
-                    refused = control_.setLoop(request.slot, request.on);
-                    break;
-                case Request::Kind::Palette:
-                    refused = control_.loadPalette(request.name);
-                    break;
-                case Request::Kind::Subscribe: {
-                    sockaddr_in to = incoming.from;
-                    to.sin_port = htons(static_cast<uint16_t>(request.port));
-                    const std::string name = key(to);
-                    const auto renewal = subscribers_.renew(name, Subscribers::Clock::now());
-                    if (renewal == Subscribers::Renewal::Refused) {
-                        refused = QStringLiteral("Trop d'abonnés");
-                    } else if (renewal == Subscribers::Renewal::New) {
-                        // What the others have not been told yet goes to
-                        // them first: the newcomer gets it in the whole state.
-                        publish();
-                        addresses_[name] = to;
-                        sendAll(to);
-                    }
-                    break;
-                }
-            }
-        }
-        if (refused) server_->send(incoming.from, errorMessage(*refused));
-    }
-    draining_ = false;
+    if (server_ == nullptr) return;
+    service_->receive(server_->take());
+    if (service_->carryOut(Clock::now() + kSlice)) oscWake_.ring();
     publish();
 }
 
 void RemoteHub::drainMidi() {
-    if (sequencer_ == nullptr || draining_) return;
-    draining_ = true;
+    if (sequencer_ == nullptr) return;
     for (const MidiSequencer::Event& event : sequencer_->take()) {
-        if (event.kind == MidiSequencer::Event::Kind::Subscribed) {
-            std::vector<std::pair<int, SlotView>> all;
-            all.reserve(kSlots);
-            for (int i = 0; i < kSlots; ++i) all.emplace_back(i, panel_.slot(i));
-            light(all, true);
-        } else if (const auto slot = midiMap_.slotOf(event.channel, event.note, event.velocity)) {
-            // A pad has no screen to be told why: a refused press (an empty
-            // slot) is simply not carried out, as its dark pad shows.
-            control_.press(*slot);
-        }
+        if (midiWaiting_.size() < MidiSequencer::kMostWaiting) midiWaiting_.push_back(event);
     }
-    draining_ = false;
+    if (carryOutUntil(
+            midiWaiting_, Clock::now() + kSlice,
+            [this](const MidiSequencer::Event& event) { carryOut(event); }, Clock::now)) {
+        midiWake_.ring();
+    }
     publish();
+}
+
+void RemoteHub::carryOut(const MidiSequencer::Event& event) {
+    if (event.kind == MidiSequencer::Event::Kind::Subscribed) {
+        std::vector<std::pair<int, SlotView>> all;
+        all.reserve(kSlots);
+        for (int i = 0; i < kSlots; ++i) all.emplace_back(i, panel_->slot(i));
+        light(all, true);
+    } else if (const auto slot = midiMap_.slotOf(event.channel, event.note, event.velocity)) {
+        // A pad has no screen to be told why: a refused press (an empty
+        // slot) is simply not carried out, as its dark pad shows.
+        control_.press(*slot);
+    }
 }
 
 void RemoteHub::light(const std::vector<std::pair<int, SlotView>>& views, bool all) {
@@ -176,38 +146,11 @@ void RemoteHub::light(const std::vector<std::pair<int, SlotView>>& views, bool a
     }
 }
 
-void RemoteHub::sendAll(const sockaddr_in& to) {
-    for (int i = 0; i < kSlots; ++i) {
-        const SlotView view = panel_.slot(i);
-        server_->send(
-            to, slotMessage(i, stateName(view.state), view.name, view.remainingMs, view.loop));
-    }
-    server_->send(to, paletteMessage(panel_.paletteName()));
-}
-
 void RemoteHub::publish() {
     const auto changed = control_.changedSlots(false, refreshMs_);
     const std::optional<QString> palette = control_.changedPalette();
     light(changed, false);
-    if (server_ == nullptr) return;
-    const std::vector<std::string> current = subscribers_.current(Subscribers::Clock::now());
-    // The addresses of those gone are forgotten with them.
-    for (auto it = addresses_.begin(); it != addresses_.end();) {
-        it = std::find(current.begin(), current.end(), it->first) == current.end()
-                 ? addresses_.erase(it)
-                 : std::next(it);
-    }
-    if (addresses_.empty() || (changed.empty() && !palette)) return;
-    std::vector<std::vector<char>> messages;
-    messages.reserve(changed.size() + 1);
-    for (const auto& [index, view] : changed) {
-        messages.push_back(
-            slotMessage(index, stateName(view.state), view.name, view.remainingMs, view.loop));
-    }
-    if (palette) messages.push_back(paletteMessage(*palette));
-    for (const auto& [name, to] : addresses_) {
-        for (const auto& message : messages) server_->send(to, message);
-    }
+    if (service_) service_->publish(changed, palette);
 }
 
 }  // namespace tambrel::remote

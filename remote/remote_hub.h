@@ -1,23 +1,24 @@
 #pragma once
 
 // Remote control of the running window: the OSC and MIDI endpoints' requests
-// carried out on the window's thread, and the state sent to every OSC
-// subscriber when it changes and at each refresh tick while a slot plays,
-// and to the MIDI pads as lights when a colour changes.
+// carried out on the window's thread, a slice of its time a turn of its
+// event loop, and the state sent to every OSC subscriber when it changes and
+// at each refresh tick while a slot plays, and to the MIDI pads as lights
+// when a colour changes.
 
 #include <QObject>
 #include <QString>
 #include <QTimer>
-#include <map>
+#include <chrono>
+#include <deque>
 #include <memory>
-#include <string>
 
 #include "remote/midi_map.h"
 #include "remote/midi_sequencer.h"
 #include "remote/osc_server.h"
+#include "remote/osc_service.h"
 #include "remote/queued_wake.h"
 #include "remote/remote_control.h"
-#include "remote/window_panel.h"
 
 namespace tambrel::app {
 class F1a;
@@ -34,7 +35,11 @@ std::unique_ptr<class RemoteHub> startRemote(app::F1a& window, const QString& pr
 
 class RemoteHub {
   public:
-    RemoteHub(app::F1a& window, const RemoteSettings& settings, int refreshMs);
+    // The window's thread gives requests this much at a time; what is left
+    // waits for the next turn, after the window's own events.
+    static constexpr std::chrono::milliseconds kSlice{8};
+
+    RemoteHub(std::unique_ptr<Panel> panel, const RemoteSettings& settings, int refreshMs);
     ~RemoteHub();
     RemoteHub(const RemoteHub&) = delete;
     RemoteHub& operator=(const RemoteHub&) = delete;
@@ -42,7 +47,9 @@ class RemoteHub {
     // Empty when listening, otherwise why not (or that OSC is off).
     QString problem() const;
     int oscPort() const { return server_ ? server_->port() : 0; }
-    uint64_t droppedMessages() const { return server_ ? server_->dropped() : 0; }
+    uint64_t droppedMessages() const {
+        return server_ ? server_->dropped() + service_->dropped() : 0;
+    }
     // The same for the MIDI ports; the sequencer when they are open.
     const QString& midiProblem() const { return midiProblem_; }
     const MidiSequencer* sequencer() const { return sequencer_.get(); }
@@ -55,21 +62,20 @@ class RemoteHub {
     void publish();
 
   private:
-    void sendAll(const sockaddr_in& to);
+    void carryOut(const MidiSequencer::Event& event);
     void light(const std::vector<std::pair<int, SlotView>>& views, bool all);
 
-    WindowPanel panel_;
+    std::unique_ptr<Panel> panel_;
     RemoteControl control_;
-    Subscribers subscribers_;
-    std::map<std::string, sockaddr_in> addresses_;
+    std::deque<MidiSequencer::Event> midiWaiting_;
     QObject context_;  // queued calls die with it
     QueuedWake oscWake_{[this] { drain(); }};
     QueuedWake midiWake_{[this] { drainMidi(); }};
     QTimer tick_;
     int refreshMs_;
-    bool draining_ = false;
     MidiMap midiMap_;
     PadLights lights_;
+    std::unique_ptr<OscService> service_;  // with the server
     // Last: their threads end before the rest goes.
     std::unique_ptr<OscServer> server_;
     std::unique_ptr<MidiSequencer> sequencer_;

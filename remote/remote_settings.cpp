@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <QRegularExpression>
 #include <algorithm>
 
 #include "platform/text_file.h"
@@ -50,6 +51,15 @@ RemoteSettings readRemoteSettings(const QByteArray& bytes, std::vector<QString>&
             understood = yesNo(value, settings.midi);
         } else if (key == u"adresse") {
             understood = ipv4(value, settings.address);
+        } else if (key == u"autorises") {
+            understood = true;
+            static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
+            for (const QString& entry : value.split(separators, Qt::SkipEmptyParts)) {
+                if (!settings.allowed.add(entry)) {
+                    bad.push_back(
+                        QStringLiteral("ligne %1, autorises : %2").arg(lineNumber).arg(entry));
+                }
+            }
         } else if (key == u"port") {
             understood = number(value, 1, 65535, settings.port);
         } else if (key == u"note") {
@@ -60,6 +70,20 @@ RemoteSettings readRemoteSettings(const QByteArray& bytes, std::vector<QString>&
         if (!understood) bad.push_back(QStringLiteral("ligne %1 : %2").arg(lineNumber).arg(text));
     }
     return settings;
+}
+
+std::optional<QString> confineWithoutAllowList(RemoteSettings& settings) {
+    in_addr address{};
+    if (inet_pton(AF_INET, settings.address.c_str(), &address) != 1 || isLoopback(address) ||
+        !settings.allowed.empty()) {
+        return std::nullopt;
+    }
+    const QString why = QStringLiteral(
+                            "adresse=%1 sans liste autorises=, écoute sur 127.0.0.1 "
+                            "seulement (cette machine)")
+                            .arg(QString::fromStdString(settings.address));
+    settings.address = "127.0.0.1";
+    return why;
 }
 
 }  // namespace tambrel::remote

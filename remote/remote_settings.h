@@ -4,6 +4,9 @@
 // ("#" starts a comment):
 //   osc=oui|non          OSC on or off (on)
 //   adresse=127.0.0.1    the address OSC listens on; 0.0.0.0 for the studio network
+//   autorises=192.168.10.0/24, 192.168.10.31
+//                        the hosts and networks that may speak to it from afar,
+//                        needed to listen beyond this machine; lines add up
 //   port=9100            its UDP port
 //   midi=oui|non         the MIDI port on or off (on)
 //   note=36              the note of slot A; the 28 slots take the notes from there
@@ -11,14 +14,18 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "remote/allow_list.h"
 
 namespace tambrel::remote {
 
 struct RemoteSettings {
     bool osc = true;
     std::string address = "127.0.0.1";
+    AllowList allowed;
     int port = 9100;
     bool midi = true;
     int firstNote = 36;
@@ -26,7 +33,12 @@ struct RemoteSettings {
 };
 
 // The settings the file's lines give, the others as by default; `bad`
-// receives the lines not understood, as "ligne N : text".
+// receives the lines not understood, as "ligne N : text", and the entries
+// of autorises= not understood, as "ligne N, autorises : entry".
 RemoteSettings readRemoteSettings(const QByteArray& bytes, std::vector<QString>& bad);
+
+// Listening beyond this machine without a list of who may speak would let
+// any host steer the palette: the address becomes 127.0.0.1, and this says why.
+std::optional<QString> confineWithoutAllowList(RemoteSettings& settings);
 
 }  // namespace tambrel::remote

@@ -39,6 +39,10 @@ void WindowPanel::press(int index) {
     window_.pressFromAfar(static_cast<int16_t>(index));
 }
 
+QString WindowPanel::notice(int index) const {
+    return window_.Touche[static_cast<size_t>(index)]->Notice();
+}
+
 void WindowPanel::toggleLoop(int index) {
     window_.Boucle_Click(static_cast<int16_t>(index));
 }

@@ -11,13 +11,14 @@ class F1a;
 
 namespace tambrel::remote {
 
-class WindowPanel final : public Panel {
+class WindowPanel : public Panel {
   public:
     explicit WindowPanel(app::F1a& window) : window_(window) {}
 
     SlotView slot(int index) const override;
     bool wouldAskForFile(int index) const override;
     void press(int index) override;
+    QString notice(int index) const override;
     void toggleLoop(int index) override;
     QStringList palettes() const override;
     void loadPalette(const QString& entry) override;

@@ -62,7 +62,8 @@ echo "== fuzzing the file readers (libFuzzer, AddressSanitizer)"
 fuzz_seconds=${TAMBREL_FUZZ_SECONDS:-30}
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMBREL_FUZZ=ON \
   -DTAMBREL_TESTS=OFF -DTAMBREL_BENCH=OFF >/dev/null
-for target in palette_reader_fuzz settings_reader_fuzz drive_mapping_reader_fuzz osc_packet_reader_fuzz; do
+for target in palette_reader_fuzz settings_reader_fuzz drive_mapping_reader_fuzz osc_packet_reader_fuzz \
+  osc_request_reader_fuzz; do
   cmake --build build-fuzz -j"$jobs" --target "$target"
   work=$(mktemp -d)
   mkdir "$work/corpus"

@@ -682,6 +682,53 @@ def test_remote_control(session, media):
     expect_440(on_air, window, "the press from afar was not heard")
 
 
+def test_remote_safe_on_air(session, media):
+    """A subscription to the program's own port is refused and leaves it idle;
+    an OSC press while the "Quitter" question is open is heard at once."""
+    program = session.start_with_palette("remote-safe", [media["d440"], media["b880"]])
+
+    def cpu_seconds():
+        """The user and system time the program has used so far."""
+        stat = pathlib.Path("/proc/%d/stat" % program.process.pid).read_text()
+        fields = stat.rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as client:
+        client.bind(("127.0.0.1", 0))
+        client.settimeout(3.0)
+        client.sendto(b"/tambrel/subscribe\0\0,i\0\0" + struct.pack(">i", 9100),
+                      ("127.0.0.1", 9100))
+        path, args = osc_read(client.recv(65536))
+        expect(path == "/tambrel/error" and args[0].startswith("Abonnement refusé"),
+               "subscribing the program to itself: %s %r" % (path, args))
+        time.sleep(0.5)
+        used = cpu_seconds()
+        time.sleep(5)
+        used = cpu_seconds() - used
+    print("remote_self_subscription_cpu_s %.2f of 5 s" % used, flush=True)
+    expect(used < 0.5, "the program subscribed to itself is busy: %.2f s of CPU in 5 s" % used)
+
+    boxes = lambda: program.display.windows("^Tambrel$")  # noqa: E731
+    before = len(boxes())
+    program.display.key("a")
+    with session.record("OnAir") as on_air:
+        program.click(program.menu("Quitter"))
+        expect(until(lambda: len(boxes()) > before, 10), "Quitter did not ask while A plays")
+        time.sleep(0.3)
+        mark = on_air.frames()
+        sent = time.monotonic()
+        subprocess.run(["oscsend", "localhost", "9100", "/tambrel/press", "i", "1"], check=True,
+                       timeout=10)
+        onset = until(lambda: heard(on_air, (mark, on_air.frames()), skip=0)[3] > 0.2, 3)
+        late_ms = (time.monotonic() - sent) * 1000
+        expect(len(boxes()) > before, "the question closed by itself")
+        program.display.focus(boxes()[-1])
+        program.display.key("Return")  # No, the default
+        expect(until(lambda: len(boxes()) == before, 5), "the question stayed open")
+    expect(program.process.poll() is None, "Quitter answered No ended the program")
+    expect(onset, "an OSC press while a box is open was not heard (%.0f ms)" % late_ms)
+
+
 def measure_latency(session, media, presses=20):
     program = session.start_with_palette("latency", [media["a440"]])
     delays = []
@@ -853,6 +900,8 @@ def main():
                     ("a damaged palette, Quitter answered No, kill -9 after an output pick",
                      test_edges_keep_air_and_settings),
                     ("remote control over OSC", test_remote_control),
+                    ("remote control: no self-subscription, a press during a box",
+                     test_remote_safe_on_air),
                     ("as-run log, a kill mid-play", test_as_run_log),
                     ("latency, 20 presses", measure_latency)):
                 run(name, test, session, media)

@@ -11,6 +11,7 @@
 
 #include "remote/remote_hub.h"
 #include "remote/remote_settings.h"
+#include "remote/window_panel.h"
 #include "tests/app/window_rig.h"
 #include "tests/support/event_wait.h"
 
@@ -28,7 +29,7 @@ struct HubRig : app::WindowRig {
         start();
         RemoteSettings settings;
         settings.port = 0;
-        hub = std::make_unique<RemoteHub>(*window, settings, 500);
+        hub = std::make_unique<RemoteHub>(std::make_unique<WindowPanel>(*window), settings, 500);
     }
 };
 

@@ -6,10 +6,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QTimer>
+
 #include "palettes/palette_file.h"
 #include "remote/osc_requests.h"
 #include "remote/remote_hub.h"
 #include "remote/remote_settings.h"
+#include "remote/window_panel.h"
 #include "tests/app/window_rig.h"
 #include "tests/support/event_wait.h"
 
@@ -65,13 +69,27 @@ std::string text(const OscMessage& message, size_t i) {
     return std::get<std::string>(message.args.at(i));
 }
 
+// The window as requests see it, where loading a palette may first open a
+// box, as a handler asking the operator something would.
+struct AskingPanel : WindowPanel {
+    using WindowPanel::WindowPanel;
+    std::function<void()> ask;
+    void loadPalette(const QString& entry) override {
+        if (ask) std::exchange(ask, nullptr)();
+        WindowPanel::loadPalette(entry);
+    }
+};
+
 struct OscRig : app::WindowRig {
     std::unique_ptr<RemoteHub> hub;
+    AskingPanel* panel = nullptr;
     OscRig() {
         start();
         RemoteSettings settings;
         settings.port = 0;  // any free port: tests run side by side
-        hub = std::make_unique<RemoteHub>(*window, settings, 500);
+        auto asking = std::make_unique<AskingPanel>(*window);
+        panel = asking.get();
+        hub = std::make_unique<RemoteHub>(std::move(asking), settings, 500);
     }
 };
 
@@ -151,6 +169,46 @@ TEST(Osc, BadRequestsAreAnsweredAndMalformedPacketsDropped) {
     client.send(std::vector<char>(bundle.begin(), bundle.end()));
     client.send("/tambrel/press", {int32_t{2}});
     EXPECT_EQ(answer(), "Touche vide : C");
+}
+
+TEST(Osc, RequestsActAtOnceWhileAModalBoxIsOpen) {
+    OscRig rig;
+    app::F1a& w = *rig.window;
+    rig.assign(0, rig.wav("Fond.wav", 20000));
+    rig.assign(1, rig.wav("Flash.wav", 20000));
+    rig.put("Soir.Bnk", app::WindowRig::palette({rig.path("Fond.wav"), rig.path("Flash.wav")}));
+    Client client(rig.hub->oscPort());
+    // The about box, modal, its event loop nested in the window's; what the
+    // requests sent meanwhile did is looked at from inside it, then it closes.
+    auto whileABoxIsOpen = [&] {
+        bool done = false;
+        QTimer::singleShot(50, [&] {
+            client.send("/tambrel/press", {int32_t{1}});
+            client.send("/tambrel/loop", {int32_t{1}, int32_t{1}});
+            done =
+                testing::turnEventsUntil([&] { return rig.onAir() == "AB" && rig.loops() == "B"; });
+            QWidget* box = QApplication::activeModalWidget();
+            EXPECT_NE(box, nullptr);
+            if (box != nullptr) box->close();
+            w.Touche_Click(1);
+            w.Boucle_Click(1);
+        });
+        w.About_Click();
+        return done;
+    };
+    w.Touche_Click(0);
+    // Opened by the operator...
+    EXPECT_TRUE(whileABoxIsOpen()) << rig.onAir() << " " << rig.loops();
+    // ...or by a request's own handler, with more requests behind it.
+    bool asked = false;
+    rig.panel->ask = [&] {
+        asked = true;
+        EXPECT_TRUE(whileABoxIsOpen()) << rig.onAir() << " " << rig.loops();
+    };
+    client.send("/tambrel/palette", {std::string("Soir")});
+    EXPECT_TRUE(testing::turnEventsUntil(
+        [&] { return asked && w.BankName->Caption() == QStringLiteral("Soir.Bnk"); }));
+    EXPECT_EQ(rig.onAir(), "A");
 }
 
 }  // namespace

@@ -1,15 +1,18 @@
 // The remote-control core: requests act as the operator's gestures and no
 // more, refusals say why, state goes out when it changes, subscriptions fall
-// away when not renewed.
+// away when not renewed, and nothing from afar makes it send much, or loop.
 
 #include "remote/remote_control.h"
 
-#include "remote/midi_map.h"
-#include "remote/remote_settings.h"
-
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <set>
+
+#include "remote/midi_map.h"
+#include "remote/osc_server.h"
+#include "remote/osc_service.h"
+#include "remote/remote_settings.h"
 
 namespace tambrel::remote {
 namespace {
@@ -27,8 +30,22 @@ struct FakePanel : Panel {
     bool wouldAskForFile(int index) const override {
         return views[static_cast<size_t>(index)].state == SlotState::Empty;
     }
-    void press(int index) override { done.push_back("press " + std::to_string(index)); }
+    void press(int index) override {
+        SlotState& state = views[static_cast<size_t>(index)].state;
+        if (state == SlotState::Ready || state == SlotState::Playing) {
+            state = state == SlotState::Ready ? SlotState::Playing : SlotState::Ready;
+        }
+        done.push_back("press " + std::to_string(index));
+    }
+    QString notice(int index) const override {
+        return views[static_cast<size_t>(index)].state == SlotState::Missing
+                   ? QStringLiteral("Fichier introuvable : /srv/jingles/") +
+                         views[static_cast<size_t>(index)].name + QStringLiteral(".wav")
+                   : QString();
+    }
+    std::function<void()> toggled;
     void toggleLoop(int index) override {
+        if (toggled) toggled();
         views[static_cast<size_t>(index)].loop = !views[static_cast<size_t>(index)].loop;
         done.push_back("loop " + std::to_string(index));
     }
@@ -50,7 +67,12 @@ TEST(RemoteControl, RequestsActAsTheOperatorsGesturesAndRefuseWhatTheyCannot) {
     EXPECT_EQ(remote.press(4), QStringLiteral("Touche vide : E"));
     EXPECT_EQ(remote.press(28), QStringLiteral("Touche inconnue : 28 (de 0 à 27)"));
     EXPECT_EQ(remote.press(-1), QStringLiteral("Touche inconnue : -1 (de 0 à 27)"));
-    EXPECT_EQ(panel.done, std::vector<std::string>{"press 3"});
+    // A file gone is pressed (it may be back), and says why it stays silent.
+    panel.views[5] = {SlotState::Missing, QStringLiteral("Perdu"), 0, false};
+    EXPECT_EQ(remote.press(5),
+              QStringLiteral("Touche F : Fichier introuvable : /srv/jingles/Perdu.wav"));
+    EXPECT_EQ(remote.press(3), std::nullopt);  // stopped
+    EXPECT_EQ(panel.done, (std::vector<std::string>{"press 3", "press 5", "press 3"}));
 
     // Setting a loop is idempotent, as a lit pad needs; toggling toggles.
     panel.done.clear();
@@ -112,19 +134,152 @@ TEST(Subscribers, ALastingMinuteRenewedByAskingAgainAndABoundedList) {
     Subscribers subscribers;
     const Subscribers::Clock::time_point t0{};
     using R = Subscribers::Renewal;
-    EXPECT_EQ(subscribers.renew("10.0.0.2:9000", t0), R::New);
-    EXPECT_EQ(subscribers.renew("10.0.0.3:9000", t0 + 30s), R::New);
-    EXPECT_EQ(subscribers.renew("10.0.0.2:9000", t0 + 50s), R::Renewed);
-    EXPECT_EQ(subscribers.current(t0 + 100s), std::vector<std::string>{"10.0.0.2:9000"});
+    const Subscribers::Address a{0x0a000002, 9000};
+    EXPECT_EQ(subscribers.renew(a, t0), R::New);
+    EXPECT_EQ(subscribers.renew({0x0a000003, 9000}, t0 + 30s), R::New);
+    EXPECT_EQ(subscribers.renew(a, t0 + 50s), R::Renewed);
+    EXPECT_EQ(subscribers.current(t0 + 100s), std::vector<Subscribers::Address>{a});
     EXPECT_TRUE(subscribers.current(t0 + 110s).empty());
     // Gone, it is new again when it comes back: it gets the whole state.
-    EXPECT_EQ(subscribers.renew("10.0.0.2:9000", t0 + 120s), R::New);
+    EXPECT_EQ(subscribers.renew(a, t0 + 120s), R::New);
 
-    for (size_t i = 1; i < Subscribers::kMost; ++i) {
-        EXPECT_EQ(subscribers.renew("host:" + std::to_string(i), t0 + 120s), R::New);
+    // A few ports a host, and a bound to the whole list.
+    for (uint16_t port = 1; port < Subscribers::kMostPerHost; ++port) {
+        EXPECT_EQ(subscribers.renew({a.host, port}, t0 + 120s), R::New);
     }
-    EXPECT_EQ(subscribers.renew("one too many:1", t0 + 120s), R::Refused);
-    EXPECT_EQ(subscribers.renew("one too many:1", t0 + 181s), R::New);  // room again
+    EXPECT_EQ(subscribers.renew({a.host, 7}, t0 + 120s), R::RefusedForHost);
+    for (uint32_t host = 1; subscribers.current(t0 + 120s).size() < Subscribers::kMost; ++host) {
+        EXPECT_EQ(subscribers.renew({host, 1}, t0 + 120s), R::New);
+    }
+    EXPECT_EQ(subscribers.renew({0x0b000001, 1}, t0 + 120s), R::Refused);
+    EXPECT_EQ(subscribers.renew({0x0b000001, 1}, t0 + 181s), R::New);  // room again
+}
+
+// The OSC requests on a fake panel and clock, what goes out captured.
+struct ServiceRig {
+    FakePanel panel;
+    RemoteControl control{panel};
+    std::vector<std::pair<sockaddr_in, OscMessage>> sent;
+    OscService::Clock::time_point at{};
+    OscService service{control, panel,
+                       [this](const sockaddr_in& to, const std::vector<char>& bytes) {
+                           sent.emplace_back(to, *decodeOsc(bytes.data(), bytes.size()));
+                       },
+                       9100};
+    ServiceRig() {
+        service.now = [this] { return at; };
+        service.thisMachine = [](const in_addr& a) { return ntohl(a.s_addr) == 0x7f000001; };
+    }
+    static sockaddr_in host(uint32_t address, uint16_t port = 5000) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(address);
+        from.sin_port = htons(port);
+        return from;
+    }
+    void request(uint32_t from, const std::string& path, const std::vector<OscArg>& args) {
+        const std::vector<char> bytes = encodeOsc(path, args);
+        if (auto incoming = readPacket(bytes.data(), bytes.size(), host(from))) {
+            service.receive({*incoming});
+        }
+        service.carryOut(at);
+    }
+    std::string lastError() const {
+        return sent.empty() || sent.back().second.path != "/tambrel/error"
+                   ? "(none)"
+                   : std::get<std::string>(sent.back().second.args[0]);
+    }
+};
+
+TEST(OscService, NeverTalksToItselfNorAnswersAnswersAndBoundsItsRefusals) {
+    ServiceRig rig;
+    constexpr uint32_t kHere = 0x7f000001, kDesk = 0xc0a80a1f, kOther = 0xc0a80a20;
+    rig.request(kHere, "/tambrel/subscribe", {int32_t{9100}});
+    EXPECT_EQ(rig.lastError(), "Abonnement refusé : le port 9100 est celui de Tambrel");
+    EXPECT_EQ(rig.sent.size(), 1u);
+    // What only Tambrel sends is not a request: no answer, however often it comes.
+    for (const char* path : {"/tambrel/slot", "/tambrel/error"}) {
+        rig.request(kHere, path, {std::string("x")});
+    }
+    EXPECT_EQ(rig.sent.size(), 1u);
+    rig.request(kHere, "/tambrel/palette", {std::string("Matin")});  // still a request
+    EXPECT_EQ(rig.panel.loaded, QStringLiteral("Matin.Bnk"));
+
+    // Refusals: ten at once to a host, then five a second; others are answered.
+    rig.sent.clear();
+    for (int i = 0; i < 30; ++i) rig.request(kDesk, "/tambrel/press", {int32_t{40}});
+    EXPECT_EQ(rig.sent.size(), 10u);
+    rig.request(kOther, "/tambrel/press", {int32_t{40}});
+    EXPECT_EQ(rig.sent.size(), 11u);
+    rig.at += 1s;
+    for (int i = 0; i < 30; ++i) rig.request(kDesk, "/tambrel/press", {int32_t{40}});
+    EXPECT_EQ(rig.sent.size(), 16u);
+
+    // A refusal is its request's size and 96 bytes at most, and repeats a
+    // short, printable part of it.
+    rig.at += 10s;
+    const std::string noise = "/" + std::string(3000, 'x') + "\x01\x02";
+    rig.request(kDesk, noise, {});
+    EXPECT_EQ(rig.lastError(), "Adresse inconnue : /" + std::string(30, 'x') + "…");
+    rig.request(kDesk, "/tambrel/palette", {std::string("\x1b[2J") + std::string(500, 'y')});
+    EXPECT_EQ(rig.lastError().substr(0, 26), "Palette inconnue : ?[2Jyyy");
+    rig.panel.views[2] = {SlotState::Missing, QString(200, u'z') + QStringLiteral("-Fin"), 0,
+                          false};
+    rig.request(kDesk, "/tambrel/press", {int32_t{2}});
+    const std::string missing = rig.lastError();
+    EXPECT_EQ(missing.substr(0, 33), "Touche C : Fichier introuvable : ");
+    EXPECT_EQ(missing.substr(missing.size() - 8), "-Fin.wav");  // the name's end stays
+    EXPECT_LE(errorMessage(QString::fromStdString(missing)).size(),
+              encodeOsc("/tambrel/press", {int32_t{2}}).size() + kAnswerSlack);
+}
+
+TEST(OscService, SubscriptionsAreBoundedAndTheirFirstStatePaced) {
+    ServiceRig rig;
+    constexpr uint32_t kDesk = 0xc0a80a1f;
+    rig.panel.views[1] = {SlotState::Ready, QStringLiteral("Intro"), 4000, false};
+    rig.request(kDesk, "/tambrel/subscribe", {int32_t{7000}});
+    ASSERT_EQ(rig.sent.size(), size_t{OscService::kFirstStateLot});
+    EXPECT_EQ(ntohs(rig.sent[0].first.sin_port), 7000);
+    // A change to what it was sent goes at once; to the rest, with the rest.
+    rig.panel.views[1].state = SlotState::Playing;
+    rig.panel.views[20].state = SlotState::Ready;
+    rig.service.publish({{1, rig.panel.views[1]}, {20, rig.panel.views[20]}}, std::nullopt);
+    ASSERT_EQ(rig.sent.size(), 5u);
+    EXPECT_EQ(std::get<int32_t>(rig.sent[4].second.args[0]), 1);
+    rig.service.pace();
+    EXPECT_EQ(rig.sent.size(), 9u);
+    for (int i = 0; i < 9; ++i) rig.service.pace();
+    ASSERT_EQ(rig.sent.size(), 30u);  // the 28 slots, the palette, the one change
+    EXPECT_EQ(std::get<std::string>(rig.sent[21].second.args[1]), "pret");  // slot 20, as it is
+    EXPECT_EQ(rig.sent.back().second.path, "/tambrel/palette");
+
+    for (int32_t port = 7001; port < 7004; ++port) rig.request(kDesk, "/tambrel/subscribe", {port});
+    rig.request(kDesk, "/tambrel/subscribe", {int32_t{7004}});
+    EXPECT_EQ(rig.lastError(), "Trop d'abonnements pour cette machine (4 au plus)");
+}
+
+TEST(OscService, AFloodIsCarriedOutASliceAtATimeAndOnlyTheLastPaletteLoad) {
+    ServiceRig rig;
+    rig.panel.views[0] = {SlotState::Ready, QStringLiteral("Intro"), 4000, false};
+    std::deque<Incoming> flood;
+    for (int i = 0; i < 600; ++i) {
+        const std::vector<char> bytes =
+            i % 3 == 0
+                ? encodeOsc("/tambrel/palette", {std::string(i < 300 ? "Matin" : "Soir d'été")})
+                : encodeOsc("/tambrel/loop", {int32_t{0}});
+        flood.push_back(*readPacket(bytes.data(), bytes.size(), ServiceRig::host(0x7f000001)));
+    }
+    rig.service.receive(flood);
+    // 255 loop switches wait, the rest is dropped; the newest palette load takes the older's place.
+    EXPECT_EQ(rig.service.dropped(), 400u - 255u);
+    // Each switch takes 1 ms here: a slice of 8 ms carries out 8 of them.
+    rig.panel.toggled = [&] { rig.at += 1ms; };
+    int slices = 1;
+    while (rig.service.carryOut(rig.at + 8ms)) ++slices;
+    EXPECT_EQ(slices, 32);
+    EXPECT_EQ(rig.panel.done.size(), 256u);
+    EXPECT_EQ(std::count(rig.panel.done.begin(), rig.panel.done.end(), "palette Matin.Bnk"), 0);
+    EXPECT_EQ(rig.panel.done.back(), "palette Soir d'été.Bnk");
 }
 
 TEST(MidiMap, NotesPressTheirSlotsAndPadsLightEachStateApart) {
@@ -174,6 +329,17 @@ TEST(MidiMap, PadsAreSentAColourOnlyWhenItChangesAndWholeToANewcomer) {
     map.channel = 10;
     PadLights onTen(map);
     EXPECT_EQ(onTen.update({{1, ready}}), (std::vector<Note>{{10, 41, 1}}));
+
+    // A pad that echoes its lights: each light's echo, soon after it, is no press.
+    LightEchoes echoes;
+    const LightEchoes::Clock::time_point t0{};
+    echoes.sent({1, 40, 3}, t0);
+    echoes.sent({1, 41, 1}, t0);
+    EXPECT_TRUE(echoes.isEcho({1, 40, 3}, t0 + 2ms));
+    EXPECT_FALSE(echoes.isEcho({1, 40, 3}, t0 + 3ms));    // a light echoes once
+    EXPECT_FALSE(echoes.isEcho({1, 41, 100}, t0 + 3ms));  // a real press's velocity
+    EXPECT_FALSE(echoes.isEcho({2, 41, 1}, t0 + 3ms));
+    EXPECT_FALSE(echoes.isEcho({1, 41, 1}, t0 + LightEchoes::kWithin));
 }
 
 TEST(RemoteSettings, KeysSetWhatTheySayAndLinesNotUnderstoodAreNamed) {
@@ -190,6 +356,33 @@ TEST(RemoteSettings, KeysSetWhatTheySayAndLinesNotUnderstoodAreNamed) {
     ASSERT_EQ(bad.size(), 5u);
     EXPECT_EQ(bad[0], QStringLiteral("ligne 5 : port=70000"));
     EXPECT_EQ(bad[4], QStringLiteral("ligne 10 : canal=17"));
+    EXPECT_EQ(confineWithoutAllowList(read),
+              QStringLiteral("adresse=0.0.0.0 sans liste autorises=, écoute sur 127.0.0.1 "
+                             "seulement (cette machine)"));
+    EXPECT_EQ(read.address, "127.0.0.1");
+
+    // Who may speak: hosts and networks, lines adding up; a bad entry is named, the rest used.
+    bad.clear();
+    read = readRemoteSettings(
+        "adresse=0.0.0.0\nautorises=192.168.10.0/24, 10.0.0.300 10.1.1.9\n"
+        "autorises = studio,172.16.0.0/12 ,10.2.0.0/33, 10.3.0.0/+8\n",
+        bad);
+    EXPECT_EQ(bad, (std::vector<QString>{QStringLiteral("ligne 2, autorises : 10.0.0.300"),
+                                         QStringLiteral("ligne 3, autorises : studio"),
+                                         QStringLiteral("ligne 3, autorises : 10.2.0.0/33"),
+                                         QStringLiteral("ligne 3, autorises : 10.3.0.0/+8")}));
+    EXPECT_EQ(confineWithoutAllowList(read), std::nullopt);
+    // A stranger's packets are dropped on the reading thread, unanswered.
+    OscServer server("127.0.0.1", 0, read.allowed, nullptr);
+    ASSERT_TRUE(server.problem().isEmpty());
+    const std::vector<char> press = encodeOsc("/tambrel/press", {int32_t{0}});
+    std::string taken;
+    for (const uint32_t host : {0xc0a80a63u, 0xc0a80b01u, 0x0a010109u, 0x0a01010au, 0xac1f0001u,
+                                0xac200001u, 0x7f000001u, 0x0a030001u}) {
+        server.handle(press.data(), press.size(), ServiceRig::host(host));
+        taken += server.take().empty() ? '-' : '+';
+    }
+    EXPECT_EQ(taken, "+-+-+-+-");
     // No file: listening on this machine only, at the usual port.
     bad.clear();
     read = readRemoteSettings(QByteArray(), bad);

@@ -52,6 +52,10 @@ TEST(WindowPanel, RemoteRequestsPlayLoopAndLoadAsTheOperatorWouldAndNoMore) {
     EXPECT_EQ(remote.loadPalette(QStringLiteral("soir")), std::nullopt);
     EXPECT_EQ(panel.paletteName(), QStringLiteral("Soir.Bnk"));
     EXPECT_EQ(panel.slot(2).state, SlotState::Missing);
+    const QString refused = remote.press(2).value_or(QString());  // silent, and says why
+    EXPECT_TRUE(refused.startsWith(QStringLiteral("Touche C : Fichier introuvable : ")))
+        << refused.toStdString();
+    EXPECT_EQ(rig.onAir(), "");
     EXPECT_EQ(remote.loadPalette(QStringLiteral("Nuit")),
               QStringLiteral("Palette inconnue : Nuit"));
     EXPECT_EQ(panel.paletteName(), QStringLiteral("Soir.Bnk"));

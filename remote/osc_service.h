@@ -1,0 +1,90 @@
+#pragma once
+
+// The OSC requests carried out on the window's thread through the remote
+// core, and the state sent to subscribers. What it sends is bounded by what
+// it is sent, so that no one can use it to flood another host:
+//   - a refusal is answered at most kErrorBurst times at once to a host, then
+//     kErrorsPerSecond times a second, and is never more than its request's
+//     size and kAnswerSlack bytes;
+//   - a host holds at most Subscribers::kMostPerHost subscriptions, and a new
+//     one's whole state goes out kFirstStateLot messages a pace() (the hub's
+//     tick), not all at once;
+//   - a subscription to this program's own socket (its port at an address of
+//     this machine) is refused: it would be told its own state forever.
+// Of the palette loads waiting, only the last is carried out: each reads a
+// whole file, and only the last one shows.
+
+#include <netinet/in.h>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "remote/osc_requests.h"
+#include "remote/remote_control.h"
+
+namespace tambrel::remote {
+
+// An address of this machine: loopback, any, or one of its interfaces'.
+bool isThisMachine(const in_addr& address);
+
+class OscService {
+  public:
+    using Clock = std::chrono::steady_clock;
+    using Send = std::function<void(const sockaddr_in& to, const std::vector<char>& bytes)>;
+    static constexpr size_t kMostWaiting = 256;
+    static constexpr int kFirstStateLot = 4;
+    static constexpr double kErrorBurst = 10;
+    static constexpr double kErrorsPerSecond = 5;
+    static constexpr size_t kMostAnswered = 256;  // hosts whose answers are counted
+
+    OscService(RemoteControl& control, Panel& panel, Send send, int ownPort)
+        : control_(control), panel_(panel), send_(std::move(send)), ownPort_(ownPort) {}
+
+    // Queued behind what waits; beyond kMostWaiting the newest are dropped.
+    void receive(std::deque<Incoming> arrived);
+    // What waits, until `until` (one request at least); true while some wait.
+    bool carryOut(Clock::time_point until);
+    // To every subscriber, what changed of what it was already sent.
+    void publish(const std::vector<std::pair<int, SlotView>>& changed,
+                 const std::optional<QString>& palette);
+    // The next lot of each new subscriber's whole state.
+    void pace();
+    uint64_t dropped() const { return dropped_; }
+
+    // Called before a newcomer is counted in: what the others have not been
+    // told yet goes to them (the newcomer gets it in its whole state).
+    std::function<void()> publishPending;
+    // Seams for the tests and the fuzz target.
+    std::function<bool(const in_addr&)> thisMachine = isThisMachine;
+    std::function<Clock::time_point()> now = Clock::now;
+
+  private:
+    struct Subscriber {
+        sockaddr_in to{};
+        int sent = 0;  // of the whole state: the 28 slots, then the palette
+    };
+    struct Allowance {
+        double answers = kErrorBurst;
+        Clock::time_point at;
+    };
+    void carryOut(const Incoming& incoming);
+    std::optional<QString> subscribe(const Request& request, const sockaddr_in& from);
+    void sendWholeState(Subscriber& subscriber);
+    bool mayAnswer(uint32_t host);
+
+    RemoteControl& control_;
+    Panel& panel_;
+    Send send_;
+    int ownPort_;
+    std::deque<Incoming> waiting_;
+    Subscribers subscribers_;
+    std::map<Subscribers::Address, Subscriber> subscribed_;
+    std::map<uint32_t, Allowance> answered_;
+    uint64_t dropped_ = 0;
+};
+
+}  // namespace tambrel::remote
