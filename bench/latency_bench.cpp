@@ -11,6 +11,7 @@
 //   latency_bench [--server pulse|pipewire] [--period FRAMES]
 //                 [--output pipewire|pulse|sdl] [--trials N] [--seed N]
 //                 [--tambrel-only] [--hold-quantum] [--load N] [--warm-up SECONDS]
+//                 [--free-sink]
 //
 // --server picks the sound server (PulseAudio by default). --period sets the
 // frames per device period of Tambrel's engine (its PulseAudio and SDL
@@ -27,7 +28,9 @@
 // same server into two sinks of their own. --warm-up: how long Tambrel's
 // device is open before its first trial, as the window opens its output at
 // start and lets its queue fit the machine while nothing sounds (20 s by
-// default; 0 opens the device at the first start).
+// default; 0 opens the device at the first start). --free-sink: the
+// recorder asks PulseAudio for 100 ms fragments, so that the sink's buffer
+// is set by the players alone, not by the recorder's wish for a short one.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -96,6 +99,7 @@ struct Options {
     std::string output;  // by default the server's own
     bool tambrelOnly = false;
     bool holdQuantum = false;
+    bool freeSink = false;
     int trials = 15;
     std::optional<int> load;  // busy threads; none for a quiet run
     int warmUp = 20;          // seconds Tambrel's device is open before its first trial
@@ -108,7 +112,8 @@ struct Options {
     std::fprintf(stderr,
                  "latency_bench: %s\nusage: latency_bench [--server pulse|pipewire] "
                  "[--period FRAMES] [--output pipewire|pulse|sdl] [--trials N] [--seed N] "
-                 "[--tambrel-only] [--hold-quantum] [--load N] [--warm-up SECONDS]\n",
+                 "[--tambrel-only] [--hold-quantum] [--load N] [--warm-up SECONDS] "
+                 "[--free-sink]\n",
                  why);
     std::exit(2);
 }
@@ -123,6 +128,10 @@ Options parse(int argc, char** argv) {
         }
         if (arg == "--hold-quantum") {
             options.holdQuantum = true;
+            continue;
+        }
+        if (arg == "--free-sink") {
+            options.freeSink = true;
             continue;
         }
         if (i + 1 >= argc) usage(("missing value after " + arg).c_str());
@@ -170,6 +179,7 @@ Options parse(int argc, char** argv) {
     if (options.holdQuantum && options.output != "pipewire") {
         usage("--hold-quantum is for --output pipewire");
     }
+    if (options.freeSink && options.server != "pulse") usage("--free-sink is for --server pulse");
     return options;
 }
 
@@ -185,7 +195,8 @@ int sinkRate(const Options& options) {
 
 std::unique_ptr<SinkProbe> recordSink(const Options& options) {
     if (onPipeWire(options)) return std::make_unique<PipeWireProbe>(kSink, kGraphRate);
-    return std::make_unique<PulseProbe>(std::string(kSink) + ".monitor");
+    return std::make_unique<PulseProbe>(std::string(kSink) + ".monitor", kPulseRate,
+                                        options.freeSink ? 100'000 : 1000);
 }
 
 // ---- The FFmpeg backend, in a child ---------------------------------------
@@ -588,9 +599,30 @@ int runParent(const Options& options) {
                static_cast<unsigned long long>(tambrel.underruns),
                static_cast<unsigned long long>(tambrel.warmUpUnderruns)));
     std::printf(
-        "  queued ahead of the sink: %.1f ms at the first trial, %.1f ms at the last, "
+        "  a start waits behind: %.1f ms at the first trial, %.1f ms at the last, "
         "%.1f ms at most\n",
         tambrel.queueStartMs, tambrel.queueEndMs, tambrel.queueMaxMs);
+    std::printf(
+        "  mixed ahead at the server beyond it, mixed again at each command: %.1f ms at the "
+        "first trial, %.1f ms at the last\n",
+        tambrel.reserveStartMs, tambrel.reserveEndMs);
+    const double stopFade = median(tambrel.stopFadeMs);
+    const double stopSilent = median(tambrel.stopSilentMs);
+    std::printf(
+        "  stops of a sounding slot: %zu measured, %zu not (%s); from the stop to the fade under "
+        "way %s ms median (%s to %s), to silence %s ms median\n",
+        tambrel.stopFadeMs.size(), tambrel.stopProblems.size(),
+        tambrel.stopProblems.empty() ? "-" : tambrel.stopProblems.front().c_str(),
+        number(stopFade).c_str(),
+        number(tambrel.stopFadeMs.empty()
+                   ? kNan
+                   : *std::min_element(tambrel.stopFadeMs.begin(), tambrel.stopFadeMs.end()))
+            .c_str(),
+        number(tambrel.stopFadeMs.empty()
+                   ? kNan
+                   : *std::max_element(tambrel.stopFadeMs.begin(), tambrel.stopFadeMs.end()))
+            .c_str(),
+        number(stopSilent).c_str());
 
     std::vector<Peer> peers = {
         {std::string(kGstName) + ", fresh", byCandidate(kGstName, kFresh), "qmediaplayer"},
@@ -661,8 +693,16 @@ int runParent(const Options& options) {
         std::printf("tambrel_pipewire_median_ms %.2f\n", tambrelMedian);
         std::printf("tambrel_pipewire_incomplete %d\n", tambrelAll.incomplete());
     }
-    std::printf("tambrel_queue_start_ms %.2f\n", tambrel.queueStartMs);
-    std::printf("tambrel_queue_end_ms %.2f\n", tambrel.queueEndMs);
+    if (options.freeSink) std::printf("tambrel_median_ms_free_sink %.2f\n", tambrelMedian);
+    // What is queued ahead of the sink: the reserve where the output keeps one.
+    std::printf("tambrel_queue_start_ms %.2f\n",
+                tambrel.reserveStartMs > 0 ? tambrel.reserveStartMs : tambrel.queueStartMs);
+    std::printf("tambrel_queue_end_ms %.2f\n",
+                tambrel.reserveEndMs > 0 ? tambrel.reserveEndMs : tambrel.queueEndMs);
+    std::printf("tambrel_start_wait_end_ms %.2f\n", tambrel.queueEndMs);
+    std::printf("tambrel_stop_median_ms %.2f\n", stopFade);
+    std::printf("tambrel_stop_silent_median_ms %.2f\n", stopSilent);
+    std::printf("tambrel_stop_unmeasured %zu\n", tambrel.stopProblems.size());
     for (const auto& peer : peers) {
         if (peer.key != nullptr) {
             std::printf("%s_median_ms %.2f\n", peer.key, summarize(records, peer.filter).med());

@@ -557,6 +557,11 @@ int main(int argc, char* argv[]) {
     });
     sampler.start(1000);
 
+    // Underruns after the first seconds, once a sound server's queue has
+    // settled into the machine.
+    uint64_t underrunsEarly = 0;
+    QTimer::singleShot(10'000, &application, [&] { underrunsEarly = host.engine().underruns(); });
+
     const double cpuBefore = bench::processCpuSeconds();
     const std::map<std::string, double> threadsBefore = bench::threadCpuSeconds();
     QElapsedTimer wall;
@@ -586,6 +591,11 @@ int main(int argc, char* argv[]) {
         last = std::max(last, rss[i]);
     }
     const uint64_t underruns = host.engine().underruns();
+    const double wallSeconds = static_cast<double>(wall.elapsed()) / 1000.0;
+    const double remixCpu =
+        100.0 * std::chrono::duration<double>(host.engine().remixTime()).count() / wallSeconds;
+    const double reserveMs =
+        std::max(host.engine().reserveMs("Studio"), host.engine().reserveMs("Cue"));
 
     std::printf("Stress run: 28 slots of %lld-second WAV and %lld-second MP3 files, %d s\n",
                 static_cast<long long>(frames / kRate), static_cast<long long>(frames / 5 / kRate),
@@ -599,6 +609,8 @@ int main(int argc, char* argv[]) {
                 flips, switches);
     std::printf("  %-36s %10llu   target 0\n", "periods not filled on time",
                 static_cast<unsigned long long>(underruns));
+    std::printf("  %-36s %10llu   target 0\n", "  of which after the first 10 s",
+                static_cast<unsigned long long>(underruns - underrunsEarly));
     std::printf("  %-36s %10llu\n", "  of which a read-ahead ran dry",
                 static_cast<unsigned long long>(host.engine().dryPeriods()));
     std::printf("  %-36s %10llu\n", "periods a seek waited for its data",
@@ -614,10 +626,16 @@ int main(int argc, char* argv[]) {
     std::printf("  %-36s %10.1f\n", "process CPU (% of one core)", cpu);
     std::printf("  %-36s %10.1f\n", "  window thread", windowCpu);
     std::printf("  %-36s %10.1f\n", "  stream worker", workerCpu);
+    std::printf("  %-36s %10.2f\n", "  mixing again what was mixed ahead", remixCpu);
+    std::printf("  %-36s %10.1f\n", "mixed ahead at the end (ms)", reserveMs);
     if (puller) {
         std::printf("  %-36s %10d\n", "puller wake-ups a period late", puller->lateWakeups());
     }
     std::printf("underruns %llu\n", static_cast<unsigned long long>(underruns));
+    std::printf("underruns_after_10s %llu\n",
+                static_cast<unsigned long long>(underruns - underrunsEarly));
+    std::printf("remix_cpu_percent %.2f\n", remixCpu);
+    std::printf("reserve_end_ms %.1f\n", reserveMs);
     std::printf("worst_gui_stall_ms %.1f\n", worstStallMs);
     std::printf("rss_first_minute_mb %.1f\n", first);
     std::printf("rss_last_minute_mb %.1f\n", last);

@@ -33,13 +33,22 @@ struct TambrelFigures {
     double queueStartMs = 0;
     double queueEndMs = 0;
     double queueMaxMs = 0;
+    // What is mixed ahead at the sound server beyond that, which a start
+    // does not wait behind: at the first trial and the last.
+    double reserveStartMs = 0;
+    double reserveEndMs = 0;
+    // Stops of the loud WAV while it sounds: to the fade under way, to silence.
+    std::vector<double> stopFadeMs;
+    std::vector<double> stopSilentMs;
+    std::vector<std::string> stopProblems;
 };
 
 // MMAudioPlayerX as the window drives it, on PipeWire's own stream
 // ("pipewire", or "pipewire-held" with its quantum held), the sound server's
 // through libpulse ("pulse") or SDL ("sdl") with `period` frames
-// per device period; `perCell` trials for each case and format. A `warmUp` above zero opens the
-// device that long before the first trial, as the window does at start.
+// per device period; `perCell` trials for each case and format, and four times as many stops
+// of a sounding slot. A `warmUp` above zero opens the device that long before the first trial,
+// as the window does at start.
 std::vector<Record> runTambrel(TrialRunner& runner, const std::vector<Clip>& clips,
                                const std::string& output, int period, int perCell,
                                std::chrono::seconds warmUp, TambrelFigures& figures);

@@ -14,8 +14,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr pa_usec_t kFragmentUsec = 1000;
-// Settled: readings 1 ms apart, the last 300 of them within 0.5 ms.
+// Settled: readings 1 ms apart, the last 300 of them within 0.5 ms, and
+// below 20 ms and a fragment.
 constexpr size_t kSettleReadings = 300;
 constexpr double kSettledSpreadMs = 0.5;
 constexpr double kSettledMaxMs = 20;
@@ -49,18 +49,19 @@ bool PulseProbe::waitLocked(Done done, std::chrono::milliseconds limit) {
     return true;
 }
 
-PulseProbe::PulseProbe(const std::string& source, int rate) : SinkProbe(rate) {
+PulseProbe::PulseProbe(const std::string& source, int rate, uint32_t fragmentUsec)
+    : SinkProbe(rate) {
     loop_ = pa_threaded_mainloop_new();
     context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "latency_bench probe");
     try {
-        open(source);
+        open(source, fragmentUsec);
     } catch (...) {
         close();  // the loop's thread must not outlive us
         throw;
     }
 }
 
-void PulseProbe::open(const std::string& source) {
+void PulseProbe::open(const std::string& source, uint32_t fragmentUsec) {
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
         pa_threaded_mainloop_start(loop_) < 0) {
         throw std::runtime_error("probe: cannot connect to pulseaudio");
@@ -82,7 +83,7 @@ void PulseProbe::open(const std::string& source) {
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &sampleFormat));
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(fragmentUsec, &sampleFormat));
     const auto flags = static_cast<pa_stream_flags_t>(
         PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
     if (pa_stream_connect_record(stream_, source.c_str(), &attr, flags) < 0) {
@@ -119,13 +120,14 @@ void PulseProbe::open(const std::string& source) {
     // libpulse's interpolation starts hundreds of ms off and takes about a
     // second to find the server's clock; no time is good before it settles.
     std::vector<double> recent;
+    const double most = kSettledMaxMs + fragmentMs_;
     const bool settled = waitLocked(
-        [this, &recent] {
+        [&] {
             recent.push_back(latencyMs());
             if (recent.size() < kSettleReadings) return false;
             const auto [low, high] =
                 std::minmax_element(recent.end() - kSettleReadings, recent.end());
-            return *high - *low < kSettledSpreadMs && std::fabs(*high) < kSettledMaxMs;
+            return *high - *low < kSettledSpreadMs && std::fabs(*high) < most;
         },
         10000ms);
     if (!settled) throw std::runtime_error("probe: the capture latency never settled");

@@ -1,6 +1,7 @@
 #pragma once
 
-// Records a sink's monitor through libpulse in fragments of about 1 ms and
+// Records a sink's monitor through libpulse in fragments of about 1 ms (or as
+// asked) and
 // knows, for every captured frame, when it entered the sink on the steady
 // clock: the fragment's arrival time less the frames after it and the
 // capture latency libpulse reports. Also lists the sink's playback streams,
@@ -23,9 +24,11 @@ class PulseProbe final : public SinkProbe {
   public:
     static constexpr int kRate = 44100;
 
-    // Records `source` (a sink's monitor) at `rate`. Throws when it cannot
-    // within a few seconds.
-    explicit PulseProbe(const std::string& source, int rate = kRate);
+    // Records `source` (a sink's monitor) at `rate`, in fragments of
+    // `fragmentUsec`, for which it asks the source's latency: a short one
+    // also sets the sink's buffer, a long one leaves that to the players.
+    // Throws when it cannot within a few seconds.
+    explicit PulseProbe(const std::string& source, int rate = kRate, uint32_t fragmentUsec = 1000);
     ~PulseProbe() override;
     PulseProbe(const PulseProbe&) = delete;
     PulseProbe& operator=(const PulseProbe&) = delete;
@@ -33,7 +36,7 @@ class PulseProbe final : public SinkProbe {
     std::vector<SinkInput> sinkInputs() override;
 
   private:
-    void open(const std::string& source);
+    void open(const std::string& source, uint32_t fragmentUsec);
     void close();
     static void onRead(pa_stream* stream, size_t bytes, void* self);
     void take(pa_stream* stream);

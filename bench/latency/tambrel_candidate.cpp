@@ -72,8 +72,26 @@ class TambrelRig {
         if (!refused.empty()) record.outcome.detail = "Play refused: " + refused;
         slot.ranToEnd = record.outcome.sounded && slot.ended;
         lastQueueMs_ = host_.engine().queuedMs(std::nullopt);
+        lastReserveMs_ = host_.engine().reserveMs(std::nullopt);
         longestQueueMs_ = std::max(longestQueueMs_, lastQueueMs_);
         return record;
+    }
+
+    // The slot stopped once it sounds, as the operator's second press does.
+    StopOutcome measureStop(Slot& slot) {
+        slot.ended = false;
+        const StopOutcome outcome = runner_.runStop(
+            [&] {
+                try {
+                    slot.player->Play();
+                } catch (const std::exception&) {
+                    slot.ended = true;  // never sounds: the trial says so
+                }
+            },
+            [&] { slot.player->Stop(); });
+        runner_.waitUntil([&] { return slot.ended; }, 1000ms);
+        slot.ranToEnd = false;
+        return outcome;
     }
 
     // Leaves the slot as a Stop leaves it: sounding, then stopped mid-way.
@@ -107,6 +125,7 @@ class TambrelRig {
     uint64_t warmUpUnderruns() const { return warmUpUnderruns_; }
     // The default device's queue right after the latest trial.
     double lastQueueMs() const { return lastQueueMs_; }
+    double lastReserveMs() const { return lastReserveMs_; }
     double longestQueueMs() const { return longestQueueMs_; }
 
   private:
@@ -131,6 +150,7 @@ class TambrelRig {
     playback::AudioHost host_;
     std::array<Slot, 2> slots_;  // one per shape, like two slots of the palette
     double lastQueueMs_ = 0;
+    double lastReserveMs_ = 0;
     double longestQueueMs_ = 0;
     uint64_t warmUpUnderruns_ = 0;
 };
@@ -149,6 +169,7 @@ std::vector<Record> runTambrel(TrialRunner& runner, const std::vector<Clip>& cli
     rig.load(rig.slotFor(first), first);
     records.push_back(rig.measure(rig.slotFor(first), kColdStart));
     figures.queueStartMs = rig.lastQueueMs();
+    figures.reserveStartMs = rig.lastReserveMs();
 
     // Shapes take turns across all cells, so every row holds both.
     int turn = 0;
@@ -178,9 +199,22 @@ std::vector<Record> runTambrel(TrialRunner& runner, const std::vector<Clip>& cli
             records.push_back(rig.measure(slot, kAfterStop));
         }
     }
+    const int loud = clipIndex(1, Shape::Loud);  // WAV 44.1k: the tone as written
+    Slot& stopped = rig.slotFor(loud);
+    rig.load(stopped, loud);
+    for (int t = 0; t < perCell * kFormats; ++t) {
+        const StopOutcome outcome = rig.measureStop(stopped);
+        if (!outcome.problem.empty()) {
+            figures.stopProblems.push_back(outcome.problem);
+            continue;
+        }
+        figures.stopFadeMs.push_back(outcome.fadeMs);
+        figures.stopSilentMs.push_back(outcome.silentMs);
+    }
     figures.underruns = rig.underruns() - rig.warmUpUnderruns();
     figures.warmUpUnderruns = rig.warmUpUnderruns();
     figures.queueEndMs = rig.lastQueueMs();
+    figures.reserveEndMs = rig.lastReserveMs();
     figures.queueMaxMs = rig.longestQueueMs();
     return records;
 }

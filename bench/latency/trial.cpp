@@ -132,6 +132,44 @@ Outcome TrialRunner::run(const Clip& clip, const std::function<void()>& trigger,
     return outcome;
 }
 
+StopOutcome TrialRunner::runStop(const std::function<void()>& start,
+                                 const std::function<void()>& stop) {
+    const int rate = probe_.rate();
+    StopOutcome outcome;
+    if (!waitForSilence(3000ms)) {
+        outcome.problem = "the sink never fell silent";
+        return outcome;
+    }
+    start();
+    if (!waitForSound(1000ms)) {
+        outcome.problem = "never sounded";
+        return outcome;
+    }
+    std::uniform_int_distribution<int> delay(200'000, 220'000);
+    pause(std::chrono::microseconds(delay(random_)));
+    const int64_t from = probe_.frames();
+    const auto stopped = Clock::now();
+    stop();
+    waitUntil([&] { return probe_.frames() >= from + framesOf(200ms, rate); }, 3000ms);
+    const std::vector<float> heard = probe_.samples(from, probe_.frames());
+    // Millisecond windows: the tone's cycle peaks at kLoudPeak in each.
+    const auto window = static_cast<size_t>(rate / 1000) + 1;
+    for (size_t at = 0; at + window <= heard.size(); ++at) {
+        if (peakOf(heard.data() + at, window) < 0.9 * kLoudPeak) {
+            outcome.fadeMs = msBetween(stopped, probe_.timeOf(from + static_cast<int64_t>(at)));
+            break;
+        }
+    }
+    for (size_t at = heard.size(); at-- > 0;) {
+        if (std::fabs(heard[at]) > kLoud) {
+            outcome.silentMs = msBetween(stopped, probe_.timeOf(from + static_cast<int64_t>(at)));
+            break;
+        }
+    }
+    if (outcome.fadeMs < 0 || outcome.silentMs < 0) outcome.problem = "no fade found";
+    return outcome;
+}
+
 void TrialRunner::judge(const Clip& clip, int64_t onset, int64_t until, Outcome& outcome) const {
     const int rate = probe_.rate();
     const std::vector<float> heard = probe_.samples(onset, until);

@@ -43,6 +43,14 @@ struct Record {
     static bool fromLine(const std::string& line, Record& record);
 };
 
+// A sound stopped while it sounds: from the stop to the fade under way (its
+// level below 90 % of the tone's) and to silence at the sink.
+struct StopOutcome {
+    double fadeMs = -1;  // -1: not measured (`problem` says why)
+    double silentMs = -1;
+    std::string problem;
+};
+
 class TrialRunner {
   public:
     TrialRunner(SinkProbe& probe, unsigned seed);
@@ -51,6 +59,10 @@ class TrialRunner {
     // player itself is done, so the next trial finds it idle.
     Outcome run(const Clip& clip, const std::function<void()>& trigger,
                 const std::function<bool()>& ended);
+
+    // `start` starts the loud clip; once it sounds, after a random 200-220
+    // ms, `stop` is called.
+    StopOutcome runStop(const std::function<void()>& start, const std::function<void()>& stop);
 
     // These keep Qt's events flowing while they wait, and are all bounded.
     bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);

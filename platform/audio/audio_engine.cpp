@@ -151,6 +151,7 @@ bool AudioEngine::send(int voice, Device* device, MixerCommand command) {
     command.seq = state.seq + 1;
     if (!device->mixer->send(command)) return false;  // a device that has stopped pulling
     state.seq = command.seq;
+    if (device->output) device->output->commandsSent();
     return true;
 }
 
@@ -269,8 +270,7 @@ AudioEngine::Aired AudioEngine::aired(int voice) const {
     const auto timeOf = [&](int64_t frame) {
         const auto readAt =
             device.readFrames < 0 ? std::chrono::steady_clock::now() : device.readAt;
-        const int64_t readFrames =
-            device.readFrames < 0 ? mixer.renderedFrames() : device.readFrames;
+        const int64_t readFrames = device.readFrames < 0 ? mixer.playedFrames() : device.readFrames;
         return readAt + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                             std::chrono::duration<double>(static_cast<double>(frame - readFrames) /
                                                           options_.sampleRate));
@@ -305,7 +305,7 @@ std::vector<int> AudioEngine::pump(std::chrono::steady_clock::time_point now) {
             device->mixer->abandon();  // ...so the mixer can be emptied from here
         }
         device->readAt = now;
-        device->readFrames = device->mixer->renderedFrames();
+        device->readFrames = device->mixer->playedFrames();
         // Silent: no voice sounds on it, and the last one's fade is long over.
         const bool silent = now - device->lastSound >= kSilentAfter;
         if (device->output) device->output->adapt(now, silent);
@@ -342,6 +342,23 @@ double AudioEngine::queuedMs(const std::optional<std::string>& device) const {
         }
     }
     return 0;
+}
+
+double AudioEngine::reserveMs(const std::optional<std::string>& device) const {
+    for (const auto& open : devices_) {
+        if (open->name == device && open->output) {
+            return open->output->reserveFrames() * 1000.0 / options_.sampleRate;
+        }
+    }
+    return 0;
+}
+
+std::chrono::nanoseconds AudioEngine::remixTime() const {
+    std::chrono::nanoseconds total{};
+    for (const auto& device : devices_) {
+        if (device->output) total += device->output->remixTime();
+    }
+    return total;
 }
 
 uint64_t AudioEngine::dryPeriods() const {

@@ -120,8 +120,9 @@ class AudioEngine {
     // frames that sounded (a repeating voice's every lap), the times it went
     // on from the start by itself, the periods with a gap in it (its
     // read-ahead dry, or its device short), and when its first and last
-    // frames were handed to the device, on the steady clock, as the device's
-    // frame count places them (none before any frame went).
+    // frames were taken by the device, on the steady clock, as the device's
+    // frame count places them (none before any frame went). Only what the
+    // device took counts: a mix queued ahead and then mixed again does not.
     struct Aired {
         int64_t frames = 0;
         uint32_t laps = 0;
@@ -139,6 +140,11 @@ class AudioEngine {
     // Milliseconds kept queued ahead of a device (nullopt: the default), which
     // a start waits behind; 0 while it is not open or cannot tell.
     double queuedMs(const std::optional<std::string>& device) const;
+    // Milliseconds mixed ahead at a device beyond those, which a start does
+    // not wait behind (see AudioOutput::reserveFrames); 0 when it keeps none.
+    double reserveMs(const std::optional<std::string>& device) const;
+    // Time the devices' threads spent mixing again what they had mixed ahead.
+    std::chrono::nanoseconds remixTime() const;
 
     // Periods not filled on time, on every output or on one (nullopt: the default).
     uint64_t underruns() const;

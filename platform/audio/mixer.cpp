@@ -16,6 +16,9 @@ constexpr double kReleaseSeconds = 0.100;
 // much as a start has in its head: landing just before the end of a chunk,
 // it would otherwise play a few frames and run dry before the next one.
 constexpr int64_t kSeekReadyFrames = Sound::kChunkFrames;
+// Releases waiting for the device to play past them: two per command the
+// queue can hold, and room for every layer ending within the kept span.
+constexpr size_t kMostReleases = 16384;
 
 int64_t steadyNanos() {  // a read of the clock, no system call: fit for the audio thread
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -30,19 +33,45 @@ Mixer::Mixer(int sampleRate)
       holdFrames_(static_cast<int>(kHoldSeconds * sampleRate)),
       mix_(kBlockFrames * 2),
       scratch_(kBlockFrames * 2),
-      gains_(kBlockFrames) {}
+      gains_(kBlockFrames),
+      releases_(kMostReleases) {}
 
 Mixer::~Mixer() {
     abandon();
 }
 
+void Mixer::keepHistory(int frames) {
+    const size_t steps = static_cast<size_t>(frames / kStepFrames) + 2;
+    if (steps <= history_.size()) return;
+    history_.assign(steps, State{});
+    keptFrom_ = (mixed_ + kStepFrames - 1) / kStepFrames * kStepFrames;  // nothing kept yet
+}
+
 void Mixer::release(Voice& voice, Layer& layer) {
     Sound* sound = layer.sound;
     layer.sound = nullptr;
-    // Rewind the read-ahead towards the start, where the next play begins,
-    // unless the other layer of this voice still reads the same sound.
-    if (voice.active.sound != sound && voice.tail.sound != sound) sound->setPlayhead(0);
-    sound->audioRefs.fetch_sub(1, std::memory_order_release);
+    // Sized for every command the queue holds and every layer ending in the
+    // kept span; were it ever full, the sound would be kept, never freed
+    // under a voice that a roll-back brings back.
+    if (releaseCount_ == releases_.size()) return;
+    releases_[(releaseHead_ + releaseCount_) % releases_.size()] = {
+        releaseAt_, sound, static_cast<int>(&voice - rt_.voices.data())};
+    ++releaseCount_;
+}
+
+void Mixer::giveBack(int64_t frame) {
+    while (releaseCount_ > 0 && releases_[releaseHead_].frame <= frame) {
+        const Release& gone = releases_[releaseHead_];
+        // Rewind the read-ahead towards the start, where the next play
+        // begins, unless this voice reads the same sound again.
+        const Voice& voice = rt_.voices[static_cast<size_t>(gone.voice)];
+        if (voice.active.sound != gone.sound && voice.tail.sound != gone.sound) {
+            gone.sound->setPlayhead(0);
+        }
+        gone.sound->audioRefs.fetch_sub(1, std::memory_order_release);
+        releaseHead_ = (releaseHead_ + 1) % releases_.size();
+        --releaseCount_;
+    }
 }
 
 void Mixer::moveToTail(Voice& voice) {
@@ -57,24 +86,22 @@ void Mixer::moveToTail(Voice& voice) {
     active.sound = nullptr;
 }
 
-void Mixer::apply(const MixerCommand& command) {
-    Voice& voice = rt_[command.voice];
-    Published& published = voices_[command.voice];
+void Mixer::apply(const MixerCommand& command, int64_t soundsAt) {
+    Voice& voice = rt_.voices[command.voice];
+    rt_.voiceCount = std::max(rt_.voiceCount, command.voice + 1);
     switch (command.type) {
         case MixerCommand::Type::Play:
             if (voice.active.sound != nullptr) moveToTail(voice);
-            published.position.store(0, std::memory_order_relaxed);
-            published.aired.store(0, std::memory_order_relaxed);
-            published.first.store(-1, std::memory_order_relaxed);
-            published.last.store(-1, std::memory_order_relaxed);
-            published.laps.store(0, std::memory_order_relaxed);
-            published.dry.store(0, std::memory_order_relaxed);
-            if (command.notAfter != 0 && steadyNanos() > command.notAfter) {
-                // Taken up too late to be the start the operator asked for:
-                // it never begins, and ends at once.
+            voice.active.pos = 0;
+            voice.aired = 0;
+            voice.first = voice.last = -1;
+            voice.laps = voice.dry = 0;
+            voice.moved = mixed_;
+            if (command.notAfter != 0 && soundsAt > command.notAfter) {
+                // It would sound too late to be the start the operator asked
+                // for: it never begins, and ends at once.
                 command.sound->audioRefs.fetch_sub(1, std::memory_order_release);
-                published.late.store(command.seq, std::memory_order_relaxed);
-                published.ended.store(command.seq, std::memory_order_release);
+                voice.late = voice.ended = command.seq;
                 break;
             }
             voice.active = Layer{command.sound, 0, 1.0f, 0.0f, false, command.seq};
@@ -97,8 +124,8 @@ void Mixer::apply(const MixerCommand& command) {
             const Layer old = active;
             moveToTail(voice);
             voice.active = Layer{old.sound, target, 0.0f, kFadeStep, true, old.play};
+            voice.moved = mixed_;
             old.sound->setPlayhead(target);
-            published.position.store(target, std::memory_order_relaxed);
             break;
         }
         case MixerCommand::Type::Repeat:
@@ -110,22 +137,17 @@ void Mixer::apply(const MixerCommand& command) {
             voice.rampLeft = kGainRampFrames;
             break;
     }
-    published.applied.store(command.seq, std::memory_order_release);
+    voice.applied = command.seq;
 }
 
 void Mixer::render(float* stereo, int frames) {
     const auto began = std::chrono::steady_clock::now();
-    MixerCommand command;
-    while (commands_.pop(command)) apply(command);
+    applyAt_ = lastCommand_ = mixed_;
+    applySoundsAt_ = steadyNanos();
+    applyWaiting();
     dry_ = seekWait_ = false;
-    const int64_t rendered = rendered_.load(std::memory_order_relaxed);
-    for (int done = 0; done < frames;) {
-        const int n = std::min(frames - done, kBlockFrames);
-        blockStart_ = rendered + done;
-        renderBlock(stereo + static_cast<ptrdiff_t>(done) * 2, n);
-        done += n;
-    }
-    rendered_.store(rendered + frames, std::memory_order_release);
+    mix(stereo, frames);
+    played(mixed_);
     // A period counts once, whether a voice ran dry in it or the mix took
     // longer than the period lasts (the device would have played a gap).
     const auto took = std::chrono::steady_clock::now() - began;
@@ -135,17 +157,137 @@ void Mixer::render(float* stereo, int frames) {
     if (seekWait_) seekWaitPeriods_.fetch_add(1, std::memory_order_relaxed);
 }
 
+void Mixer::mixAhead(float* stereo, int frames) {
+    dry_ = seekWait_ = false;
+    mix(stereo, frames);
+    if (dry_) {
+        underruns_.fetch_add(1, std::memory_order_release);
+        dryPeriods_.fetch_add(1, std::memory_order_release);
+    }
+    if (seekWait_) seekWaitPeriods_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void Mixer::mix(float* stereo, int frames) {
+    const bool keeping = !history_.empty();
+    for (int done = 0; done < frames;) {
+        if (mixed_ == applyAt_) applyWaiting();
+        int n = std::min(frames - done, kBlockFrames);
+        if (keeping) {
+            const auto intoStep = static_cast<int>(mixed_ % kStepFrames);
+            if (intoStep == 0) keep();
+            n = std::min(n, kStepFrames - intoStep);
+        }
+        if (applyAt_ > mixed_) n = static_cast<int>(std::min<int64_t>(n, applyAt_ - mixed_));
+        releaseAt_ = mixed_ + n;  // the state after this block no longer holds what it lets go of
+        renderBlock(stereo + static_cast<ptrdiff_t>(done) * 2, n);
+        mixed_ += n;
+        done += n;
+    }
+    if (mixed_ == applyAt_) applyWaiting();
+}
+
+// The commands waiting, at the frame a roll-back placed them.
+void Mixer::applyWaiting() {
+    releaseAt_ = mixed_;
+    MixerCommand command;
+    while (commands_.pop(command)) apply(command, applySoundsAt_);
+    applyAt_ = -1;
+    if (!history_.empty() && mixed_ % kStepFrames == 0) keep();
+}
+
+// Keeps the state at mixed_, a step's first frame. The oldest state kept
+// makes room: the device must have played up to the next one by then.
+void Mixer::keep() {
+    const int64_t oldest = mixed_ - static_cast<int64_t>(history_.size() - 1) * kStepFrames;
+    if (keptFrom_ < oldest) {
+        if (playedUpTo_ < oldest) played(oldest);
+        keptFrom_ = oldest;
+    }
+    State& to = kept(mixed_);
+    std::copy_n(rt_.voices.begin(), rt_.voiceCount, to.voices.begin());
+    to.voiceCount = rt_.voiceCount;
+    to.limiterEnvelope = rt_.limiterEnvelope;
+    to.limiterHold = rt_.limiterHold;
+}
+
+int64_t Mixer::rollBack(int64_t frame, int64_t soundsAt) {
+    int64_t at = std::max({frame, playedUpTo_, lastCommand_, keptFrom_, int64_t{0}});
+    int64_t restart = at - at % kStepFrames;
+    // The state kept at that step is from before a command applied within
+    // it: the new ones go in at the next step.
+    if (restart < lastCommand_) restart = at = restart + kStepFrames;
+    if (history_.empty() || at >= mixed_) {
+        at = mixed_;  // nothing mixed there yet: the commands apply at the end of the mix
+    } else {
+        const State& back = kept(restart);
+        std::copy_n(back.voices.begin(), back.voiceCount, rt_.voices.begin());
+        std::fill(rt_.voices.begin() + back.voiceCount, rt_.voices.begin() + rt_.voiceCount,
+                  Voice{});
+        rt_.voiceCount = back.voiceCount;
+        rt_.limiterEnvelope = back.limiterEnvelope;
+        rt_.limiterHold = back.limiterHold;
+        // What the state at `restart` still holds is no longer let go of.
+        while (releaseCount_ > 0 &&
+               releases_[(releaseHead_ + releaseCount_ - 1) % releases_.size()].frame > restart) {
+            --releaseCount_;
+        }
+        mixed_ = restart;
+    }
+    applySoundsAt_ = soundsAt + (at - frame) * 1'000'000'000 / sampleRate_;
+    // Later roll-backs never undo a command: they place theirs here at the earliest.
+    applyAt_ = lastCommand_ = at;
+    if (mixed_ == at) applyWaiting();
+    return at;
+}
+
+void Mixer::played(int64_t frame) {
+    frame = std::min(frame, mixed_);
+    if (frame <= playedUpTo_) return;
+    if (frame < mixed_) {
+        if (history_.empty()) return;  // no state kept there
+        frame -= frame % kStepFrames;
+        if (frame <= playedUpTo_ || frame < keptFrom_) return;
+    }
+    publish(frame == mixed_ ? rt_ : kept(frame), frame);
+    giveBack(frame);
+    playedUpTo_ = frame;
+    played_.store(frame, std::memory_order_release);
+}
+
+// Tells what the voices of `state`, the state at `frame`, put on the air.
+void Mixer::publish(const State& state, int64_t frame) {
+    for (int v = 0; v < state.voiceCount; ++v) {
+        const Voice& at = state.voices[static_cast<size_t>(v)];
+        Published& published = voices_[static_cast<size_t>(v)];
+        published.position.store(at.active.pos, std::memory_order_relaxed);
+        published.aired.store(at.aired, std::memory_order_relaxed);
+        published.first.store(at.first, std::memory_order_relaxed);
+        published.last.store(at.last, std::memory_order_relaxed);
+        published.laps.store(at.laps, std::memory_order_relaxed);
+        published.dry.store(at.dry, std::memory_order_relaxed);
+        published.late.store(at.late, std::memory_order_relaxed);
+        published.ended.store(at.ended, std::memory_order_release);
+        published.applied.store(at.applied, std::memory_order_release);
+        // The worker keeps the data from the place played on, where a
+        // roll-back may go back to; a Play or Seek mixed later has placed
+        // the read-ahead where that one begins.
+        if (at.active.sound != nullptr && rt_.voices[static_cast<size_t>(v)].moved <= frame) {
+            at.active.sound->setPlayhead(at.active.pos);
+        }
+    }
+}
+
 void Mixer::renderBlock(float* out, int frames) {
     std::fill_n(mix_.begin(), frames * 2, 0.0f);
-    for (int v = 0; v < kMaxVoices; ++v) {
-        const Voice& voice = rt_[static_cast<size_t>(v)];
+    for (int v = 0; v < rt_.voiceCount; ++v) {
+        const Voice& voice = rt_.voices[static_cast<size_t>(v)];
         if (voice.active.sound != nullptr || voice.tail.sound != nullptr) renderVoice(v, frames);
     }
     limit(out, frames);
 }
 
 void Mixer::renderVoice(int index, int frames) {
-    Voice& voice = rt_[static_cast<size_t>(index)];
+    Voice& voice = rt_.voices[static_cast<size_t>(index)];
     // One gain curve for both layers: flat, or a glide to a new volume.
     for (int i = 0; i < frames; ++i) {
         if (voice.rampLeft > 0) {
@@ -154,11 +296,7 @@ void Mixer::renderVoice(int index, int frames) {
         gains_[static_cast<size_t>(i)] = voice.gain;
     }
     if (voice.tail.sound != nullptr) mixLayer(voice, voice.tail, frames, true);
-    if (voice.active.sound != nullptr) {
-        mixLayer(voice, voice.active, frames, false);
-        voices_[static_cast<size_t>(index)].position.store(voice.active.pos,
-                                                           std::memory_order_relaxed);
-    }
+    if (voice.active.sound != nullptr) mixLayer(voice, voice.active, frames, false);
 }
 
 void Mixer::addLayer(Layer& layer, int offset, int count) {
@@ -186,19 +324,15 @@ Mixer::Aired Mixer::aired(int voice) const {
 }
 
 // The sounding layer's frames [offset, offset + frames) of the block went on the air.
-void Mixer::count(Published& published, int offset, int frames) {
+void Mixer::count(Voice& voice, int offset, int frames) {
     if (frames <= 0) return;
-    const int64_t at = blockStart_ + offset;
-    if (published.first.load(std::memory_order_relaxed) < 0) {
-        published.first.store(at, std::memory_order_relaxed);
-    }
-    published.aired.store(published.aired.load(std::memory_order_relaxed) + frames,
-                          std::memory_order_relaxed);
-    published.last.store(at + frames, std::memory_order_relaxed);
+    const int64_t at = mixed_ + offset;
+    if (voice.first < 0) voice.first = at;
+    voice.aired += frames;
+    voice.last = at + frames;
 }
 
 void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
-    Published& published = voices_[static_cast<size_t>(&voice - rt_.data())];
     Sound* sound = layer.sound;
     if (layer.waiting && !sound->ready(layer.pos, kSeekReadyFrames)) {
         seekWait_ = true;
@@ -209,7 +343,7 @@ void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
         const int n = static_cast<int>(sound->read(layer.pos, scratch_.data(), frames - got));
         if (n > 0) layer.waiting = false;
         addLayer(layer, got, n);
-        if (!isTail) count(published, got, n);
+        if (!isTail) count(voice, got, n);
         layer.pos += n;
         got += n;
         // A voice told to repeat goes on from the start at the end of its data.
@@ -218,8 +352,7 @@ void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
             break;
         }
         layer.pos = 0;
-        published.laps.store(published.laps.load(std::memory_order_relaxed) + 1,
-                             std::memory_order_relaxed);
+        ++voice.laps;
     }
 
     if (isTail) {  // gone once faded or out of data
@@ -228,17 +361,15 @@ void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
     }
     if (got < frames) {
         if (layer.pos >= sound->endFrame()) {
-            const uint32_t play = layer.play;
+            voice.ended = layer.play;
             release(voice, layer);
-            published.ended.store(play, std::memory_order_release);
             return;
         }
         if (!layer.waiting) {
             // The read-ahead ran dry: keep time with silence, fade back in
             // when the data is there again.
             dry_ = true;
-            published.dry.store(published.dry.load(std::memory_order_relaxed) + 1,
-                                std::memory_order_relaxed);
+            ++voice.dry;
             layer.pos += frames - got;
             layer.envelope = 0.0f;
             layer.envelopeStep = kFadeStep;
@@ -246,7 +377,6 @@ void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
             seekWait_ = true;
         }
     }
-    sound->setPlayhead(layer.pos);
 }
 
 // A peak-hold envelope over both sides: it rises at once to any peak, holds
@@ -255,16 +385,16 @@ void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
 // pumping from peak to peak.
 void Mixer::limit(float* out, int frames) {
     const float* mix = mix_.data();
-    float envelope = limiterEnvelope_;
+    float envelope = rt_.limiterEnvelope;
     for (int i = 0; i < frames; ++i) {
         const float left = mix[i * 2];
         const float right = mix[i * 2 + 1];
         const float peak = std::max(std::fabs(left), std::fabs(right));
         if (peak >= envelope) {
             envelope = peak;
-            limiterHold_ = holdFrames_;
-        } else if (limiterHold_ > 0) {
-            --limiterHold_;
+            rt_.limiterHold = holdFrames_;
+        } else if (rt_.limiterHold > 0) {
+            --rt_.limiterHold;
         } else {
             envelope = std::max(peak, envelope * releaseFactor_);
         }
@@ -272,10 +402,27 @@ void Mixer::limit(float* out, int frames) {
         out[i * 2] = left * gain;
         out[i * 2 + 1] = right * gain;
     }
-    limiterEnvelope_ = envelope;
+    rt_.limiterEnvelope = envelope;
 }
 
 void Mixer::abandon() {
+    // No device takes more: all that was mixed counts as played, and every
+    // sound is given back.
+    releaseAt_ = mixed_;
+    for (int v = 0; v < rt_.voiceCount; ++v) {
+        Voice& voice = rt_.voices[static_cast<size_t>(v)];
+        if (voice.tail.sound != nullptr) release(voice, voice.tail);
+        if (voice.active.sound != nullptr) {
+            voice.ended = voice.active.play;
+            release(voice, voice.active);
+        }
+    }
+    publish(rt_, mixed_);
+    giveBack(mixed_);
+    playedUpTo_ = lastCommand_ = mixed_;
+    applyAt_ = -1;
+    keptFrom_ = (mixed_ + kStepFrames - 1) / kStepFrames * kStepFrames;
+    played_.store(mixed_, std::memory_order_release);
     MixerCommand command;
     while (commands_.pop(command)) {
         if (command.type == MixerCommand::Type::Play) {
@@ -284,15 +431,6 @@ void Mixer::abandon() {
         voices_[command.voice].applied.store(command.seq, std::memory_order_release);
         if (command.type == MixerCommand::Type::Play) {
             voices_[command.voice].ended.store(command.seq, std::memory_order_release);
-        }
-    }
-    for (size_t v = 0; v < rt_.size(); ++v) {
-        Voice& voice = rt_[v];
-        if (voice.tail.sound != nullptr) release(voice, voice.tail);
-        if (voice.active.sound != nullptr) {
-            const uint32_t play = voice.active.play;
-            release(voice, voice.active);
-            voices_[v].ended.store(play, std::memory_order_release);
         }
     }
 }

@@ -3,13 +3,23 @@
 // Mixes every voice of one output device into the device's buffer, in the
 // device's real-time callback. The control thread talks to it only through a
 // fixed-size command queue; the mixer answers only through atomics (position,
-// last command applied, end of playback). render() never locks, allocates,
-// frees, logs or touches a file.
+// last command applied, end of playback). Nothing on the audio thread's side
+// ever locks, allocates, frees, logs or touches a file.
 //
 // Each voice has two layers: the sounding one, and a tail that fades out over
 // a few milliseconds after a stop or a seek, so that neither cuts mid-wave.
 // The master bus ends in a peak limiter: voices that sum above full scale are
 // turned down for the moment they would clip, never wrapped or squared off.
+//
+// A device either plays what it pulls at once (render()), or is sent a mix
+// well ahead of what it plays, as a reserve against a machine that does not
+// run this program for a while. What is queued there is only a forecast: the
+// mixer keeps its state at every kStepFrames-th frame of it, so that a
+// command can be mixed in at a frame a few milliseconds after the device's
+// read position (rollBack()) and the forecast overwritten from the step
+// before, the voices it does not touch mixed again sample for sample. What the voices put on the
+// air is told only as the device takes it (played()): a forecast overwritten
+// never counts, and a sound stays held while any kept state still reads it.
 
 #include <array>
 #include <atomic>
@@ -41,6 +51,10 @@ class Mixer {
     static constexpr int kFadeFrames = 256;      // stop and seek fades, about 6 ms
     static constexpr int kGainRampFrames = 256;  // a volume change glides over this
     static constexpr int kBlockFrames = 1024;    // render() works in pieces of at most this
+    // A roll-back restarts the mix at a multiple of this (2.9 ms at 44.1
+    // kHz), the commands going in at the very frame asked: a coarser step
+    // keeps fewer copies of the voices' states, a finer one mixes less again.
+    static constexpr int kStepFrames = 128;
 
     explicit Mixer(int sampleRate);
     ~Mixer();
@@ -50,13 +64,39 @@ class Mixer {
     // Control thread. False when the queue is full; nothing was sent.
     bool send(const MixerCommand& command) { return commands_.push(command); }
 
-    // Audio thread: mixes `frames` stereo frames into `stereo` (overwritten).
+    // Audio thread, for a device that plays what it pulls at once: applies
+    // the commands sent, mixes `frames` stereo frames into `stereo`
+    // (overwritten) and counts them as played.
     void render(float* stereo, int frames);
+
+    // Control thread, before an audio thread first mixes ahead: keep enough
+    // of the mixer's states to go back over the last `frames` frames mixed
+    // and not yet played. Allocates; never shrinks.
+    void keepHistory(int frames);
+    // Audio thread: mixes the next `frames` frames of the forecast. Commands
+    // wait for rollBack().
+    void mixAhead(float* stereo, int frames);
+    // Audio thread: whether commands wait to be mixed in.
+    bool commandsWaiting() const { return commands_.size() > 0; }
+    // Audio thread: places the commands waiting at `frame` (never before a
+    // frame played or a command applied, and at most at the end of the mix)
+    // and returns where they went. The mix goes back to the step before,
+    // mixedFrames(), and on from there, the commands applied as it passes
+    // their frame. `soundsAt`: the steady-clock nanoseconds at which the
+    // device will play `frame`, against which a start's notAfter is held.
+    int64_t rollBack(int64_t frame, int64_t soundsAt);
+    // Audio thread: the device has taken every frame before `frame` (to the
+    // step before it, or all that was mixed): what the voices aired up to
+    // there is told, and sounds no state holds any more are given back.
+    void played(int64_t frame);
+    // Audio thread: the end of the mix, the frame mixAhead() goes on from.
+    int64_t mixedFrames() const { return mixed_; }
 
     // Any thread.
     int64_t position(int voice) const {
         return voices_[static_cast<size_t>(voice)].position.load(std::memory_order_relaxed);
     }
+    // The seq of the last command whose effect the device has played up to.
     uint32_t appliedSeq(int voice) const {
         return voices_[static_cast<size_t>(voice)].applied.load(std::memory_order_acquire);
     }
@@ -65,14 +105,15 @@ class Mixer {
         return voices_[static_cast<size_t>(voice)].ended.load(std::memory_order_acquire);
     }
     // The seq of the last playback of `voice` that never began: the device
-    // took it up past its Play's notAfter. It counts as ended too.
+    // would have played its start past its Play's notAfter. It counts as
+    // ended too.
     uint32_t lateSeq(int voice) const {
         return voices_[static_cast<size_t>(voice)].late.load(std::memory_order_acquire);
     }
     // What the current or last playback of `voice` put on the air so far:
     // the frames that sounded (every lap), the times it went on from the
     // start, the periods it ran dry, and where its first and last frames
-    // fell among the frames rendered (-1 before any).
+    // fell among the frames played (-1 before any).
     struct Aired {
         int64_t frames = 0;
         uint32_t laps = 0;
@@ -81,8 +122,8 @@ class Mixer {
         int64_t last = -1;  // just after the last
     };
     Aired aired(int voice) const;
-    // Frames rendered for the device since it opened.
-    int64_t renderedFrames() const { return rendered_.load(std::memory_order_acquire); }
+    // Frames the device has taken since it opened.
+    int64_t playedFrames() const { return played_.load(std::memory_order_acquire); }
     // Periods that could not be filled on time: a sounding voice found its
     // read-ahead dry, or the mix took longer than the period lasts.
     uint64_t underruns() const { return underruns_.load(std::memory_order_relaxed); }
@@ -102,7 +143,7 @@ class Mixer {
     // Device thread: the sound server found the device's buffer empty.
     void countUnderrun() { underruns_.fetch_add(1, std::memory_order_relaxed); }
 
-    // Control thread, once no audio thread will ever call render() again
+    // Control thread, once no audio thread will ever call the mixer again
     // (the device is closed): gives back every sound, drops the queued
     // commands and marks every sounding playback as ended.
     void abandon();
@@ -124,6 +165,30 @@ class Mixer {
         float gainStep = 0.0f;
         int rampLeft = 0;
         bool repeat = false;  // at the end of the data, go on from the start
+        // What is told once the device has played up to here.
+        uint32_t applied = 0;
+        uint32_t ended = 0;
+        uint32_t late = 0;
+        uint32_t laps = 0;
+        uint32_t dry = 0;
+        int64_t aired = 0;
+        int64_t first = -1;
+        int64_t last = -1;
+        int64_t moved = -1;  // where the last Play or Seek was applied
+    };
+    // Everything a mix goes on from.
+    struct State {
+        std::array<Voice, kMaxVoices> voices{};
+        float limiterEnvelope = 0.0f;
+        int limiterHold = 0;
+        int voiceCount = 0;  // voices past this were never used
+    };
+    // A sound a layer let go of, given back once `frame` is played: until
+    // then a roll-back may need it again.
+    struct Release {
+        int64_t frame = 0;
+        Sound* sound = nullptr;
+        int voice = 0;
     };
     struct alignas(64) Published {
         std::atomic<int64_t> position{0};
@@ -137,29 +202,49 @@ class Mixer {
         std::atomic<uint32_t> dry{0};
     };
 
-    void apply(const MixerCommand& command);
+    void apply(const MixerCommand& command, int64_t soundsAt);
+    void applyWaiting();
     void moveToTail(Voice& voice);
     void release(Voice& voice, Layer& layer);
+    void mix(float* out, int frames);
     void renderBlock(float* out, int frames);
     void renderVoice(int index, int frames);
     void mixLayer(Voice& voice, Layer& layer, int frames, bool isTail);
     void addLayer(Layer& layer, int offset, int count);
-    void count(Published& published, int offset, int frames);
+    void count(Voice& voice, int offset, int frames);
     void limit(float* out, int frames);
+    State& kept(int64_t frame) {
+        return history_[static_cast<size_t>(frame / kStepFrames) % history_.size()];
+    }
+    void keep();
+    void publish(const State& state, int64_t frame);
+    void giveBack(int64_t frame);
 
     const int sampleRate_;
     const float releaseFactor_;
     const int holdFrames_;
     SpscQueue<MixerCommand, 4096> commands_;
-    std::array<Voice, kMaxVoices> rt_{};  // the audio thread's own
+    State rt_;  // the audio thread's own, at mixed_
     std::array<Published, kMaxVoices> voices_{};
     std::vector<float> mix_;
     std::vector<float> scratch_;
     std::vector<float> gains_;
-    float limiterEnvelope_ = 0.0f;
-    int limiterHold_ = 0;
-    std::atomic<int64_t> rendered_{0};
-    int64_t blockStart_ = 0;  // the audio thread's: the rendered frame the block begins at
+    // The audio thread's: the frames mixed, played, the earliest frame whose
+    // state is kept, the last frame a command was placed at, where the
+    // commands waiting go in (-1: none placed) and when that sounds, and what
+    // the block being mixed lets go of (released from its end).
+    int64_t mixed_ = 0;
+    int64_t playedUpTo_ = 0;
+    int64_t keptFrom_ = 0;
+    int64_t lastCommand_ = 0;
+    int64_t applyAt_ = -1;
+    int64_t applySoundsAt_ = 0;
+    int64_t releaseAt_ = 0;
+    std::vector<State> history_;     // the state at every kStepFrames-th frame, a ring
+    std::vector<Release> releases_;  // a ring, oldest at releaseHead_
+    size_t releaseHead_ = 0;
+    size_t releaseCount_ = 0;
+    std::atomic<int64_t> played_{0};
     std::atomic<uint64_t> underruns_{0};
     std::atomic<uint64_t> dryPeriods_{0};
     std::atomic<uint64_t> seekWaitPeriods_{0};

@@ -34,9 +34,18 @@ class AudioOutput {
     // again after a long clean stretch. `silent`: nothing has sounded on the
     // device for a while, so it could even be closed and opened again.
     virtual void adapt(Clock::time_point /*now*/, bool /*silent*/) {}
-    // Frames kept queued ahead of the device now, which a start waits
-    // behind; 0 when the output cannot tell.
+    // Frames a start waits behind before the device plays it; 0 when the
+    // output cannot tell.
     virtual int queuedFrames() const { return 0; }
+    // Frames mixed ahead and queued at the device beyond those, as a reserve
+    // against a machine that does not run this program for a while: a start
+    // does not wait behind them, as the output mixes them again with it.
+    virtual int reserveFrames() const { return 0; }
+    // Control thread: commands were sent to the mixer. An output that mixes
+    // ahead mixes them in at once; the others take them at the next period.
+    virtual void commandsSent() {}
+    // Time its thread spent mixing again what it had mixed ahead.
+    virtual std::chrono::nanoseconds remixTime() const { return {}; }
     // How long after the press a start may still begin: one the device
     // takes up later (a server frozen, then going on) is dropped, as a
     // jingle late is worse than none. Zero: never dropped, for a device

@@ -1,6 +1,8 @@
 #include "platform/audio/pulse_output.h"
 
 #include <pulse/pulseaudio.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <functional>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/audio/mixer.h"
@@ -110,6 +113,7 @@ class PulseConnection final : public ServerConnection {
                blind_.load(std::memory_order_acquire);
     }
     pa_context* context() const { return context_; }
+    pa_mainloop_api* api() const { return pa_threaded_mainloop_get_api(loop_); }
     std::string failure() override {
         if (!started_) return "impossible de démarrer le client du serveur de son";
         Lock lock(*this);
@@ -229,27 +233,75 @@ class PulseConnection final : public ServerConnection {
 
 namespace {
 
+constexpr size_t kFrameBytes = 2 * sizeof(float);
+// How often libpulse's thread asks where the server reads and tops the
+// reserve up: the reserve is many times this.
+constexpr pa_usec_t kTickUsec = 5000;
+// A reading of the server's position older than this does not place a
+// command: the server (or this thread) has been held, and the command waits
+// for the next reading, so that a start is never mixed in where the server
+// is not playing.
+constexpr int64_t kFreshNanos = 40'000'000;
+// Between two readings the read position is reckoned on by the clock, this
+// far at most: a server that holds still does not run on in the reckoning.
+constexpr int64_t kMostReckonNanos = 20'000'000;
+// Mixed again from a place before what the server holds, a forecast is
+// written a piece at a time, the first with the seek back: PipeWire's server
+// for PulseAudio clients heard only the end of one larger write that seeked.
+constexpr int kPieceFrames = 1024;
+// How far past the read position a command is mixed in, which a write must
+// reach the server within. It grows at once by what a write came late, and
+// gives back kMarginStep after each kCleanRemixes in time.
+constexpr double kMarginMs = 2.0;
+constexpr double kLeastMarginMs = 1.0;
+constexpr double kMostMarginMs = 20.0;
+constexpr double kMarginStepMs = 0.25;
+constexpr int kCleanRemixes = 32;
+// The span the mixer keeps for going back, beyond the largest reserve: the
+// reckoning ahead of the last reading, a piece, a tick.
+constexpr std::chrono::milliseconds kKeptBeyondReserve{100};
+// Requests under way at once: a reading of the position, a cork.
+constexpr size_t kMostOperations = 16;
+
+int framesIn(double ms, int rate) {
+    return static_cast<int>(ms * rate / 1000.0);
+}
+
+// The mix is sent to the server well ahead of what it plays, as a reserve
+// against a machine that does not run this program's thread for a while
+// (PulseBackend::kReserve), while the stream itself asks the server for
+// only a short buffer, so that the device's own buffer stays small. A
+// command is mixed in from a little past the server's read position: the
+// mixer rolls back to there and the forecast is written over from there on,
+// placed by a seek back from the stream's write index, so that the frames
+// mixed again line up with the old ones to the sample.
 class PulseOutput final : public AudioOutput {
   public:
     PulseOutput(std::shared_ptr<PulseConnection> connection, Mixer& mixer)
         : connection_(std::move(connection)), mixer_(mixer) {}
 
     ~PulseOutput() override {
-        if (stream_ == nullptr) return;
-        // Under the lock no write request is being served; after it none will be.
-        PulseConnection::Lock lock(*connection_);
-        // The server answers a disconnection later, and requests still
-        // pending until then would call back into this object once gone.
-        for (pa_operation* operation : operations_) {
-            pa_operation_cancel(operation);
-            pa_operation_unref(operation);
+        {
+            // Under the lock no callback runs; after it none will.
+            PulseConnection::Lock lock(*connection_);
+            // The server answers a disconnection later, and requests still
+            // pending until then would call back into this object once gone.
+            for (pa_operation* operation : operations_) {
+                pa_operation_cancel(operation);
+                pa_operation_unref(operation);
+            }
+            pa_mainloop_api* api = connection_->api();
+            if (ticker_ != nullptr) api->time_free(ticker_);
+            if (waker_ != nullptr) api->io_free(waker_);
+            if (stream_ != nullptr) {
+                pa_stream_set_write_callback(stream_, nullptr, nullptr);
+                pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+                pa_stream_set_state_callback(stream_, nullptr, nullptr);
+                pa_stream_disconnect(stream_);
+                pa_stream_unref(stream_);
+            }
         }
-        pa_stream_set_write_callback(stream_, nullptr, nullptr);
-        pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
-        pa_stream_set_buffer_attr_callback(stream_, nullptr, nullptr);
-        pa_stream_set_state_callback(stream_, nullptr, nullptr);
-        pa_stream_disconnect(stream_);
-        pa_stream_unref(stream_);
+        if (wakeFd_ >= 0) close(wakeFd_);
     }
     PulseOutput(const PulseOutput&) = delete;
     PulseOutput& operator=(const PulseOutput&) = delete;
@@ -257,6 +309,26 @@ class PulseOutput final : public AudioOutput {
     // Under the lock: asks the server for the stream, without waiting for
     // it (see ready()). False when it cannot be asked.
     bool connect(const char* sink, int sampleRate, int periodFrames) {
+        periodFrames_ = periodFrames;
+        rate_ = sampleRate;
+        const auto frames = [sampleRate](std::chrono::milliseconds time) {
+            return static_cast<int>(time.count() * sampleRate / 1000);
+        };
+        queue_.emplace(QueueTarget::Steps{
+            frames(PulseBackend::kReserve), frames(PulseBackend::kMostReserve),
+            frames(PulseBackend::kGrowReserve), frames(PulseBackend::kShrinkReserve),
+            PulseBackend::kCleanStretch, kSettle});
+        depth_.store(queue_->target(), std::memory_order_relaxed);
+        margin_.store(framesIn(kMarginMs, sampleRate), std::memory_order_relaxed);
+        operations_.reserve(kMostOperations);  // none allocated on libpulse's thread
+
+        // Commands from the window's thread wake libpulse's without its lock.
+        wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (wakeFd_ < 0) return false;
+        pa_mainloop_api* api = connection_->api();
+        waker_ = api->io_new(api, wakeFd_, PA_IO_EVENT_INPUT, &PulseOutput::woken, this);
+        if (waker_ == nullptr) return false;
+
         const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(sampleRate), 2};
         pa_channel_map map;
         pa_channel_map_init_stereo(&map);
@@ -265,20 +337,22 @@ class PulseOutput final : public AudioOutput {
         pa_stream_set_state_callback(stream_, &PulseOutput::stateChanged, this);
         pa_stream_set_write_callback(stream_, &PulseOutput::pull, this);
         pa_stream_set_underflow_callback(stream_, &PulseOutput::underflow, this);
-        pa_stream_set_buffer_attr_callback(stream_, &PulseOutput::attributesChanged, this);
 
-        periodFrames_ = periodFrames;
-        rate_ = sampleRate;
-        queue_.emplace(QueueTarget::Steps{periodFrames * PulseBackend::kServerPeriods,
-                                          periodFrames * PulseBackend::kMostServerPeriods,
-                                          periodFrames * PulseBackend::kGrowPeriods, periodFrames,
-                                          PulseBackend::kCleanStretch, kSettle});
-        applied_ = queue_->target();
-        const pa_buffer_attr attr = attributes();
-        // The buffer asked for is the whole latency, the device's included;
-        // a named device that goes away ends the stream instead of moving it
+        // A short target: the server sets the device's buffer from it (the
+        // target less two requests, one period), and nothing a start waits
+        // behind is longer than that and the margin. No prebuffering: the
+        // stream plays from its first frame, the reserve written before it
+        // is uncorked.
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.tlength =
+            static_cast<uint32_t>(periodFrames * PulseBackend::kServerPeriods * kFrameBytes);
+        attr.prebuf = 0;
+        attr.minreq = static_cast<uint32_t>(periodFrames * kFrameBytes);
+        attr.fragsize = static_cast<uint32_t>(-1);
+        // A named device that goes away ends the stream instead of moving it
         // to another device behind the operator's back.
-        auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
+        auto flags = PA_STREAM_START_CORKED;
         if (sink != nullptr) flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE);
         return pa_stream_connect_playback(stream_, sink, &attr, flags, nullptr, nullptr) >= 0;
     }
@@ -288,8 +362,8 @@ class PulseOutput final : public AudioOutput {
     }
 
     // A device still waking up may take a start up late, as before it was
-    // watched; one that has been asking steadily drops a start it takes up
-    // too late, its server having frozen since the press.
+    // watched; one that has been playing steadily drops a start it would
+    // play too late, its server having frozen since the press.
     std::chrono::milliseconds lateStartLimit() const override {
         return pulls_.steady() ? kLateStart : std::chrono::milliseconds{0};
     }
@@ -302,75 +376,43 @@ class PulseOutput final : public AudioOutput {
         return ready_.load(std::memory_order_acquire) && !lost() && !pulls_.stalled();
     }
 
-    // A start waits behind what the server keeps queued, which must outlast
-    // the server's own delays, and those depend on the machine. A larger
-    // target is filled by the next requests and a smaller one drains as it
-    // plays, so nothing queued is ever dropped or played twice.
+    // The reserve follows the machine: it grows when it ran low, or the
+    // server ran short, to twice the longest the thread was kept from
+    // writing, and comes back down after long clean stretches.
     void adapt(Clock::time_point now, bool /*silent*/) override {
-        // The server splits the queue between the device and the stream, and
-        // a device that was kept waiting catches up at once from the stream's
-        // half: to ride out a wait like the longest just seen, the whole
-        // queue needs twice that, and a request more on each side.
         const int64_t waited = longestWait_.exchange(0, std::memory_order_relaxed);
-        const auto cover = static_cast<int>(2 * waited * rate_ / 1'000'000'000 + 2 * periodFrames_);
-        const int wanted = queue_->follow(mixer_.underruns() - mixer_.dryPeriods(), now, cover);
-        // The server converts to microseconds and back: a frame or two off.
-        const bool granted = std::abs(queuedFrames() - applied_) < periodFrames_ / 2;
-        // A large step is taken a few periods at a time, each once the last
-        // is granted: the device's half grows at once, and must not take more
-        // than the stream's half holds until the stream has been topped up.
-        int next = applied_;
-        if (wanted < applied_) {
-            next = wanted;
-        } else if (wanted > applied_ && granted) {
-            next = std::min(wanted, applied_ + PulseBackend::kGrowPeriods * periodFrames_);
-        }
-        if (next != applied_) {
-            applied_ = next;
-            asks_ = 0;
-            PulseConnection::Lock lock(*connection_);
-            const pa_buffer_attr attr = attributes();
-            pa_operation* changing =
-                pa_stream_set_buffer_attr(stream_, &attr, &PulseOutput::attributesSet, this);
-            keep(changing);
-        } else if (!granted && asks_ < kMostAsks && !asking_.load(std::memory_order_acquire)) {
-            // The device takes its share of a change a little after the
-            // stream does; look again until the two add up to the target.
-            ++asks_;
-            PulseConnection::Lock lock(*connection_);
-            askTiming(stream_, this);
-        }
+        const auto cover = static_cast<int>(2 * waited * rate_ / 1'000'000'000);
+        const uint64_t shortfalls =
+            mixer_.underruns() - mixer_.dryPeriods() + lowReserves_.load(std::memory_order_relaxed);
+        depth_.store(queue_->follow(shortfalls, now, cover), std::memory_order_relaxed);
     }
 
-    int queuedFrames() const override { return grantedFrames_.load(std::memory_order_relaxed); }
+    // What a start waits behind: the margin, then the device's buffer.
+    int queuedFrames() const override {
+        if (!placed_.load(std::memory_order_acquire)) return 0;
+        return margin_.load(std::memory_order_relaxed) +
+               deviceFrames_.load(std::memory_order_relaxed);
+    }
+    int reserveFrames() const override { return reserve_.load(std::memory_order_relaxed); }
+    void commandsSent() override {
+        const uint64_t one = 1;
+        if (::write(wakeFd_, &one, sizeof one) < 0) return;  // already awake
+    }
+    std::chrono::nanoseconds remixTime() const override {
+        return std::chrono::nanoseconds(remixNanos_.load(std::memory_order_relaxed));
+    }
 
   private:
-    pa_buffer_attr attributes() const {
-        constexpr uint32_t kFrameBytes = 2 * sizeof(float);
-        pa_buffer_attr attr{};
-        attr.maxlength = static_cast<uint32_t>(-1);
-        attr.tlength = static_cast<uint32_t>(applied_) * kFrameBytes;
-        attr.prebuf = static_cast<uint32_t>(-1);
-        attr.minreq = static_cast<uint32_t>(periodFrames_) * kFrameBytes;  // starts go out soon
-        attr.fragsize = static_cast<uint32_t>(-1);
-        return attr;
-    }
-
-    // libpulse's thread. The server splits the target between the device's
-    // own buffer and the stream's, so what a start waits behind is the
-    // stream's granted length plus the latency the device was set to.
-    static void attributesSet(pa_stream* stream, int success, void* data) {
-        const HeldBy held(libpulseLocks);
-        if (success != 0) askTiming(stream, static_cast<PulseOutput*>(data));
-    }
-
     // Under the lock, or on libpulse's thread.
-    static void askTiming(pa_stream* stream, PulseOutput* self) {
+    void askTiming(int64_t now) {
+        // An answer lost with its request would stop the readings: ask again.
+        if (asking_ && now - askedAt_ < 200'000'000) return;
         pa_operation* asking =
-            pa_stream_update_timing_info(stream, &PulseOutput::timingKnown, self);
+            pa_stream_update_timing_info(stream_, &PulseOutput::timingKnown, this);
         if (asking == nullptr) return;
-        self->asking_.store(true, std::memory_order_release);
-        self->keep(asking);
+        asking_ = true;
+        askedAt_ = now;
+        keep(asking);
     }
 
     // Under the lock: a request whose answer calls back into this object,
@@ -385,35 +427,12 @@ class PulseOutput final : public AudioOutput {
         operations_.push_back(operation);
     }
 
-    static void timingKnown(pa_stream* stream, int success, void* data) {
-        auto* self = static_cast<PulseOutput*>(data);
-        const HeldBy held(libpulseLocks);
-        self->asking_.store(false, std::memory_order_release);
-        const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream);
-        const pa_timing_info* timing = pa_stream_get_timing_info(stream);
-        if (success != 0 && granted != nullptr && timing != nullptr) {
-            const pa_sample_spec* format = pa_stream_get_sample_spec(stream);
-            const auto device =
-                static_cast<int64_t>(timing->configured_sink_usec) * format->rate / 1'000'000;
-            self->grantedFrames_.store(
-                static_cast<int>(granted->tlength / pa_frame_size(format) + device),
-                std::memory_order_relaxed);
-        }
-        self->connection_->wake();
-    }
-
-    // The server moved the stream or changed its buffer by itself.
-    static void attributesChanged(pa_stream* stream, void* data) {
-        const HeldBy held(libpulseLocks);
-        askTiming(stream, static_cast<PulseOutput*>(data));
-    }
-
     static void stateChanged(pa_stream* stream, void* data) {
         auto* self = static_cast<PulseOutput*>(data);
         const HeldBy held(libpulseLocks);
         const pa_stream_state_t state = pa_stream_get_state(stream);
         if (state == PA_STREAM_READY) {
-            askTiming(stream, self);  // what the server granted, for queuedFrames()
+            self->start();
             self->ready_.store(true, std::memory_order_release);
         } else if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
             self->lost_.store(true, std::memory_order_release);
@@ -421,34 +440,167 @@ class PulseOutput final : public AudioOutput {
         self->connection_->wake();
     }
 
-    // libpulse's thread: the server wants `bytes` more. The buffer comes
-    // from libpulse's shared memory pool; the mixer writes straight into it.
-    static void pull(pa_stream* stream, size_t bytes, void* data) {
+    // libpulse's thread, once the server has made the stream: the reserve
+    // goes first, then the stream plays.
+    void start() {
+        base_ = mixer_.mixedFrames();
+        started_ = true;
+        write(0, depth_.load(std::memory_order_relaxed));
+        pa_operation* uncorking = pa_stream_cork(stream_, 0, nullptr, nullptr);
+        if (uncorking != nullptr) pa_operation_unref(uncorking);
+        ticker_ = pa_context_rttime_new(connection_->context(), pa_rtclock_now() + kTickUsec,
+                                        &PulseOutput::tick, this);
+        askTiming(steadyNanos());
+    }
+
+    static void tick(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* data) {
         raiseToRealtime();
         auto* self = static_cast<PulseOutput*>(data);
         const HeldBy held(libpulseLocks);
-        self->pulls_.pulled();
-        // How long since the server last asked: a machine that held the
-        // server or this thread still shows here, even when no sound is on.
+        pa_context_rttime_restart(self->connection_->context(), event,
+                                  pa_rtclock_now() + kTickUsec);
         const int64_t now = steadyNanos();
-        const int64_t waited = self->lastPull_ > 0 ? now - self->lastPull_ : 0;
-        self->lastPull_ = now;
-        if (waited > self->longestWait_.load(std::memory_order_relaxed)) {
-            self->longestWait_.store(waited, std::memory_order_relaxed);
+        self->askTiming(now);
+        self->service(now);
+    }
+
+    // The window's thread sent commands.
+    static void woken(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* data) {
+        raiseToRealtime();
+        auto* self = static_cast<PulseOutput*>(data);
+        const HeldBy held(libpulseLocks);
+        uint64_t count = 0;
+        if (read(fd, &count, sizeof count) < 0) count = 0;  // nothing to take: woken twice
+        self->service(steadyNanos());
+    }
+
+    // The server asks for more: the reserve ran out.
+    static void pull(pa_stream*, size_t, void* data) {
+        raiseToRealtime();
+        auto* self = static_cast<PulseOutput*>(data);
+        const HeldBy held(libpulseLocks);
+        self->service(steadyNanos());
+    }
+
+    static void timingKnown(pa_stream* stream, int success, void* data) {
+        auto* self = static_cast<PulseOutput*>(data);
+        const HeldBy held(libpulseLocks);
+        self->asking_ = false;
+        const pa_timing_info* timing = pa_stream_get_timing_info(stream);
+        if (success == 0 || timing == nullptr || timing->read_index_corrupt != 0) return;
+        const int64_t now = steadyNanos();
+        self->heard(*timing, now);
+        self->service(now);
+        if (self->checkFrom_ >= 0) self->askTiming(now);
+        self->connection_->wake();
+    }
+
+    // A reading of where the server reads: what was played is told, the
+    // reserve measured, and a rewrite judged in time or not.
+    void heard(const pa_timing_info& timing, int64_t now) {
+        const auto read =
+            static_cast<int64_t>(timing.read_index / static_cast<int64_t>(kFrameBytes));
+        if (readFrames_ >= 0 && read > readFrames_) pulls_.pulled();
+        readFrames_ = read;
+        readAt_ =
+            now - std::min<int64_t>(pa_timeval_age(&timing.timestamp), kFreshNanos / 1000) * 1000;
+        playing_ = timing.playing != 0;
+        deviceFrames_.store(static_cast<int>(timing.configured_sink_usec * rate_ / 1'000'000),
+                            std::memory_order_relaxed);
+        placed_.store(true, std::memory_order_release);
+        mixer_.played(base_ + std::min(read, written_));
+
+        const int64_t reserve = written_ - read;
+        reserve_.store(static_cast<int>(std::max<int64_t>(0, reserve)), std::memory_order_relaxed);
+        const int depth = depth_.load(std::memory_order_relaxed);
+        if (!low_ && reserve < depth / 3) {
+            low_ = true;
+            lowReserves_.fetch_add(1, std::memory_order_relaxed);
+        } else if (reserve > depth / 2) {
+            low_ = false;
         }
-        constexpr size_t kFrameBytes = 2 * sizeof(float);
-        while (bytes >= kFrameBytes) {
+
+        // A rewrite the server had read past by the first reading taken
+        // after it may have come late: the margin grows by that much.
+        if (checkFrom_ < 0) return;
+        if (checkSkip_) {
+            checkSkip_ = false;  // a reading asked before the rewrite
+            return;
+        }
+        const int64_t late = read - checkFrom_;
+        int margin = margin_.load(std::memory_order_relaxed);
+        if (late > 0) {
+            margin = std::min<int>(framesIn(kMostMarginMs, rate_), margin + static_cast<int>(late));
+            cleanRemixes_ = 0;
+        } else if (++cleanRemixes_ >= kCleanRemixes) {
+            margin =
+                std::max(framesIn(kLeastMarginMs, rate_), margin - framesIn(kMarginStepMs, rate_));
+            cleanRemixes_ = 0;
+        }
+        margin_.store(margin, std::memory_order_relaxed);
+        checkFrom_ = -1;
+    }
+
+    // Where the server reads now, reckoned from the last reading.
+    int64_t readNow(int64_t now) const {
+        const int64_t since =
+            playing_ ? std::clamp<int64_t>(now - readAt_, 0, kMostReckonNanos) : 0;
+        return readFrames_ + since * rate_ / 1'000'000'000;
+    }
+
+    // libpulse's thread: commands mixed in, or the reserve topped up.
+    void service(int64_t now) {
+        if (!started_ || broken_) return;
+        if (lastService_ > 0 && now - lastService_ > longestWait_.load(std::memory_order_relaxed)) {
+            longestWait_.store(now - lastService_, std::memory_order_relaxed);
+        }
+        lastService_ = now;
+        const int depth = depth_.load(std::memory_order_relaxed);
+        const int64_t read = readFrames_ >= 0 ? readNow(now) : 0;
+        // Held longer than the reserve, the server played silence past what
+        // was written: those frames are gone, and the mix goes on from where
+        // it reads, as the voices would have.
+        while (written_ < read) {
+            const int frames = static_cast<int>(std::min<int64_t>(read - written_, kPieceFrames));
+            mixer_.mixAhead(discarded_.data(), frames);
+            written_ += frames;
+        }
+        if (mixer_.commandsWaiting() && readFrames_ >= 0 && now - readAt_ < kFreshNanos) {
+            const int margin = margin_.load(std::memory_order_relaxed);
+            const int64_t soundsAt = now + int64_t{margin} * 1'000'000'000 / rate_;
+            checkFrom_ = mixer_.rollBack(base_ + read + margin, soundsAt) - base_;
+            checkSkip_ = asking_;
+            write(mixer_.mixedFrames() - base_, std::max(written_, read + depth));
+            askTiming(now);
+            remixNanos_.fetch_add(steadyNanos() - now, std::memory_order_relaxed);
+            return;
+        }
+        if (read + depth - written_ >= periodFrames_) write(written_, read + depth);
+    }
+
+    // Mixes the stream's frames [from, to) and writes them, placed from the
+    // server's write index to `from`: a forecast is written over from there.
+    void write(int64_t from, int64_t to) {
+        int64_t seek = (from - sent_) * static_cast<int64_t>(kFrameBytes);
+        for (int64_t at = from; at < to && !broken_;) {
+            size_t bytes =
+                static_cast<size_t>(std::min<int64_t>(to - at, kPieceFrames)) * kFrameBytes;
             void* buffer = nullptr;
-            size_t size = bytes;
-            if (pa_stream_begin_write(stream, &buffer, &size) < 0 || buffer == nullptr) return;
-            size -= size % kFrameBytes;
-            if (size == 0) {
-                pa_stream_cancel_write(stream);
+            if (pa_stream_begin_write(stream_, &buffer, &bytes) < 0 || buffer == nullptr ||
+                bytes < kFrameBytes) {
+                broken_ = true;  // the stream is failing: its state says so next
                 return;
             }
-            self->mixer_.render(static_cast<float*>(buffer), static_cast<int>(size / kFrameBytes));
-            if (pa_stream_write(stream, buffer, size, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
-            bytes -= std::min(bytes, size);
+            bytes -= bytes % kFrameBytes;
+            const auto frames = static_cast<int>(bytes / kFrameBytes);
+            mixer_.mixAhead(static_cast<float*>(buffer), frames);
+            if (pa_stream_write(stream_, buffer, bytes, nullptr, seek, PA_SEEK_RELATIVE) < 0) {
+                broken_ = true;
+                return;
+            }
+            seek = 0;
+            at += frames;
+            written_ = sent_ = at;
         }
     }
 
@@ -461,20 +613,42 @@ class PulseOutput final : public AudioOutput {
     std::shared_ptr<PulseConnection> connection_;
     Mixer& mixer_;
     pa_stream* stream_ = nullptr;
+    pa_time_event* ticker_ = nullptr;
+    pa_io_event* waker_ = nullptr;
+    int wakeFd_ = -1;
     std::atomic<bool> ready_{false};
     std::atomic<bool> lost_{false};
+    std::atomic<bool> placed_{false};  // the server's position is known
     PullWatch pulls_;
     int periodFrames_ = 0;
-    std::atomic<int> grantedFrames_{0};
-    std::atomic<bool> asking_{false};  // a look at what was granted is under way
     int rate_ = 0;
-    int64_t lastPull_ = 0;                 // libpulse's thread's own
-    std::atomic<int64_t> longestWait_{0};  // between two requests, since adapt() last looked
+    // libpulse's thread's own. Frames count from the stream's first; the
+    // mixer's frame base_ is the stream's frame 0.
+    bool started_ = false;
+    bool broken_ = false;
+    int64_t base_ = 0;
+    int64_t written_ = 0;  // the end of the mix
+    int64_t sent_ = 0;     // the server's write index
+    std::vector<float> discarded_ = std::vector<float>(size_t{kPieceFrames} * 2);
+    int64_t readFrames_ = -1;  // its read index, as last read
+    int64_t readAt_ = 0;       // when it was there
+    bool playing_ = false;
+    bool asking_ = false;
+    int64_t askedAt_ = 0;
+    int64_t lastService_ = 0;
+    bool low_ = false;
+    int64_t checkFrom_ = -1;  // a rewrite's first frame, until a reading after it
+    bool checkSkip_ = false;
+    int cleanRemixes_ = 0;
+    std::atomic<int> margin_{0};
+    std::atomic<int> depth_{0};  // the reserve wanted
+    std::atomic<int> reserve_{0};
+    std::atomic<int> deviceFrames_{0};
+    std::atomic<uint64_t> lowReserves_{0};
+    std::atomic<int64_t> longestWait_{0};  // between two turns, since adapt() last looked
+    std::atomic<int64_t> remixNanos_{0};
     // The control thread's, in adapt().
     std::optional<QueueTarget> queue_;
-    int applied_ = 0;  // the target last asked of the server
-    int asks_ = 0;     // looks since the last change
-    static constexpr int kMostAsks = 100;
     std::vector<pa_operation*> operations_;  // under the lock: requests not yet answered
 };
 
@@ -483,6 +657,13 @@ class PulseOutput final : public AudioOutput {
 PulseBackend::PulseBackend() : link_([] { return std::make_shared<PulseConnection>(); }) {}
 
 PulseBackend::~PulseBackend() = default;
+
+void PulseBackend::holdClientThread(std::chrono::milliseconds time) {
+    const ServerLink::Known known = link_.known();
+    if (!known.connection) return;
+    PulseConnection::Lock lock(*std::static_pointer_cast<PulseConnection>(known.connection));
+    std::this_thread::sleep_for(time);
+}
 
 bool PulseBackend::usable() const {
     return link_.alive();
@@ -515,6 +696,9 @@ std::unique_ptr<AudioOutput> PulseBackend::open(const std::optional<std::string>
         if (found == known.sinks.end()) return nullptr;  // not there now
         sink = found->name;
     }
+    // Made before libpulse's thread is held: other devices play on meanwhile.
+    mixer.keepHistory(static_cast<int>((PulseBackend::kMostReserve + kKeptBeyondReserve).count() *
+                                       sampleRate / 1000));
     PulseConnection::Lock lock(*server);
     if (!server->ready()) return nullptr;
     auto output = std::make_unique<PulseOutput>(server, mixer);

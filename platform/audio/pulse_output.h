@@ -2,14 +2,14 @@
 
 // The sound server's devices through libpulse's asynchronous API (a
 // PulseAudio server, or PipeWire's server for PulseAudio clients): one
-// playback stream per output, float stereo, its write requests running the
-// mixer on libpulse's own thread.
+// playback stream per output, float stereo, mixed on libpulse's own thread.
 //
 // Why not SDL here: SDL asks the server for a fixed buffer of two periods
 // and keeps about one more period queued, so a jingle started between two
-// periods waits up to three of them. A stream of our own asks the server to
-// keep only a small target of data and to request more in small pieces, and
-// its underflows are reported by the server itself.
+// periods waits up to three of them. A stream of our own keeps the device's
+// buffer small, queues a deep reserve at the server beyond it, and mixes a
+// command in a few milliseconds past the server's read position, writing
+// over what was queued from there (see docs/audio-engine.md).
 
 #include <chrono>
 #include <memory>
@@ -36,23 +36,30 @@ class PulseBackend final : public OutputBackend {
     // From the server's sink events while connected, and when it is lost or back.
     bool devicesMayHaveChanged() override;
     std::string problem() override;
-    // `periodFrames` is both the size of the server's requests and the unit
-    // of the buffer kept at the server (kServerPeriods of them). The stream
-    // is asked for and returned before the server answers; null at once
-    // when the server is not connected.
+    // `periodFrames` is the size of the server's requests and the unit of
+    // the stream's own short buffer (kServerPeriods of them). The stream is
+    // asked for and returned before the server answers; null at once when
+    // the server is not connected.
     std::unique_ptr<AudioOutput> open(const std::optional<std::string>& name, Mixer& mixer,
                                       int sampleRate, int periodFrames) override;
 
-    // What the server keeps queued, in periods: the floor it starts from,
-    // and the ceiling (about 50 ms at 96 frames) it may grow to when the
-    // machine cannot keep up. At an underflow it grows at once by two
-    // periods, or more when the wait that caused it was longer, and it gives
-    // one back after each kCleanStretch without any (see QueueTarget). A
-    // fixed queue small enough for a quick start gaps on a machine whose
-    // cores are taken away for milliseconds (docs/performance.md).
-    static constexpr int kServerPeriods = 4;
-    static constexpr int kMostServerPeriods = 23;
-    static constexpr int kGrowPeriods = 2;
+    // Holds libpulse's thread still for `time`, as a machine that does not
+    // run it would; the server plays on from what is queued.
+    void holdClientThread(std::chrono::milliseconds time);
+
+    // The stream's own buffer, in periods: the server sets the device's
+    // buffer to it less two requests, one period.
+    static constexpr int kServerPeriods = 3;
+    // The reserve mixed ahead and queued at the server beyond it. It starts
+    // at kReserve, longer than the freezes of a thread seen on a busy 2-core
+    // machine (often 40 ms, 104 at worst), and grows when it ran low (or the server ran short) by
+    // kGrowReserve, or to twice the longest the thread was held, up to kMostReserve, which bridges
+    // the longest freeze ever measured there (218 ms); it gives kShrinkReserve back after each
+    // kCleanStretch without (see QueueTarget).
+    static constexpr std::chrono::milliseconds kReserve{150};
+    static constexpr std::chrono::milliseconds kMostReserve{300};
+    static constexpr std::chrono::milliseconds kGrowReserve{50};
+    static constexpr std::chrono::milliseconds kShrinkReserve{10};
     static constexpr std::chrono::seconds kCleanStretch{60};
 
   private:

@@ -108,26 +108,25 @@ TEST_F(OutputDevices, TheOutputListTellsWhatAStartWaitsBehindAndHowOftenSoundRan
     w.Output->setListIndex(1);
     w.Output_Click();
 
-    // Open before any press: what the server keeps queued (8.7 ms at first,
-    // more if this machine already ran short) and the count of shortfalls.
-    EXPECT_TRUE(until([&] { return outputState(w.Output->ToolTipText()).first >= 8.7; }))
+    // Open before any press: what a start waits behind, a few milliseconds
+    // past where the server reads (never the reserve mixed ahead of it),
+    // and the count of shortfalls.
+    EXPECT_TRUE(until([&] { return outputState(w.Output->ToolTipText()).first > 0; }))
         << w.Output->ToolTipText().toStdString();
     const auto [first, shortfalls] = outputState(w.Output->ToolTipText());
-    EXPECT_LE(first, 8.7 + 4.4 * shortfalls);
+    EXPECT_LE(first, 8.7);
     w.Touche_Click(0);
     w.Touche_Click(0);
     ASSERT_EQ(w.Player[0]->State(), kPlaying);
 
-    // The server held still: the sound ran short, and both figures rise
-    // (once the stream is past its first seconds, when the device may still
-    // be waking up).
+    // The server held still longer than the reserve: the sound ran short,
+    // and the count rises (once the stream is past its first seconds, when
+    // the device may still be waking up).
     const auto settled = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     until([&] { return std::chrono::steady_clock::now() > settled; });  // the pump turning
-    server.pause(std::chrono::milliseconds(40));
-    EXPECT_TRUE(until([&] {
-        const auto [queued, count] = outputState(w.Output->ToolTipText());
-        return queued > first && count > shortfalls;
-    })) << w.Output->ToolTipText().toStdString();
+    server.pause(std::chrono::milliseconds(400));
+    EXPECT_TRUE(until([&] { return outputState(w.Output->ToolTipText()).second > shortfalls; }))
+        << w.Output->ToolTipText().toStdString();
     const std::string told = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(told.find("OnAir: " + w.Output->ToolTipText().toStdString()), std::string::npos)
         << told;

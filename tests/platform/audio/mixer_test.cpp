@@ -1,9 +1,11 @@
 // What the mixed output holds: exact samples, sums, gains, fades and the
-// limiter, rendered through the real engine on a null output.
+// limiter, rendered through the real engine on a null output; and a mix
+// queued ahead, rolled back and mixed again from any step of it.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "platform/audio/mixer.h"
 #include "tests/platform/audio/engine_rig.h"
@@ -121,6 +123,162 @@ TEST(Mixing, ManyLoudVoicesNeverCrossFullScale) {
     rig.start(quiet);
     // Below full scale: untouched.
     EXPECT_TRUE(framesAre(rig.render(256), 0, 256, constant));
+}
+
+// A device sent the mix ahead: what reached it, each write from where the
+// mixer goes on, overwriting the forecast there.
+struct AheadDevice {
+    explicit AheadDevice(Mixer& m, bool keeps = true) : mixer(m) {
+        if (keeps) mixer.keepHistory(kAhead);
+    }
+    static constexpr int kAhead = 8192;
+    void mixTo(int64_t end) {
+        while (mixer.mixedFrames() < end) {
+            const int64_t at = mixer.mixedFrames();
+            const int n = static_cast<int>(std::min<int64_t>(end - at, 300));
+            heard.resize(static_cast<size_t>(std::max<int64_t>(at + n, size())) * 2);
+            mixer.mixAhead(heard.data() + at * 2, n);
+        }
+    }
+    int64_t size() const { return static_cast<int64_t>(heard.size() / 2); }
+    float at(int64_t frame) const { return heard[static_cast<size_t>(frame) * 2]; }
+    void send(MixerCommand::Type type, uint16_t voice, Sound* sound = nullptr, float value = 1.0f) {
+        MixerCommand command{.type = type, .voice = voice, .seq = ++seq, .gain = value};
+        command.frame = static_cast<int64_t>(value * 1000);
+        command.repeat = value > 0.5f;
+        if (type == MixerCommand::Type::Play) {
+            command.sound = sound;
+            sound->audioRefs.fetch_add(1);
+        }
+        ASSERT_TRUE(mixer.send(command));
+    }
+    Mixer& mixer;
+    std::vector<float> heard;
+    uint32_t seq = 0;
+};
+
+struct AheadSounds {
+    testing::TempDir dir;
+    std::shared_ptr<Sound> load(const std::string& name, int64_t frames,
+                                const std::function<float(int64_t, int)>& sample) {
+        EXPECT_TRUE(testing::writeAudio(dir.file(name), testing::FileKind::Wav16, 44100, 2, frames,
+                                        sample));
+        return Sound::load(dir.file(name), 44100);  // short: all in memory at once
+    }
+    std::shared_ptr<Sound> stairs = load("stairs.wav", 5000, testing::staircase);
+    std::shared_ptr<Sound> tone = load("tone.wav", 3001, [](int64_t f, int) {
+        return 0.25f * static_cast<float>(std::sin(static_cast<double>(f) * 0.01));
+    });
+    std::shared_ptr<Sound> blip = load("blip.wav", 7000, constant);
+};
+
+TEST(MixingAhead, RollingBackToRandomFramesMixesWhatDidNotChangeSampleForSample) {
+    using Type = MixerCommand::Type;
+    AheadSounds sounds;
+    Mixer aheadMixer(44100);
+    Mixer straightMixer(44100);
+    AheadDevice ahead(aheadMixer);
+    AheadDevice straight(straightMixer, false);
+    for (AheadDevice* device : {&ahead, &straight}) {
+        device->send(Type::Play, 0, sounds.stairs.get(), 1.0f);  // repeats
+        device->send(Type::Play, 1, sounds.tone.get(), 0.75f);
+        device->send(Type::Gain, 1, nullptr, 0.3f);
+        device->mixer.rollBack(0, 0);
+    }
+    // The device takes on; the forecast stays well ahead of it, and each
+    // round a change to voice 2, or none, is mixed in from a random step.
+    // The same changes mixed straight through, at the frames the roll-backs
+    // chose, give the same samples.
+    std::mt19937 random(20240611);
+    int64_t read = 0;
+    const Type changes[] = {Type::Play, Type::Stop, Type::Gain, Type::Seek, Type::Repeat};
+    for (int round = 0; round < 300; ++round) {
+        read += static_cast<int64_t>(random() % 400);
+        ahead.mixTo(read + AheadDevice::kAhead);
+        aheadMixer.played(read);
+        const int64_t asked = read + static_cast<int64_t>(random() % 3000) + 100;
+        const bool change = random() % 4 != 0;
+        const Type type = changes[random() % 5];
+        const float value = static_cast<float>(random() % 100) / 100.0f;
+        if (change) ahead.send(type, 2, sounds.blip.get(), value);
+        const int64_t from = aheadMixer.rollBack(asked, 0);
+        ASSERT_GE(from, asked);
+        straight.mixTo(from);
+        if (change) straight.send(type, 2, sounds.blip.get(), value);
+        ASSERT_EQ(straightMixer.rollBack(from, 0), from);  // the end of its mix: nothing undone
+        straightMixer.played(from);
+    }
+    for (uint16_t voice = 0; voice < 3; ++voice) {
+        ahead.send(Type::Stop, voice);
+        straight.send(Type::Stop, voice);
+    }
+    const int64_t end = ahead.size();
+    for (AheadDevice* device : {&ahead, &straight}) {
+        device->mixTo(end);
+        device->mixer.rollBack(end, 0);
+        device->mixTo(end + Mixer::kFadeFrames);
+    }
+    ASSERT_EQ(ahead.size(), straight.size());
+    const auto [differ, _] =
+        std::mismatch(ahead.heard.begin(), ahead.heard.end(), straight.heard.begin());
+    EXPECT_EQ(differ, ahead.heard.end())
+        << "frame " << (differ - ahead.heard.begin()) / 2 << " of " << ahead.size();
+    // Every sound given back once played past, whatever was mixed again.
+    aheadMixer.played(ahead.size());
+    straightMixer.played(straight.size());
+    for (const auto& sound : {sounds.stairs, sounds.tone, sounds.blip}) {
+        EXPECT_EQ(sound->audioRefs.load(), 0);
+    }
+}
+
+TEST(MixingAhead, APressOrAStopMixedInStartsAtTheFrameAskedAndOnlyWhatIsPlayedCounts) {
+    using Type = MixerCommand::Type;
+    AheadSounds sounds;
+    Mixer mixer(44100);
+    AheadDevice device(mixer);
+    device.mixTo(4096);
+    device.send(Type::Play, 0, sounds.blip.get(), 1.0f);
+    EXPECT_EQ(mixer.rollBack(1000, 0), 1000);
+    EXPECT_EQ(mixer.mixedFrames(), 1000 - 1000 % Mixer::kStepFrames);  // mixed again from there
+    device.mixTo(4096);
+    EXPECT_EQ(device.at(999), 0.0f);
+    EXPECT_EQ(device.at(1000), 0.5f);
+    EXPECT_NE(mixer.appliedSeq(0), device.seq);  // not played yet
+    const int64_t step = 1000 + 4 * Mixer::kStepFrames - 1000 % Mixer::kStepFrames;
+    mixer.played(step + 10);  // to the step before
+    EXPECT_EQ(mixer.appliedSeq(0), device.seq);
+    EXPECT_EQ(mixer.aired(0).frames, step - 1000);
+    EXPECT_EQ(mixer.aired(0).first, 1000);
+    EXPECT_EQ(mixer.position(0), step - 1000);
+
+    // Stopped from the step asked: the forecast past it fades, and what was
+    // mixed ahead of the stop never counts.
+    device.send(Type::Stop, 0);
+    EXPECT_EQ(mixer.rollBack(2990, 0), 2990);
+    device.mixTo(device.size());
+    EXPECT_EQ(device.at(2989), 0.5f);
+    EXPECT_EQ(device.at(2990), 0.5f * (1.0f - 1.0f / Mixer::kFadeFrames));
+    for (int64_t f = 2990 + Mixer::kFadeFrames - 1; f < device.size(); ++f)
+        ASSERT_EQ(device.at(f), 0.0f);
+    EXPECT_GT(mixer.rollBack(0, 0), 2990);  // never before a command
+    device.mixTo(device.size());
+    mixer.played(device.size());
+    EXPECT_EQ(mixer.aired(0).frames, 2990 - 1000);
+    EXPECT_EQ(mixer.aired(0).last, 2990);
+    EXPECT_EQ(sounds.blip->audioRefs.load(), 0);
+
+    // A start that would sound past its limit never begins.
+    MixerCommand late{.type = Type::Play, .voice = 1, .seq = 7, .sound = sounds.blip.get()};
+    late.notAfter = 1'000'000;
+    sounds.blip->audioRefs.fetch_add(1);
+    ASSERT_TRUE(mixer.send(late));
+    const int64_t from = mixer.rollBack(device.size(), 2'000'000);
+    device.mixTo(from + 1000);
+    mixer.played(from + 1000);
+    EXPECT_EQ(mixer.lateSeq(1), 7u);
+    EXPECT_EQ(mixer.endedSeq(1), 7u);
+    EXPECT_EQ(device.at(from + 10), 0.0f);
+    EXPECT_EQ(sounds.blip->audioRefs.load(), 0);
 }
 
 }  // namespace
