@@ -237,15 +237,15 @@ class F1a : public QMainWindow {
     // Why each fading slot fades; none: it does not.
     std::array<std::optional<journal::EndReason>, kSlots> fadingBy_{};
     Options options_;
-    bool blinkOn_ = false;
-    Qt::KeyboardModifiers clickModifiers_;
+    bool blinkOn_ = false;                  // the end warning's phase, turned at each refresh tick
+    Qt::KeyboardModifiers clickModifiers_;  // held at the last mouse release
     struct Placed {
         platform::Control* control;
         int32_t left, top, width, height;
         double points;  // its font's; 0: set by pixels
     };
     std::vector<Placed> layout_;  // as the screen test left it
-    double layoutScale_ = 1.0;    // the end warning's phase, turned at each refresh tick
+    double layoutScale_ = 1.0;
     int refreshTicks_ = 0;
     std::array<double, kSlots> noticeUntil_{};  // clock time a slot's notice ends; 0: none
     double messageUntil_ = 0;                   // clock time the strip's message ends; 0: never

@@ -69,8 +69,8 @@ class MMAudioPlayerX {
     int32_t State() const;
 
     // Throws ComponentError when the file cannot be played or the device
-    // is absent or cannot be opened; nothing sounds then. A pre-listen
-    // goes on to the player's device from where it was.
+    // is absent or cannot be opened; nothing sounds then. A player that
+    // pre-listens starts again from the beginning on its own device.
     void Play();
     // Plays from the start on another device, by name, for the operator's
     // ears only; the same failures as Play.
