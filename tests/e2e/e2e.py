@@ -979,7 +979,8 @@ def main():
                      test_remote_safe_on_air),
                     ("as-run log, a kill mid-play", test_as_run_log),
                     ("latency, 20 presses", measure_latency),
-                    ("Échap fades and cuts, a pre-listen on Cue", test_stop_all_fade_and_pre_listen)):
+                    ("Échap fades and cuts, a pre-listen on Cue",
+                     test_stop_all_fade_and_pre_listen)):
                 run(name, test, session, media)
             if "guide" in media:
                 run("the operator's guide's pictures", test_guide_pictures, session, media)
