@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QScreen>
 
 #include "about/about_window.h"
@@ -88,7 +89,13 @@ void F1a::buildSlots() {
 
         Touche[i] = std::make_unique<platform::CommandButton>(client_);
         Touche[i]->Move(left, top, kButtonWidth, kButtonHeight);
-        Touche[i]->Click = [this, i] { Touche_Click(i); };
+        Touche[i]->Click = [this, i] {
+            if (clickModifiers_ & Qt::ShiftModifier) {
+                fadeSlot(i);
+            } else {
+                Touche_Click(i);
+            }
+        };
 
         // Created after its button, so it lies over the button's left edge.
         Slider[i] = std::make_unique<playback::MMSliderX>(client_, i);
@@ -179,6 +186,12 @@ void F1a::buildMenu() {
     MnuVolume = std::make_unique<platform::MenuItem>(option->addAction(QStringLiteral("Volume")));
     MnuVolume->setChecked(false);
     MnuVolume->Click = [this] { MnuVolume_Click(); };
+    MnuPreEcoute = option->addMenu(QStringLiteral("Pré-écoute"));
+    QObject::connect(MnuPreEcoute, &QMenu::aboutToShow, [this] { MnuPreEcoute_Show(); });
+    MnuGrandesTouches =
+        std::make_unique<platform::MenuItem>(option->addAction(QStringLiteral("Grandes touches")));
+    MnuGrandesTouches->setChecked(false);
+    MnuGrandesTouches->Click = [this] { MnuGrandesTouches_Click(); };
     option->addSeparator();
     Supprimer = std::make_unique<platform::MenuItem>(
         option->addAction(QStringLiteral("Supprimer cette palette")));
@@ -226,6 +239,17 @@ void F1a::changeEvent(QEvent* event) {
 
 bool F1a::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    // A button's click comes from its release: what was held then says
+    // whether it fades.
+    if (type == QEvent::MouseButtonRelease) {
+        clickModifiers_ = static_cast<const QMouseEvent*>(event)->modifiers();
+    }
+    if (type == QEvent::MouseButtonPress &&
+        static_cast<const QMouseEvent*>(event)->button() == Qt::RightButton) {
+        for (int16_t i = 0; i < kSlots; ++i) {
+            if (Touche[i]->widget() == watched) preListen(i);
+        }
+    }
     if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->window() == this) {
         keyPreview(watched, event);
@@ -258,7 +282,13 @@ bool F1a::keyPreview(QObject* target, QEvent* event) {
     const input::KeyCodes codes = input::mapKey(key);
     if (event->type() == QEvent::KeyPress) {
         Form_KeyDown(codes.keyCode, codes.shift);
-        if (codes.keyAscii != 0) Form_KeyPress(codes.keyAscii);
+        // Maj with a letter fades its slot out; Caps Lock types capitals
+        // without it, and presses as usual.
+        if (codes.shift == input::kShiftMask && codes.keyCode >= 65 && codes.keyCode <= 90) {
+            fadeSlot(static_cast<int16_t>(codes.keyCode - 65));
+        } else if (codes.keyAscii != 0) {
+            Form_KeyPress(codes.keyAscii);
+        }
     } else {
         Form_KeyUp(codes.keyCode, codes.shift);
     }

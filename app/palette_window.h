@@ -14,7 +14,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
+#include "app/options_file.h"
 #include "journal/as_run.h"
 #include "platform/controls.h"
 #include "platform/dialogs.h"
@@ -78,6 +80,20 @@ class F1a : public QMainWindow {
     // The same press from a remote control: the as-run log says so.
     void pressFromAfar(int16_t Index);
     void Player_OnStop(int16_t Index);
+    // Maj with the slot's letter or a click: a sounding slot fades out over
+    // the options' fade time, and a second such gesture cuts it; a silent
+    // one is pressed as usual.
+    void fadeSlot(int16_t Index);
+    // Échap: every sounding slot fades out over a second; a second Échap
+    // during that fade cuts everything at once. Nothing sounding, nothing.
+    void stopAll();
+    // A right click: the slot plays from its start on the pre-listen device
+    // (Option › Pré-écoute) and never on the air; a second one stops it.
+    // Refused on the slot when that device is the air's. Not logged.
+    void preListen(int16_t Index);
+    bool preListening(int16_t Index) const;
+    // Fading to silence, by fadeSlot or stopAll: its playback ends there.
+    bool fading(int16_t Index) const { return fadingBy_[static_cast<size_t>(Index)].has_value(); }
     // Failures on air show on the slot itself, never in a box.
     void showFileState(int16_t Index);
     void assignFile(int16_t Index, const QString& path);
@@ -108,6 +124,17 @@ class F1a : public QMainWindow {
     void showOutputState();
     void VueMettre_MouseDown(int16_t Index, int16_t Button, int16_t Shift, float X, float Y);
     void VueMettre_MouseMove(int16_t Index, int16_t Button, int16_t Shift, float X, float Y);
+
+    // Options.ini: read at start, written whole at each change.
+    void loadOptions();
+    void optionsChanged();
+    void MnuPreEcoute_Show();
+    void MnuGrandesTouches_Click();
+    // The layout the screen test chose, kept as it stands, then scaled to
+    // fill the client area with "Grandes touches", or put back without.
+    void keepLayout();
+    void applyLayout();
+    const Options& options() const { return options_; }
 
     // Keyboard.
     void Form_KeyPress(int16_t KeyAscii);
@@ -150,6 +177,8 @@ class F1a : public QMainWindow {
     std::unique_ptr<platform::MenuItem> MnuNewBank;
     std::unique_ptr<platform::MenuItem> MnuSauverBank;
     std::unique_ptr<platform::MenuItem> MnuVolume;
+    QMenu* MnuPreEcoute = nullptr;  // "Aucune" and the devices, filled as it opens
+    std::unique_ptr<platform::MenuItem> MnuGrandesTouches;
     std::unique_ptr<platform::MenuItem> Supprimer;
     std::unique_ptr<platform::MenuItem> MnuQuitter;
     std::unique_ptr<platform::MenuItem> About;
@@ -157,9 +186,11 @@ class F1a : public QMainWindow {
     // The refresh tick's interval: countdowns and bars move at this pace.
     static constexpr int kRefreshMs = 500;
     static constexpr double kMessageSeconds = 8.0;
+    static constexpr int kStopAllFadeMs = 1000;
 
     QString ProgramFolder;  // in the system's form, ending in "\"
     QString SettingsPath;
+    QString OptionsPath;  // beside SettingsPath
 
     // The as-run log, from the end of loading (null before).
     journal::AirLog* airLog() const { return airLog_.get(); }
@@ -174,6 +205,7 @@ class F1a : public QMainWindow {
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
   private:
@@ -188,6 +220,10 @@ class F1a : public QMainWindow {
     void startAirLog();
     void endAirLog();
     void logStart(int16_t Index);
+    void fadeOut(int16_t Index, journal::EndReason reason, int ms);
+    void cut(int16_t Index, journal::EndReason reason);
+    void showEndWarning(int16_t Index);
+    void showPreListen(int16_t Index);
 
     platform::System& system_;
     platform::Dialogs& dialogs_;
@@ -198,6 +234,18 @@ class F1a : public QMainWindow {
     // Why a slot's playback is being stopped, for the log; none: it ended by itself.
     std::array<std::optional<journal::EndReason>, kSlots> stopReason_{};
     bool pressFromAfar_ = false;
+    // Why each fading slot fades; none: it does not.
+    std::array<std::optional<journal::EndReason>, kSlots> fadingBy_{};
+    Options options_;
+    bool blinkOn_ = false;                  // the end warning's phase, turned at each refresh tick
+    Qt::KeyboardModifiers clickModifiers_;  // held at the last mouse release
+    struct Placed {
+        platform::Control* control;
+        int32_t left, top, width, height;
+        double points;  // its font's; 0: set by pixels
+    };
+    std::vector<Placed> layout_;  // as the screen test left it
+    double layoutScale_ = 1.0;
     int refreshTicks_ = 0;
     std::array<double, kSlots> noticeUntil_{};  // clock time a slot's notice ends; 0: none
     double messageUntil_ = 0;                   // clock time the strip's message ends; 0: never

@@ -63,6 +63,7 @@ void F1a::Form_Load() {
 
     findProgramFolder();
     SettingsPath = ProgramFolder + QStringLiteral("Tambrel.ini");
+    OptionsPath = ProgramFolder + QStringLiteral("Options.ini");
     startAirLog();
 
     const double width = system_.screenWidthTwips() / double{platform::kTwipsPerPixel};
@@ -94,6 +95,7 @@ void F1a::Form_Load() {
 
     SettingsFile(QStringLiteral("Load"));
     settingsLoaded_ = true;
+    loadOptions();
     sayIfNothingCanBeKept();
     readDriveMapping(platform::toNativePath(ProgramFolder), audio_, dialogs_);
 
@@ -105,6 +107,8 @@ void F1a::Form_Load() {
     F2_.reset();
     BankName->setCaption(QString());
     Keyboard->setLeft(kKeyboardOutOfSight);
+    keepLayout();
+    applyLayout();
 }
 
 // The folder of the executable, where the palettes and settings live.

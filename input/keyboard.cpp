@@ -1,6 +1,7 @@
 // Keyboard triggering: a slot's letter does what a click on its button
 // does; Ctrl with the letter switches its loop; Delete switches every loop
-// off. The window sees each key before the focused control does.
+// off; Échap fades everything out. The window sees each key before the
+// focused control does.
 
 #include "app/palette_window.h"
 #include "input/key_map.h"
@@ -12,6 +13,7 @@ using playback::kLoopOff;
 
 namespace {
 constexpr int16_t kDeleteKey = 46;
+constexpr int16_t kEscapeKey = 27;
 constexpr int16_t kBackslash = 92;
 }  // namespace
 
@@ -31,6 +33,7 @@ void F1a::Form_KeyUp(int16_t KeyCode, int16_t Shift) {
 }
 
 void F1a::Form_KeyDown(int16_t KeyCode, int16_t) {
+    if (KeyCode == kEscapeKey) stopAll();
     if (KeyCode != kDeleteKey) return;
     for (int16_t i = 0; i < kSlots; ++i) {
         Boucle[i]->setBackColor(kLoopOff);

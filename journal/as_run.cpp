@@ -90,6 +90,10 @@ QString endReasonText(EndReason reason) {
             return QStringLiteral("fin du programme");
         case EndReason::Interrupted:
             return QStringLiteral("interrompu");
+        case EndReason::Fade:
+            return QStringLiteral("fondu");
+        case EndReason::StopAll:
+            return QStringLiteral("tout arrêter");
     }
     return {};
 }
@@ -173,7 +177,7 @@ std::optional<Play> readPlayLine(const QByteArray& record) {
     play.fileMs = f[6].toLongLong();
     play.airedMs = f[7].toLongLong();
     play.laps = f[8].toLongLong();
-    for (int r = 0; r <= int(EndReason::Interrupted); ++r) {
+    for (int r = 0; r <= int(kLastEndReason); ++r) {
         if (endReasonText(EndReason(r)) == f[9]) play.endedBy = EndReason(r);
     }
     play.output = f[10];

@@ -18,7 +18,19 @@
 
 namespace tambrel::journal {
 
-enum class EndReason { EndOfFile, Key, Remote, OutputChange, OutputLost, ProgramEnd, Interrupted };
+// New ways of ending go last: a record read back names them by their words.
+enum class EndReason {
+    EndOfFile,
+    Key,
+    Remote,
+    OutputChange,
+    OutputLost,
+    ProgramEnd,
+    Interrupted,
+    Fade,     // faded out by Maj with its letter or a click
+    StopAll,  // Échap faded or cut everything
+};
+inline constexpr EndReason kLastEndReason = EndReason::StopAll;
 
 // The "Fin par" column: "fin du fichier", "touche", "télécommande"...
 QString endReasonText(EndReason reason);

@@ -99,28 +99,39 @@ void MMAudioPlayerX::setPosition(int32_t ms) {
 }
 
 void MMAudioPlayerX::Play() {
-    if (State() == kStatePlaying) return;  // already sounding: a start never restarts it
-    if (!loaded_) throw ComponentError(QStringLiteral("vide"), QStringLiteral("Aucun fichier"));
-    if (std::optional<ComponentError> problem = FileProblem()) throw *problem;
+    // Already sounding: a start never restarts it.
+    if (State() == kStatePlaying && !cueing_) return;
     resolveDevice();
-    const QString device = QString::fromStdString(deviceName_);
     if (deviceMissing_) {
         throw ComponentError(
             QStringLiteral("sortie"),
             QStringLiteral("Sortie audio inconnue : n° ") + QString::number(deviceId_));
     }
-    const std::optional<std::string> name =
-        defaultDevice_ ? std::nullopt : std::optional<std::string>(deviceName_);
-    if (!host_.engine().play(voice_, loaded_, name, volumeGain(volume_))) {
-        if (!defaultDevice_ && !host_.present(deviceName_)) {
+    start(defaultDevice_ ? std::nullopt : std::optional<std::string>(deviceName_),
+          defaultDevice_ ? DeviceName(kFirstDevice) : QString::fromStdString(deviceName_));
+    cueing_ = false;
+}
+
+void MMAudioPlayerX::PlayOn(const QString& device) {
+    if (State() == kStatePlaying) return;
+    start(device.toStdString(), device);
+    cueing_ = true;
+}
+
+// On the engine's device `device` (none: the system's default), shown to
+// the operator as `shown`.
+void MMAudioPlayerX::start(const std::optional<std::string>& device, const QString& shown) {
+    if (!loaded_) throw ComponentError(QStringLiteral("vide"), QStringLiteral("Aucun fichier"));
+    if (std::optional<ComponentError> problem = FileProblem()) throw *problem;
+    if (!host_.engine().play(voice_, loaded_, device, volumeGain(volume_))) {
+        if (device && !host_.present(*device)) {
             throw ComponentError(QStringLiteral("sortie"),
-                                 QStringLiteral("Sortie audio absente : ") + device);
+                                 QStringLiteral("Sortie audio absente : ") + shown);
         }
-        const QString problem = QString::fromStdString(host_.engine().startProblem(name));
+        const QString problem = QString::fromStdString(host_.engine().startProblem(device));
         throw ComponentError(
             QStringLiteral("sortie"),
-            QStringLiteral("Sortie audio indisponible : ") +
-                (defaultDevice_ ? DeviceName(kFirstDevice) : device) +
+            QStringLiteral("Sortie audio indisponible : ") + shown +
                 (problem.isEmpty() ? QString() : QStringLiteral(" (") + problem + u')'));
     }
     endedByLoss_ = false;
@@ -129,6 +140,10 @@ void MMAudioPlayerX::Play() {
 
 void MMAudioPlayerX::Stop() {
     if (host_.engine().stop(voice_)) host_.stopped(voice_);
+}
+
+bool MMAudioPlayerX::FadeOut(int32_t ms) {
+    return host_.engine().fadeOut(voice_, ms);
 }
 
 void MMAudioPlayerX::setRepeatAtEnd(bool on) {

@@ -69,9 +69,18 @@ class MMAudioPlayerX {
     int32_t State() const;
 
     // Throws ComponentError when the file cannot be played or the device
-    // is absent or cannot be opened; nothing sounds then.
+    // is absent or cannot be opened; nothing sounds then. A player that
+    // pre-listens starts again from the beginning on its own device.
     void Play();
+    // Plays from the start on another device, by name, for the operator's
+    // ears only; the same failures as Play.
+    void PlayOn(const QString& device);
+    // Sounding on the device PlayOn named.
+    bool Cueing() const { return cueing_ && State() == kStatePlaying; }
     void Stop();
+    // Lowers the playback to silence over `ms`, where it ends and OnStop is
+    // raised; false when it was not sounding.
+    bool FadeOut(int32_t ms);
 
     int32_t Volume() const { return volume_; }
     void setVolume(int32_t volume);
@@ -110,6 +119,7 @@ class MMAudioPlayerX {
     int64_t toFrames(int32_t ms) const;
     int32_t toMs(int64_t frames) const;
     void resolveDevice();
+    void start(const std::optional<std::string>& device, const QString& shown);
 
     AudioHost& host_;
     int16_t index_;
@@ -127,6 +137,7 @@ class MMAudioPlayerX {
     std::string deviceName_;
     bool endedByLoss_ = false;
     bool endedUnstarted_ = false;
+    bool cueing_ = false;
 };
 
 }  // namespace tambrel::playback

@@ -25,7 +25,8 @@ void F1a::Touche_Click(int16_t Index) {
     // it failed shows on the slot for a moment, never in a box that would
     // hold up every other slot.
     try {
-        if (Player[Index]->State() == kPlaying) {
+        // A pre-listened slot goes on air: the press starts it there.
+        if (Player[Index]->State() == kPlaying && !Player[Index]->Cueing()) {
             // Whatever its caption says: a sounding slot can always be stopped.
             stopReason_[static_cast<size_t>(Index)] =
                 pressFromAfar_ ? journal::EndReason::Remote : journal::EndReason::Key;
@@ -96,6 +97,7 @@ void F1a::clearSlot(int16_t Index) {
 }
 
 void F1a::Player_OnStop(int16_t Index) {
+    fadingBy_[static_cast<size_t>(Index)].reset();
     if (airLog_) {
         std::optional<journal::EndReason>& reason = stopReason_[static_cast<size_t>(Index)];
         airLog_->ended(Index, Player[Index]->EndedByDeviceLoss() ? journal::EndReason::OutputLost

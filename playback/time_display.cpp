@@ -1,5 +1,6 @@
 // The refresh tick: every playing slot's bar grows and its remaining time
-// counts down; every silent slot takes its line's colour again.
+// counts down, blinking over its last seconds unless it loops; every silent
+// slot takes its line's colour again.
 
 #include "app/palette_window.h"
 #include "journal/air_log.h"
@@ -14,13 +15,32 @@ namespace {
 constexpr float kBarHeight = 190;  // in the meter's own scale, from the top edge
 }
 
+// Red and white in turn at each tick, so the operator sees a jingle's end
+// coming; a slot showing a notice keeps it.
+void F1a::showEndWarning(int16_t Index) {
+    if (noticeUntil_[static_cast<size_t>(Index)] > 0) return;
+    const int32_t remaining = Player[Index]->Length() - Player[Index]->Position();
+    const bool warn = options_.warnSeconds > 0 && Boucle[Index]->BackColor() != playback::kLoopOn &&
+                      remaining <= options_.warnSeconds * 1000;
+    InfoTrack[Index]->setBackColor(!warn      ? playback::kInfoTrackColor
+                                   : blinkOn_ ? platform::QBColor(12)
+                                              : platform::QBColor(15));
+}
+
 void F1a::Timer1_OnTimer() {
+    blinkOn_ = !blinkOn_;
     for (int16_t i = 0; i < kSlots; ++i) {
         if (Player[i]->State() == playback::kPlaying) {
             // Not cleared first: the bar only grows between the places that clear it.
             VueMettre[i]->surface().FillBox(0, 0, static_cast<float>(Player[i]->Position()),
                                             kBarHeight, platform::QBColor(9));
-            InfoTrack[i]->setCaption(playback::FTime(Player[i]->Length() - Player[i]->Position()));
+            if (Player[i]->Cueing()) {
+                showPreListen(i);
+            } else {
+                InfoTrack[i]->setCaption(
+                    playback::FTime(Player[i]->Length() - Player[i]->Position()));
+                showEndWarning(i);
+            }
         } else {
             Touche[i]->setBackColor(Couleur[playback::QuelleLigne(i)]->BackColor());
         }

@@ -44,6 +44,8 @@ void F1a::Slider_OnTrack(int16_t Index) {
 void F1a::MnuVolume_Click() {
     MnuVolume->setChecked(!MnuVolume->Checked());
     LblVolume->setVisible(MnuVolume->Checked());
+    options_.volumes = MnuVolume->Checked();
+    optionsChanged();
     Keyboard->SetFocus();
 }
 

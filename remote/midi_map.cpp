@@ -16,6 +16,10 @@ int padVelocity(const SlotView& view) {
             return 0;
         case SlotState::Missing:
             return 4;
+        case SlotState::Fading:
+            return 7;
+        case SlotState::Cue:
+            return 2;
         case SlotState::Playing:
             return view.loop ? 5 : 3;
         case SlotState::Ready:

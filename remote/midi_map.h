@@ -2,13 +2,15 @@
 
 // What MIDI notes mean to the palette, apart from the sequencer that carries
 // them: a note-on (velocity above 0) of notes 36 to 63 presses slots A to \,
-// on any channel unless one is set; and the velocity of the note-on sent
+// on any channel unless one is set, and the stop-all note, when one is set,
+// stops everything as Échap does; and the velocity of the note-on sent
 // back for a slot, which lights its pad. The velocities follow the colours of
 // the common pad controllers (0 off, 1 green, 3 red, 5 yellow; the even
 // numbers after them blink):
 //   vide 0 (off)    pret 1 (green)    joue 3 (red)
 //   joue en boucle 5 (yellow)    pret en boucle 6 (yellow, blinking)
-//   absent 4 (red, blinking)
+//   absent 4 (red, blinking)    ecoute 2 (green, blinking: in the headphones only)
+//   fondu 7 (the first colour past those six, so that it stays its own)
 
 #include <array>
 #include <chrono>
@@ -21,8 +23,14 @@
 namespace tambrel::remote {
 
 struct MidiMap {
-    int firstNote = 36;  // slot A's
-    int channel = 0;     // 1 to 16; 0 for any
+    int firstNote = 36;    // slot A's
+    int channel = 0;       // 1 to 16; 0 for any
+    int stopAllNote = -1;  // none unless set
+
+    // Whether a note-on is the stop-all note, which wins over a slot's.
+    bool stopsAll(int noteChannel, int note, int velocity) const {
+        return velocity > 0 && note == stopAllNote && (channel == 0 || noteChannel == channel);
+    }
 
     // The slot a note-on presses; none for a note outside the 28, another
     // channel, or a velocity of 0 (a note-off by another name).

@@ -18,10 +18,20 @@ int32_t integer(const OscMessage& message, size_t i) {
 
 std::variant<Request, QString> readRequest(const OscMessage& message) {
     Request request;
-    if (message.path == "/tambrel/press") {
+    static const std::pair<const char*, Request::Kind> kSlotRequests[] = {
+        {"/tambrel/press", Request::Kind::Press},
+        {"/tambrel/fade", Request::Kind::Fade},
+        {"/tambrel/cue", Request::Kind::Cue}};
+    for (const auto& [path, kind] : kSlotRequests) {
+        if (message.path != path) continue;
         if (message.types != "i") return expected(message, "i");
-        request.kind = Request::Kind::Press;
+        request.kind = kind;
         request.slot = integer(message, 0);
+        return request;
+    }
+    if (message.path == "/tambrel/stopall") {
+        if (!message.types.empty()) return expected(message, "aucun");
+        request.kind = Request::Kind::StopAll;
     } else if (message.path == "/tambrel/loop") {
         if (message.types == "i") {
             request.kind = Request::Kind::ToggleLoop;

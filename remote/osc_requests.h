@@ -2,6 +2,9 @@
 
 // The OSC address space, and what each message asks of the remote core:
 //   /tambrel/press i        press slot i (0 to 27)
+//   /tambrel/fade i         fade slot i out (Maj with a click)
+//   /tambrel/cue i          pre-listen slot i, or stop its pre-listen
+//   /tambrel/stopall        fade everything out; again during that fade: cut
 //   /tambrel/loop i         toggle slot i's loop
 //   /tambrel/loop ii        set slot i's loop to 0 or 1
 //   /tambrel/palette s      load the palette of that name
@@ -22,7 +25,7 @@
 namespace tambrel::remote {
 
 struct Request {
-    enum class Kind { Press, ToggleLoop, SetLoop, Palette, Subscribe };
+    enum class Kind { Press, Fade, Cue, StopAll, ToggleLoop, SetLoop, Palette, Subscribe };
     Kind kind = Kind::Press;
     int slot = 0;
     bool on = false;

@@ -57,6 +57,15 @@ void OscService::carryOut(const Incoming& incoming) {
             case Request::Kind::Press:
                 refused = control_.press(request.slot);
                 break;
+            case Request::Kind::Fade:
+                refused = control_.fade(request.slot);
+                break;
+            case Request::Kind::Cue:
+                refused = control_.cue(request.slot);
+                break;
+            case Request::Kind::StopAll:
+                control_.stopAll();
+                break;
             case Request::Kind::ToggleLoop:
                 refused = control_.toggleLoop(request.slot);
                 break;

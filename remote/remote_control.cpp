@@ -20,6 +20,10 @@ const char* stateName(SlotState state) {
             return "joue";
         case SlotState::Missing:
             return "absent";
+        case SlotState::Fading:
+            return "fondu";
+        case SlotState::Cue:
+            return "ecoute";
     }
     return "vide";
 }
@@ -38,14 +42,31 @@ std::optional<QString> RemoteControl::badSlot(int index) {
 }
 
 std::optional<QString> RemoteControl::press(int index) {
+    return act(index, [&] { panel_.press(index); });
+}
+
+std::optional<QString> RemoteControl::fade(int index) {
+    return act(index, [&] { panel_.fade(index); });
+}
+
+std::optional<QString> RemoteControl::cue(int index) {
+    return act(index, [&] { panel_.cue(index); });
+}
+
+template <typename Gesture>
+std::optional<QString> RemoteControl::act(int index, Gesture gesture) {
     if (auto bad = badSlot(index)) return bad;
     // From afar no file dialog may open: an empty slot is refused.
     if (panel_.wouldAskForFile(index)) {
         return QStringLiteral("Touche vide : ") + letter(index);
     }
-    const bool stopping = panel_.slot(index).state == SlotState::Playing;
-    panel_.press(index);
-    if (stopping || panel_.slot(index).state == SlotState::Playing) return std::nullopt;
+    const SlotState before = panel_.slot(index).state;
+    gesture();
+    const SlotState after = panel_.slot(index).state;
+    const auto sounds = [](SlotState state) {
+        return state == SlotState::Playing || state == SlotState::Fading || state == SlotState::Cue;
+    };
+    if (sounds(before) || sounds(after)) return std::nullopt;
     const QString why = panel_.notice(index);
     return QStringLiteral("Touche ") + letter(index) + QStringLiteral(" : ") +
            (why.isEmpty() ? QStringLiteral("lecture impossible") : why);

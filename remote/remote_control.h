@@ -5,7 +5,8 @@
 // transports (OSC over UDP, MIDI) speak through this core, on the window's
 // thread. Nothing from afar can do more than these requests: press a slot
 // that holds a file, set or toggle its loop marker, load a palette of the
-// list. No path, no file dialog, no save, no deletion, no settings.
+// list, fade a slot out, stop everything, pre-listen a slot. No path, no
+// file dialog, no save, no deletion, no settings.
 
 #include <QString>
 #include <QStringList>
@@ -19,9 +20,10 @@ namespace tambrel::remote {
 
 inline constexpr int kSlots = 28;
 
-enum class SlotState { Empty, Ready, Playing, Missing };
+enum class SlotState { Empty, Ready, Playing, Missing, Fading, Cue };
 
-// The state's name as remote surfaces read it: "vide", "pret", "joue", "absent".
+// The state's name as remote surfaces read it: "vide", "pret", "joue",
+// "absent", "fondu" (fading out, on air still), "ecoute" (pre-listened, not on air).
 const char* stateName(SlotState state);
 
 // A part of a request repeated in a refusal: its printable characters, the
@@ -46,6 +48,9 @@ class Panel {
     // A press would ask for a file: the slot is silent and holds none.
     virtual bool wouldAskForFile(int index) const = 0;
     virtual void press(int index) = 0;  // as a click on the slot's button
+    virtual void fade(int index) = 0;   // as Maj with a click
+    virtual void cue(int index) = 0;    // as a right click
+    virtual void stopAll() = 0;         // as Échap
     // Why the slot's last press did not play, as the slot shows it; empty if nothing.
     virtual QString notice(int index) const = 0;
     virtual void toggleLoop(int index) = 0;              // as a click on its loop marker
@@ -61,6 +66,11 @@ class RemoteControl {
     // Each answers the error to send back (French), or nothing when done. A
     // press that leaves its slot silent answers why, as the slot shows it.
     std::optional<QString> press(int index);
+    // A sounding slot fades out (cut when it fades already); a silent one is pressed.
+    std::optional<QString> fade(int index);
+    // Pre-listens a slot, or stops its pre-listen; a refusal says why.
+    std::optional<QString> cue(int index);
+    void stopAll() { panel_.stopAll(); }
     std::optional<QString> toggleLoop(int index);
     std::optional<QString> setLoop(int index, bool on);
     // By the list entry's name, with or without ".Bnk", letter case ignored.
@@ -74,6 +84,10 @@ class RemoteControl {
 
   private:
     static std::optional<QString> badSlot(int index);
+    // The gesture on a slot that holds a file, and why it left the slot
+    // silent when it started nothing and stopped nothing.
+    template <typename Gesture>
+    std::optional<QString> act(int index, Gesture gesture);
 
     Panel& panel_;
     std::map<int, SlotView> sent_;

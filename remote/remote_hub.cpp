@@ -53,7 +53,7 @@ RemoteHub::RemoteHub(std::unique_ptr<Panel> panel, const RemoteSettings& setting
     : panel_(std::move(panel)),
       control_(*panel_),
       refreshMs_(refreshMs),
-      midiMap_{settings.firstNote, settings.channel},
+      midiMap_{settings.firstNote, settings.channel, settings.stopAllNote},
       lights_(midiMap_) {
     control_.changedSlots(true);  // what a subscriber gets first is sent whole anyway
     control_.changedPalette(true);
@@ -132,6 +132,8 @@ void RemoteHub::carryOut(const MidiSequencer::Event& event) {
         all.reserve(kSlots);
         for (int i = 0; i < kSlots; ++i) all.emplace_back(i, panel_->slot(i));
         light(all, true);
+    } else if (midiMap_.stopsAll(event.channel, event.note, event.velocity)) {
+        control_.stopAll();
     } else if (const auto slot = midiMap_.slotOf(event.channel, event.note, event.velocity)) {
         // A pad has no screen to be told why: a refused press (an empty
         // slot) is simply not carried out, as its dark pad shows.

@@ -66,6 +66,9 @@ RemoteSettings readRemoteSettings(const QByteArray& bytes, std::vector<QString>&
             understood = number(value, 0, 127 - 27, settings.firstNote);
         } else if (key == u"canal") {
             understood = number(value, 0, 16, settings.channel);
+        } else if (key == u"note_tout_arreter") {
+            settings.stopAllNote = -1;
+            understood = value.isEmpty() || number(value, 0, 127, settings.stopAllNote);
         }
         if (!understood) bad.push_back(QStringLiteral("ligne %1 : %2").arg(lineNumber).arg(text));
     }

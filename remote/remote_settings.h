@@ -11,6 +11,7 @@
 //   midi=oui|non         the MIDI port on or off (on)
 //   note=36              the note of slot A; the 28 slots take the notes from there
 //   canal=0              the MIDI channel listened to, 1 to 16; 0 for any
+//   note_tout_arreter=   the note that stops everything, as Échap; none by default
 
 #include <QByteArray>
 #include <QString>
@@ -30,6 +31,7 @@ struct RemoteSettings {
     bool midi = true;
     int firstNote = 36;
     int channel = 0;
+    int stopAllNote = -1;  // none
 };
 
 // The settings the file's lines give, the others as by default; `bad`

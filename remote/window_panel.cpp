@@ -14,8 +14,12 @@ SlotView WindowPanel::slot(int index) const {
     SlotView view;
     view.loop = window_.Boucle[i]->BackColor() == playback::kLoopOn;
     view.name = playback::NomCourt(player.FileName());
-    if (player.State() == playback::kPlaying) {
-        view.state = SlotState::Playing;
+    if (window_.preListening(static_cast<int16_t>(index))) {
+        view.state = SlotState::Cue;
+        view.remainingMs = std::max(0, player.Length() - player.Position());
+    } else if (player.State() == playback::kPlaying) {
+        view.state =
+            window_.fading(static_cast<int16_t>(index)) ? SlotState::Fading : SlotState::Playing;
         view.remainingMs = std::max(0, player.Length() - player.Position());
     } else if (player.FileName().isEmpty()) {
         view.state = SlotState::Empty;
@@ -37,6 +41,18 @@ bool WindowPanel::wouldAskForFile(int index) const {
 
 void WindowPanel::press(int index) {
     window_.pressFromAfar(static_cast<int16_t>(index));
+}
+
+void WindowPanel::fade(int index) {
+    window_.fadeSlot(static_cast<int16_t>(index));
+}
+
+void WindowPanel::cue(int index) {
+    window_.preListen(static_cast<int16_t>(index));
+}
+
+void WindowPanel::stopAll() {
+    window_.stopAll();
 }
 
 QString WindowPanel::notice(int index) const {

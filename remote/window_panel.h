@@ -18,6 +18,9 @@ class WindowPanel : public Panel {
     SlotView slot(int index) const override;
     bool wouldAskForFile(int index) const override;
     void press(int index) override;
+    void fade(int index) override;
+    void cue(int index) override;
+    void stopAll() override;
     QString notice(int index) const override;
     void toggleLoop(int index) override;
     QStringList palettes() const override;

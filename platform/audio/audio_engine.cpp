@@ -207,6 +207,14 @@ bool AudioEngine::stop(int voice) {
     return true;
 }
 
+bool AudioEngine::fadeOut(int voice, int ms) {
+    if (!sounding(voice)) return false;
+    VoiceState& state = voices_[static_cast<size_t>(voice)];
+    MixerCommand fade = command(MixerCommand::Type::Fade);
+    fade.frame = int64_t{std::max(ms, 0)} * options_.sampleRate / 1000;
+    return send(voice, state.device, fade);
+}
+
 void AudioEngine::seek(int voice, int64_t frame) {
     if (!sounding(voice)) return;
     VoiceState& state = voices_[static_cast<size_t>(voice)];

@@ -100,6 +100,10 @@ class AudioEngine {
               const std::optional<std::string>& device, float gain);
     // Fades the playback out; true when it was sounding.
     bool stop(int voice);
+    // Lowers the playback to silence over `ms` milliseconds, where it ends
+    // as at the end of its data (pump() reports it); it sounds meanwhile,
+    // and a stop() cuts it. True when it was sounding.
+    bool fadeOut(int voice, int ms);
     void seek(int voice, int64_t frame);
     void setGain(int voice, float gain);
     // When on, a playback that reaches the end of its data goes on from the

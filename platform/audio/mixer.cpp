@@ -92,6 +92,10 @@ void Mixer::apply(const MixerCommand& command, int64_t soundsAt) {
     switch (command.type) {
         case MixerCommand::Type::Play:
             if (voice.active.sound != nullptr) moveToTail(voice);
+            // What fades on goes on from the level it had reached.
+            if (voice.tail.sound != nullptr) voice.tail.envelope *= voice.fade;
+            voice.fade = 1.0f;
+            voice.fadeStep = 0.0f;
             voice.active.pos = 0;
             voice.aired = 0;
             voice.first = voice.last = -1;
@@ -130,6 +134,13 @@ void Mixer::apply(const MixerCommand& command, int64_t soundsAt) {
         }
         case MixerCommand::Type::Repeat:
             voice.repeat = command.repeat;
+            break;
+        case MixerCommand::Type::Fade:
+            // From the level reached: a fade asked again only changes its pace.
+            if (voice.active.sound != nullptr) {
+                voice.fadeStep =
+                    voice.fade / static_cast<float>(std::max<int64_t>(command.frame, 1));
+            }
             break;
         case MixerCommand::Type::Gain:
             voice.targetGain = command.gain;
@@ -288,15 +299,29 @@ void Mixer::renderBlock(float* out, int frames) {
 
 void Mixer::renderVoice(int index, int frames) {
     Voice& voice = rt_.voices[static_cast<size_t>(index)];
-    // One gain curve for both layers: flat, or a glide to a new volume.
+    // One gain curve for both layers: flat, or a glide to a new volume,
+    // under the fade-out when one was asked.
     for (int i = 0; i < frames; ++i) {
         if (voice.rampLeft > 0) {
             voice.gain = --voice.rampLeft == 0 ? voice.targetGain : voice.gain + voice.gainStep;
         }
-        gains_[static_cast<size_t>(i)] = voice.gain;
+        if (voice.fadeStep > 0.0f) voice.fade = std::max(voice.fade - voice.fadeStep, 0.0f);
+        gains_[static_cast<size_t>(i)] = voice.gain * voice.fade;
     }
     if (voice.tail.sound != nullptr) mixLayer(voice, voice.tail, frames, true);
     if (voice.active.sound != nullptr) mixLayer(voice, voice.active, frames, false);
+    if (voice.fadeStep > 0.0f && voice.fade <= 0.0f) endFade(voice);
+}
+
+// Faded to silence: the playback ends there, as at the end of its data.
+void Mixer::endFade(Voice& voice) {
+    if (voice.active.sound != nullptr) {
+        voice.ended = voice.active.play;
+        release(voice, voice.active);
+    }
+    if (voice.tail.sound != nullptr) release(voice, voice.tail);
+    voice.fade = 1.0f;
+    voice.fadeStep = 0.0f;
 }
 
 void Mixer::addLayer(Layer& layer, int offset, int count) {

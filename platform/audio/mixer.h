@@ -8,6 +8,8 @@
 //
 // Each voice has two layers: the sounding one, and a tail that fades out over
 // a few milliseconds after a stop or a seek, so that neither cuts mid-wave.
+// A fade-out the operator asks for is a third gain over both, falling to
+// silence over its length; there the playback ends as at the end of its data.
 // The master bus ends in a peak limiter: voices that sum above full scale are
 // turned down for the moment they would clip, never wrapped or squared off.
 //
@@ -33,11 +35,11 @@ namespace tambrel::audio {
 class Sound;
 
 struct MixerCommand {
-    enum class Type : uint8_t { Play, Stop, Seek, Gain, Repeat };
+    enum class Type : uint8_t { Play, Stop, Seek, Gain, Repeat, Fade };
     Type type = Type::Stop;
     uint16_t voice = 0;
     uint32_t seq = 0;        // per voice, rising; a Play's seq names its playback
-    int64_t frame = 0;       // Seek: where to
+    int64_t frame = 0;       // Seek: where to; Fade: over how many frames
     float gain = 1.0f;       // Play, Gain: linear
     Sound* sound = nullptr;  // Play: one audioRefs count travels with it
     bool repeat = false;     // Play, Repeat: at the end of the data, go on from the start
@@ -164,6 +166,10 @@ class Mixer {
         float targetGain = 1.0f;
         float gainStep = 0.0f;
         int rampLeft = 0;
+        // A fade-out: 1 until asked, then falling by fadeStep a frame; kept
+        // with the rest of the voice, so a roll-back mixes it again alike.
+        float fade = 1.0f;
+        float fadeStep = 0.0f;
         bool repeat = false;  // at the end of the data, go on from the start
         // What is told once the device has played up to here.
         uint32_t applied = 0;
@@ -209,6 +215,7 @@ class Mixer {
     void mix(float* out, int frames);
     void renderBlock(float* out, int frames);
     void renderVoice(int index, int frames);
+    void endFade(Voice& voice);
     void mixLayer(Voice& voice, Layer& layer, int frames, bool isTail);
     void addLayer(Layer& layer, int offset, int count);
     void count(Voice& voice, int offset, int frames);

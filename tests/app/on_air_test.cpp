@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QWheelEvent>
+#include <set>
 
 #include "tests/app/window_rig.h"
 
@@ -107,6 +108,27 @@ TEST_F(OnAir, AHeldKeyFiresOnceAndALoopMarkerDoubleClickedSwitchesOnce) {
     EXPECT_EQ(stops(0), 1);  // started, then stopped
     doubleClick(w.InfoTrack[0]->widget());
     EXPECT_TRUE(w.Touche[0]->Caption().isEmpty());
+}
+
+TEST_F(OnAir, TheRemainingTimeBlinksOverTheLastFiveSecondsUnlessTheSlotLoops) {
+    assign(0, wav("a.wav", 7000));
+    w.Touche_Click(0);
+    const auto label = [&] {
+        w.Timer1_OnTimer();
+        return w.InfoTrack[0]->BackColor();
+    };
+    render(44100);
+    EXPECT_EQ(label(), playback::kInfoTrackColor);  // six seconds left
+    EXPECT_EQ(label(), playback::kInfoTrackColor);
+    render(44100 * 21 / 10);
+    const int32_t first = label();
+    EXPECT_EQ(w.InfoTrack[0]->Caption(), QStringLiteral("00:03"));
+    EXPECT_EQ((std::set<int32_t>{first, label()}),
+              (std::set<int32_t>{platform::QBColor(12), platform::QBColor(15)}));
+    EXPECT_NE(label(), label());  // at every tick
+    w.Boucle_Click(0);
+    EXPECT_EQ(label(), playback::kInfoTrackColor);
+    EXPECT_EQ(label(), playback::kInfoTrackColor);
 }
 
 TEST_F(OnAir, FilesThatCannotPlayShowOnTheirSlotAndAPressSaysWhyWithoutABox) {

@@ -4,6 +4,8 @@
 
 #include "app/settings_file.h"
 
+#include "app/options_file.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -150,6 +152,37 @@ TEST(SettingsFile, AFolderWhereNothingCanBeKeptIsSaidOnTheWindowNotInABox) {
     rig.system.clock += 3600;  // said until something else is
     w.Timer1_OnTimer();
     EXPECT_TRUE(w.messageStrip->Visible());
+}
+
+TEST(OptionsFile, ReadsWhatItWritesAndSkipsWhatItCannotUnderstand) {
+    const Options chosen{QStringLiteral("Casque USB – Été"), 350, 12, true, true};
+    std::vector<QString> bad;
+    EXPECT_EQ(readOptions(writeOptions(chosen), bad), chosen);
+    EXPECT_TRUE(bad.empty());
+
+    const Options read = readOptions(
+        "# essai\r\nfondu_ms=-1\r\nALERTE_FIN_S = 8\r\ngrandes_touches=peut-être\r\n"
+        "volumes=OUI\r\nsans égal\r\npre_ecoute=\r\nfondu_ms=1500x\r\n",
+        bad);
+    EXPECT_EQ(read, (Options{QString(), 2000, 8, false, true}));
+    EXPECT_EQ(bad, (std::vector<QString>{QStringLiteral("ligne 2 : fondu_ms=-1"),
+                                         QStringLiteral("ligne 4 : grandes_touches=peut-être"),
+                                         QStringLiteral("ligne 6 : sans égal"),
+                                         QStringLiteral("ligne 8 : fondu_ms=1500x")}));
+}
+
+TEST(OptionsFile, AppliedAtStartAndWrittenApartFromTheSettingsOnEachChange) {
+    WindowRig rig;
+    rig.put("Options.ini", "volumes=oui\nfondu_ms=?\nalerte_fin_s=3\n");
+    rig.put(kIni, writeSettings(QString(), {1, 2, 3, 4, 5, 6, 7}));
+    const QByteArray settings = rig.read(kIni);
+    F1a& w = rig.start();
+    EXPECT_TRUE(w.MnuVolume->Checked());
+    EXPECT_EQ(w.options(), (Options{QString(), 2000, 3, false, true}));
+    w.MnuVolume_Click();
+    EXPECT_EQ(rig.read("Options.ini"),
+              "pre_ecoute=\nfondu_ms=2000\nalerte_fin_s=3\ngrandes_touches=non\nvolumes=non\n");
+    EXPECT_EQ(rig.read(kIni), settings);
 }
 
 }  // namespace

@@ -70,6 +70,42 @@ TEST(StartUp, DesignLayoutExceptOnAScreenExactly1024Wide) {
         (std::vector<int32_t>{4620, 12420, 2400, 11955, 180}));
 }
 
+TEST(StartUp, GrandesTouchesScalesTheLayoutToFillTheWindowAndOffPutsItBackExactly) {
+    WindowRig rig(1280);
+    F1a& w = rig.start();
+    w.showNormal();
+    w.resize(1280, 1024);
+    const auto place = [](const platform::Control& c) {
+        return std::array{c.Left(), c.Top(), c.Width(), c.Height()};
+    };
+    const std::vector<platform::Control*> some{w.Touche[27].get(), w.VueMettre[6].get(),
+                                               w.Boucle[13].get(), w.Couleur[3].get(),
+                                               w.Output.get(),     w.ComboBank.get()};
+    std::vector<std::array<int32_t, 4>> design;
+    for (const platform::Control* c : some) design.push_back(place(*c));
+    const double points = w.ComboBank->widget()->font().pointSizeF();
+
+    w.MnuGrandesTouches->action()->trigger();
+    EXPECT_TRUE(rig.read("Options.ini").contains("grandes_touches=oui"));
+    const double scale = w.Touche[27]->Width() / 2835.0;
+    EXPECT_GT(scale, 1.4);
+    for (size_t k = 0; k < some.size(); ++k) {
+        for (size_t d = 0; d < 4; ++d) EXPECT_NEAR(place(*some[k])[d], design[k][d] * scale, 3.0);
+    }
+    EXPECT_NEAR(w.ComboBank->widget()->font().pointSizeF(), points * scale, 0.1);
+    // Within the client area, filling it across or down.
+    const double across = w.client()->width() * 15.0, down = w.client()->height() * 15.0;
+    const double right = w.Output->Left() + w.Output->Width() + 420 * scale;
+    const double bottom = w.Touche[27]->Top() + w.Touche[27]->Height() + 420 * scale;
+    EXPECT_LE(right, across + 1);
+    EXPECT_LE(bottom, down + 1);
+    EXPECT_NEAR(std::max(right / across, bottom / down), 1.0, 0.01);
+
+    w.MnuGrandesTouches->action()->trigger();
+    for (size_t k = 0; k < some.size(); ++k) EXPECT_EQ(place(*some[k]), design[k]) << k;
+    EXPECT_EQ(w.ComboBank->widget()->font().pointSizeF(), points);
+}
+
 TEST(StartUp, SlotsStartEmptyWithTheirLettersListsFilledAndTheSplashAfterASecond) {
     WindowRig rig;
     for (const char* name : {"matin.bnk", "Soir.Bnk", "AUBE.BNK", "notes.txt", ".cachée.Bnk"})

@@ -824,6 +824,76 @@ def test_installation(session, media, prefix):
            "the uninstall took the settings")
 
 
+def test_stop_all_fade_and_pre_listen(session, media):
+    """A slot pre-listened on Cue is heard there and not on OnAir; Échap fades two slots out on
+    OnAir over about a second, and a second Échap during the fade cuts at once."""
+    folder = session.program_folder("cart-wall", Matin=media["abcd"])
+    pathlib.Path(folder, "Options.ini").write_text("pre_ecoute=Cue\n")
+    program = session.start(folder)
+    program.choose(program.palette_list(), "Matin")
+    x, y = program.slot_centre(3)
+    right_click = ("mousemove", str(int(x)), str(int(y)), "sleep", "0.1", "click", "3")
+    with session.record("OnAir") as on_air, session.record("Cue") as cue:
+        program.display.xdotool(*right_click)
+        listened = wait_frames(cue, 0.8)
+        program.display.xdotool(*right_click)
+        time.sleep(0.2)
+    expect_440(cue, listened, "slot D pre-listened is not heard on Cue")
+    level = heard(on_air, (0, on_air.frames()), skip=0)[0]
+    expect(level < 0.002, "the pre-listen sounds on OnAir too: level %.4f" % level)
+
+    def level_at(recorder, start, ms):
+        return sound.rms(recorder.left(start, start + sound.RATE * ms // 1000))
+
+    with session.record("OnAir") as on_air:
+        program.display.key("a", "d")
+        time.sleep(0.4)
+        mark = on_air.frames()
+        sent = program.display.press("Escape")
+        time.sleep(1.6)
+        program.display.key("a", "d")
+        time.sleep(0.4)
+        program.display.press("Escape")
+        time.sleep(0.3)
+        second = on_air.frames()
+        cut_sent = program.display.press("Escape")
+        time.sleep(0.4)
+    before = level_at(on_air, mark - sound.RATE // 10, 100)
+    start = next(f for f in range(mark, on_air.frames(), 64)
+                 if on_air.time_of_frame(f) is not None and on_air.time_of_frame(f) >= sent)
+    blocks = [level_at(on_air, f, 20) for f in range(start, start + sound.RATE * 3 // 2, 882)]
+    # The level falls steadily, about half way after half a second, silent by 1.1 s.
+    half = blocks[25] / before
+    gone = next((i for i, b in enumerate(blocks) if b < 0.01 * before), None)
+    expect(gone is not None, "Échap: still sounding 1.5 s later")
+    print("fade_out_ms %d (Échap, from the key to 1 %% of the level)" % (gone * 20), flush=True)
+    expect(0.3 < half < 0.7, "Échap: half a second on, the level is %.2f of before" % half)
+    expect(800 <= gone * 20 <= 1200, "Échap: silent after %d ms" % (gone * 20))
+    quiet = next((f for f in range(second, on_air.frames() - 220, 220)
+                  if level_at(on_air, f, 5) < 0.002), None)
+    expect(quiet is not None, "a second Échap did not cut")
+    cut_ms = (on_air.time_of_frame(quiet) - cut_sent) * 1000
+    print("stop_all_cut_ms %.1f (the second Échap to silence)" % cut_ms, flush=True)
+    expect(cut_ms < 100, "a second Échap cut after %.1f ms" % cut_ms)
+
+
+def test_big_keys_screen(session, media):
+    """"Grandes touches" at 1280x1024: the slots fill the window, line 0's last button stands
+    where the design layout leaves an empty gradient."""
+    folder = session.program_folder("big-keys")
+    pathlib.Path(folder, "Options.ini").write_text("grandes_touches=oui\n")
+    program = session.start(folder)
+    png = media.get("big_keys_png")
+    shot = program.screen(png)
+    scale = min(session.width * TWIPS / (8880 + 2805 + 420),
+                (session.height - program.top) * TWIPS / (1320 + 1020 * 6 + 795 + 420))
+    x = (420 + 2820 * 3 + 2835 * 0.6) * scale / TWIPS + 20
+    y = program.top + (1320 + 795 / 2) * scale / TWIPS + 18
+    expect(scale > 1.3, "scale %.2f" % scale)
+    expect(shot.pixel(x, y) == LINE_COLOURS[0],
+           "no slot D at (%d, %d) scaled %.2f: %s" % (x, y, scale, shot.pixel(x, y)))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("executable")
@@ -891,6 +961,11 @@ def main():
             if folder:
                 run("restart, second copy, close, damaged settings " + tag,
                     test_restart_second_copy_close_and_damaged_settings, session, media, folder)
+            if width == 1280 and not pipewire:
+                if args.screenshot:
+                    media["big_keys_png"] = os.path.join(os.path.dirname(
+                        os.path.abspath(args.screenshot)), "grandes-touches-1280x1024.png")
+                run("Grandes touches at 1280x1024", test_big_keys_screen, session, media)
             if width != 1024:
                 continue
             for name, test in (
@@ -903,7 +978,9 @@ def main():
                     ("remote control: no self-subscription, a press during a box",
                      test_remote_safe_on_air),
                     ("as-run log, a kill mid-play", test_as_run_log),
-                    ("latency, 20 presses", measure_latency)):
+                    ("latency, 20 presses", measure_latency),
+                    ("Échap fades and cuts, a pre-listen on Cue",
+                     test_stop_all_fade_and_pre_listen)):
                 run(name, test, session, media)
             if "guide" in media:
                 run("the operator's guide's pictures", test_guide_pictures, session, media)

@@ -46,6 +46,9 @@ struct FakePanel final : Panel {
                    ? QStringLiteral("Fichier introuvable : /x/Jingle.wav")
                    : QString();
     }
+    void fade(int index) override { press(index); }
+    void cue(int index) override { press(index); }
+    void stopAll() override {}
     void toggleLoop(int index) override { views.at(static_cast<size_t>(index)).loop ^= true; }
     QStringList palettes() const override {
         return {QStringLiteral("Matin.Bnk"), QStringLiteral("Soir.Bnk")};

@@ -7,7 +7,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QMenu>
 #include <QMessageBox>
+#include <QTest>
 #include <cstdio>
 #include <fstream>
 
@@ -20,7 +22,11 @@ namespace tambrel::journal {
 namespace {
 
 struct LogRig : app::WindowRig {
-    LogRig() { start(); }
+    // With `options` as Options.ini.
+    explicit LogRig(const QByteArray& options = {}) {
+        if (!options.isEmpty()) put("Options.ini", options);
+        start();
+    }
     // Every play line of the log's files, split into its fields.
     std::vector<QStringList> lines() {
         EXPECT_TRUE(window->airLog()->writer().settle());
@@ -82,6 +88,146 @@ TEST(AirLogWindow, EachWayAPlayEndsIsWrittenWithWhatSoundedOfIt) {
         EXPECT_EQ(lines[i].at(9), QString::fromUtf8(ends[i]));
         EXPECT_NEAR(lines[i].at(7).toInt(), aired[i], 10) << ends[i];
     }
+}
+
+// A key as the keyboard sends it to the window, held for `repeats` repeats.
+void type(app::F1a& w, Qt::Key code, Qt::KeyboardModifiers modifiers, const QString& text,
+          int repeats = 0) {
+    const auto send = [&](QEvent::Type type, bool repeat) {
+        QKeyEvent event(type, code, modifiers, text, repeat);
+        QCoreApplication::sendEvent(w.Keyboard->widget(), &event);
+    };
+    send(QEvent::KeyPress, false);
+    for (int repeat = 0; repeat < repeats; ++repeat) {
+        send(QEvent::KeyRelease, true);
+        send(QEvent::KeyPress, true);
+    }
+    send(QEvent::KeyRelease, false);
+}
+
+float quarter(int64_t, int) {
+    return 0.25f;
+}
+
+TEST(AirLogWindow, EchapFadesAllOutAndCutsOnASecondPressMajFadesOneSlotOrCutsIt) {
+    LogRig rig("fondu_ms=500\n");
+    app::F1a& w = *rig.window;
+    for (int16_t slot : {0, 1, 2}) {
+        rig.assign(slot, rig.wav(std::to_string(slot) + ".wav", 3000, quarter));
+    }
+    const QString escape(QChar(27));
+    type(w, Qt::Key_Escape, {}, escape);  // nothing sounds: nothing to do
+    EXPECT_EQ(rig.onAir(), "");
+
+    w.Touche_Click(0);
+    w.Touche_Click(1);
+    rig.render(4410);
+    type(w, Qt::Key_Escape, {}, escape, 4);  // held: one press
+    EXPECT_TRUE(w.fading(0) && w.fading(1));
+    const std::vector<float> half = rig.render(22050);
+    EXPECT_NEAR(half[0], 0.5f, 0.01f);  // both, falling over a second
+    EXPECT_NEAR(half[22049 * 2], 0.25f, 0.01f);
+    EXPECT_EQ(rig.onAir(), "AB");
+    type(w, Qt::Key_Escape, {}, escape);
+    EXPECT_EQ(rig.onAir(), "");
+    rig.render(4410);
+    rig.audio.pump();
+
+    // Caps Lock types a capital without Maj: a plain press. With Maj, the
+    // slot fades over the options' 500 ms and ends by itself.
+    type(w, Qt::Key_A, {}, QStringLiteral("A"));
+    EXPECT_EQ(rig.onAir(), "A");
+    type(w, Qt::Key_A, Qt::ShiftModifier, QStringLiteral("A"));
+    EXPECT_TRUE(w.fading(0));
+    rig.render(44100 * 6 / 10);
+    rig.audio.pump();
+    EXPECT_EQ(rig.onAir(), "");
+    EXPECT_FALSE(w.fading(0));
+    // Maj with a click: starts a silent slot, fades a sounding one, cuts a fading one.
+    QWidget* button = w.Touche[2]->widget();
+    QTest::mouseClick(button, Qt::LeftButton, Qt::ShiftModifier);
+    EXPECT_EQ(rig.onAir(), "C");
+    EXPECT_FALSE(w.fading(2));
+    rig.render(4410);
+    QTest::mouseClick(button, Qt::LeftButton, Qt::ShiftModifier);
+    EXPECT_EQ(rig.onAir(), "C");
+    rig.render(4410);
+    QTest::mouseClick(button, Qt::LeftButton, Qt::ShiftModifier);
+    EXPECT_EQ(rig.onAir(), "");
+    rig.render(4410);
+    rig.audio.pump();
+
+    const std::vector<QStringList> lines = rig.lines();
+    ASSERT_EQ(lines.size(), 4u);
+    const char* const ends[] = {"tout arrêter", "tout arrêter", "fondu", "fondu"};
+    const int aired[] = {600, 600, 500, 200};
+    for (size_t i = 0; i < std::size(ends); ++i) {
+        EXPECT_EQ(lines[i].at(9), QString::fromUtf8(ends[i])) << i;
+        EXPECT_NEAR(lines[i].at(7).toInt(), aired[i], 10) << i;
+    }
+}
+
+TEST(AirLogWindow, ARightClickPreListensOnItsDeviceOnlyUnloggedAndNeverOnTheAirs) {
+    LogRig rig;
+    app::F1a& w = *rig.window;
+    rig.assign(0, rig.wav("Intro.wav", 3000, quarter));
+    QWidget* button = w.Touche[0]->widget();
+    const auto choose = [&](const QString& entry) {
+        w.MnuPreEcoute_Show();
+        for (QAction* action : w.MnuPreEcoute->actions()) {
+            if (action->text() == entry) action->trigger();
+        }
+    };
+    const auto level = [&](const std::optional<std::string>& device) {
+        audio::NullOutput* output = rig.backend->output(device);
+        if (output == nullptr) return 0.0f;
+        return testing::renderWhenFilled(rig.audio.engine(), *output, 512)[1000];
+    };
+    QTest::mouseClick(button, Qt::RightButton);  // no device chosen yet
+    EXPECT_EQ(w.InfoTrack[0]->Caption(), QStringLiteral("PFL"));
+    EXPECT_EQ(w.Touche[0]->Notice(),
+              QStringLiteral("Pré-écoute : aucune sortie choisie (Option › Pré-écoute)"));
+    EXPECT_EQ(rig.onAir(), "");
+
+    choose(QStringLiteral("Cue"));
+    EXPECT_TRUE(rig.read("Options.ini").startsWith("pre_ecoute=Cue\n"));
+    QTest::mouseClick(button, Qt::RightButton);
+    EXPECT_TRUE(w.preListening(0));
+    w.Timer1_OnTimer();
+    EXPECT_EQ(w.InfoTrack[0]->Caption(), QStringLiteral("PFL"));
+    EXPECT_NEAR(level("Cue"), 0.25f, 1e-3f);
+    EXPECT_EQ(level(std::nullopt), 0.0f);
+    QTest::mouseClick(button, Qt::RightButton);
+    EXPECT_EQ(rig.onAir(), "");
+    rig.audio.pump();
+    // Pre-listened again, then pressed: on air, no longer in the headphones.
+    QTest::mouseClick(button, Qt::RightButton);
+    w.Touche_Click(0);
+    EXPECT_FALSE(w.preListening(0));
+    EXPECT_EQ(rig.onAir(), "A");
+    level("Cue");  // the pre-listen's short fade
+    EXPECT_EQ(level("Cue"), 0.0f);
+    EXPECT_NEAR(level(std::nullopt), 0.25f, 1e-3f);
+    w.Touche_Click(0);
+    rig.audio.pump();
+
+    // On the air's own device: refused on the slot, nothing sounds.
+    w.Output->setListIndex(1);  // "Studio"
+    w.Output_Click();
+    choose(QStringLiteral("Studio"));
+    QTest::mouseClick(button, Qt::RightButton);
+    EXPECT_EQ(w.Touche[0]->Notice(), QStringLiteral("Pré-écoute sur la sortie antenne"));
+    EXPECT_EQ(rig.onAir(), "");
+    // A pre-listen device gone is said as any absent device is.
+    rig.put("Options.ini", "pre_ecoute=Casque\n");
+    w.loadOptions();
+    QTest::mouseClick(button, Qt::RightButton);
+    EXPECT_EQ(w.Touche[0]->Notice(), QStringLiteral("Sortie audio absente : Casque"));
+
+    // Only the play on air is in the log.
+    const std::vector<QStringList> lines = rig.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].at(10), w.Output->List(0));
 }
 
 TEST(AirLogWindow, ALoopCountsItsLapsAndTheProgramsEndWritesWhatStillSounds) {

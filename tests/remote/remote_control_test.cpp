@@ -37,6 +37,22 @@ struct FakePanel : Panel {
         }
         done.push_back("press " + std::to_string(index));
     }
+    // Ready, fading, then cut: the window's gestures as far as the states go.
+    void fade(int index) override {
+        SlotState& state = views[static_cast<size_t>(index)].state;
+        state = state == SlotState::Playing  ? SlotState::Fading
+                : state == SlotState::Fading ? SlotState::Ready
+                                             : state;
+        done.push_back("fade " + std::to_string(index));
+    }
+    void cue(int index) override {
+        SlotState& state = views[static_cast<size_t>(index)].state;
+        state = state == SlotState::Ready ? SlotState::Cue
+                : state == SlotState::Cue ? SlotState::Ready
+                                          : state;
+        done.push_back("cue " + std::to_string(index));
+    }
+    void stopAll() override { done.push_back("stopall"); }
     QString notice(int index) const override {
         return views[static_cast<size_t>(index)].state == SlotState::Missing
                    ? QStringLiteral("Fichier introuvable : /srv/jingles/") +
@@ -73,6 +89,24 @@ TEST(RemoteControl, RequestsActAsTheOperatorsGesturesAndRefuseWhatTheyCannot) {
               QStringLiteral("Touche F : Fichier introuvable : /srv/jingles/Perdu.wav"));
     EXPECT_EQ(remote.press(3), std::nullopt);  // stopped
     EXPECT_EQ(panel.done, (std::vector<std::string>{"press 3", "press 5", "press 3"}));
+
+    // Fading and pre-listening keep to slots that hold a file, and a
+    // fading or pre-listened slot counts as sounding, not as refused.
+    panel.done.clear();
+    remote.press(3);
+    EXPECT_EQ(remote.fade(3), std::nullopt);
+    EXPECT_EQ(stateName(panel.views[3].state), std::string("fondu"));
+    EXPECT_EQ(remote.fade(3), std::nullopt);  // cut
+    EXPECT_EQ(remote.cue(3), std::nullopt);
+    EXPECT_EQ(stateName(panel.views[3].state), std::string("ecoute"));
+    EXPECT_EQ(remote.cue(3), std::nullopt);
+    EXPECT_EQ(remote.fade(4), QStringLiteral("Touche vide : E"));
+    EXPECT_EQ(remote.cue(28), QStringLiteral("Touche inconnue : 28 (de 0 à 27)"));
+    EXPECT_EQ(remote.cue(5),
+              QStringLiteral("Touche F : Fichier introuvable : /srv/jingles/Perdu.wav"));
+    remote.stopAll();
+    EXPECT_EQ(panel.done, (std::vector<std::string>{"press 3", "fade 3", "fade 3", "cue 3", "cue 3",
+                                                    "cue 5", "stopall"}));
 
     // Setting a loop is idempotent, as a lit pad needs; toggling toggles.
     panel.done.clear();
@@ -204,6 +238,16 @@ TEST(OscService, NeverTalksToItselfNorAnswersAnswersAndBoundsItsRefusals) {
     EXPECT_EQ(rig.sent.size(), 1u);
     rig.request(kHere, "/tambrel/palette", {std::string("Matin")});  // still a request
     EXPECT_EQ(rig.panel.loaded, QStringLiteral("Matin.Bnk"));
+    rig.request(kHere, "/tambrel/stopall", {});
+    rig.request(kHere, "/tambrel/stopall", {int32_t{1}});
+    EXPECT_EQ(rig.lastError(), "Arguments attendus pour /tambrel/stopall : aucun (reçus : \"i\")");
+    rig.request(kHere, "/tambrel/fade", {std::string("A")});
+    EXPECT_EQ(rig.lastError(), "Arguments attendus pour /tambrel/fade : i (reçus : \"s\")");
+    rig.panel.views[6] = {SlotState::Ready, QStringLiteral("Intro"), 4000, false};
+    rig.request(kHere, "/tambrel/cue", {int32_t{6}});
+    rig.request(kHere, "/tambrel/fade", {int32_t{6}});
+    EXPECT_EQ(rig.panel.done,
+              (std::vector<std::string>{"palette Matin.Bnk", "stopall", "cue 6", "fade 6"}));
 
     // Refusals: ten at once to a host, then five a second; others are answered.
     rig.sent.clear();
@@ -294,13 +338,19 @@ TEST(MidiMap, NotesPressTheirSlotsAndPadsLightEachStateApart) {
     EXPECT_EQ(map.slotOf(10, 50, 64), 2);
     EXPECT_EQ(map.slotOf(1, 50, 64), std::nullopt);
     EXPECT_EQ(map.noteOf(27), 75);
+    // The stop-all note, on the channel listened to, wins over a slot's.
+    EXPECT_FALSE(map.stopsAll(10, 50, 64));  // none by default
+    map.stopAllNote = 50;
+    EXPECT_TRUE(map.stopsAll(10, 50, 64));
+    EXPECT_FALSE(map.stopsAll(1, 50, 64));
+    EXPECT_FALSE(map.stopsAll(10, 50, 0));
 
     // Every state a pad can show, each its own light.
     using enum SlotState;
     const auto light = [](SlotState state, bool loop) { return padVelocity({state, {}, 0, loop}); };
-    const std::vector<int> lights{light(Empty, false),  light(Ready, false),
-                                  light(Ready, true),   light(Playing, false),
-                                  light(Playing, true), light(Missing, false)};
+    const std::vector<int> lights{
+        light(Empty, false),  light(Ready, false),   light(Ready, true),   light(Playing, false),
+        light(Playing, true), light(Missing, false), light(Fading, false), light(Cue, false)};
     EXPECT_EQ(lights[0], 0);  // an empty pad stays dark
     EXPECT_EQ(std::set<int>(lights.begin(), lights.end()).size(), lights.size())
         << ::testing::PrintToString(lights);
@@ -346,14 +396,17 @@ TEST(RemoteSettings, KeysSetWhatTheySayAndLinesNotUnderstoodAreNamed) {
     std::vector<QString> bad;
     RemoteSettings read = readRemoteSettings(
         "# studio B\r\nOSC = oui\r\nadresse=0.0.0.0\r\nport=9200\r\nport=70000\r\n"
-        "adresse=studio\r\nvolume=3\r\nosc=peut-etre\r\nnote=40\r\ncanal=17\r\n",
+        "adresse=studio\r\nvolume=3\r\nosc=peut-etre\r\nnote=40\r\ncanal=17\r\n"
+        "note_tout_arreter=130\r\nnote_tout_arreter=35\r\n",
         bad);
     EXPECT_TRUE(read.osc);
     EXPECT_EQ(read.address, "0.0.0.0");
     EXPECT_EQ(read.port, 9200);  // the line out of range is ignored
     EXPECT_EQ(read.firstNote, 40);
     EXPECT_EQ(read.channel, 0);
-    ASSERT_EQ(bad.size(), 5u);
+    EXPECT_EQ(read.stopAllNote, 35);
+    ASSERT_EQ(bad.size(), 6u);
+    EXPECT_EQ(bad[5], QStringLiteral("ligne 11 : note_tout_arreter=130"));
     EXPECT_EQ(bad[0], QStringLiteral("ligne 5 : port=70000"));
     EXPECT_EQ(bad[4], QStringLiteral("ligne 10 : canal=17"));
     EXPECT_EQ(confineWithoutAllowList(read),
@@ -389,6 +442,7 @@ TEST(RemoteSettings, KeysSetWhatTheySayAndLinesNotUnderstoodAreNamed) {
     EXPECT_EQ(read.address, "127.0.0.1");
     EXPECT_EQ(read.port, 9100);
     EXPECT_TRUE(bad.empty());
+    EXPECT_EQ(read.stopAllNote, -1);
     EXPECT_FALSE(readRemoteSettings("osc=non\n", bad).osc);
 }
 

@@ -76,6 +76,39 @@ TEST(Mixing, StopFadesToSilenceWithoutAJump) {
     EXPECT_TRUE(rig.engine.pump().empty());  // a stop is not an end of file
 }
 
+TEST(Mixing, FadeOutFallsSmoothlyToSilenceThenEndsAndAStopDuringItCutsAtOnce) {
+    EngineRig rig;
+    const int faded = rig.start(rig.wav("dc.wav", 441000, constant));
+    const int cut = rig.start(rig.wav("sine.wav", 441000, loudSine), "Cue");
+    rig.render(256);
+    rig.render(256, "Cue");
+    ASSERT_TRUE(rig.engine.fadeOut(faded, 100));  // 4410 frames
+    ASSERT_TRUE(rig.engine.fadeOut(cut, 1000));
+    const std::vector<float> out = rig.render(4410 + 256);
+    // Each frame a little lower than the last, never by more than the
+    // fade's own pace: no step anywhere, and silence at the end.
+    float previous = 0.5f;
+    for (int f = 0; f < 4410 + 256; ++f) {
+        ASSERT_LE(out[f * 2], previous) << f;
+        ASSERT_LE(previous - out[f * 2], 0.5f / 4410 + 1e-6f) << f;
+        previous = out[f * 2];
+    }
+    EXPECT_EQ(previous, 0.0f);
+    EXPECT_GT(out[2205 * 2], 0.2f);  // half way, half the level: a fade, not a cut
+    EXPECT_FALSE(rig.engine.sounding(faded));
+    EXPECT_EQ(rig.engine.pump(), std::vector<int>{faded});
+
+    // Half way down its second, the other is cut: silent after the stop's
+    // own few milliseconds, within one period of 256 frames.
+    const std::vector<float> half = rig.render(22050, "Cue");
+    EXPECT_GT(std::fabs(half[22049 * 2]), 0.0f);
+    EXPECT_TRUE(rig.engine.sounding(cut));
+    EXPECT_TRUE(rig.engine.stop(cut));
+    const std::vector<float> after = rig.render(512, "Cue");
+    EXPECT_TRUE(framesAre(after, Mixer::kFadeFrames, 512, [](int64_t, int) { return 0.0f; }));
+    EXPECT_FALSE(rig.engine.fadeOut(cut, 1000));  // silent: nothing to fade
+}
+
 TEST(Mixing, SeekLandsOnTheRightFrameInHeadAndStream) {
     EngineRig rig;
     const int64_t frames = Sound::kChunkFrames * 60;
@@ -191,14 +224,15 @@ TEST(MixingAhead, RollingBackToRandomFramesMixesWhatDidNotChangeSampleForSample)
     // chose, give the same samples.
     std::mt19937 random(20240611);
     int64_t read = 0;
-    const Type changes[] = {Type::Play, Type::Stop, Type::Gain, Type::Seek, Type::Repeat};
+    const Type changes[] = {Type::Play, Type::Stop,   Type::Gain,
+                            Type::Seek, Type::Repeat, Type::Fade};
     for (int round = 0; round < 300; ++round) {
         read += static_cast<int64_t>(random() % 400);
         ahead.mixTo(read + AheadDevice::kAhead);
         aheadMixer.played(read);
         const int64_t asked = read + static_cast<int64_t>(random() % 3000) + 100;
         const bool change = random() % 4 != 0;
-        const Type type = changes[random() % 5];
+        const Type type = changes[random() % std::size(changes)];
         const float value = static_cast<float>(random() % 100) / 100.0f;
         if (change) ahead.send(type, 2, sounds.blip.get(), value);
         const int64_t from = aheadMixer.rollBack(asked, 0);

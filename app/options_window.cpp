@@ -1,0 +1,65 @@
+// Options.ini applied to the window, and written back whole, beside the old
+// file first, whenever the operator changes one of its choices.
+
+#include <QMenu>
+#include <cstdio>
+
+#include "app/palette_window.h"
+#include "platform/file_system.h"
+#include "platform/path_form.h"
+
+namespace tambrel::app {
+
+void F1a::loadOptions() {
+    const QString path = platform::toNativePath(OptionsPath);
+    if (platform::FileExists(OptionsPath)) {
+        QByteArray bytes;
+        QString failure;
+        std::vector<QString> bad;
+        if (platform::readFileBytes(path, bytes, failure)) {
+            options_ = readOptions(bytes, bad);
+        } else {
+            bad.push_back(failure);
+        }
+        // Not on the window: the defaults stand in for what was not understood.
+        for (const QString& line : bad) {
+            std::fprintf(stderr, "Tambrel: %s, %s (ignorée)\n", qPrintable(path), qPrintable(line));
+        }
+    }
+    MnuVolume->setChecked(options_.volumes);
+    LblVolume->setVisible(options_.volumes);
+    MnuGrandesTouches->setChecked(options_.bigKeys);
+}
+
+// "Aucune", then the devices as the output list names them; the choice is
+// checked, even when its device is not here now.
+void F1a::MnuPreEcoute_Show() {
+    MnuPreEcoute->clear();
+    QStringList names{QString()};
+    for (int32_t entry = 1; entry < Output->ListCount(); ++entry) {
+        names << outputDeviceName(entry);
+    }
+    if (!names.contains(options_.preListen)) names << options_.preListen;
+    for (const QString& name : names) {
+        QAction* action = MnuPreEcoute->addAction(name.isEmpty() ? QStringLiteral("Aucune") : name);
+        action->setCheckable(true);
+        action->setChecked(name == options_.preListen);
+        QObject::connect(action, &QAction::triggered, this, [this, name] {
+            options_.preListen = name;
+            optionsChanged();
+        });
+    }
+}
+
+void F1a::optionsChanged() {
+    if (!settingsLoaded_) return;
+    QString failure;
+    if (platform::writeFileAtomically(platform::toNativePath(OptionsPath), writeOptions(options_),
+                                      failure)) {
+        return;
+    }
+    showMessage(QStringLiteral("Options non enregistrées : ") + failure + QStringLiteral(" — ") +
+                platform::toNativePath(OptionsPath));
+}
+
+}  // namespace tambrel::app

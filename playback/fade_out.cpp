@@ -1,0 +1,57 @@
+// Fading out: one slot with Maj and its letter or a click, every slot with
+// Échap. A fade is a deliberate gesture; so is the second one that cuts it.
+
+#include "app/palette_window.h"
+#include "platform/colors.h"
+#include "playback/mm_audio_player.h"
+#include "playback/slot_playback.h"
+
+namespace tambrel::app {
+
+using journal::EndReason;
+
+void F1a::fadeSlot(int16_t Index) {
+    if (Player[Index]->State() != playback::kPlaying) {
+        fadingBy_[static_cast<size_t>(Index)].reset();
+        Touche_Click(Index);
+        return;
+    }
+    if (fading(Index)) {
+        cut(Index, *fadingBy_[static_cast<size_t>(Index)]);
+    } else {
+        fadeOut(Index, EndReason::Fade, options_.fadeMs);
+    }
+    Keyboard->SetFocus();
+}
+
+void F1a::stopAll() {
+    bool fadingAll = false;
+    for (int16_t i = 0; i < kSlots; ++i) {
+        fadingAll |= fadingBy_[static_cast<size_t>(i)] == EndReason::StopAll &&
+                     Player[i]->State() == playback::kPlaying;
+    }
+    for (int16_t i = 0; i < kSlots; ++i) {
+        if (Player[i]->State() != playback::kPlaying) continue;
+        if (fadingAll) {
+            cut(i, EndReason::StopAll);
+        } else {
+            fadeOut(i, EndReason::StopAll, kStopAllFadeMs);
+        }
+    }
+}
+
+// The slot sounds on, lower and lower, and ends by itself at silence.
+void F1a::fadeOut(int16_t Index, EndReason reason, int ms) {
+    const auto i = static_cast<size_t>(Index);
+    if (!Player[Index]->FadeOut(ms)) return;
+    fadingBy_[i] = reason;
+    stopReason_[i] = reason;
+}
+
+void F1a::cut(int16_t Index, EndReason reason) {
+    stopReason_[static_cast<size_t>(Index)] = reason;
+    Player[Index]->Stop();
+    Touche[Index]->setBackColor(platform::QBColor(15));
+}
+
+}  // namespace tambrel::app
