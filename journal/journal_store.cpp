@@ -89,8 +89,8 @@ QString JournalStore::append(const QString& fileName, const QByteArray& lines) {
     out += lines;
     // A write cut short by a full disk is taken back, so the file keeps
     // whole lines only.
-    const bool written = (keep == size || ::ftruncate(fd, keep) == 0) &&
-                         writeAllAt(fd, out, keep) && ::fdatasync(fd) == 0;
+    const bool written =
+        (keep == size || ::ftruncate(fd, keep) == 0) && writeAllAt(fd, out, keep) && sync_(fd) == 0;
     const int error = errno;
     if (!written && ::ftruncate(fd, keep) != 0) {
         // Nothing more can be done about it here; the next append looks again.

@@ -15,6 +15,8 @@
 #include <QString>
 #include <map>
 
+#include <unistd.h>
+
 namespace tambrel::journal {
 
 class JournalStore {
@@ -22,8 +24,13 @@ class JournalStore {
     static constexpr const char* kInProgressName = "en-cours.csv";
     static constexpr const char* kUnreadableName = "illisible.csv";
 
+    // Puts a file's data on the disk before an append is said done (a line
+    // said written must survive a power cut); fdatasync, or a test's own.
+    using Sync = int (*)(int fd);
+
     // `folder`: the log's folder, native, ending in "/"; made when needed.
-    explicit JournalStore(QString folder) : folder_(std::move(folder)) {}
+    explicit JournalStore(QString folder, Sync sync = ::fdatasync)
+        : folder_(std::move(folder)), sync_(sync) {}
 
     const QString& folder() const { return folder_; }
     QString pathOf(const QString& fileName) const { return folder_ + fileName; }
@@ -45,6 +52,7 @@ class JournalStore {
     QString makeFolder();
 
     QString folder_;
+    Sync sync_;
     bool recoveryRead_ = false;
     std::map<QString, QByteArray> recovering_;  // by file, read but not written yet
 };

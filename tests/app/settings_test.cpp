@@ -28,6 +28,12 @@ TEST(SettingsFile, RoundTripsDeviceNamesAndNegativeColours) {
     EXPECT_EQ(back.device, device);
     EXPECT_EQ(back.colors, std::vector<int32_t>(colors.begin(), colors.end()));
 
+    // A device named across lines stays on its own line: the colours keep theirs.
+    const SettingsContent broken =
+        readSettings(writeSettings(QStringLiteral("Carte\r\nUSB\n2"), colors));
+    EXPECT_EQ(broken.device, QStringLiteral("Carte  USB 2"));
+    EXPECT_EQ(broken.colors, std::vector<int32_t>(colors.begin(), colors.end()));
+
     // An 8-bit file of the old days: the name reads as Windows-1252, and
     // goes back as it came.
     const QByteArray old(

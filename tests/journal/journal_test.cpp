@@ -147,6 +147,23 @@ TEST(JournalStore, TheDaysFileGrowsByWholeLinesAndATornOneIsTakenOff) {
     }
     EXPECT_EQ(read(path), dayFile(first + second));
 
+    // Nothing is said written before the disk has it; a disk that fails to
+    // take it leaves the file as it was, and says why.
+    static int syncs = 0;
+    static int syncError = 0;
+    JournalStore counted(QString::fromStdString(dir.file("Journal/")), [](int fd) {
+        ++syncs;
+        if (syncError == 0) return ::fdatasync(fd);
+        errno = syncError;
+        return -1;
+    });
+    ASSERT_EQ(counted.append(day, first), QString());
+    EXPECT_EQ(syncs, 1);
+    syncError = EIO;
+    EXPECT_NE(counted.append(day, second), QString());
+    EXPECT_EQ(syncs, 2);
+    EXPECT_EQ(read(path), dayFile(first + second + first));
+
     // A file torn inside its header starts again whole.
     std::ofstream(dir.file("Journal/2026-12-08.csv"), std::ios::binary) << kBom << "Début;F";
     ASSERT_EQ(store.append(QStringLiteral("2026-12-08.csv"), second), QString());

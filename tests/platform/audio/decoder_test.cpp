@@ -84,6 +84,23 @@ TEST_F(Decoding, AnotherRateIsResampledToTheRightLengthAndPitch) {
     int crossings = 0;
     for (int64_t f = 1; f < 2 * kRate; ++f) crossings += out[(f - 1) * 2] < 0 && out[f * 2] >= 0;
     EXPECT_NEAR(crossings, 2000, 2);
+
+    // A seek lands where a straight read would be: a ramp, unlike a tone,
+    // tells one place from another. The stream is sent far ahead by
+    // filling a chunk past the head first, as a seek on air does.
+    auto ramp = [](int64_t f, int) { return static_cast<float>(f) / (48000 * 4); };
+    const std::vector<float> straight =
+        readFrames(*load("ramp.wav", FileKind::WavFloat, 48000, 2, 48000 * 4, ramp), 3 * kRate);
+    auto sought = Sound::load(dir.file("ramp.wav"), kRate);
+    const int64_t chunk = Sound::kHeadChunks + 5;
+    sought->fill(chunk);
+    std::vector<float> part(Sound::kChunkFrames * 2);
+    ASSERT_EQ(sought->read(chunk * Sound::kChunkFrames, part.data(), Sound::kChunkFrames),
+              Sound::kChunkFrames);
+    // Past the resampler's first frames after the jump.
+    for (int64_t f = 256; f < Sound::kChunkFrames; f += 512) {
+        EXPECT_NEAR(part[f * 2], straight[(chunk * Sound::kChunkFrames + f) * 2], 1e-4) << f;
+    }
 }
 
 // Amplitude of one frequency in one channel of interleaved stereo (Goertzel).

@@ -95,10 +95,12 @@ TEST(Engine, NothingStartsOnAMissingDeviceAndALostOneEndsOnlyItsPlaybacksUntilBa
 
 // A file source reading through a real one on a disk the test slows down:
 // reads at or past gGate wait until the test moves it, and while gSlowReads
-// holds every 50th read takes 200 ms, as on a busy disk or a network share.
+// holds every 50th read takes 200 ms, as on a busy disk or a network share;
+// every read takes gReadDelay more.
 std::atomic<int64_t> gGate{INT64_MAX};
 std::atomic<int> gHeldReads{0};
 std::atomic<bool> gSlowReads{false};
+std::atomic<std::chrono::microseconds> gReadDelay{0us};
 class SlowDiskSource final : public AudioSource {
   public:
     explicit SlowDiskSource(std::unique_ptr<AudioSource> inner) : inner_(std::move(inner)) {}
@@ -107,6 +109,7 @@ class SlowDiskSource final : public AudioSource {
     int64_t frames() const override { return inner_->frames(); }
     int64_t read(float* out, int64_t count) override {
         if (gSlowReads && ++reads_ % 50 == 0) std::this_thread::sleep_for(200ms);
+        std::this_thread::sleep_for(gReadDelay.load());
         if (at_ >= gGate) {
             ++gHeldReads;
             // Let go at the latest when the test would time out anyway.
@@ -144,8 +147,20 @@ struct SlowDiskRig : EngineRig {
     ~SlowDiskRig() {
         gGate = INT64_MAX;
         gSlowReads = false;
+        gReadDelay = 0us;
     }
 };
+
+// Plays `frames` frames in real time, period by period, as a device pulls.
+void playInRealTime(NullOutput& output, int64_t frames) {
+    std::vector<float> period(256 * 2);
+    const auto start = std::chrono::steady_clock::now();
+    for (int n = 0; n < frames / 256; ++n) {
+        std::this_thread::sleep_until(
+            start + std::chrono::microseconds(int64_t{n} * 256 * 1000000 / 44100));
+        output.render(period.data(), 256);
+    }
+}
 
 TEST(Engine, DryReadAheadPlaysSilenceCountsItAndCatchesUp) {
     const int64_t head = Sound::kHeadChunks * Sound::kChunkFrames;
@@ -187,18 +202,45 @@ TEST(Engine, ReadAheadRidesOutADiskThatStallsFor200Milliseconds) {
     ASSERT_TRUE(testing::waitUntil([&] { return rig.engine.readAheadFilled(); }, 20s));
     rig.start(a, std::nullopt, 0.5f);
     rig.start(b, std::nullopt, 0.5f);
-    // Four seconds in real time, period by period, as a device would pull.
-    NullOutput* output = rig.backend->output(std::nullopt);
-    std::vector<float> period(256 * 2);
-    const auto start = std::chrono::steady_clock::now();
-    for (int n = 0; n < 44100 * 4 / 256; ++n) {
-        std::this_thread::sleep_until(
-            start + std::chrono::microseconds(int64_t{n} * 256 * 1000000 / 44100));
-        output->render(period.data(), 256);
-    }
+    // Four seconds in real time, as a device would pull.
+    playInRealTime(*rig.backend->output(std::nullopt), 44100 * 4);
     // Only dry periods count: a test thread that the machine wakes late is
     // not what this is about.
     EXPECT_EQ(rig.engine.dryPeriods(), 0u);
+}
+
+// A slot fired while the palette's other sounds are still being read ahead,
+// on a disk that gives 1024 frames each 3 ms (eight times real time): the
+// sounding one is read first, the idle ones after, so it never runs dry.
+TEST(Engine, ASoundFiredWhileIdleOnesAreStillReadAheadIsReadFirst) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "under ThreadSanitizer decoding is far slower than real time";
+#endif
+    SlowDiskRig rig(Sound::kHeadChunks * Sound::kChunkFrames, false);  // heads only, at first
+    std::vector<std::shared_ptr<Sound>> sounds;
+    {
+        const AudioEngine::LoadBatch batch(rig.engine);
+        for (int i = 0; i < 9; ++i) {
+            sounds.push_back(
+                rig.wav("s" + std::to_string(i) + ".wav", 44100 * 20, testing::programme));
+        }
+    }
+    int64_t chunk = 0, urgency = 0;
+    ASSERT_TRUE(testing::waitUntil(
+        [&] {
+            return gHeldReads > 0 && std::all_of(sounds.begin(), sounds.end(), [&](auto& sound) {
+                       return !sound->nextMissingChunk(chunk, urgency) || chunk != Sound::kHeadRest;
+                   });
+        },
+        10s))
+        << "every head is read before the read-ahead past it";
+    // Eight idle rings of 4.5 s take about 4.6 s to read: longer than a head.
+    gReadDelay = 3ms;
+    rig.start(sounds.back());
+    gGate = INT64_MAX;
+    playInRealTime(*rig.backend->output(std::nullopt), 44100 * 3);
+    EXPECT_EQ(rig.engine.dryPeriods(), 0u);
+    EXPECT_FALSE(rig.engine.readAheadFilled());  // the idle ones were still waiting
 }
 
 // A seek whose new place is in memory but whose next chunk is not yet: it
