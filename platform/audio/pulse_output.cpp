@@ -507,11 +507,12 @@ class PulseOutput final : public AudioOutput {
         playing_ = timing.playing != 0;
         deviceFrames_.store(static_cast<int>(timing.configured_sink_usec * rate_ / 1'000'000),
                             std::memory_order_relaxed);
-        placed_.store(true, std::memory_order_release);
         mixer_.played(base_ + std::min(read, written_));
 
         const int64_t reserve = written_ - read;
         reserve_.store(static_cast<int>(std::max<int64_t>(0, reserve)), std::memory_order_relaxed);
+        // Whoever sees the stream placed sees what the reading measured.
+        placed_.store(true, std::memory_order_release);
         const int depth = depth_.load(std::memory_order_relaxed);
         if (!low_ && reserve < depth / 3) {
             low_ = true;
