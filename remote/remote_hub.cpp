@@ -46,6 +46,17 @@ std::unique_ptr<RemoteHub> startRemote(app::F1a& window, const QString& programF
             hub->sequencer()->client(), hub->sequencer()->client(), hub->sequencer()->inputPort(),
             hub->sequencer()->client(), hub->sequencer()->outputPort());
     }
+    if (!hub->webProblem().isEmpty()) {
+        std::fprintf(stderr, "Tambrel: télécommande : %s\n", qPrintable(hub->webProblem()));
+    } else {
+        std::fprintf(stderr, "Tambrel: page web sur http://%s:%d/\n", settings.address.c_str(),
+                     hub->webPort());
+        if (settings.code.isEmpty() && settings.address.rfind("127.", 0) != 0) {
+            std::fprintf(stderr,
+                         "Tambrel: page web : sans code= dans Telecommande.ini, seule cette "
+                         "machine peut s'en servir\n");
+        }
+    }
     return hub;
 }
 
@@ -62,6 +73,7 @@ RemoteHub::RemoteHub(std::unique_ptr<Panel> panel, const RemoteSettings& setting
     QObject::connect(&tick_, &QTimer::timeout, &context_, [this] {
         drain();
         drainMidi();
+        drainWeb();
         if (service_) service_->pace();
         publish();
     });
@@ -75,6 +87,7 @@ RemoteHub::RemoteHub(std::unique_ptr<Panel> panel, const RemoteSettings& setting
             sequencer_.reset();
         }
     }
+    startWeb(settings);
     if (!settings.osc) {
         problem_ = QStringLiteral("OSC désactivé");
         return;
@@ -97,7 +110,30 @@ RemoteHub::RemoteHub(std::unique_ptr<Panel> panel, const RemoteSettings& setting
     service_->publishPending = [this] { publish(); };
 }
 
+void RemoteHub::startWeb(const RemoteSettings& settings) {
+    if (!settings.web) {
+        webProblem_ = QStringLiteral("page web désactivée");
+        return;
+    }
+    web_ = std::make_unique<WebServer>(settings.address, settings.webPort, settings.allowed,
+                                       settings.code, [this] { webWake_.ring(); });
+    if (!web_->problem().isEmpty()) {
+        webProblem_ = QStringLiteral("page web impossible sur %1:%2 : %3")
+                          .arg(QString::fromStdString(settings.address))
+                          .arg(settings.webPort)
+                          .arg(web_->problem());
+        web_.reset();
+        return;
+    }
+    webService_ = std::make_unique<WebService>(control_, *panel_,
+                                               [this](uint64_t page, std::string text, bool joins) {
+                                                   web_->send(page, std::move(text), joins);
+                                               });
+    webService_->publishPending = [this] { publish(); };
+}
+
 RemoteHub::~RemoteHub() {
+    web_.reset();
     server_.reset();  // no wake-up after this
     sequencer_.reset();
 }
@@ -126,6 +162,13 @@ void RemoteHub::drainMidi() {
     publish();
 }
 
+void RemoteHub::drainWeb() {
+    if (web_ == nullptr) return;
+    webService_->receive(web_->take());
+    if (webService_->carryOut(Clock::now() + kSlice)) webWake_.ring();
+    publish();
+}
+
 void RemoteHub::carryOut(const MidiSequencer::Event& event) {
     if (event.kind == MidiSequencer::Event::Kind::Subscribed) {
         std::vector<std::pair<int, SlotView>> all;
@@ -151,6 +194,7 @@ void RemoteHub::publish() {
     const std::optional<QString> palette = control_.changedPalette();
     light(changed, false);
     if (service_) service_->publish(changed, palette);
+    if (webService_) webService_->publish(changed, palette);
 }
 
 }  // namespace tambrel::remote

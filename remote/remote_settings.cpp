@@ -66,6 +66,13 @@ RemoteSettings readRemoteSettings(const QByteArray& bytes, std::vector<QString>&
             understood = number(value, 0, 127 - 27, settings.firstNote);
         } else if (key == u"canal") {
             understood = number(value, 0, 16, settings.channel);
+        } else if (key == u"web") {
+            understood = yesNo(value, settings.web);
+        } else if (key == u"web_port") {
+            understood = number(value, 1, 65535, settings.webPort);
+        } else if (key == u"code") {
+            understood = true;
+            settings.code = value;
         }
         if (!understood) bad.push_back(QStringLiteral("ligne %1 : %2").arg(lineNumber).arg(text));
     }
