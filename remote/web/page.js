@@ -40,7 +40,8 @@ function makeSlot(i) {
   el.style.setProperty("--ligne", LINE_COLOURS[Math.floor(i / 4)]);
   const slot = { el, state: "vide", remaining: 0, length: 0, at: 0, timer: 0, long: false };
   const loop = el.querySelector(".boucle");
-  loop.addEventListener("pointerdown", (e) => e.stopPropagation());
+  // The square's own gesture is not the slot's: no press, no long press.
+  for (const type of ["pointerdown", "pointerup"]) loop.addEventListener(type, (e) => e.stopPropagation());
   loop.addEventListener("click", (e) => { e.stopPropagation(); send({ boucle: i }); });
   el.addEventListener("pointerdown", () => {
     slot.long = false;
@@ -76,7 +77,8 @@ function show(slot) {
 function tick(slot, now) {
   const playing = slot.state === "joue";
   const left = playing ? Math.max(0, slot.remaining - (now - slot.at)) : slot.remaining;
-  slot.el.querySelector(".temps").textContent = slot.state === "vide" ? "" : shownTime(left);
+  const time = slot.state === "absent" ? "absent" : shownTime(left);
+  slot.el.querySelector(".temps").textContent = slot.state === "vide" ? "" : time;
   const done = playing && slot.length > 0 ? 1 - left / slot.length : 0;
   slot.el.querySelector(".barre span").style.width = (100 * Math.min(1, done)).toFixed(1) + "%";
 }
