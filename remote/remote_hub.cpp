@@ -12,6 +12,9 @@
 namespace tambrel::remote {
 namespace {
 constexpr int kLookMs = 100;
+// A page shows a press in the window within a tenth of a second: while one
+// is connected the hub looks more often.
+constexpr int kPageLookMs = 40;
 using Clock = std::chrono::steady_clock;
 }  // namespace
 
@@ -130,6 +133,10 @@ void RemoteHub::startWeb(const RemoteSettings& settings) {
                                                    web_->send(page, std::move(text), joins);
                                                });
     webService_->publishPending = [this] { publish(); };
+    QObject::connect(&pageLook_, &QTimer::timeout, &context_, [this] {
+        if (web_->joined() > 0) publish();
+    });
+    pageLook_.start(kPageLookMs);
 }
 
 RemoteHub::~RemoteHub() {

@@ -81,6 +81,7 @@ class RemoteHub {
     QueuedWake midiWake_{[this] { drainMidi(); }};
     QueuedWake webWake_{[this] { drainWeb(); }};
     QTimer tick_;
+    QTimer pageLook_;
     int refreshMs_;
     MidiMap midiMap_;
     PadLights lights_;
