@@ -5,19 +5,9 @@
 namespace tambrel::remote {
 
 void WebService::receive(std::deque<WebIncoming> arrived) {
-    for (WebIncoming& incoming : arrived) {
-        if (incoming.message.kind == PageMessage::Kind::Palette) {
-            // Each load reads a whole file, and only the last one shows.
-            std::erase_if(waiting_, [](const WebIncoming& waiting) {
-                return waiting.message.kind == PageMessage::Kind::Palette;
-            });
-        }
-        if (waiting_.size() >= kMostWaiting) {
-            ++dropped_;
-            continue;
-        }
-        waiting_.push_back(std::move(incoming));
-    }
+    dropped_ += queueArrived(
+        waiting_, std::move(arrived), kMostWaiting,
+        [](const WebIncoming& item) { return item.message.kind == PageMessage::Kind::Palette; });
 }
 
 bool WebService::carryOut(Clock::time_point until) {
