@@ -289,6 +289,8 @@ class WebServer::Loop : public QThread {
     ~Loop() override {
         quit();
         wait();
+        // Qt's wait is not seen by checkers of thread safety; this lock is.
+        const std::lock_guard<std::mutex> ended(running_);
     }
     Loop(const Loop&) = delete;
     Loop& operator=(const Loop&) = delete;
@@ -296,6 +298,12 @@ class WebServer::Loop : public QThread {
 
   protected:
     void run() override {
+        const std::lock_guard<std::mutex> running(running_);
+        serve();
+    }
+
+  private:
+    void serve() {
         Endpoint endpoint(*shared_, allowed_, code_);
         QueuedWake outWake([&endpoint] { endpoint.flush(); });
         auto* listening = new QTcpServer(&endpoint);
@@ -314,7 +322,7 @@ class WebServer::Loop : public QThread {
         shared_->outWake = nullptr;
     }
 
-  private:
+    std::mutex running_;  // held by the thread while it runs
     std::shared_ptr<Shared> shared_;
     QHostAddress address_;
     int port_;
