@@ -90,9 +90,13 @@ int httpStatus(const QString& host, int port, const char* target, QByteArray* bo
     socket.write(QByteArray("GET ") + target +
                  " HTTP/1.1\r\nHost: tambrel\r\nConnection: close\r\n\r\n");
     QByteArray answer;
+    // Whole once the body is as long as the headers said.
     turnEventsUntil([&] {
         answer += socket.readAll();
-        return socket.state() == QAbstractSocket::UnconnectedState;
+        const qsizetype end = answer.indexOf("\r\n\r\n");
+        const qsizetype length = answer.indexOf("Content-Length: ");
+        return end > 0 && length > 0 &&
+               answer.size() - end - 4 >= answer.mid(length + 16, 10).split('\r').value(0).toInt();
     });
     if (body != nullptr) *body = answer;
     return answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0;
@@ -174,6 +178,20 @@ TEST(Web, APagePressesLoopsAndLoadsAsTheOperatorAndIsToldTheState) {
     const std::optional<QJsonObject> loaded = page.next("palette", at);
     ASSERT_TRUE(loaded);
     EXPECT_EQ((*loaded)[QStringLiteral("palette")].toString(), QStringLiteral("Soir.Bnk"));
+
+    // 32 pages at most: the next one is closed, saying why.
+    std::vector<std::unique_ptr<Page>> more;
+    for (size_t n = 1; n < WebServer::kMostPages; ++n)
+        more.push_back(std::make_unique<Page>(rig.url()));
+    EXPECT_TRUE(turnEventsUntil([&] {
+        return std::all_of(more.begin(), more.end(),
+                           [](const auto& other) { return !other->got.empty(); });
+    }));
+    Page extra(rig.url());
+    EXPECT_TRUE(
+        turnEventsUntil([&] { return extra.socket.state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_EQ(extra.socket.closeReason(), QStringLiteral("Trop de pages ouvertes"));
+    EXPECT_TRUE(extra.got.empty());
 }
 
 // From another machine: this machine's own network address stands for one.
