@@ -31,6 +31,7 @@ struct WebServer::Shared {
     std::deque<WebIncoming> in;
     std::deque<Outgoing> out;
     QueuedWake* outWake = nullptr;  // the server thread's, while it runs
+    bool stopping = false;
     std::function<void()> wake;
     std::atomic<size_t> joined{0};
     std::atomic<uint64_t> dropped{0};
@@ -286,10 +287,16 @@ class WebServer::Loop : public QThread {
           port_(port),
           allowed_(std::move(allowed)),
           code_(std::move(code)) {}
+    // The thread is asked to end through its own wake-up, and ends its
+    // loop itself; Qt's quit and wait between threads are not seen by
+    // checkers of thread safety, the wake-up and this lock are.
     ~Loop() override {
-        quit();
+        {
+            const std::lock_guard<std::mutex> lock(shared_->mutex);
+            shared_->stopping = true;
+            if (shared_->outWake != nullptr) shared_->outWake->ring();
+        }
         wait();
-        // Qt's wait is not seen by checkers of thread safety; this lock is.
         const std::lock_guard<std::mutex> ended(running_);
     }
     Loop(const Loop&) = delete;
@@ -305,19 +312,25 @@ class WebServer::Loop : public QThread {
   private:
     void serve() {
         Endpoint endpoint(*shared_, allowed_, code_);
-        QueuedWake outWake([&endpoint] { endpoint.flush(); });
+        QueuedWake outWake([this, &endpoint] {
+            endpoint.flush();
+            const std::lock_guard<std::mutex> lock(shared_->mutex);
+            if (shared_->stopping) quit();
+        });
         auto* listening = new QTcpServer(&endpoint);
         if (!listening->listen(address_, static_cast<quint16>(port_))) {
             started.set_value({0, listening->errorString()});
             return;
         }
         endpoint.bind(listening);
+        bool stopping = false;
         {
             const std::lock_guard<std::mutex> lock(shared_->mutex);
             shared_->outWake = &outWake;
+            stopping = shared_->stopping;  // asked before it could be woken
         }
         started.set_value({listening->serverPort(), {}});
-        exec();
+        if (!stopping) exec();
         const std::lock_guard<std::mutex> lock(shared_->mutex);
         shared_->outWake = nullptr;
     }
