@@ -79,6 +79,9 @@ RemoteHub::RemoteHub(std::unique_ptr<Panel> panel, const RemoteSettings& setting
         drainWeb();
         if (service_) service_->pace();
         publish();
+        // Without a page the window is not woken more often than this.
+        const bool pages = web_ && web_->joined() > 0;
+        if (pages != pageLook_.isActive()) pages ? pageLook_.start() : pageLook_.stop();
     });
     tick_.start(kLookMs);
     if (!settings.midi) {
@@ -133,10 +136,8 @@ void RemoteHub::startWeb(const RemoteSettings& settings) {
                                                    web_->send(page, std::move(text), joins);
                                                });
     webService_->publishPending = [this] { publish(); };
-    QObject::connect(&pageLook_, &QTimer::timeout, &context_, [this] {
-        if (web_->joined() > 0) publish();
-    });
-    pageLook_.start(kPageLookMs);
+    QObject::connect(&pageLook_, &QTimer::timeout, &context_, [this] { publish(); });
+    pageLook_.setInterval(kPageLookMs);
 }
 
 RemoteHub::~RemoteHub() {
