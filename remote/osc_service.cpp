@@ -25,21 +25,10 @@ bool isThisMachine(const in_addr& address) {
 }
 
 void OscService::receive(std::deque<Incoming> arrived) {
-    for (Incoming& incoming : arrived) {
-        const auto* request = std::get_if<Request>(&incoming.request);
-        if (request != nullptr && request->kind == Request::Kind::Palette) {
-            // At most one palette load waits: the newer one takes its place.
-            std::erase_if(waiting_, [](const Incoming& waiting) {
-                const auto* other = std::get_if<Request>(&waiting.request);
-                return other != nullptr && other->kind == Request::Kind::Palette;
-            });
-        }
-        if (waiting_.size() >= kMostWaiting) {
-            ++dropped_;
-            continue;
-        }
-        waiting_.push_back(std::move(incoming));
-    }
+    dropped_ += queueArrived(waiting_, std::move(arrived), kMostWaiting, [](const Incoming& item) {
+        const auto* request = std::get_if<Request>(&item.request);
+        return request != nullptr && request->kind == Request::Kind::Palette;
+    });
 }
 
 bool OscService::carryOut(Clock::time_point until) {

@@ -36,6 +36,7 @@ struct SlotView {
     QString name;             // the short name the button shows
     int32_t remainingMs = 0;  // while playing: to the end; otherwise the length
     bool loop = false;
+    int32_t lengthMs = 0;  // the file's, for a progress bar
     bool operator==(const SlotView&) const = default;
 };
 
@@ -57,6 +58,8 @@ class Panel {
     virtual QStringList palettes() const = 0;            // the palette list's entries
     virtual void loadPalette(const QString& entry) = 0;  // as picking it in the list
     virtual QString paletteName() const = 0;             // the loaded palette, empty if none
+    // The seven lines' colours as 0xRRGGBB; none: the usual ones.
+    virtual std::vector<uint32_t> lineColours() const { return {}; }
 };
 
 class RemoteControl {

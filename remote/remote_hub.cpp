@@ -12,6 +12,9 @@
 namespace tambrel::remote {
 namespace {
 constexpr int kLookMs = 100;
+// A page shows a press in the window within a tenth of a second: while one
+// is connected the hub looks more often.
+constexpr int kPageLookMs = 40;
 using Clock = std::chrono::steady_clock;
 }  // namespace
 
@@ -46,6 +49,17 @@ std::unique_ptr<RemoteHub> startRemote(app::F1a& window, const QString& programF
             hub->sequencer()->client(), hub->sequencer()->client(), hub->sequencer()->inputPort(),
             hub->sequencer()->client(), hub->sequencer()->outputPort());
     }
+    if (!hub->webProblem().isEmpty()) {
+        std::fprintf(stderr, "Tambrel: télécommande : %s\n", qPrintable(hub->webProblem()));
+    } else {
+        std::fprintf(stderr, "Tambrel: page web sur http://%s:%d/\n", settings.address.c_str(),
+                     hub->webPort());
+        if (settings.code.isEmpty() && settings.address.rfind("127.", 0) != 0) {
+            std::fprintf(stderr,
+                         "Tambrel: page web : sans code= dans Telecommande.ini, seule cette "
+                         "machine peut s'en servir\n");
+        }
+    }
     return hub;
 }
 
@@ -62,8 +76,12 @@ RemoteHub::RemoteHub(std::unique_ptr<Panel> panel, const RemoteSettings& setting
     QObject::connect(&tick_, &QTimer::timeout, &context_, [this] {
         drain();
         drainMidi();
+        drainWeb();
         if (service_) service_->pace();
         publish();
+        // Without a page the window is not woken more often than this.
+        const bool pages = web_ && web_->joined() > 0;
+        if (pages != pageLook_.isActive()) pages ? pageLook_.start() : pageLook_.stop();
     });
     tick_.start(kLookMs);
     if (!settings.midi) {
@@ -75,6 +93,7 @@ RemoteHub::RemoteHub(std::unique_ptr<Panel> panel, const RemoteSettings& setting
             sequencer_.reset();
         }
     }
+    startWeb(settings);
     if (!settings.osc) {
         problem_ = QStringLiteral("OSC désactivé");
         return;
@@ -97,7 +116,32 @@ RemoteHub::RemoteHub(std::unique_ptr<Panel> panel, const RemoteSettings& setting
     service_->publishPending = [this] { publish(); };
 }
 
+void RemoteHub::startWeb(const RemoteSettings& settings) {
+    if (!settings.web) {
+        webProblem_ = QStringLiteral("page web désactivée");
+        return;
+    }
+    web_ = std::make_unique<WebServer>(settings.address, settings.webPort, settings.allowed,
+                                       settings.code, [this] { webWake_.ring(); });
+    if (!web_->problem().isEmpty()) {
+        webProblem_ = QStringLiteral("page web impossible sur %1:%2 : %3")
+                          .arg(QString::fromStdString(settings.address))
+                          .arg(settings.webPort)
+                          .arg(web_->problem());
+        web_.reset();
+        return;
+    }
+    webService_ = std::make_unique<WebService>(control_, *panel_,
+                                               [this](uint64_t page, std::string text, bool joins) {
+                                                   web_->send(page, std::move(text), joins);
+                                               });
+    webService_->publishPending = [this] { publish(); };
+    QObject::connect(&pageLook_, &QTimer::timeout, &context_, [this] { publish(); });
+    pageLook_.setInterval(kPageLookMs);
+}
+
 RemoteHub::~RemoteHub() {
+    web_.reset();
     server_.reset();  // no wake-up after this
     sequencer_.reset();
 }
@@ -123,6 +167,13 @@ void RemoteHub::drainMidi() {
             [this](const MidiSequencer::Event& event) { carryOut(event); }, Clock::now)) {
         midiWake_.ring();
     }
+    publish();
+}
+
+void RemoteHub::drainWeb() {
+    if (web_ == nullptr) return;
+    webService_->receive(web_->take());
+    if (webService_->carryOut(Clock::now() + kSlice)) webWake_.ring();
     publish();
 }
 
@@ -153,6 +204,7 @@ void RemoteHub::publish() {
     const std::optional<QString> palette = control_.changedPalette();
     light(changed, false);
     if (service_) service_->publish(changed, palette);
+    if (webService_) webService_->publish(changed, palette);
 }
 
 }  // namespace tambrel::remote

@@ -69,6 +69,13 @@ RemoteSettings readRemoteSettings(const QByteArray& bytes, std::vector<QString>&
         } else if (key == u"note_tout_arreter") {
             settings.stopAllNote = -1;
             understood = value.isEmpty() || number(value, 0, 127, settings.stopAllNote);
+        } else if (key == u"web") {
+            understood = yesNo(value, settings.web);
+        } else if (key == u"web_port") {
+            understood = number(value, 1, 65535, settings.webPort);
+        } else if (key == u"code") {
+            understood = true;
+            settings.code = value;
         }
         if (!understood) bad.push_back(QStringLiteral("ligne %1 : %2").arg(lineNumber).arg(text));
     }

@@ -12,6 +12,10 @@
 //   note=36              the note of slot A; the 28 slots take the notes from there
 //   canal=0              the MIDI channel listened to, 1 to 16; 0 for any
 //   note_tout_arreter=   the note that stops everything, as Échap; none by default
+//   web=oui|non          the web page on or off (on), at the OSC address
+//   web_port=9180        its TCP port
+//   code=                what a page from another machine must give; none: only
+//                        this machine's pages
 
 #include <QByteArray>
 #include <QString>
@@ -32,6 +36,9 @@ struct RemoteSettings {
     int firstNote = 36;
     int channel = 0;
     int stopAllNote = -1;  // none
+    bool web = true;
+    int webPort = 9180;
+    QString code;
 };
 
 // The settings the file's lines give, the others as by default; `bad`

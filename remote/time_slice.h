@@ -7,6 +7,7 @@
 // to be carried out meanwhile, at once, and none twice.
 
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <utility>
 
@@ -23,6 +24,24 @@ bool carryOutUntil(std::deque<Item>& waiting, std::chrono::steady_clock::time_po
         carryOut(next);
     } while (now() < until);
     return !waiting.empty();
+}
+
+// Queues what arrived behind what waits, and answers how many were dropped
+// beyond `most`. Of the palette loads only the newest waits: each reads a
+// whole file, and only the last one shows.
+template <typename Item, typename IsPaletteLoad>
+uint64_t queueArrived(std::deque<Item>& waiting, std::deque<Item> arrived, size_t most,
+                      IsPaletteLoad isPaletteLoad) {
+    uint64_t dropped = 0;
+    for (Item& item : arrived) {
+        if (isPaletteLoad(item)) std::erase_if(waiting, isPaletteLoad);
+        if (waiting.size() >= most) {
+            ++dropped;
+            continue;
+        }
+        waiting.push_back(std::move(item));
+    }
+    return dropped;
 }
 
 }  // namespace tambrel::remote

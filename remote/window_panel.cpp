@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/palette_window.h"
+#include "platform/colors.h"
 #include "playback/mm_audio_player.h"
 #include "playback/slot_playback.h"
 
@@ -14,6 +15,7 @@ SlotView WindowPanel::slot(int index) const {
     SlotView view;
     view.loop = window_.Boucle[i]->BackColor() == playback::kLoopOn;
     view.name = playback::NomCourt(player.FileName());
+    view.lengthMs = player.Length();
     if (window_.preListening(static_cast<int16_t>(index))) {
         view.state = SlotState::Cue;
         view.remainingMs = std::max(0, player.Length() - player.Position());
@@ -78,6 +80,14 @@ void WindowPanel::loadPalette(const QString& entry) {
 
 QString WindowPanel::paletteName() const {
     return window_.BankName->Caption();
+}
+
+std::vector<uint32_t> WindowPanel::lineColours() const {
+    std::vector<uint32_t> colours;
+    for (const auto& line : window_.Couleur) {
+        colours.push_back(platform::toQColor(line->BackColor()).rgb() & 0xffffffU);
+    }
+    return colours;
 }
 
 }  // namespace tambrel::remote

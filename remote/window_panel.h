@@ -26,6 +26,7 @@ class WindowPanel : public Panel {
     QStringList palettes() const override;
     void loadPalette(const QString& entry) override;
     QString paletteName() const override;
+    std::vector<uint32_t> lineColours() const override;
 
   private:
     app::F1a& window_;

@@ -16,6 +16,7 @@ run_packages=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev qt6-translations-l10n
   libsndfile1-dev libsoxr-dev libsdl2-dev libpulse-dev libpipewire-0.3-dev liblo-dev libasound2-dev
+  qt6-httpserver-dev qt6-websockets-dev
 )
 
 test_packages=(
@@ -24,6 +25,8 @@ test_packages=(
   desktop-file-utils
   xvfb pulseaudio pulseaudio-utils xdotool imagemagick python3 fonts-dejavu-core liblo-tools
 )
+# The web page's end-to-end test: a real browser, driven headless.
+test_packages+=(chromium chromium-driver python3-selenium)
 # A private PipeWire, as a desktop runs it, for the output's tests and the
 # end-to-end suite: the daemon, its session manager on a bus of its own, and
 # its server for PulseAudio clients; pipewire-bin holds pw-play.

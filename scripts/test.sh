@@ -63,7 +63,7 @@ fuzz_seconds=${TAMBREL_FUZZ_SECONDS:-30}
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMBREL_FUZZ=ON \
   -DTAMBREL_TESTS=OFF -DTAMBREL_BENCH=OFF >/dev/null
 for target in palette_reader_fuzz settings_reader_fuzz drive_mapping_reader_fuzz osc_packet_reader_fuzz \
-  osc_request_reader_fuzz; do
+  osc_request_reader_fuzz web_message_reader_fuzz; do
   cmake --build build-fuzz -j"$jobs" --target "$target"
   work=$(mktemp -d)
   mkdir "$work/corpus"

@@ -729,6 +729,109 @@ def test_remote_safe_on_air(session, media):
     expect(onset, "an OSC press while a box is open was not heard (%.0f ms)" % late_ms)
 
 
+def browser(session, width, height):
+    """Debian's chromium, headless, driven through Selenium (Debian's python3-selenium, found
+    where Debian puts it when another Python runs the suite)."""
+    try:
+        from selenium import webdriver
+    except ImportError:
+        sys.path.append("/usr/lib/python3/dist-packages")
+        from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                     "--window-size=%d,%d" % (width, height), "--lang=fr"):
+        options.add_argument(argument)
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver", env=session.env),
+                              options=options)
+    driver.set_page_load_timeout(20)
+    driver.set_script_timeout(10)
+    return driver
+
+
+def test_web_page(session, media):
+    """The program's web page in a real browser: its 28 slots and captions; a tap on A is heard
+    and turns it red within 200 ms; the corner square sets B's loop in the window; a palette
+    picked on the page loads; a key pressed in the window is pushed to the page; the program
+    ended, the page says "non connecté"."""
+    folder = session.program_folder("web")
+    titles = [("Indicatif", "a440"), ("Virgule", "b880"), ("M\u00e9t\u00e9o", None),
+              ("Flash info", "b880")]
+    for title, tone in titles:
+        if tone:
+            os.link(media[tone], os.path.join(folder, title + ".wav"))
+    pathlib.Path(folder, "Matin.Bnk").write_bytes(
+        palette_bytes([os.path.join(folder, title + ".wav").encode() for title, _ in titles]))
+    pathlib.Path(folder, "Soir.Bnk").write_bytes(palette_bytes([media["d440"].encode()]))
+    program = session.start(folder)
+    program.choose(program.palette_list(), "Matin")
+    driver = browser(session, 820, 1180)  # a tablet, upright
+    from selenium.webdriver.common.by import By  # browser() made it importable
+    try:
+        js = driver.execute_script
+        slots = lambda: js("return [...document.querySelectorAll('.touche')].map(e => "  # noqa: E731
+                           "[e.className, e.querySelector('.nom').textContent, "
+                           "e.querySelector('.lettre').textContent])")
+        driver.get("http://127.0.0.1:9180/")
+        live = lambda: not js("return document.body.classList.contains('hors-ligne')")  # noqa: E731
+        expect(until(live, 10), "the page never connected")
+        shown = slots()
+        expect([s[2] for s in shown] == [chr(65 + i) for i in range(28)],
+               "the page's letters: %r" % ([s[2] for s in shown],))
+        expect([s[1] for s in shown[:5]] == ["Indicatif", "Virgule", "M\u00e9t\u00e9o",
+                                             "Flash info", ""]
+               and "pret" in shown[0][0] and "absent" in shown[2][0] and "vide" in shown[4][0],
+               "the page's first slots: %r" % (shown[:5],))
+        expect(js("return getComputedStyle(document.querySelectorAll('.touche')[4])"
+                  ".backgroundColor") == "rgb(%d, %d, %d)" % LINE_COLOURS[1],
+               "line 2 is not in its colour")
+
+        driver.find_elements(By.CSS_SELECTOR, ".touche .boucle")[1].click()
+        marker = lambda: program.screen().pixel(*program.loop_marker(1))  # noqa: E731
+        expect(until(lambda: marker() == YELLOW, 2.0), "the page did not set B's loop")
+        expect("pret" in slots()[1][0], "the loop's square pressed B as well")
+        # The page times its own tap and the slot's turning red.
+        js("window.tapped = 0; window.red = 0; const a = document.querySelector('.touche');"
+           "a.addEventListener('pointerup', () => { if (!tapped) tapped = performance.now(); });"
+           "new MutationObserver(() => { if (!red && a.classList.contains('joue')) "
+           "red = performance.now(); }).observe(a, {attributes: true});")
+        slot_a = driver.find_elements(By.CSS_SELECTOR, ".touche")[0]
+        with session.record("OnAir") as on_air:
+            slot_a.click()
+            expect(until(lambda: js("return red > 0"), 3), "slot A did not turn red on the page")
+            window = wait_frames(on_air, 0.7)
+            expect(program.button_colour(0) == RED, "slot A is not red in the window")
+            if "guide" in media:
+                driver.save_screenshot(os.path.join(media["guide"], "page-web.png"))
+                driver.set_window_size(390, 844)  # a phone
+                time.sleep(0.3)
+                driver.save_screenshot(os.path.join(media["guide"], "page-web-telephone.png"))
+            slot_a.click()
+            expect(until(lambda: "pret" in slots()[0][0], 3), "slot A did not stop from the page")
+        expect_440(on_air, window, "the page's tap was not heard")
+        red_ms = js("return red - tapped")
+        print("web_tap_to_red_ms %.1f" % red_ms, flush=True)
+        expect(0 < red_ms <= 200, "slot A turned red %.0f ms after the tap" % red_ms)
+
+        js("const p = document.getElementById('palettes'); p.value = 'Soir.Bnk';"
+           "p.dispatchEvent(new Event('change'));")
+        expect(until(lambda: slots()[0][1] == "d440" and slots()[1][1] == "", 5),
+               "the palette picked on the page did not load: %r" % (slots()[:2],))
+        program.display.focus(program.window)
+        program.display.key("a")
+        expect(until(lambda: "joue" in slots()[0][0], 2), "a key in the window was not pushed")
+        program.display.key("a")
+
+        program.kill()
+        expect(until(lambda: not live() and js(
+            "return getComputedStyle(document.getElementById('bandeau')).display") == "block", 5),
+            "the page does not say it is not connected")
+        expect("non connecté" in driver.find_element(By.ID, "bandeau").text.lower(),
+               "the banner reads %r" % driver.find_element(By.ID, "bandeau").text)
+    finally:
+        driver.quit()
+
 def measure_latency(session, media, presses=20):
     program = session.start_with_palette("latency", [media["a440"]])
     delays = []
@@ -977,6 +1080,7 @@ def main():
                     ("remote control over OSC", test_remote_control),
                     ("remote control: no self-subscription, a press during a box",
                      test_remote_safe_on_air),
+                    ("the web page in a browser", test_web_page),
                     ("as-run log, a kill mid-play", test_as_run_log),
                     ("latency, 20 presses", measure_latency),
                     ("Échap fades and cuts, a pre-listen on Cue",

@@ -19,6 +19,7 @@
 #include <cstdlib>
 
 #include "remote/osc_service.h"
+#include "tests/fuzz/fake_panel.h"
 #include "tests/fuzz/require.h"
 
 namespace {
@@ -26,36 +27,6 @@ using namespace tambrel::remote;
 
 constexpr int kOwnPort = 9100;
 constexpr std::array<uint32_t, 4> kHosts{0x7f000001, 0xc0a80a1f, 0xc0a80a20, 0x0a000001};
-
-struct FakePanel final : Panel {
-    std::array<SlotView, kSlots> views{};
-    QString loaded;
-    FakePanel() {
-        for (int i = 0; i < kSlots; ++i)
-            views.at(i) = {SlotState(i % 4), "Jingle", 1000 * i, i % 3 == 0};
-    }
-    SlotView slot(int index) const override { return views.at(static_cast<size_t>(index)); }
-    bool wouldAskForFile(int index) const override { return slot(index).state == SlotState::Empty; }
-    void press(int index) override {
-        SlotState& state = views.at(static_cast<size_t>(index)).state;
-        if (state != SlotState::Missing)
-            state = state == SlotState::Playing ? SlotState::Ready : SlotState::Playing;
-    }
-    QString notice(int index) const override {
-        return slot(index).state == SlotState::Missing
-                   ? QStringLiteral("Fichier introuvable : /x/Jingle.wav")
-                   : QString();
-    }
-    void fade(int index) override { press(index); }
-    void cue(int index) override { press(index); }
-    void stopAll() override {}
-    void toggleLoop(int index) override { views.at(static_cast<size_t>(index)).loop ^= true; }
-    QStringList palettes() const override {
-        return {QStringLiteral("Matin.Bnk"), QStringLiteral("Soir.Bnk")};
-    }
-    void loadPalette(const QString& entry) override { loaded = entry; }
-    QString paletteName() const override { return loaded; }
-};
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

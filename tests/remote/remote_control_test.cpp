@@ -1,18 +1,24 @@
 // The remote-control core: requests act as the operator's gestures and no
 // more, refusals say why, state goes out when it changes, subscriptions fall
 // away when not renewed, and nothing from afar makes it send much, or loop.
+// The web pages' messages, their code and its slowing, through the same core.
 
 #include "remote/remote_control.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <set>
 
 #include "remote/midi_map.h"
 #include "remote/osc_server.h"
 #include "remote/osc_service.h"
 #include "remote/remote_settings.h"
+#include "remote/web_gate.h"
+#include "remote/web_service.h"
 
 namespace tambrel::remote {
 namespace {
@@ -326,6 +332,132 @@ TEST(OscService, AFloodIsCarriedOutASliceAtATimeAndOnlyTheLastPaletteLoad) {
     EXPECT_EQ(rig.panel.done.back(), "palette Soir d'été.Bnk");
 }
 
+TEST(WebGate, WrongCodesAreSlowedDoublingAndTheRightOneClearsTheCount) {
+    CodeGate gate(QStringLiteral("7351"));
+    using V = CodeGate::Verdict;
+    const CodeGate::Clock::time_point t0{};
+    constexpr uint32_t kDesk = 0xc0a80a1f, kBooth = 0xc0a80a20;
+    // Three free tries, then a wait that doubles from 2 s to 60 s at most.
+    std::vector<int> waits;
+    auto at = t0;
+    for (int wrong = 0; wrong < 10; ++wrong) {
+        const CodeGate::Answer answer = gate.check(kDesk, QStringLiteral("1234"), at);
+        EXPECT_EQ(answer.verdict, V::Wrong);
+        waits.push_back(answer.waitSeconds);
+        at += std::chrono::seconds(answer.waitSeconds);
+    }
+    EXPECT_EQ(waits, (std::vector<int>{0, 0, 2, 4, 8, 16, 32, 60, 60, 60}));
+    at -= 60s;  // back to the last wrong try
+    // Within the wait even the right code is not compared; another host is not slowed.
+    EXPECT_EQ(gate.check(kDesk, QStringLiteral("7351"), at + 59s).verdict, V::Wait);
+    EXPECT_EQ(gate.check(kDesk, QStringLiteral("7351"), at + 59s).waitSeconds, 1);
+    EXPECT_EQ(gate.check(kBooth, QStringLiteral("7351"), at).verdict, V::Right);
+    EXPECT_EQ(gate.check(kDesk, QStringLiteral("7351"), at + 60s).verdict, V::Right);
+    EXPECT_EQ(gate.check(kDesk, QStringLiteral("0"), at + 60s).waitSeconds, 0);  // count cleared
+    // A code's prefix, a longer one, another case: wrong. No code set: nobody.
+    EXPECT_EQ(gate.check(kBooth, QStringLiteral("735"), at).verdict, V::Wrong);
+    EXPECT_EQ(gate.check(kBooth, QStringLiteral("73510"), at).verdict, V::Wrong);
+    CodeGate none{QString()};
+    EXPECT_EQ(none.check(kDesk, QString(), t0).verdict, V::Wrong);
+
+    // A flood of hosts cannot grow the count: newcomers wait.
+    for (uint32_t host = 1; host <= CodeGate::kMostHosts; ++host) gate.check(host, {}, at);
+    EXPECT_EQ(gate.check(0x0b000001, QStringLiteral("7351"), at).verdict, V::Wait);
+    EXPECT_EQ(gate.check(0x0b000001, QStringLiteral("7351"), at + 61s).verdict, V::Right);
+
+    // A page's messages: 20 at once, then 10 a second.
+    Pace pace;
+    int allowed = 0;
+    for (int i = 0; i < 50; ++i) allowed += pace.allows(t0) ? 1 : 0;
+    EXPECT_EQ(allowed, 20);
+    for (int i = 0; i < 50; ++i) allowed += pace.allows(t0 + 1s) ? 1 : 0;
+    EXPECT_EQ(allowed, 30);
+}
+
+TEST(WebMessages, APagesMessagesAreReadOrIgnoredAndTheStateWritten) {
+    using K = PageMessage::Kind;
+    const auto kind = [](const char* json) -> std::string {
+        const std::optional<PageMessage> read = readPageMessage(json);
+        if (!read) return "-";
+        return std::to_string(static_cast<int>(read->kind)) + ":" + std::to_string(read->slot) +
+               ":" + read->text;
+    };
+    EXPECT_EQ(kind(R"({"appui":3})"), std::to_string(int(K::Press)) + ":3:");
+    EXPECT_EQ(kind(R"({"boucle": 27 })"), std::to_string(int(K::Loop)) + ":27:");
+    EXPECT_EQ(kind(R"({"appui":40})"), std::to_string(int(K::Press)) + ":40:");  // the core refuses
+    EXPECT_EQ(kind(R"({"palette":"Soir d'été"})"),
+              std::to_string(int(K::Palette)) + ":0:Soir d'été");
+    EXPECT_EQ(kind(R"({"code":"7351"})"), std::to_string(int(K::Code)) + ":0:7351");
+    for (const char* ignored :
+         {"", "{", "[]", "null", "3", R"({"appui":"3"})", R"({"appui":1.5})", R"({"appui":1e12})",
+          R"({"appui":true})", R"({"appui":0,"boucle":0})", R"({"palette":["a"]})", R"({})",
+          R"({"sauver":"Matin"})", R"({"palette":"../../etc/passwd.Bnk"  )"}) {
+        EXPECT_EQ(kind(ignored), "-") << ignored;
+    }
+    EXPECT_EQ(kind(("{\"palette\":\"" + std::string(129, 'x') + "\"}").c_str()), "-");
+    EXPECT_EQ(kind(("{\"appui\":0}" + std::string(kLargestPageMessage, ' ')).c_str()), "-");
+
+    const QJsonObject state =
+        QJsonDocument::fromJson(stateText({{{2, {SlotState::Playing, "Fond", 1500, true, 3000}}},
+                                           QStringLiteral("Matin.Bnk"),
+                                           QStringList{QStringLiteral("Matin.Bnk")},
+                                           {0x29dc95}}))
+            .object();
+    const QJsonObject slot = state[QStringLiteral("touches")].toArray().at(0).toObject();
+    EXPECT_EQ(QJsonDocument(slot).toJson(QJsonDocument::Compact),
+              R"({"boucle":true,"duree":3000,"etat":"joue","i":2,"nom":"Fond","reste":1500})");
+    EXPECT_EQ(state[QStringLiteral("couleurs")].toArray().at(0).toString(),
+              QStringLiteral("#29dc95"));
+    EXPECT_EQ(state[QStringLiteral("palette")].toString(), QStringLiteral("Matin.Bnk"));
+}
+
+TEST(WebService, PagesRequestsGoThroughTheCoreAndRefusalsToTheirOwnPage) {
+    FakePanel panel;
+    RemoteControl control(panel);
+    std::vector<std::tuple<uint64_t, QJsonObject, bool>> sent;
+    WebService service(control, panel, [&](uint64_t page, std::string text, bool joins) {
+        sent.emplace_back(page, QJsonDocument::fromJson(QByteArray::fromStdString(text)).object(),
+                          joins);
+    });
+    int pending = 0;
+    service.publishPending = [&] { ++pending; };
+    panel.views[0] = {SlotState::Ready, QStringLiteral("Intro"), 4000, false, 4000};
+    const auto page = [](uint64_t id, PageMessage::Kind kind, int slot = 0, std::string name = {}) {
+        return WebIncoming{id, {kind, slot, std::move(name)}};
+    };
+    using K = PageMessage::Kind;
+    service.receive({page(7, K::Joined), page(7, K::Press, 0), page(8, K::Press, 1),
+                     page(8, K::Palette, 0, "Matin"), page(7, K::Loop, 0),
+                     page(8, K::Palette, 0, "Nuit"), page(7, K::Palette, 0, "soir d'été"),
+                     page(7, K::Press, 28)});
+    while (service.carryOut(WebService::Clock::time_point{})) {
+    }
+    EXPECT_EQ(pending, 1);
+    ASSERT_EQ(sent.size(), 3u);
+    const auto& [wholePage, whole, joins] = sent[0];
+    EXPECT_EQ(wholePage, 7u);
+    EXPECT_TRUE(joins);
+    EXPECT_EQ(whole[QStringLiteral("touches")].toArray().size(), 28);
+    EXPECT_EQ(whole[QStringLiteral("palettes")].toArray().size(), 2);
+    EXPECT_EQ(std::get<0>(sent[1]), 8u);
+    EXPECT_EQ(std::get<1>(sent[1])[QStringLiteral("erreur")].toString(),
+              QStringLiteral("Touche vide : B"));
+    EXPECT_EQ(std::get<1>(sent[2])[QStringLiteral("erreur")].toString(),
+              QStringLiteral("Touche inconnue : 28 (de 0 à 27)"));
+    // The newest palette load alone, after the press and the loop.
+    EXPECT_EQ(panel.done,
+              (std::vector<std::string>{"press 0", "loop 0", "palette Soir d'été.Bnk"}));
+
+    // Changes go to every page that joined; nothing when nothing changed.
+    sent.clear();
+    service.publish({{0, panel.views[0]}}, QStringLiteral("Soir d'été.Bnk"));
+    service.publish({}, std::nullopt);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(std::get<0>(sent[0]), 0u);
+    EXPECT_EQ(std::get<1>(sent[0])[QStringLiteral("palette")].toString(),
+              QStringLiteral("Soir d'été.Bnk"));
+}
+
 TEST(MidiMap, NotesPressTheirSlotsAndPadsLightEachStateApart) {
     MidiMap map;
     EXPECT_EQ(map.slotOf(1, 36, 100), 0);
@@ -441,9 +573,16 @@ TEST(RemoteSettings, KeysSetWhatTheySayAndLinesNotUnderstoodAreNamed) {
     read = readRemoteSettings(QByteArray(), bad);
     EXPECT_EQ(read.address, "127.0.0.1");
     EXPECT_EQ(read.port, 9100);
+    EXPECT_EQ(read.webPort, 9180);
+    EXPECT_TRUE(read.web && read.code.isEmpty());
     EXPECT_TRUE(bad.empty());
     EXPECT_EQ(read.stopAllNote, -1);
     EXPECT_FALSE(readRemoteSettings("osc=non\n", bad).osc);
+    read = readRemoteSettings("web=non\nweb_port=9190\ncode = 73 51\nweb_port=0\n", bad);
+    EXPECT_FALSE(read.web);
+    EXPECT_EQ(read.webPort, 9190);
+    EXPECT_EQ(read.code, QStringLiteral("73 51"));
+    EXPECT_EQ(bad, std::vector<QString>{QStringLiteral("ligne 4 : web_port=0")});
 }
 
 }  // namespace

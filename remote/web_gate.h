@@ -1,0 +1,59 @@
+#pragma once
+
+// Who a web page from another machine must be: one that knows the code.
+// The comparison takes the same time whatever the code given, and guessing
+// is slowed for each host: after 3 wrong codes it may try once every 2 s,
+// the wait doubling with each wrong code up to 60 s; the right code clears
+// its count. A try during the wait is not compared at all. What a page
+// sends at all is paced too (kBurst at once, then kPerSecond a second).
+
+#include <QString>
+#include <chrono>
+#include <cstdint>
+#include <map>
+
+namespace tambrel::remote {
+
+class CodeGate {
+  public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr int kFreeTries = 3;
+    static constexpr std::chrono::seconds kFirstWait{2};
+    static constexpr std::chrono::seconds kLongestWait{60};
+    static constexpr size_t kMostHosts = 256;  // counted hosts; a flood of them waits
+
+    // An empty code lets no page from another machine in.
+    explicit CodeGate(const QString& code);
+
+    enum class Verdict { Right, Wrong, Wait };
+    struct Answer {
+        Verdict verdict;
+        int waitSeconds = 0;  // before this host's next try is compared
+    };
+    Answer check(uint32_t host, const QString& given, Clock::time_point now);
+
+  private:
+    struct Tries {
+        int wrong = 0;
+        Clock::time_point last{};  // its last try compared
+        Clock::time_point next{};  // when it may try again
+    };
+    QByteArray digest_;  // of the code; empty when there is none
+    std::map<uint32_t, Tries> hosts_;
+};
+
+// A page's messages: a burst, then a steady rate; the rest is ignored.
+class Pace {
+  public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr double kBurst = 20;
+    static constexpr double kPerSecond = 10;
+    bool allows(Clock::time_point now);
+
+  private:
+    double tokens_ = kBurst;
+    Clock::time_point at_{};
+    bool started_ = false;
+};
+
+}  // namespace tambrel::remote
