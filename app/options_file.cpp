@@ -1,56 +1,34 @@
 #include "app/options_file.h"
 
-#include "platform/text_file.h"
+#include "platform/key_value_lines.h"
 
 namespace tambrel::app {
 namespace {
-bool number(const QString& text, int lowest, int highest, int& value) {
-    bool ok = false;
-    const int read = text.toInt(&ok);
-    if (!ok || read < lowest || read > highest) return false;
-    value = read;
-    return true;
-}
-bool yesNo(const QString& text, bool& value) {
-    const bool yes = text.compare(QStringLiteral("oui"), Qt::CaseInsensitive) == 0;
-    if (!yes && text.compare(QStringLiteral("non"), Qt::CaseInsensitive) != 0) return false;
-    value = yes;
-    return true;
-}
-QString yesNo(bool value) {
-    return value ? QStringLiteral("oui") : QStringLiteral("non");
-}
 // Ten minutes of fade, an hour of warning: beyond, a typing slip.
 constexpr int kLongestFadeMs = 600000;
 constexpr int kLongestWarnSeconds = 3600;
 }  // namespace
 
 Options readOptions(const QByteArray& bytes, std::vector<QString>& bad) {
+    using platform::readNumber;
+    using platform::readYesNo;
     Options options;
-    platform::TextReader reader(bytes);
-    QString text;
-    for (int lineNumber = 1; reader.readLine(text); ++lineNumber) {
-        const QString line = text.trimmed();
-        if (line.isEmpty() || line.startsWith(u'#')) continue;
-        const qsizetype equals = line.indexOf(u'=');
-        const QString key = equals < 0 ? QString() : line.left(equals).trimmed().toLower();
-        // A device's name is taken as written, blanks inside it included.
-        const QString value = line.mid(equals + 1).trimmed();
-        bool understood = false;
-        if (key == u"pre_ecoute") {
-            options.preListen = value;
-            understood = true;
-        } else if (key == u"fondu_ms") {
-            understood = number(value, 0, kLongestFadeMs, options.fadeMs);
-        } else if (key == u"alerte_fin_s") {
-            understood = number(value, 0, kLongestWarnSeconds, options.warnSeconds);
-        } else if (key == u"grandes_touches") {
-            understood = yesNo(value, options.bigKeys);
-        } else if (key == u"volumes") {
-            understood = yesNo(value, options.volumes);
-        }
-        if (!understood) bad.push_back(QStringLiteral("ligne %1 : %2").arg(lineNumber).arg(text));
-    }
+    platform::readKeyValueLines(
+        bytes,
+        [&](const QString& key, const QString& value, int) {
+            if (key == u"pre_ecoute") {
+                options.preListen = value;
+                return true;
+            }
+            if (key == u"fondu_ms") return readNumber(value, 0, kLongestFadeMs, options.fadeMs);
+            if (key == u"alerte_fin_s") {
+                return readNumber(value, 0, kLongestWarnSeconds, options.warnSeconds);
+            }
+            if (key == u"grandes_touches") return readYesNo(value, options.bigKeys);
+            if (key == u"volumes") return readYesNo(value, options.volumes);
+            return false;
+        },
+        bad);
     return options;
 }
 
@@ -60,8 +38,9 @@ QByteArray writeOptions(const Options& options) {
     const QString text = QStringLiteral("pre_ecoute=") + device + QStringLiteral("\nfondu_ms=") +
                          QString::number(options.fadeMs) + QStringLiteral("\nalerte_fin_s=") +
                          QString::number(options.warnSeconds) +
-                         QStringLiteral("\ngrandes_touches=") + yesNo(options.bigKeys) +
-                         QStringLiteral("\nvolumes=") + yesNo(options.volumes) + u'\n';
+                         QStringLiteral("\ngrandes_touches=") +
+                         platform::yesNoText(options.bigKeys) + QStringLiteral("\nvolumes=") +
+                         platform::yesNoText(options.volumes) + u'\n';
     return text.toUtf8();
 }
 
