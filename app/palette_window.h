@@ -21,6 +21,7 @@
 #include "platform/controls.h"
 #include "platform/dialogs.h"
 #include "platform/file_list.h"
+#include "platform/slot_count.h"
 #include "platform/surface_widget.h"
 #include "platform/text_file.h"
 
@@ -43,7 +44,6 @@ class F2;
 
 namespace tambrel::app {
 
-inline constexpr int16_t kSlots = 28;
 inline constexpr int16_t kLines = 7;
 
 // The slot's letter: "A" to "Z", then "[" and "\".

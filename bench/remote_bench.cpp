@@ -349,7 +349,7 @@ int main(int argc, char* argv[]) {
         [&](long n) -> const std::vector<char>& { return n % 2 == 0 ? toggle : empty; }, flooded);
 
     bench::progress("20 presses from afar while a box is open");
-    std::array<QString, palettes::kPaletteSlots> paths;
+    std::array<QString, kSlots> paths;
     paths.fill(QString::fromStdString(wav));
     QByteArray bytes;
     QString error;
