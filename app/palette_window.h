@@ -92,6 +92,13 @@ class F1a : public QMainWindow {
     // Refused on the slot when that device is the air's. Not logged.
     void preListen(int16_t Index);
     bool preListening(int16_t Index) const;
+    // What a slot's controls say of it, asked here and nowhere else.
+    // Empty: its button shows no name (a name is two characters at least).
+    bool slotIsEmpty(int16_t Index) const;
+    // The loop flag: its marker is yellow.
+    bool loopOn(int16_t Index) const;
+    // Its player sounds, on air or pre-listened.
+    bool slotPlaying(int16_t Index) const;
     // Fading to silence, by fadeSlot or stopAll: its playback ends there.
     bool fading(int16_t Index) const { return fadingBy_[static_cast<size_t>(Index)].has_value(); }
     // Failures on air show on the slot itself, never in a box.

@@ -96,7 +96,7 @@ void F1a::settingsChanged() {
 // cut what is on air. Nothing sounding, the program ends at once.
 bool F1a::mayEnd() {
     bool sounding = false;
-    for (int16_t i = 0; i < kSlots; ++i) sounding |= Player[i]->State() == playback::kPlaying;
+    for (int16_t i = 0; i < kSlots; ++i) sounding |= slotPlaying(i);
     if (!sounding) return true;
     return dialogs_.MsgBox(
                QStringLiteral("Des touches jouent encore. Quitter quand même ?"),

@@ -499,7 +499,7 @@ int main(int argc, char* argv[]) {
         {
             const Doing doing(watch, "slot starts");
             for (int16_t i = 0; i < kSlots; ++i) {  // keep every slot on air
-                if (w.Player[i]->State() != playback::kPlaying) w.Touche_Click(i);
+                if (!w.slotPlaying(i)) w.Touche_Click(i);
             }
         }
         switch (action++ % 10) {
@@ -508,7 +508,7 @@ int main(int argc, char* argv[]) {
                 break;
             case 1: {  // stopped by its key, fired again on the next action: a line in the log
                 const Doing doing(watch, "slot stop");
-                if (w.Player[slot]->State() == playback::kPlaying) w.Touche_Click(slot);
+                if (w.slotPlaying(slot)) w.Touche_Click(slot);
                 break;
             }
             case 3: {

@@ -57,7 +57,7 @@ void F1a::Output_Click() {
     for (int16_t i = 0; i < kSlots; ++i) moves |= Player[i]->DeviceID() != device;
     if (!moves) return;
     for (int16_t i = 0; i < kSlots; ++i) {
-        if (Player[i]->State() == playback::kPlaying) {
+        if (slotPlaying(i)) {
             stopReason_[static_cast<size_t>(i)] = journal::EndReason::OutputChange;
         }
         Player[i]->Stop();
@@ -130,7 +130,7 @@ QString F1a::outputDeviceName(int32_t entry) const {
 }
 
 void F1a::VueMettre_MouseDown(int16_t Index, int16_t Button, int16_t, float X, float) {
-    if (Button == kLeftButton && Player[Index]->State() == playback::kPlaying) {
+    if (Button == kLeftButton && slotPlaying(Index)) {
         Player[Index]->setPosition(roundHalfEven(X));
         VueMettre[Index]->surface().Cls();
     }
@@ -138,7 +138,7 @@ void F1a::VueMettre_MouseDown(int16_t Index, int16_t Button, int16_t, float X, f
 }
 
 void F1a::VueMettre_MouseMove(int16_t Index, int16_t, int16_t, float X, float) {
-    if (Player[Index]->State() == playback::kPlaying) {
+    if (slotPlaying(Index)) {
         VueMettre[Index]->setToolTipText(playback::FTime(roundHalfEven(X)));
     }
 }
