@@ -5,6 +5,29 @@
 // arrays, one element of each per slot; the state of a slot is what its
 // controls show. The window's handlers are defined in the folder of their
 // subsystem (playback/, input/, palettes/...), each acting on these controls.
+//
+// The window's members and the components keep their historic names, in
+// French, so that a form and its handlers read as they always have; every
+// other name in the program is English. A glossary:
+//   F1a           this window, the palette window
+//   F2            the "À propos" window (about/)
+//   Touche        a slot's button ("key"): its caption is the file's name
+//   Boucle        a slot's loop marker ("loop"): yellow when the slot loops
+//   Couleur       a line's colour strip ("colour"), one per line of 4 slots
+//   VueMettre     a slot's meter: the bar that grows as the file plays
+//   InfoTrack     a slot's label: its length or time left, a notice on
+//                 failure; a double click empties the slot
+//   ComboBank     the palette list ("bank": a palette)
+//   BankName      the loaded palette's name
+//   Keyboard      the hidden text box holding the focus, so that keys reach
+//                 the window rather than a button
+//   Timer1        the refresh tick: countdowns, bars, notices
+//   TimmerBoucle  the loop tick: rewinds the looping slots near their end
+//   mm_*, MM*X    the multimedia components: player, slider, precise timer
+//   NomCourt      the short name shown on a button, from a path
+//   QuelleLigne   the line (0 to 6) a slot is on ("which line")
+//   FTime         milliseconds as "mm:ss"
+//   Mnu*          menu entries
 
 #include <QEvent>
 #include <QMainWindow>

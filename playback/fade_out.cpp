@@ -50,7 +50,7 @@ void F1a::fadeOut(int16_t Index, EndReason reason, int ms) {
 void F1a::cut(int16_t Index, EndReason reason) {
     stopReason_[static_cast<size_t>(Index)] = reason;
     Player[Index]->Stop();
-    Touche[Index]->setBackColor(platform::QBColor(15));
+    Touche[Index]->setBackColor(platform::QBColor(platform::kQBWhite));
 }
 
 }  // namespace tambrel::app

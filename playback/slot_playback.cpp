@@ -43,7 +43,7 @@ void F1a::Touche_Click(int16_t Index) {
             stopReason_[static_cast<size_t>(Index)] =
                 pressFromAfar_ ? journal::EndReason::Remote : journal::EndReason::Key;
             Player[Index]->Stop();
-            Touche[Index]->setBackColor(platform::QBColor(15));
+            Touche[Index]->setBackColor(platform::QBColor(platform::kQBWhite));
         } else if (slotIsEmpty(Index)) {
             // Every format the engine plays; letter case is ignored.
             Dial1.Filter = QStringLiteral(
@@ -60,7 +60,7 @@ void F1a::Touche_Click(int16_t Index) {
             Player[Index]->Play();
             logStart(Index);
             endNotice(Index);
-            Touche[Index]->setBackColor(platform::QBColor(12));
+            Touche[Index]->setBackColor(platform::QBColor(platform::kQBRed));
             VueMettre[Index]->surface().Cls();
         }
         Keyboard->SetFocus();

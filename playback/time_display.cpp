@@ -23,8 +23,8 @@ void F1a::showEndWarning(int16_t Index) {
     const bool warn =
         options_.warnSeconds > 0 && !loopOn(Index) && remaining <= options_.warnSeconds * 1000;
     InfoTrack[Index]->setBackColor(!warn      ? playback::kInfoTrackColor
-                                   : blinkOn_ ? platform::QBColor(12)
-                                              : platform::QBColor(15));
+                                   : blinkOn_ ? platform::QBColor(platform::kQBRed)
+                                              : platform::QBColor(platform::kQBWhite));
 }
 
 void F1a::Timer1_OnTimer() {
@@ -33,7 +33,7 @@ void F1a::Timer1_OnTimer() {
         if (slotPlaying(i)) {
             // Not cleared first: the bar only grows between the places that clear it.
             VueMettre[i]->surface().FillBox(0, 0, static_cast<float>(Player[i]->Position()),
-                                            kBarHeight, platform::QBColor(9));
+                                            kBarHeight, platform::QBColor(platform::kQBBlue));
             if (Player[i]->Cueing()) {
                 showPreListen(i);
             } else {
