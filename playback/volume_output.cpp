@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <optional>
 #include <string>
 
 #include "app/palette_window.h"
+#include "platform/report.h"
 #include "playback/audio_host.h"
 #include "playback/mm_audio_player.h"
 #include "playback/mm_slider.h"
@@ -117,7 +117,7 @@ void F1a::showOutputState() {
                           QStringLiteral(" — coupures : ") + QString::number(shortfalls);
     if (state == Output->ToolTipText()) return;
     Output->setToolTipText(state);
-    std::fprintf(stderr, "Tambrel: %s: %s\n", qPrintable(Output->Text()), qPrintable(state));
+    platform::report(Output->Text() + QStringLiteral(": ") + state);
 }
 
 // The device's own name, without the mark of an absent one.
