@@ -2,11 +2,11 @@
 // file first, whenever the operator changes one of its choices.
 
 #include <QMenu>
-#include <cstdio>
 
 #include "app/palette_window.h"
 #include "platform/file_system.h"
 #include "platform/path_form.h"
+#include "platform/report.h"
 
 namespace tambrel::app {
 
@@ -23,7 +23,7 @@ void F1a::loadOptions() {
         }
         // Not on the window: the defaults stand in for what was not understood.
         for (const QString& line : bad) {
-            std::fprintf(stderr, "Tambrel: %s, %s (ignorée)\n", qPrintable(path), qPrintable(line));
+            platform::report(QStringLiteral("%1, %2 (ignorée)").arg(path, line));
         }
     }
     MnuVolume->setChecked(options_.volumes);

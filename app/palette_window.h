@@ -5,6 +5,29 @@
 // arrays, one element of each per slot; the state of a slot is what its
 // controls show. The window's handlers are defined in the folder of their
 // subsystem (playback/, input/, palettes/...), each acting on these controls.
+//
+// The window's members and the components keep their historic names, in
+// French, so that a form and its handlers read as they always have; every
+// other name in the program is English. A glossary:
+//   F1a           this window, the palette window
+//   F2            the "À propos" window (about/)
+//   Touche        a slot's button ("key"): its caption is the file's name
+//   Boucle        a slot's loop marker ("loop"): yellow when the slot loops
+//   Couleur       a line's colour strip ("colour"), one per line of 4 slots
+//   VueMettre     a slot's meter: the bar that grows as the file plays
+//   InfoTrack     a slot's label: its length or time left, a notice on
+//                 failure; a double click empties the slot
+//   ComboBank     the palette list ("bank": a palette)
+//   BankName      the loaded palette's name
+//   Keyboard      the hidden text box holding the focus, so that keys reach
+//                 the window rather than a button
+//   Timer1        the refresh tick: countdowns, bars, notices
+//   TimmerBoucle  the loop tick: rewinds the looping slots near their end
+//   mm_*, MM*X    the multimedia components: player, slider, precise timer
+//   NomCourt      the short name shown on a button, from a path
+//   QuelleLigne   the line (0 to 6) a slot is on ("which line")
+//   FTime         milliseconds as "mm:ss"
+//   Mnu*          menu entries
 
 #include <QEvent>
 #include <QMainWindow>
@@ -21,6 +44,7 @@
 #include "platform/controls.h"
 #include "platform/dialogs.h"
 #include "platform/file_list.h"
+#include "platform/slot_count.h"
 #include "platform/surface_widget.h"
 #include "platform/text_file.h"
 
@@ -43,7 +67,6 @@ class F2;
 
 namespace tambrel::app {
 
-inline constexpr int16_t kSlots = 28;
 inline constexpr int16_t kLines = 7;
 
 // The slot's letter: "A" to "Z", then "[" and "\".
@@ -92,6 +115,13 @@ class F1a : public QMainWindow {
     // Refused on the slot when that device is the air's. Not logged.
     void preListen(int16_t Index);
     bool preListening(int16_t Index) const;
+    // What a slot's controls say of it, asked here and nowhere else.
+    // Empty: its button shows no name (a name is two characters at least).
+    bool slotIsEmpty(int16_t Index) const;
+    // The loop flag: its marker is yellow.
+    bool loopOn(int16_t Index) const;
+    // Its player sounds, on air or pre-listened.
+    bool slotPlaying(int16_t Index) const;
     // Fading to silence, by fadeSlot or stopAll: its playback ends there.
     bool fading(int16_t Index) const { return fadingBy_[static_cast<size_t>(Index)].has_value(); }
     // Failures on air show on the slot itself, never in a box.

@@ -3,13 +3,13 @@
 // each asking first while something sounds.
 
 #include <QCloseEvent>
-#include <cstdio>
 
 #include "app/palette_window.h"
 #include "app/settings_file.h"
 #include "journal/air_log.h"
 #include "platform/file_system.h"
 #include "platform/path_form.h"
+#include "platform/report.h"
 #include "platform/system.h"
 #include "playback/audio_host.h"
 #include "playback/mm_audio_player.h"
@@ -64,7 +64,7 @@ void F1a::SettingsFile(const QString& Mode) {
         // there to answer a box, which would hold up the shutdown.
         const QString message = failure + QStringLiteral("\r\n") + path;
         if (sessionEnding_) {
-            std::fprintf(stderr, "Tambrel: %s\n", qPrintable(message));
+            platform::report(message);
         } else {
             dialogs_.MsgBox(message, platform::kIconError, QString());
         }
@@ -96,7 +96,7 @@ void F1a::settingsChanged() {
 // cut what is on air. Nothing sounding, the program ends at once.
 bool F1a::mayEnd() {
     bool sounding = false;
-    for (int16_t i = 0; i < kSlots; ++i) sounding |= Player[i]->State() == playback::kPlaying;
+    for (int16_t i = 0; i < kSlots; ++i) sounding |= slotPlaying(i);
     if (!sounding) return true;
     return dialogs_.MsgBox(
                QStringLiteral("Des touches jouent encore. Quitter quand même ?"),

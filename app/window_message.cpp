@@ -3,15 +3,14 @@
 // said on the window for a while and never in a modal box, which would hold
 // up every slot until someone answers it.
 
-#include <cstdio>
-
 #include "app/palette_window.h"
+#include "platform/report.h"
 #include "platform/system.h"
 
 namespace tambrel::app {
 
 void F1a::showMessage(const QString& text, double seconds) {
-    std::fprintf(stderr, "Tambrel: %s\n", qPrintable(QString(text).replace(u'\n', u' ')));
+    platform::report(text);
     messageStrip->setCaption(text);
     messageStrip->setToolTipText(text);
     messageStrip->setVisible(true);

@@ -29,6 +29,7 @@
 #include "platform/audio/audio_engine.h"
 #include "platform/audio/null_output.h"
 #include "platform/audio/sound.h"
+#include "platform/slot_count.h"
 #include "tests/support/test_audio.h"
 
 namespace {
@@ -44,6 +45,7 @@ using tambrel::testing::writeAudio;
 using Clock = std::chrono::steady_clock;
 using SoundPtr = std::shared_ptr<Sound>;
 using namespace std::chrono_literals;
+using tambrel::kSlots;
 using tambrel::bench::format;
 using tambrel::bench::median;
 using tambrel::bench::processCpuSeconds;
@@ -53,7 +55,6 @@ using tambrel::bench::secondsSince;
 
 constexpr int kRate = 44100;
 constexpr int kPeriod = 256;
-constexpr int kSlots = 28;
 constexpr int64_t kShortFrames = kRate;           // 1 s: wholly in the head
 constexpr int64_t kJingleFrames = 180LL * kRate;  // 3 min
 constexpr int64_t kLongFrames = 1800LL * kRate;   // 30 min

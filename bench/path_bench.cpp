@@ -30,6 +30,7 @@
 #include "platform/audio/null_output.h"
 #include "platform/case_lookup.h"
 #include "platform/drive_mapping.h"
+#include "platform/slot_count.h"
 #include "playback/audio_host.h"
 #include "playback/mm_audio_player.h"
 #include "tests/support/fake_platform.h"
@@ -40,7 +41,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace tambrel;
 
-constexpr int kSlots = 28;
 constexpr int kRounds = 10;
 
 double msSince(Clock::time_point start) {

@@ -250,7 +250,7 @@ int main(int argc, char* argv[]) {
     }
     Sender sender(hub.oscPort());
     const std::vector<char> pressA = remote::encodeOsc("/tambrel/press", {int32_t{0}});
-    auto playing = [&] { return window->Player[0]->State() == playback::kPlaying; };
+    auto playing = [&] { return window->slotPlaying(0); };
     // Presses from afar, each to the engine's start, and each stopped after.
     int unheard = 0;
     auto presses = [&](int count) {
@@ -331,11 +331,11 @@ int main(int argc, char* argv[]) {
                 (floodSeconds + 5) * 1000);
             pageMessages = twenty.messages();
             for (int16_t i = 0; i < 4; ++i) {
-                stillPlaying += window->Player[i]->State() == playback::kPlaying ? 1 : 0;
+                stillPlaying += window->slotPlaying(i) ? 1 : 0;
             }
             for (int16_t i = 0; i < 4; ++i) {
                 window->Boucle_Click(i);
-                if (window->Player[i]->State() == playback::kPlaying) window->Touche_Click(i);
+                if (window->slotPlaying(i)) window->Touche_Click(i);
             }
         }
     }
@@ -349,7 +349,7 @@ int main(int argc, char* argv[]) {
         [&](long n) -> const std::vector<char>& { return n % 2 == 0 ? toggle : empty; }, flooded);
 
     bench::progress("20 presses from afar while a box is open");
-    std::array<QString, palettes::kPaletteSlots> paths;
+    std::array<QString, kSlots> paths;
     paths.fill(QString::fromStdString(wav));
     QByteArray bytes;
     QString error;

@@ -295,8 +295,8 @@ class WatchedApplication final : public QApplication {
 };
 
 void writePalette(const std::string& path, const std::vector<std::string>& files) {
-    std::array<QString, palettes::kPaletteSlots> paths;
-    std::array<int32_t, palettes::kPaletteSlots> volumes{};
+    std::array<QString, kSlots> paths;
+    std::array<int32_t, kSlots> volumes{};
     for (size_t i = 0; i < paths.size(); ++i) {
         paths[i] = platform::toSystemPath(QString::fromStdString(files[i % files.size()]));
         volumes[i] = 12000 + static_cast<int32_t>(i) * 100;
@@ -498,8 +498,8 @@ int main(int argc, char* argv[]) {
         const auto slot = static_cast<int16_t>(random() % 28);
         {
             const Doing doing(watch, "slot starts");
-            for (int16_t i = 0; i < app::kSlots; ++i) {  // keep every slot on air
-                if (w.Player[i]->State() != playback::kPlaying) w.Touche_Click(i);
+            for (int16_t i = 0; i < kSlots; ++i) {  // keep every slot on air
+                if (!w.slotPlaying(i)) w.Touche_Click(i);
             }
         }
         switch (action++ % 10) {
@@ -508,7 +508,7 @@ int main(int argc, char* argv[]) {
                 break;
             case 1: {  // stopped by its key, fired again on the next action: a line in the log
                 const Doing doing(watch, "slot stop");
-                if (w.Player[slot]->State() == playback::kPlaying) w.Touche_Click(slot);
+                if (w.slotPlaying(slot)) w.Touche_Click(slot);
                 break;
             }
             case 3: {

@@ -15,20 +15,30 @@ namespace {
 constexpr int16_t kDeleteKey = 46;
 constexpr int16_t kEscapeKey = 27;
 constexpr int16_t kBackslash = 92;
+// Character and key codes: "A" is slot 0 and "[" slot 26, the capitals'
+// code for the letters' keys as well; "a" to "z" are slots 0 to 25.
+constexpr int16_t kCapitalA = 65;
+constexpr int16_t kOpenBracket = 91;
+constexpr int16_t kSmallA = 97;
+constexpr int16_t kSmallZ = 122;
 }  // namespace
 
 void F1a::Form_KeyPress(int16_t KeyAscii) {
     // Capitals reach "[" (slot 26); small letters stop at "z".
-    if (KeyAscii >= 65 && KeyAscii <= 91) Touche_Click(static_cast<int16_t>(KeyAscii - 65));
-    if (KeyAscii >= 97 && KeyAscii <= 122) Touche_Click(static_cast<int16_t>(KeyAscii - 97));
+    if (KeyAscii >= kCapitalA && KeyAscii <= kOpenBracket) {
+        Touche_Click(static_cast<int16_t>(KeyAscii - kCapitalA));
+    }
+    if (KeyAscii >= kSmallA && KeyAscii <= kSmallZ) {
+        Touche_Click(static_cast<int16_t>(KeyAscii - kSmallA));
+    }
     // The last slot's button shows "\": that character fires it, typed
     // as it may be (AltGr+8 on a French keyboard).
     if (KeyAscii == kBackslash) Touche_Click(kSlots - 1);
 }
 
 void F1a::Form_KeyUp(int16_t KeyCode, int16_t Shift) {
-    if (Shift != input::kCtrlMask || KeyCode < 65 || KeyCode > 91) return;
-    const auto k = static_cast<int16_t>(KeyCode - 65);
+    if (Shift != input::kCtrlMask || KeyCode < kCapitalA || KeyCode > kOpenBracket) return;
+    const auto k = static_cast<int16_t>(KeyCode - kCapitalA);
     toggleLoop(k);  // as a click on the marker, without moving the focus
 }
 

@@ -17,12 +17,12 @@
 #include "journal/as_run.h"
 #include "journal/journal_writer.h"
 #include "platform/audio/audio_engine.h"
+#include "platform/slot_count.h"
 
 namespace tambrel::journal {
 
 class AirLog {
   public:
-    static constexpr int kSlots = 28;
     using Clock = std::chrono::steady_clock;
     // What the engine says the slot's current or last play put on the air.
     using AiredOf = std::function<audio::AudioEngine::Aired(int slot)>;

@@ -33,7 +33,7 @@ PaletteContent readPalette(const QByteArray& bytes) {
     PaletteContent content;
     platform::TextReader reader(bytes);
     content.encoding = reader.encoding();
-    for (int slot = 0; slot < kPaletteSlots; ++slot) {
+    for (int slot = 0; slot < kSlots; ++slot) {
         QString line;
         if (!reader.readLine(line)) {
             return failed(content, QString::fromUtf8(platform::kPastEndOfFile), pathLine(slot));
@@ -44,7 +44,7 @@ PaletteContent readPalette(const QByteArray& bytes) {
     }
     content.hasVolumes = !reader.atEnd();
     if (!content.hasVolumes) return content;
-    for (int slot = 0; slot < kPaletteSlots; ++slot) {
+    for (int slot = 0; slot < kSlots; ++slot) {
         int32_t volume = 0;
         QString error;
         if (!reader.readNumber(volume, error)) {
@@ -57,11 +57,11 @@ PaletteContent readPalette(const QByteArray& bytes) {
     return content;  // whatever follows the 28th number is not read
 }
 
-bool writePalette(const std::array<QString, kPaletteSlots>& paths,
-                  const std::array<int32_t, kPaletteSlots>& volumes, QByteArray& bytes,
-                  QString& error, platform::TextEncoding encoding) {
+bool writePalette(const std::array<QString, kSlots>& paths,
+                  const std::array<int32_t, kSlots>& volumes, QByteArray& bytes, QString& error,
+                  platform::TextEncoding encoding) {
     QString text;
-    for (int slot = 0; slot < kPaletteSlots; ++slot) {
+    for (int slot = 0; slot < kSlots; ++slot) {
         const QString& path = paths[static_cast<size_t>(slot)];
         if (holdsControl(path)) {  // a line that could not be read back
             error = QStringLiteral(

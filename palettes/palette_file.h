@@ -18,11 +18,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/slot_count.h"
 #include "platform/text_file.h"
 
 namespace tambrel::palettes {
-
-inline constexpr int kPaletteSlots = 28;
 
 inline const char* const kNotAPath = "Caractère de contrôle dans un chemin";
 
@@ -42,8 +41,8 @@ PaletteContent readPalette(const QByteArray& bytes);
 // The file for these slots. Fails (returns false, `error` says why) only for
 // a path holding a line break or another control character but the tab,
 // which the reader would refuse.
-bool writePalette(const std::array<QString, kPaletteSlots>& paths,
-                  const std::array<int32_t, kPaletteSlots>& volumes, QByteArray& bytes,
-                  QString& error, platform::TextEncoding encoding = platform::TextEncoding::Utf8);
+bool writePalette(const std::array<QString, kSlots>& paths,
+                  const std::array<int32_t, kSlots>& volumes, QByteArray& bytes, QString& error,
+                  platform::TextEncoding encoding = platform::TextEncoding::Utf8);
 
 }  // namespace tambrel::palettes

@@ -90,8 +90,8 @@ void F1a::MnuSauverBank_Click() {
         name = askPaletteName();
         if (name.isEmpty()) return;
     }
-    std::array<QString, palettes::kPaletteSlots> paths;
-    std::array<int32_t, palettes::kPaletteSlots> volumes{};
+    std::array<QString, kSlots> paths;
+    std::array<int32_t, kSlots> volumes{};
     for (int16_t i = 0; i < kSlots; ++i) {
         paths[static_cast<size_t>(i)] = Player[i]->FileName();
         volumes[static_cast<size_t>(i)] = Slider[i]->Value();

@@ -8,7 +8,7 @@
 namespace tambrel::app {
 
 void F1a::InfoTrack_DblClick(int16_t Index) {
-    if (Player[Index]->State() == playback::kPlaying) return;  // never cleared while on air
+    if (slotPlaying(Index)) return;  // never cleared while on air
     Player[Index]->setFileName(QString());
     Touche[Index]->setCaption(QString());
     showFileState(Index);

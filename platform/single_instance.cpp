@@ -1,7 +1,6 @@
 #include "platform/single_instance.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -13,6 +12,8 @@
 #include <QLockFile>
 #include <QStandardPaths>
 #include <QThread>
+
+#include "platform/report.h"
 
 namespace tambrel::platform {
 namespace {
@@ -59,17 +60,16 @@ bool SingleInstance::anotherRunning() {
         const QString cache =
             QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
             QStringLiteral("/tambrel");
-        std::fprintf(stderr,
-                     "Tambrel: le verrou d'une seule copie ne peut pas être pris dans %s ; il "
-                     "l'est dans %s, pour une seule copie par utilisateur\n",
-                     qPrintable(folder_), qPrintable(cache));
+        report(QStringLiteral("le verrou d'une seule copie ne peut pas être pris dans %1 ; il "
+                              "l'est dans %2, pour une seule copie par utilisateur")
+                   .arg(folder_, cache));
         QDir().mkpath(cache);
         if (heldElsewhere(cache + u'/' + baseName(folder_) + QStringLiteral(".lock"), taken)) {
             return true;
         }
         if (!taken) {
             // Better to run twice than not at all.
-            std::fprintf(stderr, "Tambrel: ni là : rien n'empêche une autre copie de tourner\n");
+            report("ni là : rien n'empêche une autre copie de tourner");
             return false;
         }
     }
@@ -103,8 +103,8 @@ void SingleInstance::listen() {
         }
     });
     if (!server_->listen(serverName_)) {
-        std::fprintf(stderr, "Tambrel: la copie qui tourne ne peut pas être appelée (%s)\n",
-                     qPrintable(server_->errorString()));
+        report(QStringLiteral("la copie qui tourne ne peut pas être appelée (%1)")
+                   .arg(server_->errorString()));
     }
 }
 

@@ -3,7 +3,8 @@
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <cstdio>
+
+#include "platform/report.h"
 
 namespace tambrel::platform {
 
@@ -18,8 +19,7 @@ QtTranslations::QtTranslations() {
         loadedFrom_ = translator_.filePath();
         return;
     }
-    std::fprintf(stderr, "Tambrel: traductions de Qt introuvables dans %s, boîtes en anglais\n",
-                 qPrintable(folder));
+    report(QStringLiteral("traductions de Qt introuvables dans %1, boîtes en anglais").arg(folder));
 }
 
 QtTranslations::~QtTranslations() {

@@ -11,7 +11,7 @@ namespace tambrel::app {
 using journal::EndReason;
 
 void F1a::fadeSlot(int16_t Index) {
-    if (Player[Index]->State() != playback::kPlaying) {
+    if (!slotPlaying(Index)) {
         fadingBy_[static_cast<size_t>(Index)].reset();
         Touche_Click(Index);
         return;
@@ -27,11 +27,10 @@ void F1a::fadeSlot(int16_t Index) {
 void F1a::stopAll() {
     bool fadingAll = false;
     for (int16_t i = 0; i < kSlots; ++i) {
-        fadingAll |= fadingBy_[static_cast<size_t>(i)] == EndReason::StopAll &&
-                     Player[i]->State() == playback::kPlaying;
+        fadingAll |= fadingBy_[static_cast<size_t>(i)] == EndReason::StopAll && slotPlaying(i);
     }
     for (int16_t i = 0; i < kSlots; ++i) {
-        if (Player[i]->State() != playback::kPlaying) continue;
+        if (!slotPlaying(i)) continue;
         if (fadingAll) {
             cut(i, EndReason::StopAll);
         } else {
@@ -51,7 +50,7 @@ void F1a::fadeOut(int16_t Index, EndReason reason, int ms) {
 void F1a::cut(int16_t Index, EndReason reason) {
     stopReason_[static_cast<size_t>(Index)] = reason;
     Player[Index]->Stop();
-    Touche[Index]->setBackColor(platform::QBColor(15));
+    Touche[Index]->setBackColor(platform::QBColor(platform::kQBWhite));
 }
 
 }  // namespace tambrel::app

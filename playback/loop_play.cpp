@@ -18,12 +18,12 @@ constexpr int32_t kEndMarginMs = 100;
 // The marker is the loop flag. The player is told as well, so that a
 // looping file whose rewind tick comes late goes round instead of ending.
 void F1a::syncLoop(int16_t Index) {
-    Player[Index]->setRepeatAtEnd(Boucle[Index]->BackColor() == kLoopOn);
+    Player[Index]->setRepeatAtEnd(loopOn(Index));
 }
 
 // Any colour but yellow counts as off, so any other colour turns yellow.
 void F1a::toggleLoop(int16_t Index) {
-    Boucle[Index]->setBackColor(Boucle[Index]->BackColor() == kLoopOn ? kLoopOff : kLoopOn);
+    Boucle[Index]->setBackColor(loopOn(Index) ? kLoopOff : kLoopOn);
     syncLoop(Index);
 }
 
@@ -35,8 +35,8 @@ void F1a::Boucle_Click(int16_t Index) {
 void F1a::TimmerBoucle_OnTimer() {
     for (int16_t i = 0; i < kSlots; ++i) {
         syncLoop(i);
-        if (Boucle[i]->BackColor() != kLoopOn) continue;
-        if (Player[i]->State() != playback::kPlaying) continue;
+        if (!loopOn(i)) continue;
+        if (!slotPlaying(i)) continue;
         const int32_t position = Player[i]->Position();
         const int32_t length = Player[i]->Length();
         if (position + kEndMarginMs > length) {

@@ -23,11 +23,11 @@ void F1a::preListen(int16_t Index) {
     try {
         if (preListening(Index)) {
             Player[Index]->Stop();
-        } else if (Player[Index]->State() == playback::kPlaying) {
+        } else if (slotPlaying(Index)) {
             throw ComponentError(
                 QStringLiteral("antenne"),
                 QStringLiteral("Pré-écoute impossible : la touche est à l'antenne"));
-        } else if (Touche[Index]->Caption().size() >= 2) {
+        } else if (!slotIsEmpty(Index)) {
             const QString device = options_.preListen;
             if (device.isEmpty()) {
                 throw ComponentError(QStringLiteral("PFL"),

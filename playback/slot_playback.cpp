@@ -20,19 +20,31 @@ namespace {
 constexpr double kNoticeSeconds = 2.0;
 }  // namespace
 
+bool F1a::slotIsEmpty(int16_t Index) const {
+    return Touche[Index]->Caption().size() < 2;
+}
+
+bool F1a::loopOn(int16_t Index) const {
+    return Boucle[Index]->BackColor() == playback::kLoopOn;
+}
+
+bool F1a::slotPlaying(int16_t Index) const {
+    return Player[Index]->State() == kPlaying;
+}
+
 void F1a::Touche_Click(int16_t Index) {
     // The first step that fails ends the press: what was done stays, and why
     // it failed shows on the slot for a moment, never in a box that would
     // hold up every other slot.
     try {
         // A pre-listened slot goes on air: the press starts it there.
-        if (Player[Index]->State() == kPlaying && !Player[Index]->Cueing()) {
+        if (slotPlaying(Index) && !Player[Index]->Cueing()) {
             // Whatever its caption says: a sounding slot can always be stopped.
             stopReason_[static_cast<size_t>(Index)] =
                 pressFromAfar_ ? journal::EndReason::Remote : journal::EndReason::Key;
             Player[Index]->Stop();
-            Touche[Index]->setBackColor(platform::QBColor(15));
-        } else if (Touche[Index]->Caption().size() < 2) {
+            Touche[Index]->setBackColor(platform::QBColor(platform::kQBWhite));
+        } else if (slotIsEmpty(Index)) {
             // Every format the engine plays; letter case is ignored.
             Dial1.Filter = QStringLiteral(
                 "Fichiers audio mp3 wav flac ogg opus | *.mp3;*.wav;*.flac;*.ogg;*.opus");
@@ -48,7 +60,7 @@ void F1a::Touche_Click(int16_t Index) {
             Player[Index]->Play();
             logStart(Index);
             endNotice(Index);
-            Touche[Index]->setBackColor(platform::QBColor(12));
+            Touche[Index]->setBackColor(platform::QBColor(platform::kQBRed));
             VueMettre[Index]->surface().Cls();
         }
         Keyboard->SetFocus();
@@ -153,7 +165,7 @@ void F1a::expireNotices() {
     for (int16_t i = 0; i < kSlots; ++i) {
         const double until = noticeUntil_[static_cast<size_t>(i)];
         if (until <= 0 || now < until) continue;
-        if (Player[i]->State() == kPlaying) {
+        if (slotPlaying(i)) {
             endNotice(i);  // the label counts down again at this tick
         } else {
             showFileState(i);

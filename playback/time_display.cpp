@@ -20,20 +20,20 @@ constexpr float kBarHeight = 190;  // in the meter's own scale, from the top edg
 void F1a::showEndWarning(int16_t Index) {
     if (noticeUntil_[static_cast<size_t>(Index)] > 0) return;
     const int32_t remaining = Player[Index]->Length() - Player[Index]->Position();
-    const bool warn = options_.warnSeconds > 0 && Boucle[Index]->BackColor() != playback::kLoopOn &&
-                      remaining <= options_.warnSeconds * 1000;
+    const bool warn =
+        options_.warnSeconds > 0 && !loopOn(Index) && remaining <= options_.warnSeconds * 1000;
     InfoTrack[Index]->setBackColor(!warn      ? playback::kInfoTrackColor
-                                   : blinkOn_ ? platform::QBColor(12)
-                                              : platform::QBColor(15));
+                                   : blinkOn_ ? platform::QBColor(platform::kQBRed)
+                                              : platform::QBColor(platform::kQBWhite));
 }
 
 void F1a::Timer1_OnTimer() {
     blinkOn_ = !blinkOn_;
     for (int16_t i = 0; i < kSlots; ++i) {
-        if (Player[i]->State() == playback::kPlaying) {
+        if (slotPlaying(i)) {
             // Not cleared first: the bar only grows between the places that clear it.
             VueMettre[i]->surface().FillBox(0, 0, static_cast<float>(Player[i]->Position()),
-                                            kBarHeight, platform::QBColor(9));
+                                            kBarHeight, platform::QBColor(platform::kQBBlue));
             if (Player[i]->Cueing()) {
                 showPreListen(i);
             } else {

@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <optional>
 #include <string>
 
 #include "app/palette_window.h"
+#include "platform/report.h"
 #include "playback/audio_host.h"
 #include "playback/mm_audio_player.h"
 #include "playback/mm_slider.h"
@@ -57,7 +57,7 @@ void F1a::Output_Click() {
     for (int16_t i = 0; i < kSlots; ++i) moves |= Player[i]->DeviceID() != device;
     if (!moves) return;
     for (int16_t i = 0; i < kSlots; ++i) {
-        if (Player[i]->State() == playback::kPlaying) {
+        if (slotPlaying(i)) {
             stopReason_[static_cast<size_t>(i)] = journal::EndReason::OutputChange;
         }
         Player[i]->Stop();
@@ -117,7 +117,7 @@ void F1a::showOutputState() {
                           QStringLiteral(" — coupures : ") + QString::number(shortfalls);
     if (state == Output->ToolTipText()) return;
     Output->setToolTipText(state);
-    std::fprintf(stderr, "Tambrel: %s: %s\n", qPrintable(Output->Text()), qPrintable(state));
+    platform::report(Output->Text() + QStringLiteral(": ") + state);
 }
 
 // The device's own name, without the mark of an absent one.
@@ -130,7 +130,7 @@ QString F1a::outputDeviceName(int32_t entry) const {
 }
 
 void F1a::VueMettre_MouseDown(int16_t Index, int16_t Button, int16_t, float X, float) {
-    if (Button == kLeftButton && Player[Index]->State() == playback::kPlaying) {
+    if (Button == kLeftButton && slotPlaying(Index)) {
         Player[Index]->setPosition(roundHalfEven(X));
         VueMettre[Index]->surface().Cls();
     }
@@ -138,7 +138,7 @@ void F1a::VueMettre_MouseDown(int16_t Index, int16_t Button, int16_t, float X, f
 }
 
 void F1a::VueMettre_MouseMove(int16_t Index, int16_t, int16_t, float X, float) {
-    if (Player[Index]->State() == playback::kPlaying) {
+    if (slotPlaying(Index)) {
         VueMettre[Index]->setToolTipText(playback::FTime(roundHalfEven(X)));
     }
 }

@@ -16,9 +16,9 @@
 #include <optional>
 #include <vector>
 
-namespace tambrel::remote {
+#include "platform/slot_count.h"
 
-inline constexpr int kSlots = 28;
+namespace tambrel::remote {
 
 enum class SlotState { Empty, Ready, Playing, Missing, Fading, Cue };
 

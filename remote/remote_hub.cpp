@@ -1,15 +1,18 @@
 #include "remote/remote_hub.h"
 
 #include <QFileInfo>
-#include <cstdio>
 
 #include "app/palette_window.h"
 #include "platform/file_system.h"
+#include "platform/report.h"
 #include "remote/remote_settings.h"
 #include "remote/time_slice.h"
 #include "remote/window_panel.h"
 
 namespace tambrel::remote {
+
+using platform::report;
+
 namespace {
 constexpr int kLookMs = 100;
 // A page shows a press in the window within a tenth of a second: while one
@@ -23,41 +26,41 @@ std::unique_ptr<RemoteHub> startRemote(app::F1a& window, const QString& programF
     QByteArray bytes;
     QString failure;
     if (QFileInfo(path).exists() && !platform::readFileBytes(path, bytes, failure)) {
-        std::fprintf(stderr, "Tambrel: %s: %s\n", qPrintable(path), qPrintable(failure));
+        report(path + QStringLiteral(": ") + failure);
     }
     std::vector<QString> bad;
     RemoteSettings settings = readRemoteSettings(bytes, bad);
     for (const QString& line : bad) {
-        std::fprintf(stderr, "Tambrel: %s, %s (ignorée)\n", qPrintable(path), qPrintable(line));
+        report(QStringLiteral("%1, %2 (ignorée)").arg(path, line));
     }
     if (const std::optional<QString> why = confineWithoutAllowList(settings)) {
-        std::fprintf(stderr, "Tambrel: télécommande : %s\n", qPrintable(*why));
+        report(QStringLiteral("télécommande : ") + *why);
     }
+    const QString address = QString::fromStdString(settings.address);
     auto hub = std::make_unique<RemoteHub>(std::make_unique<WindowPanel>(window), settings,
                                            app::F1a::kRefreshMs);
     if (!hub->problem().isEmpty()) {
-        std::fprintf(stderr, "Tambrel: télécommande : %s\n", qPrintable(hub->problem()));
+        report(QStringLiteral("télécommande : ") + hub->problem());
     } else {
-        std::fprintf(stderr, "Tambrel: télécommande OSC sur %s:%d\n", settings.address.c_str(),
-                     hub->oscPort());
+        report(QStringLiteral("télécommande OSC sur %1:%2").arg(address).arg(hub->oscPort()));
     }
     if (!hub->midiProblem().isEmpty()) {
-        std::fprintf(stderr, "Tambrel: télécommande : %s\n", qPrintable(hub->midiProblem()));
+        report(QStringLiteral("télécommande : ") + hub->midiProblem());
     } else {
-        std::fprintf(
-            stderr, "Tambrel: télécommande MIDI, client %d, ports %d:%d (entrée) et %d:%d\n",
-            hub->sequencer()->client(), hub->sequencer()->client(), hub->sequencer()->inputPort(),
-            hub->sequencer()->client(), hub->sequencer()->outputPort());
+        const int client = hub->sequencer()->client();
+        report(QStringLiteral("télécommande MIDI, client %1, ports %1:%2 (entrée) et %1:%3")
+                   .arg(client)
+                   .arg(hub->sequencer()->inputPort())
+                   .arg(hub->sequencer()->outputPort()));
     }
     if (!hub->webProblem().isEmpty()) {
-        std::fprintf(stderr, "Tambrel: télécommande : %s\n", qPrintable(hub->webProblem()));
+        report(QStringLiteral("télécommande : ") + hub->webProblem());
     } else {
-        std::fprintf(stderr, "Tambrel: page web sur http://%s:%d/\n", settings.address.c_str(),
-                     hub->webPort());
+        report(QStringLiteral("page web sur http://%1:%2/").arg(address).arg(hub->webPort()));
         if (settings.code.isEmpty() && settings.address.rfind("127.", 0) != 0) {
-            std::fprintf(stderr,
-                         "Tambrel: page web : sans code= dans Telecommande.ini, seule cette "
-                         "machine peut s'en servir\n");
+            report(
+                "page web : sans code= dans Telecommande.ini, seule cette machine peut s'en "
+                "servir");
         }
     }
     return hub;

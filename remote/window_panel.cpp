@@ -10,18 +10,17 @@
 namespace tambrel::remote {
 
 SlotView WindowPanel::slot(int index) const {
-    const auto i = static_cast<size_t>(index);
-    const playback::MMAudioPlayerX& player = *window_.Player[i];
+    const auto i = static_cast<int16_t>(index);
+    const playback::MMAudioPlayerX& player = *window_.Player[static_cast<size_t>(i)];
     SlotView view;
-    view.loop = window_.Boucle[i]->BackColor() == playback::kLoopOn;
+    view.loop = window_.loopOn(i);
     view.name = playback::NomCourt(player.FileName());
     view.lengthMs = player.Length();
-    if (window_.preListening(static_cast<int16_t>(index))) {
+    if (window_.preListening(i)) {
         view.state = SlotState::Cue;
         view.remainingMs = std::max(0, player.Length() - player.Position());
-    } else if (player.State() == playback::kPlaying) {
-        view.state =
-            window_.fading(static_cast<int16_t>(index)) ? SlotState::Fading : SlotState::Playing;
+    } else if (window_.slotPlaying(i)) {
+        view.state = window_.fading(i) ? SlotState::Fading : SlotState::Playing;
         view.remainingMs = std::max(0, player.Length() - player.Position());
     } else if (player.FileName().isEmpty()) {
         view.state = SlotState::Empty;
@@ -36,9 +35,8 @@ SlotView WindowPanel::slot(int index) const {
 
 // As the press itself decides: a silent slot whose button shows no name.
 bool WindowPanel::wouldAskForFile(int index) const {
-    const auto i = static_cast<size_t>(index);
-    return window_.Player[i]->State() != playback::kPlaying &&
-           window_.Touche[i]->Caption().size() < 2;
+    const auto i = static_cast<int16_t>(index);
+    return !window_.slotPlaying(i) && window_.slotIsEmpty(i);
 }
 
 void WindowPanel::press(int index) {

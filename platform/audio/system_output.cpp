@@ -1,11 +1,11 @@
 #include "platform/audio/system_output.h"
 
 #include <cstdlib>
-#include <iostream>
 
 #include "platform/audio/pipewire_output.h"
 #include "platform/audio/pulse_output.h"
 #include "platform/audio/sdl_output.h"
+#include "platform/report.h"
 
 namespace tambrel::audio {
 
@@ -36,13 +36,13 @@ std::unique_ptr<OutputBackend> systemOutput(std::string* chosen) {
     const char* variable = std::getenv("TAMBREL_AUDIO");
     std::string forced = variable != nullptr ? variable : "";
     if (!forced.empty() && forced != "pipewire" && forced != "pulse" && forced != "sdl") {
-        std::cerr << "TAMBREL_AUDIO=" << forced
-                  << " : inconnu (pipewire, pulse ou sdl), choix automatique\n";
+        platform::report("TAMBREL_AUDIO=" + forced +
+                         " : inconnu (pipewire, pulse ou sdl), choix automatique");
         forced.clear();
     }
     std::string name;
     auto backend = choose(forced, name);
-    std::cerr << "sortie audio : " << name << (forced.empty() ? "" : " (imposée)") << "\n";
+    platform::report("sortie audio : " + name + (forced.empty() ? "" : " (imposée)"));
     if (chosen != nullptr) *chosen = name;
     return backend;
 }

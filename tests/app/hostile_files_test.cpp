@@ -140,7 +140,7 @@ TEST_F(HostileFiles,
             EXPECT_EQ(w.Touche[slot]->Caption(), stem + "\r\n\r\n" + slotLetter(slot));
             EXPECT_EQ(w.Player[slot]->Length(), 0) << name;
             EXPECT_NE(w.Player[slot]->State(), kPlaying) << name;
-            EXPECT_NE(w.Touche[slot]->BackColor(), platform::QBColor(12)) << name;  // not red
+            EXPECT_NE(w.Touche[slot]->BackColor(), platform::QBColor(platform::kQBRed)) << name;
             const std::vector<float> out = render(4096);  // the output is open: heard silence
             ASSERT_EQ(out.size(), 8192u);
             EXPECT_EQ(peak(out), 0.0f) << name;

@@ -124,7 +124,8 @@ TEST_F(OnAir, TheRemainingTimeBlinksOverTheLastFiveSecondsUnlessTheSlotLoops) {
     const int32_t first = label();
     EXPECT_EQ(w.InfoTrack[0]->Caption(), QStringLiteral("00:03"));
     EXPECT_EQ((std::set<int32_t>{first, label()}),
-              (std::set<int32_t>{platform::QBColor(12), platform::QBColor(15)}));
+              (std::set<int32_t>{platform::QBColor(platform::kQBRed),
+                                 platform::QBColor(platform::kQBWhite)}));
     EXPECT_NE(label(), label());  // at every tick
     w.Boucle_Click(0);
     EXPECT_EQ(label(), playback::kInfoTrackColor);

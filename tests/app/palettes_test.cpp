@@ -252,7 +252,7 @@ TEST_F(Palettes, ClearingASlotAndChoosingALineColour) {
     w.Timer1_OnTimer();
     EXPECT_EQ(w.Touche[4]->BackColor(), green);
     EXPECT_EQ(w.Touche[6]->BackColor(), green);
-    EXPECT_EQ(w.Touche[5]->BackColor(), platform::QBColor(12));  // playing: stays red
+    EXPECT_EQ(w.Touche[5]->BackColor(), platform::QBColor(platform::kQBRed));  // playing: stays red
     EXPECT_EQ(w.Touche[8]->BackColor(), w.Couleur[2]->BackColor());
 }
 

@@ -95,11 +95,10 @@ struct WindowRig {
     }
     // The letters of the slots that sound, and of those whose loop is on.
     std::string onAir() const {
-        return letters([&](int16_t i) { return window->Player[i]->State() == playback::kPlaying; });
+        return letters([&](int16_t i) { return window->slotPlaying(i); });
     }
     std::string loops() const {
-        return letters(
-            [&](int16_t i) { return window->Boucle[i]->BackColor() == playback::kLoopOn; });
+        return letters([&](int16_t i) { return window->loopOn(i); });
     }
     // How many times `slot` reports its stop (passed on to the window) while the engine is pumped.
     int stops(int16_t slot) {

@@ -14,19 +14,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const PaletteContent content = readPalette(bytes);
 
-    require(content.paths.size() <= kPaletteSlots);
-    require(content.volumes.size() <= static_cast<size_t>(kPaletteSlots));
+    require(content.paths.size() <= kSlots);
+    require(content.volumes.size() <= static_cast<size_t>(kSlots));
     for (int32_t volume : content.volumes) require(volume >= 0 && volume <= 17000);
-    if (content.paths.size() < kPaletteSlots) require(!content.error.isEmpty());
+    if (content.paths.size() < kSlots) require(!content.error.isEmpty());
     if (content.error.isEmpty()) {
-        require(content.paths.size() == kPaletteSlots);
-        require(content.volumes.empty() || content.volumes.size() == kPaletteSlots);
+        require(content.paths.size() == kSlots);
+        require(content.volumes.empty() || content.volumes.size() == kSlots);
     }
     if (!content.error.isEmpty() || content.volumes.empty()) return 0;
 
-    std::array<QString, kPaletteSlots> paths;
-    std::array<int32_t, kPaletteSlots> volumes{};
-    for (int i = 0; i < kPaletteSlots; ++i) {
+    std::array<QString, kSlots> paths;
+    std::array<int32_t, kSlots> volumes{};
+    for (int i = 0; i < kSlots; ++i) {
         paths[static_cast<size_t>(i)] = content.paths[i];
         volumes[static_cast<size_t>(i)] = content.volumes[static_cast<size_t>(i)];
     }
@@ -38,6 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const PaletteContent again = readPalette(written);
     require(again.error.isEmpty());
     require(again.volumes == content.volumes);
-    for (int i = 0; i < kPaletteSlots; ++i) require(again.paths[i] == content.paths[i]);
+    for (int i = 0; i < kSlots; ++i) require(again.paths[i] == content.paths[i]);
     return 0;
 }

@@ -354,7 +354,7 @@ struct AirLogRig {
     using Aired = audio::AudioEngine::Aired;
     TempDir dir;
     QString folder = QString::fromStdString(dir.file("Journal/"));
-    std::array<Aired, AirLog::kSlots> aired{};
+    std::array<Aired, kSlots> aired{};
     AirLog::Now now{at("2026-12-08 00:00:02.000"),
                     AirLog::Clock::time_point(std::chrono::hours(1))};
     AirLog log{std::make_unique<JournalWriter>(folder, nullptr),

@@ -8,8 +8,8 @@
 namespace tambrel::palettes {
 namespace {
 
-using Paths = std::array<QString, kPaletteSlots>;
-using Volumes = std::array<int32_t, kPaletteSlots>;
+using Paths = std::array<QString, kSlots>;
+using Volumes = std::array<int32_t, kSlots>;
 using platform::TextEncoding;
 
 QByteArray lines(int count, const char* line) {
