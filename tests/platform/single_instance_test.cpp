@@ -158,7 +158,8 @@ TEST(SingleInstanceProcesses, AFolderThatTakesNoLockKeepsOneCopyPerUserAndSaysSo
     holder.closeInput();
     holder.finish();
     EXPECT_TRUE(holder.errors().contains(
-        QStringLiteral("Tambrel: le verrou d'une seule copie ne peut pas être pris dans ") + folder))
+        QStringLiteral("Tambrel: le verrou d'une seule copie ne peut pas être pris dans ") +
+        folder))
         << holder.errors().toStdString();
 }
 
