@@ -11,6 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tambrel::palettes;
+    using tambrel::kSlots;
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const PaletteContent content = readPalette(bytes);
 

@@ -23,6 +23,7 @@
 #include "tests/fuzz/require.h"
 
 using namespace tambrel::remote;
+using tambrel::kSlots;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FakePanel panel;
