@@ -18,7 +18,8 @@
 
 #include "remote/midi_map.h"
 
-struct _snd_seq;
+// ALSA's own opaque handle, named by ALSA, kept out of this header.
+struct _snd_seq;  // NOLINT(bugprone-reserved-identifier)
 
 namespace tambrel::remote {
 

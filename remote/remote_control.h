@@ -105,6 +105,7 @@ class Subscribers {
     struct Address {
         uint32_t host = 0;  // IPv4, host order
         uint16_t port = 0;
+        // NOLINTNEXTLINE(modernize-use-nullptr): the check mistakes the defaulted comparison
         auto operator<=>(const Address&) const = default;
     };
     static constexpr std::chrono::seconds kLasting{60};

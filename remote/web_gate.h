@@ -27,7 +27,7 @@ class CodeGate {
 
     enum class Verdict { Right, Wrong, Wait };
     struct Answer {
-        Verdict verdict;
+        Verdict verdict = Verdict::Wrong;
         int waitSeconds = 0;  // before this host's next try is compared
     };
     Answer check(uint32_t host, const QString& given, Clock::time_point now);
