@@ -1,6 +1,6 @@
-// The settings file: read and written as bytes, applied at start, written
-// at once when the operator changes a setting and at either end, a damaged
-// file reported and removed, a file that cannot be written kept as it was.
+// The settings file in the window: applied at start, written at once when
+// the operator changes a setting and at either end, a damaged file reported
+// and removed, a file that cannot be written kept as it was.
 
 #include "app/settings_file.h"
 
@@ -15,38 +15,6 @@ namespace tambrel::app {
 namespace {
 
 const char* const kIni = "Tambrel.ini";
-
-TEST(SettingsFile, RoundTripsDeviceNamesAndNegativeColours) {
-    const std::array<int32_t, kSettingsColors> colors = {9821225,         -1,       0,    255,
-                                                         -2147483647 - 1, 16777215, 33023};
-    const QString device = QStringLiteral("Carte \"USB\", sortie 1 – Été");
-    const QByteArray bytes = writeSettings(device, colors);
-    EXPECT_TRUE(bytes.startsWith(device.toUtf8() + "\r\n 9821225 \r\n-1 \r\n 0 \r\n"));
-    EXPECT_EQ(bytes.count("\r\n"), 8);
-    const SettingsContent back = readSettings(bytes);
-    EXPECT_TRUE(back.error.isEmpty());
-    EXPECT_EQ(back.device, device);
-    EXPECT_EQ(back.colors, std::vector<int32_t>(colors.begin(), colors.end()));
-
-    // A device named across lines stays on its own line: the colours keep theirs.
-    const SettingsContent broken =
-        readSettings(writeSettings(QStringLiteral("Carte\r\nUSB\n2"), colors));
-    EXPECT_EQ(broken.device, QStringLiteral("Carte  USB 2"));
-    EXPECT_EQ(broken.colors, std::vector<int32_t>(colors.begin(), colors.end()));
-
-    // An 8-bit file of the old days: the name reads as Windows-1252, and
-    // goes back as it came.
-    const QByteArray old(
-        "Sortie par d\xe9"
-        "faut\r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n 5 \r\n 6 \r\n 7 \r\n");
-    const SettingsContent eightBit = readSettings(old);
-    EXPECT_EQ(eightBit.device, QStringLiteral("Sortie par défaut"));
-    EXPECT_EQ(writeSettings(eightBit.device, {1, 2, 3, 4, 5, 6, 7}, eightBit.encoding), old);
-    const SettingsContent shortFile = readSettings("Sortie\r\n 1 \r\n 2 \r\n");
-    EXPECT_EQ(shortFile.colors, (std::vector<int32_t>{1, 2}));
-    EXPECT_EQ(shortFile.error, QStringLiteral("Lecture après la fin du fichier"));
-    EXPECT_EQ(readSettings("").error, QStringLiteral("Lecture après la fin du fichier"));
-}
 
 TEST(SettingsFile, ARestartRestoresColoursAndDevice) {
     WindowRig rig;
@@ -158,23 +126,6 @@ TEST(SettingsFile, AFolderWhereNothingCanBeKeptIsSaidOnTheWindowNotInABox) {
     rig.system.clock += 3600;  // said until something else is
     w.Timer1_OnTimer();
     EXPECT_TRUE(w.messageStrip->Visible());
-}
-
-TEST(OptionsFile, ReadsWhatItWritesAndSkipsWhatItCannotUnderstand) {
-    const Options chosen{QStringLiteral("Casque USB – Été"), 350, 12, true, true};
-    std::vector<QString> bad;
-    EXPECT_EQ(readOptions(writeOptions(chosen), bad), chosen);
-    EXPECT_TRUE(bad.empty());
-
-    const Options read = readOptions(
-        "# essai\r\nfondu_ms=-1\r\nALERTE_FIN_S = 8\r\ngrandes_touches=peut-être\r\n"
-        "volumes=OUI\r\nsans égal\r\npre_ecoute=\r\nfondu_ms=1500x\r\n",
-        bad);
-    EXPECT_EQ(read, (Options{QString(), 2000, 8, false, true}));
-    EXPECT_EQ(bad, (std::vector<QString>{QStringLiteral("ligne 2 : fondu_ms=-1"),
-                                         QStringLiteral("ligne 4 : grandes_touches=peut-être"),
-                                         QStringLiteral("ligne 6 : sans égal"),
-                                         QStringLiteral("ligne 8 : fondu_ms=1500x")}));
 }
 
 TEST(OptionsFile, AppliedAtStartAndWrittenApartFromTheSettingsOnEachChange) {
