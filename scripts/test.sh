@@ -36,6 +36,11 @@ echo "== style: clang-tidy on the program's sources"
 # sources checked here are the ones in those folders.
 folders=$(sed -n "s|^HeaderFilterRegex: '\(([a-z|]*)\)/\.\*'$|\1|p" .clang-tidy)
 [[ -n $folders ]] || { echo ".clang-tidy: no HeaderFilterRegex '(folder|...)/.*' to take the folders from"; exit 1; }
+# A folder of the program left off that list would go unchecked: say so.
+for folder in $(git ls-files '*.cpp' '*.h' | sed -n 's|^\([^/]*\)/.*|\1|p' | sort -u); do
+  [[ $folder == tests || $folder == bench || $folders =~ [(|]${folder}[|)] ]] ||
+    { echo ".clang-tidy: the folder $folder/ is missing from HeaderFilterRegex"; exit 1; }
+done
 run-clang-tidy -p build -j "$jobs" -quiet \
   "$PWD/$folders/.*\.cpp$" >build/clang-tidy.log 2>&1 ||
   { grep -E 'warning:|error:' build/clang-tidy.log; echo "clang-tidy found the above"; exit 1; }
