@@ -552,11 +552,21 @@ class PulseOutput final : public AudioOutput {
     // libpulse's thread: commands mixed in, or the reserve topped up.
     void service(int64_t now) {
         if (!started_ || broken_) return;
-        if (lastService_ > 0 && now - lastService_ > longestWait_.load(std::memory_order_relaxed)) {
-            longestWait_.store(now - lastService_, std::memory_order_relaxed);
+        const int depth = depth_.load(std::memory_order_relaxed);
+        if (lastService_ > 0) {
+            const int64_t held = now - lastService_;
+            if (held > longestWait_.load(std::memory_order_relaxed)) {
+                longestWait_.store(held, std::memory_order_relaxed);
+            }
+            // Held from writing, the thread let the server drain the reserve
+            // for as long: that is running low, whichever comes first after
+            // the hold, the top-up or the reading that would have seen it.
+            if (playing_ && !low_ && held * rate_ / 1'000'000'000 > depth - depth / 3) {
+                low_ = true;
+                lowReserves_.fetch_add(1, std::memory_order_relaxed);
+            }
         }
         lastService_ = now;
-        const int depth = depth_.load(std::memory_order_relaxed);
         const int64_t read = readFrames_ >= 0 ? readNow(now) : 0;
         // Held longer than the reserve, the server played silence past what
         // was written: those frames are gone, and the mix goes on from where
