@@ -250,6 +250,16 @@ bool F1a::eventFilter(QObject* watched, QEvent* event) {
             if (Touche[i]->widget() == watched) preListen(i);
         }
     }
+    if (type == QEvent::KeyPress && watched->isWidgetType() &&
+        static_cast<const QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        // A menu, a list's popup or a box is a window of its own; the menu
+        // bar keeps the keys a moment after its menu closed, and its Échap
+        // only leaves it.
+        const auto* widget = static_cast<QWidget*>(watched);
+        if (widget->window() != this || qobject_cast<const QMenuBar*>(widget) != nullptr) {
+            escapeClosed();
+        }
+    }
     if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->window() == this) {
         keyPreview(watched, event);

@@ -171,6 +171,10 @@ class F1a : public QMainWindow {
     void Form_KeyDown(int16_t KeyCode, int16_t Shift);
     void Form_KeyUp(int16_t KeyCode, int16_t Shift);
     void Keyboard_Change();
+    // An Échap closed a menu, a list or a box: neither it nor one within
+    // kEscapeSettleSeconds after it fades what sounds.
+    void escapeClosed();
+    static constexpr double kEscapeSettleSeconds = 1.0;
 
     // Palettes.
     void File1_PathChange();
@@ -178,6 +182,15 @@ class F1a : public QMainWindow {
     void MnuNewBank_Click();
     void MnuSauverBank_Click();
     QString askPaletteName();
+    // The slots' files and volumes, as a palette keeps them.
+    struct SlotSet {
+        std::array<QString, kSlots> paths;
+        std::array<int32_t, kSlots> volumes{};
+        bool operator==(const SlotSet&) const = default;
+    };
+    SlotSet slotSet() const;
+    // Changed since the palette was loaded or saved (or since start).
+    bool slotsChanged() const { return slotSet() != savedSlots_; }
     void Supprimer_Click();
     void InfoTrack_DblClick(int16_t Index);
     void Couleur_Click(int16_t Index);
@@ -267,7 +280,8 @@ class F1a : public QMainWindow {
     // Why each fading slot fades; none: it does not.
     std::array<std::optional<journal::EndReason>, kSlots> fadingBy_{};
     Options options_;
-    bool blinkOn_ = false;                  // the end warning's phase, turned at each refresh tick
+    SlotSet savedSlots_;    // as the palette file holds them, or as they were at start
+    bool blinkOn_ = false;  // the end warning's phase, turned at each refresh tick
     Qt::KeyboardModifiers clickModifiers_;  // held at the last mouse release
     struct Placed {
         platform::Control* control;
@@ -282,6 +296,7 @@ class F1a : public QMainWindow {
     bool settingsLoaded_ = false;               // nothing is saved before they were read
     bool sessionEnding_ = false;
     bool sessionEnded_ = false;  // saved for the session's end: a close then never asks
+    double escapeClosedAt_ = -kEscapeSettleSeconds;  // clock time of the last Échap that closed
     // The files are written back in the character set they were read in.
     platform::TextEncoding paletteEncoding_ = platform::TextEncoding::Utf8;
     platform::TextEncoding settingsEncoding_ = platform::TextEncoding::Utf8;

@@ -92,16 +92,28 @@ void F1a::settingsChanged() {
                 platform::toNativePath(SettingsPath));
 }
 
-// While something sounds the operator is asked first: one click must not
-// cut what is on air. Nothing sounding, the program ends at once.
+// While something sounds, or the slots hold what no palette file does, the
+// operator is asked first: one click must not cut what is on air, nor lose
+// an hour of preparation. Otherwise the program ends at once.
 bool F1a::mayEnd() {
+    constexpr int32_t kAsk =
+        platform::kIconQuestion + platform::kButtonsYesNo + platform::kDefaultSecondButton;
     bool sounding = false;
     for (int16_t i = 0; i < kSlots; ++i) sounding |= slotPlaying(i);
-    if (!sounding) return true;
-    return dialogs_.MsgBox(
-               QStringLiteral("Des touches jouent encore. Quitter quand même ?"),
-               platform::kIconQuestion + platform::kButtonsYesNo + platform::kDefaultSecondButton,
-               QString()) == platform::kAnswerYes;
+    if (sounding &&
+        dialogs_.MsgBox(QStringLiteral("Des touches jouent encore. Quitter quand même ?"), kAsk,
+                        QString()) != platform::kAnswerYes) {
+        return false;
+    }
+    if (!slotsChanged()) return true;
+    const QString palette = BankName->Caption();
+    const QString what =
+        palette.isEmpty()
+            ? QStringLiteral("Les touches ont changé et ne sont enregistrées dans aucune palette.")
+            : QStringLiteral("Les touches ont changé depuis le dernier enregistrement de ") +
+                  palette + u'.';
+    return dialogs_.MsgBox(what + QStringLiteral(" Quitter sans enregistrer ?"), kAsk, QString()) ==
+           platform::kAnswerYes;
 }
 
 void F1a::Form_Unload() {

@@ -33,7 +33,6 @@ std::unique_ptr<F1a> Main(platform::System& system, platform::Dialogs& dialogs,
 
 void F1a::Form_Initialize() {
     CheckSoftware(*this);
-    CreateShortcut();
 }
 
 void F1a::CheckSoftware(F1a& X) {
@@ -73,6 +72,9 @@ void F1a::Form_Load() {
         return;
     }
     if (width == kWideScreen) applyWideLayout();
+    // Only a copy that really starts points the desktop's launcher at itself:
+    // a second copy or one refused by the screen leaves the launcher alone.
+    CreateShortcut();
 
     Output->AddItem(Player[0]->DeviceName(-1));
     for (int32_t n = 0; n <= playback::MMAudioPlayerX::kLastDevice; ++n) {
@@ -92,6 +94,7 @@ void F1a::Form_Load() {
         Touche[i]->setToolTipText(QStringLiteral("Touche ") + slotLetter(i) + u' ');
         Slider[i]->setValue(Player[i]->Volume());
     }
+    savedSlots_ = slotSet();
 
     SettingsFile(QStringLiteral("Load"));
     settingsLoaded_ = true;

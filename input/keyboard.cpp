@@ -5,6 +5,7 @@
 
 #include "app/palette_window.h"
 #include "input/key_map.h"
+#include "platform/system.h"
 #include "playback/slot_playback.h"
 
 namespace tambrel::app {
@@ -42,8 +43,17 @@ void F1a::Form_KeyUp(int16_t KeyCode, int16_t Shift) {
     toggleLoop(k);  // as a click on the marker, without moving the focus
 }
 
+// The Échap that closed a menu, a list or a box is not meant for the air,
+// nor is one typed again at once to close what the operator thinks is
+// still open: only a deliberate Échap on the window fades.
+void F1a::escapeClosed() {
+    escapeClosedAt_ = system_.clockSeconds();
+}
+
 void F1a::Form_KeyDown(int16_t KeyCode, int16_t) {
-    if (KeyCode == kEscapeKey) stopAll();
+    if (KeyCode == kEscapeKey && system_.clockSeconds() - escapeClosedAt_ >= kEscapeSettleSeconds) {
+        stopAll();
+    }
     if (KeyCode != kDeleteKey) return;
     for (int16_t i = 0; i < kSlots; ++i) {
         Boucle[i]->setBackColor(kLoopOff);

@@ -57,6 +57,7 @@ void F1a::ComboBank_Click() {
         for (size_t i = 0; i < content.volumes.size(); ++i) Slider[i]->setValue(content.volumes[i]);
     }
     BankName->setCaption(entry);
+    savedSlots_ = slotSet();
     ComboBank->setToolTipText(QString());
     paletteEncoding_ = content.encoding;
     Keyboard->SetFocus();

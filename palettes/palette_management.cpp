@@ -90,17 +90,12 @@ void F1a::MnuSauverBank_Click() {
         name = askPaletteName();
         if (name.isEmpty()) return;
     }
-    std::array<QString, kSlots> paths;
-    std::array<int32_t, kSlots> volumes{};
-    for (int16_t i = 0; i < kSlots; ++i) {
-        paths[static_cast<size_t>(i)] = Player[i]->FileName();
-        volumes[static_cast<size_t>(i)] = Slider[i]->Value();
-    }
+    const SlotSet held = slotSet();
     const QString path = platform::toNativePath(ProgramFolder + name);
     const platform::TextEncoding encoding = named ? paletteEncoding_ : platform::TextEncoding::Utf8;
     QByteArray bytes;
     QString failure;
-    if (!palettes::writePalette(paths, volumes, bytes, failure, encoding) ||
+    if (!palettes::writePalette(held.paths, held.volumes, bytes, failure, encoding) ||
         !platform::writeFileAtomically(path, bytes, failure)) {
         // The palette file on disk is the one from before.
         dialogs_.MsgBox(failure + QStringLiteral("\r\n") + path, platform::kIconWarning, QString());
@@ -108,9 +103,19 @@ void F1a::MnuSauverBank_Click() {
     }
     BankName->setCaption(name);
     paletteEncoding_ = encoding;
+    savedSlots_ = held;
     File1.Refresh();
     File1_PathChange();
     ComboBank->setText(name);  // selected, not loaded again: it holds what the slots hold
+}
+
+F1a::SlotSet F1a::slotSet() const {
+    SlotSet held;
+    for (int16_t i = 0; i < kSlots; ++i) {
+        held.paths[static_cast<size_t>(i)] = Player[i]->FileName();
+        held.volumes[static_cast<size_t>(i)] = Slider[i]->Value();
+    }
+    return held;
 }
 
 void F1a::Supprimer_Click() {

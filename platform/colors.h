@@ -24,8 +24,9 @@ inline int32_t fromQColor(const QColor& color) {
 int32_t QBColor(int index);
 
 // The table's entries the slots use.
-inline constexpr int kQBBlue = 9;    // a playing slot's bar
-inline constexpr int kQBRed = 12;    // a slot on air
-inline constexpr int kQBWhite = 15;  // a slot just stopped; the end warning's other phase
+inline constexpr int kQBDarkRed = 4;  // a slot fading out: still on air, going
+inline constexpr int kQBBlue = 9;     // a playing slot's bar
+inline constexpr int kQBRed = 12;     // a slot on air
+inline constexpr int kQBWhite = 15;   // a slot just stopped; the end warning's other phase
 
 }  // namespace tambrel::platform

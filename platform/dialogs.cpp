@@ -4,6 +4,7 @@
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -23,6 +24,26 @@ QString anyCase(const QString& pattern) {
     }
     return out;
 }
+
+// A box that a bare letter never answers: every letter is a slot's key,
+// typed by habit with a box open ("o" would answer "&Oui" and end the
+// program on air). Enter, Échap, a click, or Alt with the underlined letter.
+class LetterProofBox final : public QMessageBox {
+  public:
+    using QMessageBox::QMessageBox;
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const bool bare =
+            !(event->modifiers() & (Qt::AltModifier | Qt::ControlModifier | Qt::MetaModifier));
+        const QString typed = event->text();
+        if (bare && !typed.isEmpty() && typed.front().isPrint() && !typed.front().isSpace()) {
+            event->accept();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
+    }
+};
 
 QString titleOrApplication(const QString& title) {
     return title.isEmpty() ? QGuiApplication::applicationDisplayName() : title;
@@ -45,7 +66,7 @@ QString toolkitFilter(const QString& filter) {
 }
 
 int32_t QtDialogs::MsgBox(const QString& prompt, int32_t style, const QString& title) {
-    QMessageBox box(parent_);
+    LetterProofBox box(parent_);
     box.setWindowTitle(titleOrApplication(title));
     box.setText(prompt);
     switch (style & 0x70) {
@@ -137,7 +158,7 @@ bool CommonDialog::ShowColor() {
 }
 
 void showWarningAside(QWidget* parent, const QString& prompt, const QString& title) {
-    auto* box = new QMessageBox(QMessageBox::Warning, title, prompt, QMessageBox::Ok, parent);
+    auto* box = new LetterProofBox(QMessageBox::Warning, title, prompt, QMessageBox::Ok, parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();

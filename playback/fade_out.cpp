@@ -45,6 +45,7 @@ void F1a::fadeOut(int16_t Index, EndReason reason, int ms) {
     if (!Player[Index]->FadeOut(ms)) return;
     fadingBy_[i] = reason;
     stopReason_[i] = reason;
+    Touche[Index]->setBackColor(platform::QBColor(platform::kQBDarkRed));
 }
 
 void F1a::cut(int16_t Index, EndReason reason) {

@@ -146,7 +146,14 @@ void F1a::showFileState(int16_t Index) {
     }
 }
 
+// A sounding slot keeps showing that it sounds, its red and its time: a
+// refusal there is said on the window's strip instead.
 void F1a::showNotice(int16_t Index, const ComponentError& failure) {
+    if (slotPlaying(Index)) {
+        showMessage(QStringLiteral("Touche ") + slotLetter(Index) + QStringLiteral(" : ") +
+                    failure.reason());
+        return;
+    }
     Touche[Index]->setNotice(failure.reason());
     InfoTrack[Index]->setCaption(failure.word());
     InfoTrack[Index]->setToolTipText(failure.reason());

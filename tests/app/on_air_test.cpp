@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTest>
 #include <QWheelEvent>
 #include <set>
 
@@ -200,6 +204,95 @@ TEST_F(OnAir, QuitterOrClosingAsksWhileASlotSoundsAndTheSessionsEndNever) {
     EXPECT_TRUE(QFile::exists(path("Tambrel.ini")));
     EXPECT_TRUE(w.close());
     EXPECT_EQ(dialogs.asked.size(), 3u);
+}
+
+// An Échap meant for a menu or a box, or typed again at once to close what
+// the operator thinks is still open, leaves the air alone; a deliberate one
+// fades, and the fading slot shows it in a darker red until it ends.
+TEST_F(OnAir, EchapClosingAMenuOrABoxFadesNothingForASecondThenFadesInDarkRed) {
+    assign(1, wav("bed.wav", 20000));
+    w.Touche_Click(1);
+    w.show();
+    QWidget* keys = w.Keyboard->widget();
+    QMenuBar* bar = w.menuBar();
+    QAction* option = nullptr;
+    for (QAction* action : bar->actions()) {
+        if (action->text() == QStringLiteral("Option")) option = action;
+    }
+    ASSERT_NE(option, nullptr);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(option).center());
+    QWidget* menu = QApplication::activePopupWidget();
+    ASSERT_NE(menu, nullptr);
+    QTest::keyClick(menu, Qt::Key_Escape);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    system.clock += F1a::kEscapeSettleSeconds;
+    QTest::keyClick(bar, Qt::Key_Escape);  // the menu bar's own, leaving it
+    QTest::keyClick(keys, Qt::Key_Escape);
+    EXPECT_FALSE(w.fading(1));
+
+    system.clock += F1a::kEscapeSettleSeconds;
+    platform::showWarningAside(&w, QStringLiteral("x"), QStringLiteral("Tambrel"));
+    const auto boxes = w.findChildren<QMessageBox*>();
+    ASSERT_EQ(boxes.size(), 1);
+    QMessageBox* box = boxes.constFirst();
+    QTest::keyClick(box, Qt::Key_Escape);
+    QTest::keyClick(keys, Qt::Key_Escape);
+    EXPECT_FALSE(w.fading(1));
+    EXPECT_EQ(onAir(), "B");
+    EXPECT_EQ(w.Touche[1]->BackColor(), platform::QBColor(platform::kQBRed));
+
+    system.clock += F1a::kEscapeSettleSeconds;
+    QTest::keyClick(keys, Qt::Key_Escape);
+    EXPECT_TRUE(w.fading(1));
+    w.Timer1_OnTimer();
+    EXPECT_EQ(w.Touche[1]->BackColor(), platform::QBColor(platform::kQBDarkRed));
+    QTest::keyClick(keys, Qt::Key_Escape);  // the second cuts
+    EXPECT_EQ(onAir(), "");
+}
+
+// A refusal on a sounding slot is said on the window's strip: the slot keeps
+// its red and its time, so the operator never reads it as stopped.
+TEST_F(OnAir, ARefusedRightClickOnASoundingSlotKeepsItsRedAndTime) {
+    assign(0, wav("bed.wav", 20000));
+    w.Touche_Click(0);
+    w.Timer1_OnTimer();
+    const QString time = w.InfoTrack[0]->Caption();
+    QTest::mouseClick(w.Touche[0]->widget(), Qt::RightButton);
+    w.Timer1_OnTimer();
+    EXPECT_EQ(onAir(), "A");
+    EXPECT_EQ(w.Touche[0]->BackColor(), platform::QBColor(platform::kQBRed));
+    EXPECT_EQ(w.Touche[0]->Notice(), QString());
+    EXPECT_EQ(w.InfoTrack[0]->Caption(), time);
+    EXPECT_EQ(w.messageStrip->Caption(),
+              QStringLiteral("Touche A : Pré-écoute impossible : la touche est à l'antenne"));
+}
+
+// Assignments the palette file does not hold are not lost to one click:
+// "Quitter" and closing ask, until they are saved.
+TEST_F(OnAir, QuitterAsksWhileTheSlotsHoldWhatNoPaletteFileDoes) {
+    w.show();
+    assign(0, wav("Intro.wav", 1000));
+    dialogs.msgBoxAnswers = {platform::kAnswerNo, platform::kAnswerNo};
+    w.MnuQuitter_Click();
+    EXPECT_EQ(dialogs.last(),
+              "MsgBox | 292 |  | Les touches ont changé et ne sont enregistrées "
+              "dans aucune palette. Quitter sans enregistrer ?");
+    EXPECT_FALSE(w.close());
+    EXPECT_EQ(dialogs.asked.size(), 3u);
+
+    dialogs.inputAnswers = {QStringLiteral("Matin")};
+    w.MnuSauverBank_Click();
+    w.Slider[0]->setValue(8000);
+    dialogs.msgBoxAnswers = {platform::kAnswerNo};
+    w.MnuQuitter_Click();
+    EXPECT_EQ(dialogs.last(),
+              "MsgBox | 292 |  | Les touches ont changé depuis le dernier "
+              "enregistrement de Matin.Bnk. Quitter sans enregistrer ?");
+    w.InfoTrack_DblClick(0);
+    w.MnuSauverBank_Click();
+    const size_t asked = dialogs.asked.size();
+    EXPECT_THROW(w.MnuQuitter_Click(), testing::Terminated);
+    EXPECT_EQ(dialogs.asked.size(), asked);
 }
 
 }  // namespace

@@ -186,6 +186,17 @@ TEST(FirstRun, ALauncherOnTheDesktopForTheProgramUnderItsOwnNameOrSilentlyNone) 
         EXPECT_TRUE(QFileInfo(home.launcher()).isDir());
         ASSERT_TRUE(QDir(home.launcher()).removeRecursively());
     }
+    {
+        // A copy refused by the screen, or by the copy already running,
+        // leaves the launcher to the one that runs.
+        WindowRig narrow(799), second;
+        second.system.otherCopyRunning = true;
+        for (WindowRig* refused : {&narrow, &second}) {
+            refused->put("Tambrel", "x");
+            EXPECT_THROW(refused->start(), testing::Terminated);
+        }
+        EXPECT_FALSE(QFile::exists(home.launcher()));
+    }
     // Last: ThreadSanitizer stops a process that starts threads after it ran
     // the validator below.
     WindowRig rig;

@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 #include <fstream>
 
@@ -48,6 +49,48 @@ TEST(OpenDialog, OpensInTheProgramsFolderThenWhereTheOperatorLastLeftIt) {
     EXPECT_EQ(dialogs.ShowOpen(QStringLiteral("Audio | *.flac")), std::nullopt);
     QDir::setCurrent(working);
     EXPECT_EQ(openedIn, QStringList({QCoreApplication::applicationDirPath(), jingles}));
+}
+
+// The boxes that could cut the air or delete a palette: the slots' letters,
+// typed by habit with the box open, answer nothing; Enter takes the safe
+// default, Échap the safe answer, a click any answer.
+TEST(QtDialogs, NoBareLetterAnswersABoxOnlyEnterEchapOrAClick) {
+    const QtTranslations french;
+    QtDialogs dialogs;
+    const int32_t quitWhileSounding = kIconQuestion + kButtonsYesNo + kDefaultSecondButton;
+    const int32_t deletePalette = kIconError + kButtonsYesNo + kDefaultSecondButton;
+    const int32_t overwrite = kIconQuestion + kButtonsOkCancel + kDefaultSecondButton;
+    struct Case {
+        int32_t style;
+        Qt::Key last;  // none: a click on "Oui"
+        int32_t answer;
+    };
+    for (const Case& c : {Case{quitWhileSounding, Qt::Key_Return, kAnswerNo},
+                          Case{deletePalette, Qt::Key_Escape, kAnswerNo},
+                          Case{overwrite, Qt::Key_Enter, kAnswerCancel},
+                          Case{quitWhileSounding, Qt::Key_unknown, kAnswerYes}}) {
+        bool openAfterLetters = false;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            QWidget* focus = box->focusWidget() != nullptr ? box->focusWidget() : box;
+            for (const char letter : {'o', 'n', 'a', 'O', '['}) QTest::keyClick(focus, letter);
+            QTest::keyClick(focus, Qt::Key_O);
+            QTest::keyClick(focus, Qt::Key_N);
+            openAfterLetters = box->isVisible();
+            if (c.last != Qt::Key_unknown) {
+                QTest::keyClick(focus, c.last);
+            } else {
+                qobject_cast<QMessageBox*>(box)->button(QMessageBox::Yes)->click();
+            }
+            if (box->isVisible()) box->done(0);  // unanswered: a wrong answer, not a hang
+        });
+        EXPECT_EQ(dialogs.MsgBox(QStringLiteral("Des touches jouent encore. Quitter quand même ?"),
+                                 c.style, QString()),
+                  c.answer)
+            << c.style;
+        EXPECT_TRUE(openAfterLetters) << c.style;
+    }
 }
 
 // With the translations the test command installs: French, as every text of
