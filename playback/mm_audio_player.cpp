@@ -191,6 +191,14 @@ void MMAudioPlayerX::resolveDevice() {
     deviceName_ = devices[static_cast<size_t>(deviceId_)].name;
 }
 
+std::optional<QString> MMAudioPlayerX::PlaysOn() {
+    resolveDevice();
+    if (!defaultDevice_) return QString::fromStdString(deviceName_);  // empty when unknown
+    const std::optional<std::string> fallback = host_.engine().defaultDeviceName();
+    if (!fallback) return std::nullopt;
+    return QString::fromStdString(*fallback);
+}
+
 QString MMAudioPlayerX::DeviceName(int32_t n) const {
     if (n == kFirstDevice) return QStringLiteral("Sortie par défaut du système");
     if (n < 0 || n > kLastDevice) return {};

@@ -90,6 +90,9 @@ class MMAudioPlayerX {
     int32_t DeviceID() const { return deviceId_; }
     void setDeviceID(int32_t id);
     QString DeviceName(int32_t n) const;
+    // The device a Play sounds on now, by name: its own, or the one the
+    // sound system plays its default on; nullopt when that cannot be told.
+    std::optional<QString> PlaysOn();
 
     // Raised on the window's thread once per playback, after State has left 6.
     std::function<void(int16_t index)> OnStop;

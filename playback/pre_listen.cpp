@@ -2,6 +2,8 @@
 // the device Option › Pré-écoute names, before it goes on air. Never on the
 // air's device, never in the as-run log (it was not on air).
 
+#include <optional>
+
 #include "app/palette_window.h"
 #include "platform/colors.h"
 #include "playback/mm_audio_player.h"
@@ -34,7 +36,15 @@ void F1a::preListen(int16_t Index) {
                                      QStringLiteral("Pré-écoute : aucune sortie choisie "
                                                     "(Option › Pré-écoute)"));
             }
-            if (device == outputDeviceName(Player[Index]->DeviceID() + 1)) {
+            // The system's default is the device the sound server plays it
+            // on; where no server says which, it may be the headphones'.
+            const std::optional<QString> air = Player[Index]->PlaysOn();
+            if (!air) {
+                throw ComponentError(QStringLiteral("PFL"),
+                                     QStringLiteral("Pré-écoute impossible : la sortie antenne est "
+                                                    "celle par défaut, choisissez-la par son nom"));
+            }
+            if (device == *air) {
                 throw ComponentError(QStringLiteral("PFL"),
                                      QStringLiteral("Pré-écoute sur la sortie antenne"));
             }

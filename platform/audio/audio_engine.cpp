@@ -83,6 +83,10 @@ std::vector<std::string> AudioEngine::deviceNames() {
     return backend_->deviceNames();
 }
 
+std::optional<std::string> AudioEngine::defaultDeviceName() {
+    return backend_->defaultDeviceName();
+}
+
 bool AudioEngine::devicesMayHaveChanged() {
     return backend_->devicesMayHaveChanged();
 }

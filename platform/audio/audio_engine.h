@@ -76,6 +76,9 @@ class AudioEngine {
     // True when deviceNames() may answer differently than last time; cheap
     // enough to ask on every turn of the window's timer.
     bool devicesMayHaveChanged();
+    // The device the system's default plays on now, by its name in
+    // deviceNames(); nullopt when the sound system cannot tell. Never waits.
+    std::optional<std::string> defaultDeviceName();
     // Why no sound can be played at all, or the empty text.
     std::string backendProblem();
     // Why a start on `device` failed: the backend's problem, or the device

@@ -53,6 +53,16 @@ bool NullBackend::devicesMayHaveChanged() {
     return std::exchange(changed_, false);
 }
 
+std::optional<std::string> NullBackend::defaultDeviceName() {
+    std::lock_guard lock(mutex_);
+    return defaultName_;
+}
+
+void NullBackend::setDefaultDeviceName(std::optional<std::string> name) {
+    std::lock_guard lock(mutex_);
+    defaultName_ = std::move(name);
+}
+
 std::unique_ptr<AudioOutput> NullBackend::open(const std::optional<std::string>& name, Mixer& mixer,
                                                int, int) {
     std::lock_guard lock(mutex_);

@@ -59,6 +59,10 @@ class NullBackend final : public OutputBackend {
     std::vector<std::string> deviceNames() override;
     // True at first, then after each unplug, plugIn or addDevice.
     bool devicesMayHaveChanged() override;
+    // The default's own device, "", until a test says it is another or
+    // that it cannot be told.
+    std::optional<std::string> defaultDeviceName() override;
+    void setDefaultDeviceName(std::optional<std::string> name);
     std::unique_ptr<AudioOutput> open(const std::optional<std::string>& name, Mixer& mixer,
                                       int sampleRate, int periodFrames) override;
 
@@ -77,7 +81,8 @@ class NullBackend final : public OutputBackend {
     std::vector<std::string> names_;
     std::vector<std::string> unplugged_;
     std::map<std::string, NullOutput*> open_;  // "" is the default device
-    bool changed_ = true;                      // the first list is news too
+    std::optional<std::string> defaultName_ = std::string();
+    bool changed_ = true;  // the first list is news too
 };
 
 }  // namespace tambrel::audio

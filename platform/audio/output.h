@@ -111,6 +111,10 @@ class OutputBackend {
     }
     // The rate the devices play at without resampling, or 0 when any will do.
     virtual int preferredRate() { return 0; }
+    // The device the system's default plays on now, by its name in
+    // deviceNames(); nullopt when this backend cannot tell (or not yet).
+    // Never waits on a server: what the link already knows.
+    virtual std::optional<std::string> defaultDeviceName() { return std::nullopt; }
     // Opens the named device (nullopt: the system's default) and starts it
     // pulling from `mixer`; null when it cannot be opened. A sound server's
     // backend does not wait for the server: the device may still be opening

@@ -1,6 +1,8 @@
 #include "platform/audio/pipewire_output.h"
 
+#include <pipewire/extensions/metadata.h>
 #include <pipewire/pipewire.h>
+#include <spa/utils/json.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/audio/mixer.h"
@@ -44,6 +47,26 @@ pw_proxy* asProxy(Object* object) {
 
 const char* lookup(const spa_dict* props, const char* key) {
     return props != nullptr ? spa_dict_lookup(props, key) : nullptr;
+}
+
+// The sink a value of "default.audio.sink" names: {"name":"…"}.
+std::optional<std::string> sinkNamed(const char* json) {
+    if (json == nullptr) return std::nullopt;
+    spa_json whole{};
+    spa_json object{};
+    spa_json_init(&whole, json, std::strlen(json));
+    if (spa_json_enter_object(&whole, &object) <= 0) return std::nullopt;
+    char key[64];
+    while (spa_json_get_string(&object, key, sizeof key) > 0) {
+        if (std::strcmp(key, "name") == 0) {
+            char name[1024];
+            if (spa_json_get_string(&object, name, sizeof name) <= 0) return std::nullopt;
+            return std::string(name);
+        }
+        const char* value = nullptr;
+        if (spa_json_next(&object, &value) <= 0) break;
+    }
+    return std::nullopt;
 }
 }  // namespace
 
@@ -125,6 +148,7 @@ class PipeWireConnection final : public ServerConnection {
         if (started_) {
             {
                 Lock lock(*this);
+                forgetDefaults();
                 if (registry_ != nullptr) {
                     spa_hook_remove(&registryListener_);
                     pw_proxy_destroy(asProxy(registry_));
@@ -180,6 +204,10 @@ class PipeWireConnection final : public ServerConnection {
     int rate() override {
         Lock lock(*this);
         return rate_;
+    }
+    std::optional<std::string> defaultSink() override {
+        Lock lock(*this);
+        return defaultSink_;
     }
     std::optional<std::vector<ServerSink>> sinks() override {
         Lock lock(*this);
@@ -253,6 +281,10 @@ class PipeWireConnection final : public ServerConnection {
                        uint32_t /*version*/, const spa_dict* props) {
         auto* self = static_cast<PipeWireConnection*>(data);
         const HeldBy held(pipewireLocks);
+        if (std::strcmp(type, PW_TYPE_INTERFACE_Metadata) == 0) {
+            self->watchDefaults(id, props);
+            return;
+        }
         if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0) return;
         const char* kind = lookup(props, PW_KEY_MEDIA_CLASS);
         const char* name = lookup(props, PW_KEY_NODE_NAME);
@@ -267,6 +299,7 @@ class PipeWireConnection final : public ServerConnection {
     static void globalRemoved(void* data, uint32_t id) {
         auto* self = static_cast<PipeWireConnection*>(data);
         const HeldBy held(pipewireLocks);
+        if (self->defaults_ != nullptr && id == self->defaultsId_) self->forgetDefaults();
         if (self->sinks_.erase(id) == 0) return;
         self->changed_.store(true, std::memory_order_release);
         for (Watch* watch : self->watches_) {
@@ -276,19 +309,64 @@ class PipeWireConnection final : public ServerConnection {
         }
     }
 
+    // The session manager's "default" metadata says which sink the default
+    // plays on; its listener follows it as the desktop changes it.
+    void watchDefaults(uint32_t id, const spa_dict* props) {
+        const char* name = lookup(props, PW_KEY_METADATA_NAME);
+        if (defaults_ != nullptr || name == nullptr || std::strcmp(name, "default") != 0) return;
+        defaults_ = static_cast<pw_metadata*>(
+            pw_registry_bind(registry_, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
+        if (defaults_ == nullptr) return;
+        defaultsId_ = id;
+        static const pw_metadata_events events = [] {
+            pw_metadata_events metadata{};
+            metadata.version = PW_VERSION_METADATA_EVENTS;
+            metadata.property = &PipeWireConnection::defaultChanged;
+            return metadata;
+        }();
+        pw_proxy_add_object_listener(asProxy(defaults_), &defaultsListener_, &events, this);
+    }
+    void forgetDefaults() {
+        if (defaults_ == nullptr) return;
+        spa_hook_remove(&defaultsListener_);
+        pw_proxy_destroy(asProxy(defaults_));
+        defaults_ = nullptr;
+        defaultSink_.reset();
+        changed_.store(true, std::memory_order_release);
+    }
+    static int defaultChanged(void* data, uint32_t subject, const char* key, const char* /*type*/,
+                              const char* value) {
+        auto* self = static_cast<PipeWireConnection*>(data);
+        const HeldBy held(pipewireLocks);
+        if (subject != PW_ID_CORE) return 0;
+        if (key == nullptr) {
+            self->defaultSink_.reset();  // all cleared
+        } else if (std::strcmp(key, "default.audio.sink") == 0) {
+            self->defaultSink_ = sinkNamed(value);
+        } else {
+            return 0;
+        }
+        self->changed_.store(true, std::memory_order_release);
+        return 0;
+    }
+
     pw_thread_loop* loop_ = nullptr;
     pw_context* context_ = nullptr;
     pw_core* core_ = nullptr;
     pw_registry* registry_ = nullptr;
     spa_hook coreListener_{};
     spa_hook registryListener_{};
+    pw_metadata* defaults_ = nullptr;
+    uint32_t defaultsId_ = PW_ID_ANY;
+    spa_hook defaultsListener_{};
     bool started_ = false;
     // Under the lock, or the loop thread's.
     bool broken_ = false;
     int syncSeq_ = -1;
     int rate_ = 0;
     std::string failure_;
-    std::map<uint32_t, Sink> sinks_;  // by id
+    std::map<uint32_t, Sink> sinks_;          // by id
+    std::optional<std::string> defaultSink_;  // its node.name
     std::vector<Watch*> watches_;
     std::atomic<bool> alive_{false};
     std::atomic<bool> ended_{false};
@@ -515,6 +593,10 @@ std::vector<std::string> PipeWireBackend::deviceNames() {
     std::vector<std::string> names;
     for (ServerSink& sink : link_.known().sinks) names.push_back(std::move(sink.description));
     return names;
+}
+
+std::optional<std::string> PipeWireBackend::defaultDeviceName() {
+    return link_.defaultDescription();
 }
 
 std::string PipeWireBackend::problem() {

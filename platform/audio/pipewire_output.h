@@ -14,6 +14,8 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/audio/output.h"
 #include "platform/audio/server_link.h"
@@ -35,11 +37,14 @@ class PipeWireBackend final : public OutputBackend {
 
     // The Audio/Sink nodes' descriptions, as the desktop shows them (the same
     // names the PulseAudio path lists), in the order the daemon made them.
-    // These four say what the link knows, and never wait on the daemon.
+    // These five say what the link knows, and never wait on the daemon.
     std::vector<std::string> deviceNames() override;
     // From the daemon's registry while connected, and when it is lost or back.
     bool devicesMayHaveChanged() override;
     std::string problem() override;
+    // The sink the session manager's "default" metadata names, followed as
+    // it changes.
+    std::optional<std::string> defaultDeviceName() override;
     // The graph's rate: a mix made at it is played without resampling.
     int preferredRate() override;
     // The graph's quantum is the period: `periodFrames` rounded up to a

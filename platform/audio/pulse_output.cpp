@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <functional>
 #include <optional>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/audio/mixer.h"
@@ -182,8 +184,29 @@ class PulseConnection final : public ServerConnection {
             },
             &listing));
         if (!answered) return std::nullopt;
+        // Asked with the sinks, so that it is never older than them.
+        std::optional<std::string> fallback;
+        struct Asking {
+            PulseConnection* connection;
+            std::optional<std::string>* name;
+        } asking{this, &fallback};
+        const bool told = finish(pa_context_get_server_info(
+            context_,
+            [](pa_context*, const pa_server_info* info, void* data) {
+                auto* into = static_cast<Asking*>(data);
+                const HeldBy held(libpulseLocks);
+                if (info != nullptr && info->default_sink_name != nullptr) {
+                    *into->name = info->default_sink_name;
+                }
+                into->connection->wake();
+            },
+            &asking));
+        if (!told) return std::nullopt;
+        defaultSink_ = std::move(fallback);
         return found;
     }
+    // The link's thread.
+    std::optional<std::string> defaultSink() override { return defaultSink_; }
 
   private:
     static void stateChanged(pa_context* context, void* data) {
@@ -193,8 +216,12 @@ class PulseConnection final : public ServerConnection {
         if (state == PA_CONTEXT_READY) {
             // Asked before anything else on this connection: the server
             // answers in order, so no change after a listing goes unseen.
-            pa_operation* subscribing = pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SINK,
-                                                             &PulseConnection::subscribed, self);
+            // The server's events tell of its default sink changed.
+            pa_operation* subscribing =
+                pa_context_subscribe(context,
+                                     static_cast<pa_subscription_mask_t>(
+                                         PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER),
+                                     &PulseConnection::subscribed, self);
             if (subscribing != nullptr) {
                 pa_operation_unref(subscribing);
             } else {
@@ -217,7 +244,8 @@ class PulseConnection final : public ServerConnection {
     static void sinkEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* data) {
         auto* self = static_cast<PulseConnection*>(data);
         const HeldBy held(libpulseLocks);
-        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SINK) {
+        const unsigned facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+        if (facility == PA_SUBSCRIPTION_EVENT_SINK || facility == PA_SUBSCRIPTION_EVENT_SERVER) {
             self->changed_.store(true, std::memory_order_release);
         }
     }
@@ -227,8 +255,9 @@ class PulseConnection final : public ServerConnection {
     bool started_ = false;
     std::atomic<bool> alive_{false};
     std::atomic<bool> ended_{false};
-    std::atomic<bool> changed_{true};  // a new connection's sinks are news
-    std::atomic<bool> blind_{false};   // not subscribed: every question says true
+    std::atomic<bool> changed_{true};         // a new connection's sinks are news
+    std::atomic<bool> blind_{false};          // not subscribed: every question says true
+    std::optional<std::string> defaultSink_;  // the link thread's
 };
 
 namespace {
@@ -688,6 +717,10 @@ std::vector<std::string> PulseBackend::deviceNames() {
     std::vector<std::string> names;
     for (ServerSink& sink : link_.known().sinks) names.push_back(std::move(sink.description));
     return names;
+}
+
+std::optional<std::string> PulseBackend::defaultDeviceName() {
+    return link_.defaultDescription();
 }
 
 std::string PulseBackend::problem() {

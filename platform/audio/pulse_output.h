@@ -13,6 +13,8 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "platform/audio/output.h"
 #include "platform/audio/server_link.h"
@@ -31,11 +33,13 @@ class PulseBackend final : public OutputBackend {
     bool usable() const;
 
     // Device names are the sinks' descriptions, as the desktop shows them.
-    // These three say what the link knows, and never wait on the server.
+    // These four say what the link knows, and never wait on the server.
     std::vector<std::string> deviceNames() override;
     // From the server's sink events while connected, and when it is lost or back.
     bool devicesMayHaveChanged() override;
     std::string problem() override;
+    // The server's default sink, followed through its events.
+    std::optional<std::string> defaultDeviceName() override;
     // `periodFrames` is the size of the server's requests and the unit of
     // the stream's own short buffer (kServerPeriods of them). The stream is
     // asked for and returned before the server answers; null at once when

@@ -1,5 +1,6 @@
 #include "platform/audio/server_link.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace tambrel::audio {
@@ -23,8 +24,17 @@ ServerLink::~ServerLink() {
 // as its outputs tell it.
 ServerLink::Known ServerLink::known() const {
     const std::lock_guard lock(mutex_);
-    if (known_.connection && !known_.connection->alive()) return {{}, {}, "connexion perdue", 0};
+    if (known_.connection && !known_.connection->alive())
+        return {{}, {}, "connexion perdue", 0, {}};
     return known_;
+}
+
+std::optional<std::string> ServerLink::defaultDescription() const {
+    const Known now = known();
+    if (!now.defaultSink) return std::nullopt;
+    const auto found = std::ranges::find(now.sinks, *now.defaultSink, &ServerSink::name);
+    if (found == now.sinks.end()) return std::nullopt;
+    return found->description;
 }
 
 bool ServerLink::alive() const {
@@ -72,7 +82,11 @@ void ServerLink::run() {
             std::optional<std::vector<ServerSink>> sinks = connection->sinks();
             listAgain = !sinks;
             if (sinks) {
-                publish({connection, std::move(*sinks), {}, connection->rate()});
+                publish({connection,
+                         std::move(*sinks),
+                         {},
+                         connection->rate(),
+                         connection->defaultSink()});
                 listed = true;
             }
         }
@@ -85,7 +99,7 @@ void ServerLink::run() {
             // without end.
             nextTry = listed ? Clock::now() : Clock::now() + kRetryPause;
             connection.reset();
-            publish({nullptr, {}, std::move(failure), 0});
+            publish({nullptr, {}, std::move(failure), 0, {}});
         }
     } while (pause(kLook));
 }

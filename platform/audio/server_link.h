@@ -46,6 +46,9 @@ class ServerConnection {
     virtual std::string failure() = 0;
     // The rate the server's devices run at, or 0 when it does not say.
     virtual int rate() { return 0; }
+    // The link's thread, after sinks(): the name of the sink the server
+    // plays the system's default on; nullopt while it has not said.
+    virtual std::optional<std::string> defaultSink() { return std::nullopt; }
 };
 
 class ServerLink {
@@ -70,7 +73,11 @@ class ServerLink {
         std::vector<ServerSink> sinks;
         std::string failure;  // why there is no connection
         int rate = 0;
+        std::optional<std::string> defaultSink;  // its name, as the server last said
     };
+    // The description of the sink the default plays on, as the list shows
+    // it; nullopt while the server has not said. Never waits on the server.
+    std::optional<std::string> defaultDescription() const;
     // Never waits on the server.
     Known known() const;
     bool alive() const;

@@ -224,6 +224,23 @@ TEST(AirLogWindow, ARightClickPreListensOnItsDeviceOnlyUnloggedAndNeverOnTheAirs
     QTest::mouseClick(button, Qt::RightButton);
     EXPECT_EQ(w.Touche[0]->Notice(), QStringLiteral("Sortie audio absente : Casque"));
 
+    // The air on the system's default: refused on the device it plays on,
+    // and on any while the sound system cannot tell which that is.
+    w.Output->setListIndex(0);
+    w.Output_Click();
+    rig.backend->setDefaultDeviceName("Studio");
+    choose(QStringLiteral("Studio"));
+    QTest::mouseClick(button, Qt::RightButton);
+    EXPECT_EQ(w.Touche[0]->Notice(), QStringLiteral("Pré-écoute sur la sortie antenne"));
+    choose(QStringLiteral("Cue"));
+    rig.backend->setDefaultDeviceName(std::nullopt);
+    QTest::mouseClick(button, Qt::RightButton);
+    EXPECT_EQ(w.Touche[0]->Notice(),
+              QStringLiteral("Pré-écoute impossible : la sortie antenne est celle par défaut, "
+                             "choisissez-la par son nom"));
+    EXPECT_FALSE(w.preListening(0));
+    EXPECT_EQ(level("Cue"), 0.0f);
+
     // Only the play on air is in the log.
     const std::vector<QStringList> lines = rig.lines();
     ASSERT_EQ(lines.size(), 1u);

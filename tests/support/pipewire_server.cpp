@@ -1,7 +1,5 @@
 #include "tests/support/pipewire_server.h"
 
-#include <pulse/pulseaudio.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,30 +8,6 @@
 #include "tests/support/daemon.h"
 
 namespace tambrel::testing {
-namespace {
-
-bool setDefaultSink(const std::string& name) {
-    struct Job {
-        bool done = false;
-        bool set = false;
-    } job;
-    withServer(
-        [&](pa_context* context) {
-            pa_operation_unref(pa_context_set_default_sink(
-                context, name.c_str(),
-                [](pa_context*, int success, void* data) {
-                    auto* job = static_cast<Job*>(data);
-                    job->set = success != 0;
-                    job->done = true;
-                },
-                &job));
-        },
-        [&] { return job.done; });
-    return job.set;
-}
-
-}  // namespace
-
 PipeWireServer::PipeWireServer(const std::string& folder, const std::string& sink, int rate,
                                const std::vector<std::string>& moreSinks)
     : folder_(folder), sink_(sink), rate_(rate) {

@@ -16,9 +16,29 @@ bool serverAnswers() {
     return withServer([](pa_context*) {}, [] { return true; });
 }
 
-std::string nullSink(const std::string& name, int rate) {
+std::string nullSink(const std::string& name, int rate, const std::string& description) {
     return "sink_name=" + name + " rate=" + std::to_string(rate) +
-           " sink_properties=device.description=" + name;
+           " sink_properties=device.description=" + (description.empty() ? name : description);
+}
+
+bool setDefaultSink(const std::string& name) {
+    struct Job {
+        bool done = false;
+        bool set = false;
+    } job;
+    withServer(
+        [&](pa_context* context) {
+            pa_operation_unref(pa_context_set_default_sink(
+                context, name.c_str(),
+                [](pa_context*, int success, void* data) {
+                    auto* job = static_cast<Job*>(data);
+                    job->set = success != 0;
+                    job->done = true;
+                },
+                &job));
+        },
+        [&] { return job.done; });
+    return job.set;
 }
 
 bool unloadSink(const std::string& name) {
@@ -65,12 +85,12 @@ bool unloadSink(const std::string& name) {
     return finished && job.unloaded;
 }
 
-bool loadNullSink(const std::string& name, int rate) {
+bool loadNullSink(const std::string& name, int rate, const std::string& description) {
     struct Job {
         bool done = false;
         bool loaded = false;
     } job;
-    const std::string arguments = nullSink(name, rate);
+    const std::string arguments = nullSink(name, rate, description);
     withServer(
         [&](pa_context* context) {
             pa_operation_unref(pa_context_load_module(

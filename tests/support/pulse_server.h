@@ -74,9 +74,12 @@ class SoundServer {
 // Through the server's PulseAudio protocol (PulseAudio's, or PipeWire's
 // server for PulseAudio clients): sinks made and taken away by module.
 bool unloadSink(const std::string& name);
-bool loadNullSink(const std::string& name, int rate);
+// `description` is its name unless given.
+bool loadNullSink(const std::string& name, int rate, const std::string& description = {});
 // The module arguments of a null sink whose description is its name.
-std::string nullSink(const std::string& name, int rate);
+std::string nullSink(const std::string& name, int rate, const std::string& description = {});
+// The sink the system's default plays on, as the desktop sets it.
+bool setDefaultSink(const std::string& name);
 
 class PulseServer final : public SoundServer {
   public:

@@ -187,9 +187,14 @@ TEST_P(EachServerTest, PlaybacksAdvanceAndALostSinkEndsOnlyItsOwnALostServerAllU
 
 // Each true from devicesMayHaveChanged() costs the window a listing: they
 // come only with news. While the server is gone the backend looks for it
-// by itself, and there is none until it is back.
+// by itself, and there is none until it is back. The default device is the
+// server's, as the desktop moves it, with no stream open to bring news of sinks.
 TEST_P(EachServerTest, SinksPluggedInAndOutAndAServerGoneAndBackAreNoticedWithoutAsking) {
     const std::unique_ptr<OutputBackend> backend = connectTo(kind());
+    const auto defaultIs = [&](const std::optional<std::string>& device) {
+        return testing::waitUntil([&] { return backend->defaultDeviceName() == device; }, 5s, 5ms);
+    };
+    EXPECT_TRUE(defaultIs("Studio"));
     ASSERT_TRUE(backend->devicesMayHaveChanged());  // the first list is news
     ASSERT_EQ(backend->deviceNames(), (Names{"Studio", "Cue"}));
     EXPECT_FALSE(saysChangedWithin(*backend, 200ms));
@@ -206,14 +211,19 @@ TEST_P(EachServerTest, SinksPluggedInAndOutAndAServerGoneAndBackAreNoticedWithou
     // Quiet again once that change's events are in (a new sink brings a change event too).
     static_cast<void>(saysChangedWithin(*backend, 100ms));
     EXPECT_FALSE(saysChangedWithin(*backend, 200ms));
+    ASSERT_TRUE(testing::setDefaultSink("Micro"));
+    EXPECT_TRUE(defaultIs("Micro"));
+    EXPECT_FALSE(saysChangedWithin(*backend, 200ms));  // the list is the same
 
     server_->stop();
     EXPECT_TRUE(follows(*backend, {}));
+    EXPECT_TRUE(defaultIs(std::nullopt));
     static_cast<void>(saysChangedWithin(*backend, 100ms));  // sinks gone, then the server
     EXPECT_FALSE(saysChangedWithin(*backend, 2500ms));      // tried again, in vain
 
     restartServer();
     EXPECT_TRUE(follows(*backend, {"Studio"}));
+    EXPECT_TRUE(defaultIs("Studio"));
     // Connected again (a fresh connection's first answer is true): events
     // once more, not the rate of a lost server.
     static_cast<void>(saysChangedWithin(*backend, 100ms));
