@@ -6,6 +6,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QScreen>
+#include <algorithm>
 
 #include "about/about_window.h"
 #include "app/settings_file.h"
@@ -35,6 +36,9 @@ constexpr int32_t kMeterWidth = 1635;
 constexpr int32_t kSliderWidth = 225;
 constexpr int32_t kWideButtonWidth = 3600;
 constexpr int32_t kWideMeterWidth = 2400;
+constexpr int32_t kOutputRight = 11685;
+constexpr int32_t kOutputDesignWidth = 2805;
+constexpr int32_t kOutputGap = 120;
 
 constexpr int kLoopTimerInterval = 100;
 
@@ -161,8 +165,13 @@ void F1a::buildControls() {
     messageStrip->setBackColor(platform::kNoticeColor);
     messageStrip->setVisible(false);
 
+    // Its first entry shows whole in the font it has here, the list growing
+    // leftwards from the design's right edge; never over the volume label.
     Output = std::make_unique<platform::ComboBox>(client_);
-    Output->Move(8880, 420, 2805, 315);
+    const int32_t outputWidth = std::clamp(
+        Output->WidthFor(Player[0]->DeviceName(playback::MMAudioPlayerX::kFirstDevice)),
+        kOutputDesignWidth, kOutputRight - (LblVolume->Left() + LblVolume->Width()) - kOutputGap);
+    Output->Move(kOutputRight - outputWidth, 420, outputWidth, 315);
     Output->Click = [this] { Output_Click(); };
 
     Keyboard = std::make_unique<platform::TextBox>(client_);

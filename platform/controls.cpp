@@ -1,9 +1,11 @@
 #include "platform/controls.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
+#include <QStylePainter>
 #include <cmath>
 #include <utility>
 
@@ -96,13 +98,50 @@ class LabelWidget final : public QLabel {
 
 // A drop-down list that changes only when it is opened and an entry picked:
 // a wheel notch over the closed list would load a palette or switch the
-// device on air.
+// device on air. An entry too long for the box is shortened in its middle,
+// on screen only: its text, which the program reads back, stays whole.
 class ListWidget final : public QComboBox {
   public:
-    explicit ListWidget(QWidget* parent) : QComboBox(parent) {}
+    explicit ListWidget(QWidget* parent) : QComboBox(parent) {
+        view()->setTextElideMode(Qt::ElideMiddle);
+    }
+    QString shownText() const {
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        return shown(option);
+    }
+    // The width that shows `text` whole, in pixels.
+    int widthFor(const QString& text) const {
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        const QSize field(fontMetrics().horizontalAdvance(text) + 2 * kLabelInset,
+                          fontMetrics().height());
+        return style()->sizeFromContents(QStyle::CT_ComboBox, &option, field, this).width();
+    }
 
   protected:
     void wheelEvent(QWheelEvent* event) override { event->ignore(); }
+    // QComboBox's own painting, but for the text shown.
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        painter.setPen(palette().color(QPalette::Text));
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        painter.drawComplexControl(QStyle::CC_ComboBox, option);
+        option.currentText = shown(option);
+        painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+    }
+
+  private:
+    // The styles draw the label a pixel inside the edit field on each side.
+    static constexpr int kLabelInset = 1;
+
+    QString shown(const QStyleOptionComboBox& option) const {
+        const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                    QStyle::SC_ComboBoxEditField, this);
+        return fontMetrics().elidedText(option.currentText, Qt::ElideMiddle,
+                                        field.width() - 2 * kLabelInset);
+    }
 };
 
 // A sunken one-pixel frame around the stored drawing, whose scale covers
@@ -318,6 +357,14 @@ void ComboBox::setListIndex(int32_t index) {
 
 QString ComboBox::Text() const {
     return combo_->currentText();
+}
+
+QString ComboBox::ShownText() const {
+    return static_cast<const ListWidget*>(combo_)->shownText();
+}
+
+int32_t ComboBox::WidthFor(const QString& text) const {
+    return static_cast<const ListWidget*>(combo_)->widthFor(text) * kTwipsPerPixel;
 }
 
 void ComboBox::setText(const QString& text) {

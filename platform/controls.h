@@ -131,6 +131,11 @@ class ComboBox : public Control {
     int32_t ListIndex() const;  // -1: nothing selected
     void setListIndex(int32_t index);
     QString Text() const;
+    // The chosen entry as the closed list shows it: shortened in its middle
+    // with "…" when too long for the box.
+    QString ShownText() const;
+    // The width, in twips, at which the closed list shows `text` whole.
+    int32_t WidthFor(const QString& text) const;
     // Selects the entry with this text, or none; raises no Click.
     void setText(const QString& text);
     std::function<void()> Click;

@@ -3,10 +3,15 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QFileDialog>
+#include <QFileIconProvider>
+#include <QHeaderView>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QTreeView>
+#include <algorithm>
 
 #include "platform/colors.h"
 
@@ -47,6 +52,39 @@ class LetterProofBox final : public QMessageBox {
 
 QString titleOrApplication(const QString& title) {
     return title.isEmpty() ? QGuiApplication::applicationDisplayName() : title;
+}
+
+// The file dialog's type column in French: Qt's French translation lacks
+// its words for a folder, and a file's type would follow the desktop's
+// language. Asked from the dialog's own thread too: it keeps no state.
+class FrenchFileTypes final : public QFileIconProvider {
+  public:
+    QString type(const QFileInfo& info) const override {
+        if (info.isRoot()) return QStringLiteral("Disque");
+        if (info.isDir()) return QStringLiteral("Dossier");
+        const QString suffix = info.suffix();
+        return suffix.isEmpty() ? QStringLiteral("Fichier")
+                                : QStringLiteral("Fichier ") + suffix.toUpper();
+    }
+};
+
+// A share of the screen, so that the name, size, type and date show whole
+// from an 800-pixel screen up; the name takes what the others leave.
+void fitFileDialog(QFileDialog& dialog, const QWidget* parent) {
+    constexpr int kWidest = 960, kTallest = 640;
+    const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen();
+    if (screen != nullptr) {
+        const QRect room = screen->availableGeometry();
+        dialog.resize(std::min(room.width() * 9 / 10, kWidest),
+                      std::min(room.height() * 3 / 4, kTallest));
+    }
+    // The detail view of Qt's own dialog; a desktop's dialog has none.
+    if (auto* details = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = details->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(QHeaderView::ResizeToContents);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
 }
 
 }  // namespace
@@ -124,7 +162,10 @@ QString QtDialogs::InputBox(const QString& prompt, const QString& title,
 }
 
 std::optional<QString> QtDialogs::ShowOpen(const QString& filter) {
+    FrenchFileTypes types;  // outlives the dialog, which asks it
     QFileDialog dialog(parent_);
+    dialog.setIconProvider(&types);
+    fitFileDialog(dialog, parent_);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter(toolkitFilter(filter));
     dialog.setOption(QFileDialog::HideNameFilterDetails);  // the operator reads the description

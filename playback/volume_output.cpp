@@ -102,7 +102,8 @@ void F1a::openChosenOutput() {
 
 // How the chosen device keeps up, for the operator and the support: what a
 // start waits behind, and how many times sound ran short since start. In
-// the list's tool tip, and on standard error whenever it changes.
+// the list's tool tip under the device's whole name (the box may shorten
+// it), and on standard error whenever it changes.
 void F1a::showOutputState() {
     const int32_t entry = Output->ListIndex();
     const std::optional<std::string> device =
@@ -115,8 +116,9 @@ void F1a::showOutputState() {
                    : QStringLiteral("—");
     const QString state = QStringLiteral("Latence : ") + latency +
                           QStringLiteral(" — coupures : ") + QString::number(shortfalls);
-    if (state == Output->ToolTipText()) return;
-    Output->setToolTipText(state);
+    const QString tip = Output->Text() + u'\n' + state;
+    if (tip == Output->ToolTipText()) return;
+    Output->setToolTipText(tip);
     platform::report(Output->Text() + QStringLiteral(": ") + state);
 }
 

@@ -49,6 +49,35 @@ TEST(SettingsFile, ARestartRestoresColoursAndDevice) {
     EXPECT_NE(gone.backend->output(std::string("Vanished USB")), nullptr);
 }
 
+// A name longer than the box: chosen by it, shown shortened in its middle,
+// whole in the tool tip with how the device keeps up, unplugged as any other.
+TEST(SettingsFile, ALongDeviceNameIsChosenByNameAndShownShortenedInItsMiddle) {
+    const QString name =
+        QStringLiteral("Interface USB du studio B, sortie ligne 3-4 (analogique stéréo)");
+    WindowRig rig;
+    rig.backend->addDevice(name.toStdString());
+    rig.put(kIni, writeSettings(name, {1, 2, 3, 4, 5, 6, 7}));
+    F1a& w = rig.start();
+    EXPECT_EQ(w.Output->Text(), name);
+    EXPECT_EQ(w.Player[3]->DeviceID(), 2);
+    const auto halves = [&w] { return w.Output->ShownText().split(u'\u2026'); };
+    ASSERT_EQ(halves().size(), 2) << w.Output->ShownText().toStdString();
+    EXPECT_GE(halves()[0].size(), 8);
+    EXPECT_GE(halves()[1].size(), 8);
+    EXPECT_TRUE(name.startsWith(halves()[0]));
+    EXPECT_TRUE(name.endsWith(halves()[1]));
+    w.Timer1_OnTimer();
+    EXPECT_EQ(w.Output->ToolTipText(),
+              name + QStringLiteral("\nLatence : \u2014 \u2014 coupures : 0"));
+
+    rig.backend->unplug(name.toStdString());
+    rig.audio.refreshDevices();
+    EXPECT_EQ(w.Output->Text(), name + QStringLiteral(" (absente)"));
+    EXPECT_TRUE(halves()[1].endsWith(QStringLiteral("(absente)")));
+    w.Timer1_OnTimer();
+    EXPECT_TRUE(w.Output->ToolTipText().startsWith(name + QStringLiteral(" (absente)\n")));
+}
+
 TEST(SettingsFile, ADamagedFileIsReportedRemovedAndKeepsWhatWasRead) {
     WindowRig rig;
     rig.put(kIni, "Cue\r\n 11 \r\n 22 \r\nvert\r\n 44 \r\n");

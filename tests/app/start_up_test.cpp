@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
@@ -44,13 +45,28 @@ TEST(StartUp, DesignLayoutExceptOnAScreenExactly1024Wide) {
         F1a& w = rig.start();
         EXPECT_TRUE(rig.dialogs.asked.empty()) << pixels;
         // Slot 6 (line 1, column 2): its button's left, top and width, its
-        // meter's left and width, its label's top; then the output list's left.
-        EXPECT_EQ(
-            (std::vector<int32_t>{w.Touche[6]->Left(), w.Touche[6]->Top(), w.Touche[6]->Width(),
-                                  w.VueMettre[6]->Left(), w.VueMettre[6]->Width(),
-                                  w.InfoTrack[6]->Top(), w.Output->Left()}),
-            (std::vector<int32_t>{6060, 2340, 2835, 7260, 1635, 2100, 8880}))
+        // meter's left and width, its label's top.
+        EXPECT_EQ((std::vector<int32_t>{w.Touche[6]->Left(), w.Touche[6]->Top(),
+                                        w.Touche[6]->Width(), w.VueMettre[6]->Left(),
+                                        w.VueMettre[6]->Width(), w.InfoTrack[6]->Top()}),
+                  (std::vector<int32_t>{6060, 2340, 2835, 7260, 1635, 2100}))
             << pixels;
+        // The output list ends where the design's did, grown leftwards for
+        // its first entry, clear of the volume label.
+        EXPECT_EQ(w.Output->Left() + w.Output->Width(), 11685) << pixels;
+        EXPECT_GT(w.Output->Left(), w.LblVolume->Left() + w.LblVolume->Width()) << pixels;
+        EXPECT_EQ(w.Output->ShownText().toStdString(), "Sortie par défaut du système") << pixels;
+    }
+    {
+        // A desktop font too large for the room left: the list stops short of
+        // the label and shortens the entry instead.
+        const QFont before = QApplication::font();
+        QApplication::setFont(QFont(before.family(), 20));
+        WindowRig rig(800);
+        F1a& w = rig.start();
+        QApplication::setFont(before);
+        EXPECT_GT(w.Output->Left(), w.LblVolume->Left() + w.LblVolume->Width());
+        EXPECT_TRUE(w.Output->ShownText().contains(u'\u2026'));
     }
     WindowRig rig(1024);
     F1a& w = rig.start();
@@ -63,11 +79,13 @@ TEST(StartUp, DesignLayoutExceptOnAScreenExactly1024Wide) {
                   (std::array{left, 3600, left, left}))
             << i;
     }
-    // Slot 5's loop marker, slot 7's meter (left and width), the output list, line 3's colour.
+    // Slot 5's loop marker, slot 7's meter (left and width), the output list's right, line 3's
+    // colour.
     EXPECT_EQ(
         (std::vector<int32_t>{w.Boucle[5]->Left(), w.VueMettre[7]->Left(), w.VueMettre[7]->Width(),
-                              w.Output->Left(), w.Couleur[3]->Left()}),
-        (std::vector<int32_t>{4620, 12420, 2400, 11955, 180}));
+                              w.Output->Left() + w.Output->Width(), w.Couleur[3]->Left()}),
+        (std::vector<int32_t>{4620, 12420, 2400, 14760, 180}));
+    EXPECT_EQ(w.Output->ShownText().toStdString(), "Sortie par défaut du système");
 }
 
 TEST(StartUp, GrandesTouchesScalesTheLayoutToFillTheWindowAndOffPutsItBackExactly) {
@@ -93,6 +111,7 @@ TEST(StartUp, GrandesTouchesScalesTheLayoutToFillTheWindowAndOffPutsItBackExactl
         for (size_t d = 0; d < 4; ++d) EXPECT_NEAR(place(*some[k])[d], design[k][d] * scale, 3.0);
     }
     EXPECT_NEAR(w.ComboBank->widget()->font().pointSizeF(), points * scale, 0.1);
+    EXPECT_EQ(w.Output->ShownText().toStdString(), w.Output->Text().toStdString());
     // Within the client area, filling it across or down.
     const double across = w.client()->width() * 15.0, down = w.client()->height() * 15.0;
     const double right = w.Output->Left() + w.Output->Width() + 420 * scale;

@@ -8,10 +8,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <fstream>
 
 #include "platform/dialogs.h"
@@ -91,6 +95,52 @@ TEST(QtDialogs, NoBareLetterAnswersABoxOnlyEnterEchapOrAClick) {
             << c.style;
         EXPECT_TRUE(openAfterLetters) << c.style;
     }
+}
+
+// Its type column in French, and its four columns whole on the offscreen
+// screen, 800 by 600 as the smallest the program runs on.
+TEST(OpenDialog, SaysItsTypesInFrenchAndShowsEveryColumnWhole) {
+    testing::TempDir dir;
+    const QString folder = QString::fromStdString(dir.path());
+    ASSERT_TRUE(QDir(folder).mkpath(QStringLiteral("Fonds musicaux")));
+    ASSERT_TRUE(std::ofstream(dir.file("Générique de fin de la matinale.flac"))
+                << std::string(90000, 'x'));
+    // As at the first opening: Qt keeps the columns as a dialog left them.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+    QtDialogs dialogs;
+    QStringList types;
+    QList<int> cut;  // the columns shown narrower than they need
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->setDirectory(folder);
+        const QAbstractItemView* details =
+            dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+        if (details == nullptr) return dialog->reject();
+        const QAbstractItemModel& model = *details->model();
+        const auto type = [&](int row) {
+            return model.index(row, 2, details->rootIndex()).data().toString();
+        };
+        const bool listed = QTest::qWaitFor([&] {
+            return model.rowCount(details->rootIndex()) == 2 && !type(0).isEmpty() &&
+                   !type(1).isEmpty();
+        });
+        if (listed) types = {type(0), type(1)};
+        const QHeaderView& header = *static_cast<const QTreeView*>(details)->header();
+        for (int column = 0; column < 4; ++column) {
+            const int needs =
+                std::max(details->sizeHintForColumn(column), header.sectionSizeHint(column));
+            if (header.sectionSize(column) < needs) cut << column;
+        }
+        if (header.length() > details->viewport()->width()) cut << -1;  // past the right edge
+        dialog->reject();
+    });
+    dialogs.ShowOpen(QStringLiteral("Audio | *.flac"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    types.sort();
+    EXPECT_EQ(types.join(u'|').toStdString(), "Dossier|Fichier FLAC");
+    EXPECT_TRUE(cut.isEmpty()) << cut.size() << " column(s) cut, first " << cut.value(0);
 }
 
 // With the translations the test command installs: French, as every text of
