@@ -185,6 +185,10 @@ class Program:
         pitch, width = (3600, 3600) if self.wide else (2820, 2835)
         return self._at(420 + pitch * (slot % 4) + width * 0.6, 1320 + 1020 * (slot // 4) + 795 / 2)
 
+    def info_label(self, slot):
+        return self._at(420 + (3600 if self.wide else 2820) * (slot % 4) + 300,
+                        1320 + 1020 * (slot // 4) - 240 + 127)
+
     def loop_marker(self, slot):
         # Just inside its top left corner, clear of the caption.
         x, y = self._at(420 + (3600 if self.wide else 2820) * (slot % 4) + 600,
@@ -529,7 +533,9 @@ def test_windows_palette(session, media):
 
 def test_edges_keep_air_and_settings(session, media):
     """A damaged palette picked while a bed plays: the bed plays on, the list
-    goes back, the window says why. "Quitter" answered No keeps the air. An
+    goes back, the window says why. "Quitter" answered No keeps the air, and
+    slots' letters typed into its question answer nothing. Échap closing a
+    menu, then Échap again, fades nothing. A slot emptied: "Quitter" asks. An
     output picked, then a kill -9: the pick is kept."""
     folder = session.program_folder("edges", Matin=[media["d440"]])
     pathlib.Path(folder, "Vide.Bnk").write_bytes(b"")
@@ -562,12 +568,36 @@ def test_edges_keep_air_and_settings(session, media):
         expect(until(lambda: len(boxes()) > before, 10), "Quitter did not ask while A plays")
         time.sleep(0.3)
         program.display.focus(boxes()[-1])
+        program.display.key("o", "j", "n")  # slots' letters, typed by habit
+        time.sleep(0.3)
+        expect(len(boxes()) > before and program.process.poll() is None,
+               "a slot's letter answered the question")
         program.display.key("Return")  # No, the default
         expect(until(lambda: len(boxes()) == before, 5), "the question stayed open")
         kept = wait_frames(on_air, 0.8)
     expect(program.process.poll() is None, "Quitter answered No ended the program")
     expect_440(on_air, kept, "Quitter answered No cut slot A")
+
+    with session.record("OnAir") as on_air:
+        program.click(program.menu("Option"))
+        time.sleep(0.4)
+        program.display.key("Escape", "Escape")  # the menu, then what seems still open
+        start, end = wait_frames(on_air, 1.6)
+    expect_440(on_air, (end - sound.RATE // 2, end), "Échap closing a menu faded slot A")
     program.display.key("a")
+
+    # Slot A emptied, not saved: "Quitter" asks even with nothing on air.
+    program.display.xdotool("mousemove", *map(str, map(int, program.info_label(0))), "sleep",
+                            "0.1", "click", "--repeat", "2", "--delay", "80", "1")
+    time.sleep(0.3)
+    before = len(boxes())
+    program.click(program.menu("Quitter"))
+    expect(until(lambda: len(boxes()) > before, 10), "Quitter did not ask for an emptied slot")
+    time.sleep(0.3)
+    program.display.focus(boxes()[-1])
+    program.display.key("Return")  # No: the operator goes and saves
+    expect(until(lambda: len(boxes()) == before, 5), "the unsaved question stayed open")
+    expect(program.process.poll() is None, "Quitter with unsaved slots ended the program")
 
     program.choose(program.output_list(), "Cue")
     time.sleep(0.3)
@@ -978,6 +1008,17 @@ def test_stop_all_fade_and_pre_listen(session, media):
     cut_ms = (on_air.time_of_frame(quiet) - cut_sent) * 1000
     print("stop_all_cut_ms %.1f (the second Échap to silence)" % cut_ms, flush=True)
     expect(cut_ms < 100, "a second Échap cut after %.1f ms" % cut_ms)
+
+    # The air on the system's default, and that default now Cue, the
+    # pre-listen's device: a right click is refused, nothing on Cue.
+    expect(session.sound.pactl("set-default-sink", "Cue").returncode == 0, "pactl refused Cue")
+    time.sleep(0.5)
+    with session.record("Cue") as cue:
+        program.display.xdotool(*right_click)
+        refused = wait_frames(cue, 0.8)
+    session.sound.pactl("set-default-sink", "OnAir")
+    level = heard(cue, refused)[0]
+    expect(level < 0.002, "a pre-listen on the air's default device sounds: level %.4f" % level)
 
 
 def test_big_keys_screen(session, media):
