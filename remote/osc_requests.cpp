@@ -61,7 +61,8 @@ std::variant<Request, QString> readRequest(const OscMessage& message) {
 
 std::optional<Incoming> readPacket(const char* data, size_t size, const sockaddr_in& from) {
     const std::optional<OscMessage> message = decodeOsc(data, size);
-    if (!message || message->path == "/tambrel/slot" || message->path == "/tambrel/error") {
+    if (!message || message->path.starts_with(kStatePrefix) || message->path == "/tambrel/slot" ||
+        message->path == "/tambrel/error") {
         return std::nullopt;
     }
     return Incoming{readRequest(*message), from, size};
@@ -69,12 +70,13 @@ std::optional<Incoming> readPacket(const char* data, size_t size, const sockaddr
 
 std::vector<char> slotMessage(int index, const char* state, const QString& name,
                               int32_t remainingMs, bool loop) {
-    return encodeOsc("/tambrel/slot", {int32_t{index}, std::string(state), name.toStdString(),
-                                       remainingMs, int32_t{loop ? 1 : 0}});
+    return encodeOsc(std::string(kStatePrefix) + "slot",
+                     {int32_t{index}, std::string(state), name.toStdString(), remainingMs,
+                      int32_t{loop ? 1 : 0}});
 }
 
 std::vector<char> paletteMessage(const QString& name) {
-    return encodeOsc("/tambrel/palette", {name.toStdString()});
+    return encodeOsc(std::string(kStatePrefix) + "palette", {name.toStdString()});
 }
 
 std::vector<char> errorMessage(const QString& text) {

@@ -9,10 +9,12 @@
 //   /tambrel/loop ii        set slot i's loop to 0 or 1
 //   /tambrel/palette s      load the palette of that name
 //   /tambrel/subscribe i    be told the state, at the sender's host on port i
-// Answers and state going out:
-//   /tambrel/slot iissi     slot, state, short name, remaining ms, loop
-//   /tambrel/palette s      the loaded palette's name
-//   /tambrel/error s        why a request was refused
+// State going out, under a prefix of its own that is never a request, so
+// that two copies subscribed to each other only tell each other:
+//   /tambrel/etat/slot issii  slot, state, short name, remaining ms, loop
+//   /tambrel/etat/palette s   the loaded palette's name
+// and the answer to a refused request:
+//   /tambrel/error s          why it was refused
 
 #include <netinet/in.h>
 
@@ -43,9 +45,11 @@ struct Incoming {
     size_t size = 0;  // the packet's, which bounds the answer's
 };
 
+inline constexpr char kStatePrefix[] = "/tambrel/etat/";
+
 // Nothing for what is not OSC, a bundle, or what only this program sends
-// (/tambrel/slot, /tambrel/error): answering those would answer answers,
-// another copy's or its own, forever.
+// (the state, /tambrel/error, and an older copy's /tambrel/slot): answering
+// those would answer answers, another copy's or its own, forever.
 std::optional<Incoming> readPacket(const char* data, size_t size, const sockaddr_in& from);
 
 // The messages that carry the state out.

@@ -688,7 +688,7 @@ def test_remote_control(session, media):
         """The arguments of the next message telling `slot` is in `state`; None if none comes."""
         def told():
             path, args = osc_read(listener.recv(65536))
-            return args if path == "/tambrel/slot" and args[:2] == [slot, state] else None
+            return args if path == "/tambrel/etat/slot" and args[:2] == [slot, state] else None
         try:
             return until(told, 5)
         except socket.timeout:

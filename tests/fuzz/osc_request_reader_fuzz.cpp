@@ -39,9 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         [&](const sockaddr_in& to, const std::vector<char>& bytes) {
             ++sent;
             const std::optional<OscMessage> message = decodeOsc(bytes.data(), bytes.size());
-            require(message &&
-                    (message->path == "/tambrel/slot" || message->path == "/tambrel/palette" ||
-                     message->path == "/tambrel/error"));
+            require(message && (message->path == "/tambrel/etat/slot" ||
+                                message->path == "/tambrel/etat/palette" ||
+                                message->path == "/tambrel/error"));
             require(!(ntohl(to.sin_addr.s_addr) == kHosts[0] && ntohs(to.sin_port) == kOwnPort));
             if (message->path != "/tambrel/error") return;
             require(std::any_of(batch.begin(), batch.end(), [&](const Incoming& asked) {
@@ -67,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         from.sin_port = htons(static_cast<uint16_t>(9000 + (head & 3)));
         std::optional<Incoming> incoming = readPacket(packet, length, from);
         const std::optional<OscMessage> message = decodeOsc(packet, length);
-        if (message && (message->path == "/tambrel/slot" || message->path == "/tambrel/error")) {
+        if (message &&
+            (message->path.starts_with(kStatePrefix) || message->path == "/tambrel/error")) {
             require(!incoming);  // only the program sends them: never answered
         }
         if (incoming) {

@@ -30,7 +30,7 @@ class Client {
         sockaddr_in here{};
         here.sin_family = AF_INET;
         here.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(socket_, reinterpret_cast<sockaddr*>(&here), sizeof here);
+        EXPECT_EQ(::bind(socket_, reinterpret_cast<sockaddr*>(&here), sizeof here), 0);
         socklen_t length = sizeof here;
         ::getsockname(socket_, reinterpret_cast<sockaddr*>(&here), &length);
         port_ = ntohs(here.sin_port);
@@ -127,13 +127,13 @@ TEST(Osc, ASubscriberGetsTheWholeStateThenEveryChange) {
         ASSERT_TRUE(message) << "after " << i << " messages";
         first.push_back(*message);
     }
-    EXPECT_EQ(first[0].path, "/tambrel/slot");
+    EXPECT_EQ(first[0].path, "/tambrel/etat/slot");
     EXPECT_EQ(first[0].types, "issii");
     EXPECT_EQ(text(first[0], 1), "vide");
     EXPECT_EQ(text(first[2], 1), "pret");
     EXPECT_EQ(text(first[2], 2), "Fond");
     EXPECT_EQ(std::get<int32_t>(first[2].args[3]), 3000);
-    EXPECT_EQ(first[28].path, "/tambrel/palette");
+    EXPECT_EQ(first[28].path, "/tambrel/etat/palette");
 
     w.Touche_Click(2);  // the operator's press is told as well
     std::optional<OscMessage> change = client.next();

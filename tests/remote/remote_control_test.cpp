@@ -200,10 +200,14 @@ struct ServiceRig {
     FakePanel panel;
     RemoteControl control{panel};
     std::vector<std::pair<sockaddr_in, OscMessage>> sent;
+    size_t bytes = 0;
+    std::function<void(const std::vector<char>&)> relay;  // to another copy
     OscService::Clock::time_point at{};
     OscService service{control, panel,
-                       [this](const sockaddr_in& to, const std::vector<char>& bytes) {
-                           sent.emplace_back(to, *decodeOsc(bytes.data(), bytes.size()));
+                       [this](const sockaddr_in& to, const std::vector<char>& out) {
+                           sent.emplace_back(to, *decodeOsc(out.data(), out.size()));
+                           bytes += out.size();
+                           if (relay) relay(out);
                        },
                        9100};
     ServiceRig() {
@@ -218,11 +222,18 @@ struct ServiceRig {
         return from;
     }
     void request(uint32_t from, const std::string& path, const std::vector<OscArg>& args) {
-        const std::vector<char> bytes = encodeOsc(path, args);
-        if (auto incoming = readPacket(bytes.data(), bytes.size(), host(from))) {
+        deliver(from, encodeOsc(path, args));
+    }
+    void deliver(uint32_t from, const std::vector<char>& packet) {
+        if (auto incoming = readPacket(packet.data(), packet.size(), host(from))) {
             service.receive({*incoming});
         }
         service.carryOut(at);
+    }
+    // What the hub does each tenth of a second.
+    void tick() {
+        service.pace();
+        service.publish(control.changedSlots(false, 500), control.changedPalette());
     }
     std::string lastError() const {
         return sent.empty() || sent.back().second.path != "/tambrel/error"
@@ -238,7 +249,7 @@ TEST(OscService, NeverTalksToItselfNorAnswersAnswersAndBoundsItsRefusals) {
     EXPECT_EQ(rig.lastError(), "Abonnement refusé : le port 9100 est celui de Tambrel");
     EXPECT_EQ(rig.sent.size(), 1u);
     // What only Tambrel sends is not a request: no answer, however often it comes.
-    for (const char* path : {"/tambrel/slot", "/tambrel/error"}) {
+    for (const char* path : {"/tambrel/slot", "/tambrel/error", "/tambrel/etat/palette"}) {
         rig.request(kHere, path, {std::string("x")});
     }
     EXPECT_EQ(rig.sent.size(), 1u);
@@ -301,11 +312,49 @@ TEST(OscService, SubscriptionsAreBoundedAndTheirFirstStatePaced) {
     for (int i = 0; i < 9; ++i) rig.service.pace();
     ASSERT_EQ(rig.sent.size(), 30u);  // the 28 slots, the palette, the one change
     EXPECT_EQ(std::get<std::string>(rig.sent[21].second.args[1]), "pret");  // slot 20, as it is
-    EXPECT_EQ(rig.sent.back().second.path, "/tambrel/palette");
+    EXPECT_EQ(rig.sent.back().second.path, "/tambrel/etat/palette");
 
     for (int32_t port = 7001; port < 7004; ++port) rig.request(kDesk, "/tambrel/subscribe", {port});
     rig.request(kDesk, "/tambrel/subscribe", {int32_t{7004}});
     EXPECT_EQ(rig.lastError(), "Trop d'abonnements pour cette machine (4 au plus)");
+}
+
+TEST(OscService, TwoCopiesSubscribedToEachOtherKeepTheirOwnPalettesAndSlots) {
+    ServiceRig a;
+    ServiceRig b;
+    constexpr uint32_t kA = 0xc0a80a01, kB = 0xc0a80a02, kDesk = 0xc0a80a1f;
+    a.relay = [&](const std::vector<char>& out) { b.deliver(kA, out); };
+    b.relay = [&](const std::vector<char>& out) { a.deliver(kB, out); };
+    for (ServiceRig* rig : {&a, &b}) {
+        rig->panel.views[3] = {SlotState::Ready, QStringLiteral("Intro"), 4000, false};
+    }
+    a.request(kB, "/tambrel/subscribe", {int32_t{9100}});
+    b.request(kA, "/tambrel/subscribe", {int32_t{9100}});
+    a.request(kDesk, "/tambrel/palette", {std::string("Matin")});
+    a.request(kDesk, "/tambrel/press", {int32_t{3}});
+    a.request(kDesk, "/tambrel/loop", {int32_t{3}, int32_t{1}});
+    b.request(kDesk, "/tambrel/palette", {std::string("Soir d'été")});
+    for (int i = 0; i < 50; ++i) {
+        a.at = b.at += 100ms;
+        a.tick();
+        b.tick();
+    }
+    EXPECT_EQ(a.panel.done, (std::vector<std::string>{"palette Matin.Bnk", "press 3", "loop 3"}));
+    EXPECT_EQ(b.panel.done, (std::vector<std::string>{"palette Soir d'été.Bnk"}));
+    // Each was told the other's state, and neither answered it.
+    const auto told = [](const ServiceRig& rig, const std::string& path, const std::string& arg) {
+        return std::count_if(rig.sent.begin(), rig.sent.end(), [&](const auto& out) {
+            const auto* last = std::get_if<std::string>(&out.second.args.back());
+            return out.second.path == path && last != nullptr && *last == arg;
+        });
+    };
+    EXPECT_EQ(told(a, "/tambrel/etat/palette", "Matin.Bnk"), 1);
+    EXPECT_EQ(told(b, "/tambrel/etat/palette", "Soir d'été.Bnk"), 1);
+    for (const ServiceRig* rig : {&a, &b}) {
+        EXPECT_FALSE(std::any_of(rig->sent.begin(), rig->sent.end(), [](const auto& out) {
+            return out.second.path == "/tambrel/error";
+        }));
+    }
 }
 
 TEST(OscService, AFloodIsCarriedOutASliceAtATimeAndOnlyTheLastPaletteLoad) {
