@@ -128,12 +128,19 @@ Subscribers::Renewal Subscribers::renew(Address address, Clock::time_point now) 
         found->second = now + kLasting;
         return Renewal::Renewed;
     }
+    const auto machine = [](uint32_t host) { return (host >> 24) == 127 ? 0x7f000001 : host; };
     const std::vector<Address> still = current(now);  // the gone ones make room first
-    if (until_.size() >= kMost) return Renewal::Refused;
     if (std::count_if(still.begin(), still.end(), [&](const Address& other) {
-            return other.host == address.host;
+            return machine(other.host) == machine(address.host);
         }) >= static_cast<std::ptrdiff_t>(kMostPerHost)) {
         return Renewal::RefusedForHost;
+    }
+    if (until_.size() >= kMost) {
+        const auto stalest =
+            std::min_element(until_.begin(), until_.end(),
+                             [](const auto& a, const auto& b) { return a.second < b.second; });
+        if (stalest->second - kLasting > now - kStale) return Renewal::Refused;
+        until_.erase(stalest);
     }
     until_[address] = now + kLasting;
     return Renewal::New;

@@ -99,6 +99,8 @@ class RemoteControl {
 
 // Who asked to be told of the state, each for a while: a subscription lasts
 // a minute and is renewed by asking again, so that clients gone away fall out.
+// The loopback addresses are one host: one machine cannot take the list by
+// sending from 127.0.0.2, 127.0.0.3...
 class Subscribers {
   public:
     using Clock = std::chrono::steady_clock;
@@ -111,9 +113,12 @@ class Subscribers {
     static constexpr std::chrono::seconds kLasting{60};
     static constexpr size_t kMost = 64;        // a flood of addresses cannot grow it
     static constexpr size_t kMostPerHost = 4;  // nor can one host fill it
+    // A full list gives a newcomer the place renewed longest ago, once it
+    // has not been renewed for this long.
+    static constexpr std::chrono::seconds kStale{30};
 
-    // A new address gets the whole state; a full list, or a host with its
-    // share, is refused more.
+    // A new address gets the whole state; a full list with no stale place,
+    // or a host with its share, is refused more.
     enum class Renewal { New, Renewed, Refused, RefusedForHost };
     Renewal renew(Address address, Clock::time_point now);
     // Those still subscribed at `now`; the others are forgotten.

@@ -193,6 +193,18 @@ TEST(Subscribers, ALastingMinuteRenewedByAskingAgainAndABoundedList) {
     }
     EXPECT_EQ(subscribers.renew({0x0b000001, 1}, t0 + 120s), R::Refused);
     EXPECT_EQ(subscribers.renew({0x0b000001, 1}, t0 + 181s), R::New);  // room again
+
+    // Full, a newcomer takes the place renewed longest ago, once it is stale.
+    Subscribers full;
+    for (uint32_t host = 1; host <= Subscribers::kMost; ++host) full.renew({host, 1}, t0);
+    for (uint32_t host = 1; host <= Subscribers::kMost; ++host) {
+        if (host != 30) full.renew({host, 1}, t0 + 10s);
+    }
+    EXPECT_EQ(full.renew({0x0b000001, 1}, t0 + 29s), R::Refused);
+    EXPECT_EQ(full.renew({0x0b000001, 1}, t0 + 35s), R::New);
+    const std::vector<Subscribers::Address> left = full.current(t0 + 35s);
+    EXPECT_EQ(std::count(left.begin(), left.end(), Subscribers::Address{30, 1}), 0);
+    EXPECT_EQ(full.renew({0x0b000002, 1}, t0 + 35s), R::Refused);  // the rest were renewed
 }
 
 // The OSC requests on a fake panel and clock, what goes out captured.
@@ -355,6 +367,20 @@ TEST(OscService, TwoCopiesSubscribedToEachOtherKeepTheirOwnPalettesAndSlots) {
             return out.second.path == "/tambrel/error";
         }));
     }
+}
+
+TEST(OscService, LoopbackAddressesAreOneHostAndLeaveRoomForTheStudio) {
+    ServiceRig rig;
+    for (uint32_t host = 0x7f000001; host <= 0x7f000010; ++host) {
+        for (int32_t port = 7000; port < 7004; ++port) {
+            rig.request(host, "/tambrel/subscribe", {port});
+        }
+    }
+    EXPECT_EQ(rig.lastError(), "Trop d'abonnements pour cette machine (4 au plus)");
+    constexpr uint32_t kDesk = 0xc0a80a1f;
+    rig.request(kDesk, "/tambrel/subscribe", {int32_t{7000}});
+    EXPECT_EQ(rig.lastError(), "(none)");
+    EXPECT_EQ(ntohl(rig.sent.back().first.sin_addr.s_addr), kDesk);
 }
 
 TEST(OscService, AFloodIsCarriedOutASliceAtATimeAndOnlyTheLastPaletteLoad) {
