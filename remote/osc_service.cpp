@@ -87,57 +87,110 @@ std::optional<QString> OscService::subscribe(const Request& request, const socka
         case Subscribers::Renewal::RefusedForHost:
             return QStringLiteral("Trop d'abonnements pour cette machine (%1 au plus)")
                 .arg(Subscribers::kMostPerHost);
-        case Subscribers::Renewal::Renewed:
+        case Subscribers::Renewal::Renewed: {
+            const auto found = subscribed_.find(address);
+            if (found != subscribed_.end()) found->second.spent = 0;
             break;
+        }
         case Subscribers::Renewal::New: {
             if (publishPending) publishPending();
+            forgetGone();  // a stale place it took, too
             Subscriber& subscriber = subscribed_[address];
-            subscriber = {from, 0};
+            subscriber = Subscriber{};
+            subscriber.to = from;
             subscriber.to.sin_port = htons(address.port);
-            sendWholeState(subscriber);
+            subscriber.at = now();
+            for (int entry = 0; entry <= kSlots; ++entry) wait(subscriber, entry);
+            tell(subscriber);
             break;
         }
     }
     return std::nullopt;
 }
 
-void OscService::sendWholeState(Subscriber& subscriber) {
-    for (int n = 0; n < kFirstStateLot && subscriber.sent <= kSlots; ++n, ++subscriber.sent) {
-        if (subscriber.sent == kSlots) {
-            send_(subscriber.to, paletteMessage(panel_.paletteName()));
-            continue;
+void OscService::wait(Subscriber& subscriber, int entry) {
+    uint64_t& since = subscriber.waiting.at(static_cast<size_t>(entry));
+    if (since == 0) since = ++waited_;
+}
+
+void OscService::tell(Subscriber& subscriber) {
+    const Clock::time_point at = now();
+    const std::chrono::duration<double> elapsed = at - subscriber.at;
+    subscriber.allowance =
+        std::min(kStateBurst, subscriber.allowance + elapsed.count() * kStateBytesPerSecond);
+    subscriber.at = at;
+    // What waits, as it stands now, the longest waiting first.
+    struct Entry {
+        uint64_t since = 0;
+        int index = 0;
+        bool tick = false;  // only the remaining time changed
+    };
+    std::vector<Entry> entries;
+    for (int i = 0; i <= kSlots; ++i) {
+        uint64_t& waiting = subscriber.waiting.at(static_cast<size_t>(i));
+        if (waiting == 0) continue;
+        bool tick = false;
+        if (i == kSlots) {
+            if (subscriber.toldPalette == panel_.paletteName()) waiting = 0;
+        } else if (const auto& told = subscriber.told.at(static_cast<size_t>(i))) {
+            SlotView timeless = panel_.slot(i);
+            if (timeless == *told) waiting = 0;  // changed back meanwhile
+            timeless.remainingMs = told->remainingMs;
+            tick = timeless == *told;
         }
-        const SlotView view = panel_.slot(subscriber.sent);
-        send_(subscriber.to, slotMessage(subscriber.sent, stateName(view.state), view.name,
-                                         view.remainingMs, view.loop));
+        if (waiting != 0) entries.push_back({waiting, i, tick});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.since < b.since; });
+    int sent = 0;
+    for (const Entry& entry : entries) {
+        if (sent == kFirstStateLot) break;
+        if (entry.tick && at < subscriber.nextTick) continue;
+        const auto index = static_cast<size_t>(entry.index);
+        const bool slot = entry.index < kSlots;
+        const SlotView view = slot ? panel_.slot(entry.index) : SlotView{};
+        const QString palette = slot ? QString() : panel_.paletteName();
+        const std::vector<char> message = slot ? slotMessage(entry.index, stateName(view.state),
+                                                             view.name, view.remainingMs, view.loop)
+                                               : paletteMessage(palette);
+        if (entry.tick && subscriber.spent + message.size() > kTicksUntil) continue;
+        // The rest waits in its order: none overtakes what does not fit.
+        if (static_cast<double>(message.size()) > subscriber.allowance ||
+            subscriber.spent + message.size() > kStatePerPeriod) {
+            break;
+        }
+        send_(subscriber.to, message);
+        subscriber.allowance -= static_cast<double>(message.size());
+        subscriber.spent += message.size();
+        subscriber.waiting.at(index) = 0;
+        if (slot) {
+            subscriber.told.at(index) = view;
+        } else {
+            subscriber.toldPalette = palette;
+        }
+        if (entry.tick) subscriber.nextTick = at + kTickEvery;
+        ++sent;
     }
 }
 
 void OscService::pace() {
-    for (auto& [address, subscriber] : subscribed_) sendWholeState(subscriber);
+    for (auto& [address, subscriber] : subscribed_) tell(subscriber);
+}
+
+void OscService::forgetGone() {
+    const std::vector<Subscribers::Address> current = subscribers_.current(now());
+    std::erase_if(subscribed_, [&](const auto& entry) {
+        return std::find(current.begin(), current.end(), entry.first) == current.end();
+    });
 }
 
 void OscService::publish(const std::vector<std::pair<int, SlotView>>& changed,
                          const std::optional<QString>& palette) {
-    const std::vector<Subscribers::Address> current = subscribers_.current(now());
-    // The addresses of those gone are forgotten with them.
-    std::erase_if(subscribed_, [&](const auto& entry) {
-        return std::find(current.begin(), current.end(), entry.first) == current.end();
-    });
-    if (subscribed_.empty() || (changed.empty() && !palette)) return;
-    std::vector<std::pair<int, std::vector<char>>> messages;
-    messages.reserve(changed.size() + 1);
-    for (const auto& [index, view] : changed) {
-        messages.emplace_back(index, slotMessage(index, stateName(view.state), view.name,
-                                                 view.remainingMs, view.loop));
-    }
-    if (palette) messages.emplace_back(kSlots, paletteMessage(*palette));
-    // A newcomer is told only of what it was sent: the rest of its whole
-    // state goes out as it stands when its turn comes.
-    for (const auto& [address, subscriber] : subscribed_) {
-        for (const auto& [index, message] : messages) {
-            if (index < subscriber.sent) send_(subscriber.to, message);
-        }
+    forgetGone();
+    for (auto& [address, subscriber] : subscribed_) {
+        for (const auto& [index, view] : changed) wait(subscriber, index);
+        if (palette) wait(subscriber, kSlots);
+        if (!changed.empty() || palette) tell(subscriber);
     }
 }
 

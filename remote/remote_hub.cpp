@@ -74,8 +74,8 @@ RemoteHub::RemoteHub(std::unique_ptr<Panel> panel, const RemoteSettings& setting
       lights_(midiMap_) {
     control_.changedSlots(true);  // what a subscriber gets first is sent whole anyway
     control_.changedPalette(true);
-    // The tick also carries out what a wake-up left behind, and sends new
-    // subscribers the next part of the whole state.
+    // The tick also carries out what a wake-up left behind, and sends each
+    // subscriber the next lot of what waits for it.
     QObject::connect(&tick_, &QTimer::timeout, &context_, [this] {
         drain();
         drainMidi();

@@ -313,18 +313,17 @@ TEST(OscService, SubscriptionsAreBoundedAndTheirFirstStatePaced) {
     rig.request(kDesk, "/tambrel/subscribe", {int32_t{7000}});
     ASSERT_EQ(rig.sent.size(), size_t{OscService::kFirstStateLot});
     EXPECT_EQ(ntohs(rig.sent[0].first.sin_port), 7000);
-    // A change to what it was sent goes at once; to the rest, with the rest.
+    // A change waits behind the whole state; a slot not sent yet goes as it is.
     rig.panel.views[1].state = SlotState::Playing;
     rig.panel.views[20].state = SlotState::Ready;
     rig.service.publish({{1, rig.panel.views[1]}, {20, rig.panel.views[20]}}, std::nullopt);
-    ASSERT_EQ(rig.sent.size(), 5u);
-    EXPECT_EQ(std::get<int32_t>(rig.sent[4].second.args[0]), 1);
-    rig.service.pace();
-    EXPECT_EQ(rig.sent.size(), 9u);
-    for (int i = 0; i < 9; ++i) rig.service.pace();
+    ASSERT_EQ(rig.sent.size(), 8u);
+    for (int i = 0; i < 10; ++i) rig.service.pace();
     ASSERT_EQ(rig.sent.size(), 30u);  // the 28 slots, the palette, the one change
-    EXPECT_EQ(std::get<std::string>(rig.sent[21].second.args[1]), "pret");  // slot 20, as it is
-    EXPECT_EQ(rig.sent.back().second.path, "/tambrel/etat/palette");
+    EXPECT_EQ(std::get<std::string>(rig.sent[20].second.args[1]), "pret");  // slot 20, as it is
+    EXPECT_EQ(rig.sent[28].second.path, "/tambrel/etat/palette");
+    EXPECT_EQ(std::get<int32_t>(rig.sent[29].second.args[0]), 1);
+    EXPECT_EQ(std::get<std::string>(rig.sent[29].second.args[1]), "joue");
 
     for (int32_t port = 7001; port < 7004; ++port) rig.request(kDesk, "/tambrel/subscribe", {port});
     rig.request(kDesk, "/tambrel/subscribe", {int32_t{7004}});
@@ -367,6 +366,81 @@ TEST(OscService, TwoCopiesSubscribedToEachOtherKeepTheirOwnPalettesAndSlots) {
             return out.second.path == "/tambrel/error";
         }));
     }
+}
+
+TEST(OscService, ASubscriberIsToldTheLatestStateWithinItsBytesASecondAndAPeriod) {
+    ServiceRig rig;
+    constexpr uint32_t kDesk = 0xc0a80a1f;
+    for (int i = 0; i < kSlots; ++i) {
+        rig.panel.views[static_cast<size_t>(i)] = {
+            SlotState::Ready, QStringLiteral("Jingle %1").arg(i), 20000, false, 20000};
+    }
+    for (size_t i : {0u, 1u}) {  // two loops playing
+        rig.panel.views[i] = {SlotState::Playing, QStringLiteral("Boucle"), 120000, true, 120000};
+    }
+    rig.control.changedSlots(true);  // as the hub starts
+    rig.control.changedPalette(true);
+    rig.request(kDesk, "/tambrel/subscribe", {int32_t{7000}});
+    std::map<int32_t, OscMessage> desk;  // what the desk shows: each slot's last message
+    std::string deskPalette;
+    int32_t lag = 0;  // the most the desk's remaining time was behind
+    size_t read = 0;
+    const auto run = [&](std::chrono::milliseconds lasting, const std::function<void()>& each) {
+        for (const auto end = rig.at + lasting; rig.at < end;) {
+            rig.at += 100ms;
+            for (size_t i : {0u, 1u}) rig.panel.views[i].remainingMs -= 100;
+            if (each) each();
+            rig.tick();
+            for (; read < rig.sent.size(); ++read) {
+                const OscMessage& m = rig.sent[read].second;
+                if (m.path == "/tambrel/etat/slot") desk[std::get<int32_t>(m.args[0])] = m;
+                if (m.path == "/tambrel/etat/palette")
+                    deskPalette = std::get<std::string>(m.args[0]);
+            }
+            for (int32_t i : {0, 1}) {
+                lag = std::max(lag, std::get<int32_t>(desk[i].args[3]) -
+                                        rig.panel.views[static_cast<size_t>(i)].remainingMs);
+            }
+        }
+    };
+    const auto shows = [&](size_t i) {
+        return std::get<std::string>(desk[static_cast<int32_t>(i)].args[1]) ==
+                   stateName(rig.panel.views[i].state) &&
+               std::get<std::string>(desk[static_cast<int32_t>(i)].args[2]) ==
+                   rig.panel.views[i].name.toStdString();
+    };
+    // The loops' times go out in turn; a press goes at once, even once the
+    // period's ticks are spent.
+    run(20s, nullptr);
+    EXPECT_LE(lag, 2500);
+    for (const auto& [press, at] : {std::pair{5u, 0s}, std::pair{6u, 38s}}) {
+        run(at, nullptr);
+        rig.panel.views[press].state = SlotState::Playing;
+        run(200ms, nullptr);
+        EXPECT_TRUE(shows(press)) << press;
+    }
+    EXPECT_LE(rig.bytes, OscService::kStatePerPeriod);
+
+    // Palettes loaded ten times a second: bytes a second, then the period's.
+    rig.request(kDesk, "/tambrel/subscribe", {int32_t{7000}});
+    int loads = 0;
+    const auto load = [&] {
+        ++loads;
+        rig.panel.loaded = loads % 2 ? QStringLiteral("Matin.Bnk") : QStringLiteral("Soir.Bnk");
+        for (size_t i = 2; i < kSlots; ++i) {
+            rig.panel.views[i].name = QStringLiteral("Jingle %1").arg(loads + static_cast<int>(i));
+        }
+    };
+    const size_t renewed = rig.bytes;
+    run(5s, load);
+    EXPECT_LE(rig.bytes - renewed, OscService::kStateBurst + 5 * OscService::kStateBytesPerSecond);
+    run(15s, load);
+    EXPECT_LE(rig.bytes - renewed, OscService::kStatePerPeriod);
+    // Renewed, the desk soon shows every slot and the palette as they stand.
+    rig.request(kDesk, "/tambrel/subscribe", {int32_t{7000}});
+    run(10s, nullptr);
+    for (size_t i = 0; i < kSlots; ++i) EXPECT_TRUE(shows(i)) << i;
+    EXPECT_EQ(deskPalette, rig.panel.loaded.toStdString());
 }
 
 TEST(OscService, LoopbackAddressesAreOneHostAndLeaveRoomForTheStudio) {
@@ -490,7 +564,7 @@ TEST(WebService, PagesRequestsGoThroughTheCoreAndRefusalsToTheirOwnPage) {
     FakePanel panel;
     RemoteControl control(panel);
     std::vector<std::tuple<uint64_t, QJsonObject, bool>> sent;
-    WebService service(control, panel, [&](uint64_t page, std::string text, bool joins) {
+    WebService service(control, panel, [&](uint64_t page, const std::string& text, bool joins) {
         sent.emplace_back(page, QJsonDocument::fromJson(QByteArray::fromStdString(text)).object(),
                           joins);
     });
