@@ -4,12 +4,15 @@
 
 #include <QAbstractHttpServer>
 #include <QFile>
+#include <QHostInfo>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
+#include <QNetworkInterface>
 #include <QTcpServer>
 #include <QThread>
 #include <QUrlQuery>
 #include <QWebSocket>
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <map>
@@ -67,6 +70,33 @@ bool allows(const AllowList& allowed, std::optional<uint32_t> host) {
     return host && allowed.allows(address);
 }
 
+// The names this machine answers to in Host and Origin: its loopback, its
+// addresses and host name as they are now, and those the settings list.
+QStringList ownNames(const QStringList& listed) {
+    QStringList names{QStringLiteral("127.0.0.1"), QStringLiteral("localhost")};
+    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            names.push_back(address.toString());
+    }
+    names.push_back(QHostInfo::localHostName().toLower());
+    names += listed;
+    names.removeDuplicates();
+    return names;
+}
+
+// "name:port": one of `names` and this server's port, as a browser writes
+// it (the port always, as it is not 80).
+bool namesUs(const QStringList& names, int port, const QByteArray& hostPort) {
+    const qsizetype colon = hostPort.lastIndexOf(':');
+    const QByteArray digits = hostPort.mid(colon + 1);
+    if (colon <= 0 || digits.isEmpty() || digits.size() > 5 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+        digits.toInt() != port) {
+        return false;
+    }
+    return names.contains(QString::fromLatin1(hostPort.left(colon)).toLower());
+}
+
 // The page's own files, read once from the resources.
 struct File {
     QByteArray type;
@@ -86,8 +116,14 @@ std::map<QString, File> pageFiles() {
 
 class Endpoint : public QAbstractHttpServer {
   public:
-    Endpoint(WebServer::Shared& shared, const AllowList& allowed, const QString& code)
-        : shared_(shared), allowed_(allowed), gate_(code), files_(pageFiles()) {
+    Endpoint(WebServer::Shared& shared, const RemoteSettings& settings)
+        : shared_(shared),
+          allowed_(settings.allowed),
+          gate_(settings.code),
+          files_(pageFiles()),
+          listedNames_(settings.names),
+          names_(ownNames(listedNames_)),
+          namesRead_(Clock::now()) {
         connect(this, &QAbstractHttpServer::newWebSocketConnection, this, [this] { accept(); });
     }
     ~Endpoint() override {
@@ -98,11 +134,13 @@ class Endpoint : public QAbstractHttpServer {
 
     // What the window's thread left to send.
     void flush();
+    void listensOn(int port) { port_ = port; }
 
   protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
+    // Only a WebSocket refused comes here: every other request is answered.
     void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override {
-        makeResponder(request, socket).write(QHttpServerResponder::StatusCode::NotFound);
+        makeResponder(request, socket).write(QHttpServerResponder::StatusCode::Forbidden);
     }
 
   private:
@@ -118,6 +156,7 @@ class Endpoint : public QAbstractHttpServer {
     void tryCode(uint64_t id, Page& page, const QString& given);
     void admit(uint64_t id, Page& page);
     void gone(uint64_t id);
+    bool ours(const QHttpServerRequest& request, bool upgrade);
 
     WebServer::Shared& shared_;
     const AllowList allowed_;
@@ -125,14 +164,39 @@ class Endpoint : public QAbstractHttpServer {
     const std::map<QString, File> files_;
     std::map<uint64_t, Page> pages_;
     uint64_t lastId_ = 0;
+    const QStringList listedNames_;
+    QStringList names_;
+    Clock::time_point namesRead_;
+    int port_ = 0;
 };
 
+// Whether the request names this machine, and a WebSocket comes from the
+// page it serves: a page of another site, or one at a name rebound to this
+// machine, must not reach the slots through the operator's browser.
+bool Endpoint::ours(const QHttpServerRequest& request, bool upgrade) {
+    const auto check = [&] {
+        const QByteArray origin = request.value("origin");
+        return namesUs(names_, port_, request.value("host")) &&
+               (!upgrade ||
+                (origin.startsWith("http://") && namesUs(names_, port_, origin.mid(7))));
+    };
+    if (check()) return true;
+    // An address the machine took since: read again, not more than every few seconds.
+    const Clock::time_point now = Clock::now();
+    if (now - namesRead_ < std::chrono::seconds(5)) return false;
+    namesRead_ = now;
+    names_ = ownNames(listedNames_);
+    return check();
+}
+
 bool Endpoint::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
-    // The WebSocket's handshake is the server's own to answer, after this.
-    if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0) return true;
+    // The WebSocket's handshake is the server's own to answer, after this;
+    // one refused is answered by missingHandler.
+    const bool upgrade = request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
+    if (upgrade) return ours(request, true);
     QHttpServerResponder responder = makeResponder(request, socket);
     using Status = QHttpServerResponder::StatusCode;
-    if (!allows(allowed_, ipv4(request.remoteAddress()))) {
+    if (!allows(allowed_, ipv4(request.remoteAddress())) || !ours(request, false)) {
         responder.write(Status::Forbidden);
         return true;
     }
@@ -280,13 +344,8 @@ class WebServer::Loop : public QThread {
         int port = 0;
         QString problem;
     };
-    Loop(std::shared_ptr<Shared> shared, const QHostAddress& address, int port, AllowList allowed,
-         QString code)
-        : shared_(std::move(shared)),
-          address_(address),
-          port_(port),
-          allowed_(std::move(allowed)),
-          code_(std::move(code)) {}
+    Loop(std::shared_ptr<Shared> shared, const QHostAddress& address, RemoteSettings settings)
+        : shared_(std::move(shared)), address_(address), settings_(std::move(settings)) {}
     // The thread is asked to end through its own wake-up, and ends its
     // loop itself; Qt's quit and wait between threads are not seen by
     // checkers of thread safety, the wake-up and this lock are.
@@ -311,17 +370,18 @@ class WebServer::Loop : public QThread {
 
   private:
     void serve() {
-        Endpoint endpoint(*shared_, allowed_, code_);
+        Endpoint endpoint(*shared_, settings_);
         QueuedWake outWake([this, &endpoint] {
             endpoint.flush();
             const std::lock_guard<std::mutex> lock(shared_->mutex);
             if (shared_->stopping) quit();
         });
         auto* listening = new QTcpServer(&endpoint);
-        if (!listening->listen(address_, static_cast<quint16>(port_))) {
+        if (!listening->listen(address_, static_cast<quint16>(settings_.webPort))) {
             started.set_value({0, listening->errorString()});
             return;
         }
+        endpoint.listensOn(listening->serverPort());
         endpoint.bind(listening);
         bool stopping = false;
         {
@@ -338,21 +398,19 @@ class WebServer::Loop : public QThread {
     std::mutex running_;  // held by the thread while it runs
     std::shared_ptr<Shared> shared_;
     QHostAddress address_;
-    int port_;
-    AllowList allowed_;
-    QString code_;
+    RemoteSettings settings_;
 };
 
-WebServer::WebServer(const std::string& address, int port, const AllowList& allowed,
-                     const QString& code, std::function<void()> wake)
+WebServer::WebServer(const RemoteSettings& settings, std::function<void()> wake)
     : shared_(std::make_shared<Shared>()) {
     shared_->wake = std::move(wake);
     QHostAddress host;
-    if (!host.setAddress(QString::fromStdString(address))) {
-        problem_ = QStringLiteral("adresse illisible : ") + QString::fromStdString(address);
+    if (!host.setAddress(QString::fromStdString(settings.address))) {
+        problem_ =
+            QStringLiteral("adresse illisible : ") + QString::fromStdString(settings.address);
         return;
     }
-    loop_ = std::make_unique<Loop>(shared_, host, port, allowed, code);
+    loop_ = std::make_unique<Loop>(shared_, host, settings);
     std::future<Loop::Started> started = loop_->started.get_future();
     loop_->start();
     // Binding takes a moment, once, at start.

@@ -28,12 +28,20 @@ namespace {
 using testing::turnEventsUntil;
 using namespace std::chrono_literals;
 
+// The origin of the page a browser got from `url`'s server.
+QString pageOrigin(const QString& url) {
+    const QUrl at(url);
+    return QStringLiteral("http://%1:%2").arg(at.host()).arg(at.port());
+}
+
 // A page: its WebSocket, and every message it was sent. As the real page,
-// it speaks first, with no code.
+// it speaks first, with no code; from the page served at its URL's host
+// unless told another origin (an empty one is not sent).
 struct Page {
     QWebSocket socket;
     std::vector<QJsonObject> got;
-    explicit Page(const QString& url) {
+    explicit Page(const QString& url, const std::optional<QString>& origin = std::nullopt)
+        : socket(origin.value_or(pageOrigin(url))) {
         QObject::connect(&socket, &QWebSocket::textMessageReceived, [this](const QString& text) {
             got.push_back(QJsonDocument::fromJson(text.toUtf8()).object());
         });
@@ -81,25 +89,45 @@ struct WebRig : app::WindowRig {
     }
 };
 
-// The status of a GET of `target`, asked as it is written (no client
-// tidies its path), and the answer's body.
-int httpStatus(const QString& host, int port, const char* target, QByteArray* body = nullptr) {
+// The status of `request` sent as it is written, and the whole answer.
+int answerStatus(const QString& host, int port, const QByteArray& request,
+                 QByteArray* body = nullptr) {
     QTcpSocket socket;
     socket.setProxy(QNetworkProxy::NoProxy);
     socket.connectToHost(host, static_cast<quint16>(port));
-    socket.write(QByteArray("GET ") + target +
-                 " HTTP/1.1\r\nHost: tambrel\r\nConnection: close\r\n\r\n");
+    socket.write(request);
     QByteArray answer;
-    // Whole once the body is as long as the headers said.
+    // Whole once the body is as long as the headers said (a handshake has none).
     turnEventsUntil([&] {
         answer += socket.readAll();
         const qsizetype end = answer.indexOf("\r\n\r\n");
         const qsizetype length = answer.indexOf("Content-Length: ");
-        return end > 0 && length > 0 &&
-               answer.size() - end - 4 >= answer.mid(length + 16, 10).split('\r').value(0).toInt();
+        return end > 0 &&
+               (length < 0 || answer.size() - end - 4 >=
+                                  answer.mid(length + 16, 10).split('\r').value(0).toInt());
     });
     if (body != nullptr) *body = answer;
     return answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0;
+}
+
+// The status of a GET of `target` (no client tidies its path), the Host
+// header naming the host and port asked unless told another.
+int httpStatus(const QString& host, int port, const char* target, QByteArray* body = nullptr,
+               const QByteArray& hostHeader = {}) {
+    const QByteArray named =
+        hostHeader.isEmpty() ? host.toLatin1() + ':' + QByteArray::number(port) : hostHeader;
+    return answerStatus(host, port,
+                        QByteArray("GET ") + target + " HTTP/1.1\r\nHost: " + named +
+                            "\r\nConnection: close\r\n\r\n",
+                        body);
+}
+
+// A WebSocket's handshake to /ws as a browser sends it, from `origin` (none if empty).
+QByteArray handshake(const QByteArray& host, const QByteArray& origin) {
+    return "GET /ws HTTP/1.1\r\nHost: " + host +
+           "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
+           (origin.isEmpty() ? QByteArray() : "Origin: " + origin + "\r\n") + "\r\n";
 }
 
 TEST(Web, APagePressesLoopsAndLoadsAsTheOperatorAndIsToldTheState) {
@@ -194,14 +222,59 @@ TEST(Web, APagePressesLoopsAndLoadsAsTheOperatorAndIsToldTheState) {
     EXPECT_TRUE(extra.got.empty());
 }
 
-// From another machine: this machine's own network address stands for one.
-TEST(Web, AnotherMachineNeedsTheAllowListAndTheCodeAndGuessingIsSlowed) {
+// A page of another site, or one at a name this machine does not know it by
+// (a name rebound to it), reaches nothing: 403, nothing read, nothing pressed.
+TEST(Web, APageFromAnotherSiteOrAForeignNameIsRefused) {
+    std::vector<QString> bad;
+    RemoteSettings settings = readRemoteSettings("noms = Studio.example, regie\nnoms=x_y\n", bad);
+    EXPECT_EQ(settings.names,
+              QStringList({QStringLiteral("studio.example"), QStringLiteral("regie")}));
+    EXPECT_EQ(bad, std::vector<QString>{QStringLiteral("ligne 2, noms : x_y")});
+    WebRig rig(settings);
+    rig.assign(0, rig.wav("Intro.wav", 2000));
+    const QString here = QStringLiteral("127.0.0.1");
+    const int port = rig.hub->webPort();
+    const QByteArray us = "127.0.0.1:" + QByteArray::number(port);
+    const QByteArray rebound = "evil.example:" + QByteArray::number(port);
+    EXPECT_EQ(httpStatus(here, port, "/", nullptr, rebound), 403);
+    EXPECT_EQ(httpStatus(here, port, "/", nullptr, "127.0.0.1:1"), 403);
+    EXPECT_EQ(httpStatus(here, port, "/", nullptr, "studio.example:" + QByteArray::number(port)),
+              200);
+    EXPECT_EQ(answerStatus(here, port, handshake(rebound, "http://" + rebound)), 403);
+    EXPECT_EQ(answerStatus(here, port, handshake(us, "http://" + rebound)), 403);
+    EXPECT_EQ(answerStatus(here, port, handshake(us, "http://regie:" + QByteArray::number(port))),
+              101);
+    for (const QString& origin : {QStringLiteral("http://evil.example"), QString()}) {
+        Page foreign(rig.url(), origin);
+        QObject::connect(&foreign.socket, &QWebSocket::connected,
+                         [&] { foreign.send(R"({"appui":0})"); });
+        EXPECT_TRUE(turnEventsUntil(
+            [&] { return foreign.socket.state() == QAbstractSocket::UnconnectedState; }));
+        EXPECT_TRUE(foreign.got.empty()) << origin.toStdString();
+    }
+    EXPECT_EQ(rig.onAir(), "");
+    // The page's own origin, by name too.
+    Page page(rig.url("localhost"));
+    size_t at = 0;
+    EXPECT_TRUE(page.next("touches", at));
+    page.send(R"({"appui":0})");
+    EXPECT_TRUE(turnEventsUntil([&] { return rig.onAir() == "A"; }));
+}
+
+// This machine's own network address, one the list need not name.
+QString networkAddress() {
     QString here;
     for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
         if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback()) {
             here = address.toString();
         }
     }
+    return here;
+}
+
+// From another machine: this machine's own network address stands for one.
+TEST(Web, AnotherMachineNeedsTheAllowListAndTheCodeAndGuessingIsSlowed) {
+    const QString here = networkAddress();
     if (here.isEmpty()) GTEST_SKIP() << "no network address but the loopback";
     RemoteSettings settings;
     settings.address = "0.0.0.0";
