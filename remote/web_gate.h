@@ -43,10 +43,11 @@ class CodeGate {
 };
 
 // What a connection to the web port may hold, and how long, before it is a
-// page given the code; the tests make the times small. A connection past a
-// cap closes the oldest not yet given the code, whatever its host.
+// page given the code; the tests make the times small. Those not given it
+// are counted apart from the pages: one past a cap closes the oldest of its
+// host's, or of all.
 struct WebLimits {
-    size_t mostConnections = 256;  // at once, well under the program's file limit
+    size_t mostConnections = 256;  // not given the code, at once: well under the file limit
     size_t mostPerHost = 32;
     qint64 largestRequest = 8 * 1024;             // a request's header
     std::chrono::milliseconds requestTime{5000};  // to send a whole request, and between two

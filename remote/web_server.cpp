@@ -1,6 +1,8 @@
 #include "remote/web_server.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QAbstractHttpServer>
 #include <QFile>
@@ -8,13 +10,16 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QNetworkInterface>
+#include <QPointer>
 #include <QTcpServer>
 #include <QThread>
+#include <QTimer>
 #include <QUrlQuery>
 #include <QWebSocket>
 #include <algorithm>
 #include <chrono>
 #include <future>
+#include <list>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -64,11 +69,146 @@ std::optional<uint32_t> ipv4(const QHostAddress& address) {
     return ok ? std::optional<uint32_t>(host) : std::nullopt;
 }
 
-bool allows(const AllowList& allowed, std::optional<uint32_t> host) {
-    in_addr address{};
-    if (host) address.s_addr = htonl(*host);
-    return host && allowed.allows(address);
-}
+// The web port's listening socket. A host the list does not name is closed
+// before a byte is read; connections are counted, all and each host's, well
+// under the file limit, and past a cap the oldest not given the code is
+// closed: a flood of strangers never takes a page's place. A request must
+// come whole within its time and bound, and a WebSocket must be given the
+// code within its time.
+class Door : public QTcpServer {
+  public:
+    Door(const AllowList& allowed, const WebLimits& limits, QObject* parent)
+        : QTcpServer(parent), allowed_(allowed), limits_(limits) {
+        const auto shortest = std::min({limits.requestTime, limits.codeTime, limits.unreadTime});
+        tick_.setInterval(std::clamp(shortest / 4, std::chrono::milliseconds(10),
+                                     std::chrono::milliseconds(500)));
+        connect(&tick_, &QTimer::timeout, this, [this] { sweep(); });
+        tick_.start();
+    }
+
+    // A whole request answered: the next must come as quickly.
+    void answered(QTcpSocket* socket) {
+        if (Entry* entry = find(socket)) {
+            entry->received = 0;
+            entry->deadline = Clock::now() + limits_.requestTime;
+        }
+    }
+    // Handed to the WebSocket server: now the code must come in time.
+    void upgraded(QTcpSocket* socket) {
+        if (Entry* entry = find(socket)) {
+            entry->stage = Stage::Page;
+            entry->deadline = Clock::now() + limits_.codeTime;
+        }
+    }
+    // Given the code, or from this machine: kept, counted apart.
+    void admitted(const QWebSocket& page) {
+        for (Entry& entry : entries_) {
+            if (entry.stage == Stage::Page && entry.port == page.peerPort() &&
+                ipv4(page.peerAddress()) == entry.host) {
+                entry.stage = Stage::Admitted;
+            }
+        }
+    }
+    // What overstayed or went away.
+    void sweep() {
+        const Clock::time_point now = Clock::now();
+        for (auto entry = entries_.begin(); entry != entries_.end();) {
+            QTcpSocket* socket = entry->socket.data();
+            if (socket == nullptr || socket->state() == QAbstractSocket::UnconnectedState) {
+                entry = entries_.erase(entry);
+                continue;
+            }
+            const bool close = entry->stage != Stage::Admitted && now >= entry->deadline;
+            if (close) {
+                entry = entries_.erase(entry);
+                socket->abort();  // a page's own socket is told, and goes
+                continue;
+            }
+            ++entry;
+        }
+    }
+
+  protected:
+    void incomingConnection(qintptr handle) override {
+        const int fd = static_cast<int>(handle);
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+            peer.sin_family != AF_INET || !allowed_.allows(peer.sin_addr) ||
+            !makeRoom(ntohl(peer.sin_addr.s_addr))) {
+            ::close(fd);
+            return;
+        }
+        auto* socket = new QTcpSocket(this);
+        if (!socket->setSocketDescriptor(handle)) {
+            delete socket;
+            ::close(fd);
+            return;
+        }
+        // Before the server's own: it sees each part of a request first.
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { received(socket); });
+        entries_.push_back({socket, ntohl(peer.sin_addr.s_addr), ntohs(peer.sin_port),
+                            Stage::Request, Clock::now() + limits_.requestTime});
+        addPendingConnection(socket);
+    }
+
+  private:
+    enum class Stage { Request, Page, Admitted };
+    struct Entry {
+        QPointer<QTcpSocket> socket;
+        uint32_t host = 0;
+        quint16 port = 0;
+        Stage stage = Stage::Request;
+        Clock::time_point deadline{};  // before it is admitted
+        qint64 received = 0;           // of the request under way
+    };
+
+    Entry* find(const QTcpSocket* socket) {
+        for (Entry& entry : entries_) {
+            if (entry.socket == socket) return &entry;
+        }
+        return nullptr;
+    }
+    void received(QTcpSocket* socket) {
+        Entry* entry = find(socket);
+        if (entry == nullptr || entry->stage != Stage::Request) return;
+        entry->received += socket->bytesAvailable();
+        if (entry->received > limits_.largestRequest) {
+            // After the server's own slots have seen this part: it holds it.
+            entry->deadline = Clock::now();
+            QMetaObject::invokeMethod(socket, &QAbstractSocket::abort, Qt::QueuedConnection);
+        }
+    }
+    // Room for one more of `host`'s not given the code: past its host's
+    // share that host's oldest is closed, past the cap of all the oldest.
+    bool makeRoom(uint32_t host) {
+        sweep();
+        const auto closeOldest = [this](std::optional<uint32_t> of) {
+            for (auto entry = entries_.begin(); entry != entries_.end(); ++entry) {
+                if (entry->stage == Stage::Admitted || (of && entry->host != *of)) continue;
+                QTcpSocket* socket = entry->socket.data();
+                entries_.erase(entry);
+                socket->abort();
+                return true;
+            }
+            return false;
+        };
+        size_t all = 0;
+        size_t own = 0;
+        for (const Entry& entry : entries_) {
+            if (entry.stage == Stage::Admitted) continue;
+            ++all;
+            if (entry.host == host) ++own;
+        }
+        if (own >= limits_.mostPerHost) return closeOldest(host);
+        return all < limits_.mostConnections || closeOldest(std::nullopt);
+    }
+
+    const AllowList allowed_;
+    const WebLimits limits_;
+    std::list<Entry> entries_;  // oldest first
+    QTimer tick_;
+};
 
 // The names this machine answers to in Host and Origin: its loopback, its
 // addresses and host name as they are now, and those the settings list.
@@ -118,7 +258,6 @@ class Endpoint : public QAbstractHttpServer {
   public:
     Endpoint(WebServer::Shared& shared, const RemoteSettings& settings)
         : shared_(shared),
-          allowed_(settings.allowed),
           gate_(settings.code),
           files_(pageFiles()),
           listedNames_(settings.names),
@@ -134,7 +273,10 @@ class Endpoint : public QAbstractHttpServer {
 
     // What the window's thread left to send.
     void flush();
-    void listensOn(int port) { port_ = port; }
+    void listensOn(Door* door) {
+        door_ = door;
+        port_ = door->serverPort();
+    }
 
   protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
@@ -159,7 +301,6 @@ class Endpoint : public QAbstractHttpServer {
     bool ours(const QHttpServerRequest& request, bool upgrade);
 
     WebServer::Shared& shared_;
-    const AllowList allowed_;
     CodeGate gate_;
     const std::map<QString, File> files_;
     std::map<uint64_t, Page> pages_;
@@ -167,7 +308,9 @@ class Endpoint : public QAbstractHttpServer {
     const QStringList listedNames_;
     QStringList names_;
     Clock::time_point namesRead_;
+    Door* door_ = nullptr;
     int port_ = 0;
+    size_t admitted_ = 0;  // pages given the code; the others are the door's to count
 };
 
 // Whether the request names this machine, and a WebSocket comes from the
@@ -193,10 +336,15 @@ bool Endpoint::handleRequest(const QHttpServerRequest& request, QTcpSocket* sock
     // The WebSocket's handshake is the server's own to answer, after this;
     // one refused is answered by missingHandler.
     const bool upgrade = request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
-    if (upgrade) return ours(request, true);
+    if (upgrade) {
+        if (!ours(request, true)) return false;
+        door_->upgraded(socket);
+        return true;
+    }
+    door_->answered(socket);
     QHttpServerResponder responder = makeResponder(request, socket);
     using Status = QHttpServerResponder::StatusCode;
-    if (!allows(allowed_, ipv4(request.remoteAddress())) || !ours(request, false)) {
+    if (!ours(request, false)) {
         responder.write(Status::Forbidden);
         return true;
     }
@@ -217,14 +365,8 @@ void Endpoint::accept() {
     while (hasPendingWebSocketConnections()) {
         std::unique_ptr<QWebSocket> socket = nextPendingWebSocketConnection();
         const std::optional<uint32_t> host = ipv4(socket->peerAddress());
-        if (!allows(allowed_, host)) {
+        if (!host) {
             socket->abort();
-            continue;
-        }
-        if (pages_.size() >= WebServer::kMostPages) {
-            socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
-                          QStringLiteral("Trop de pages ouvertes"));
-            socket.release()->deleteLater();
             continue;
         }
         socket->setMaxAllowedIncomingFrameSize(kLargestFrame);
@@ -292,6 +434,15 @@ void Endpoint::tryCode(uint64_t id, Page& page, const QString& given) {
 }
 
 void Endpoint::admit(uint64_t id, Page& page) {
+    // Counted once given the code: pages that never give it cannot keep the
+    // tablet out; the door closes them.
+    if (admitted_ >= WebServer::kMostPages) {
+        page.socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                           QStringLiteral("Trop de pages ouvertes"));
+        return;
+    }
+    ++admitted_;
+    door_->admitted(*page.socket);
     page.admitted = true;
     shared_.push({id, {PageMessage::Kind::Joined, 0, {}}});
 }
@@ -300,6 +451,7 @@ void Endpoint::gone(uint64_t id) {
     const auto found = pages_.find(id);
     if (found == pages_.end()) return;
     if (found->second.joined) shared_.joined.fetch_sub(1);
+    if (found->second.admitted) --admitted_;
     found->second.socket->disconnect(this);
     found->second.socket.release()->deleteLater();  // it is in its own signal
     pages_.erase(found);
@@ -376,12 +528,12 @@ class WebServer::Loop : public QThread {
             const std::lock_guard<std::mutex> lock(shared_->mutex);
             if (shared_->stopping) quit();
         });
-        auto* listening = new QTcpServer(&endpoint);
+        auto* listening = new Door(settings_.allowed, settings_.webLimits, &endpoint);
         if (!listening->listen(address_, static_cast<quint16>(settings_.webPort))) {
             started.set_value({0, listening->errorString()});
             return;
         }
-        endpoint.listensOn(listening->serverPort());
+        endpoint.listensOn(listening);
         endpoint.bind(listening);
         bool stopping = false;
         {

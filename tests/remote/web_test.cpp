@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -120,6 +121,28 @@ int httpStatus(const QString& host, int port, const char* target, QByteArray* bo
                         QByteArray("GET ") + target + " HTTP/1.1\r\nHost: " + named +
                             "\r\nConnection: close\r\n\r\n",
                         body);
+}
+
+// Whether the server closes a connection that sends `request`, and `drip`
+// more every 50 ms, without a byte of answer.
+bool closedUnanswered(const QString& host, int port, const QByteArray& request = {},
+                      const QByteArray& drip = {}) {
+    QTcpSocket socket;
+    socket.setProxy(QNetworkProxy::NoProxy);
+    socket.connectToHost(host, static_cast<quint16>(port));
+    socket.write(request);
+    QElapsedTimer dripped;
+    dripped.start();
+    QByteArray answer;
+    const bool closed = turnEventsUntil([&] {
+        answer += socket.readAll();
+        if (!drip.isEmpty() && dripped.elapsed() >= 50) {
+            socket.write(drip);
+            dripped.restart();
+        }
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    });
+    return closed && answer.isEmpty();
 }
 
 // A WebSocket's handshake to /ws as a browser sends it, from `origin` (none if empty).
@@ -282,7 +305,8 @@ TEST(Web, AnotherMachineNeedsTheAllowListAndTheCodeAndGuessingIsSlowed) {
     ASSERT_TRUE(settings.allowed.add(QStringLiteral("10.99.0.0/16")));
     {
         WebRig stranger(settings);
-        EXPECT_EQ(httpStatus(here, stranger.hub->webPort(), "/"), 403);
+        // Closed as it comes, before it says anything.
+        EXPECT_TRUE(closedUnanswered(here, stranger.hub->webPort()));
         Page page(stranger.url(here.toLatin1().constData()));
         EXPECT_TRUE(turnEventsUntil(
             [&] { return page.socket.state() == QAbstractSocket::UnconnectedState; }));
@@ -317,6 +341,97 @@ TEST(Web, AnotherMachineNeedsTheAllowListAndTheCodeAndGuessingIsSlowed) {
     ASSERT_TRUE(told);
     EXPECT_EQ((*told)[QStringLiteral("code")].toString(), QStringLiteral("accepte"));
     EXPECT_TRUE(page.next("touches", at));
+    page.send(R"({"appui":0})");
+    EXPECT_TRUE(turnEventsUntil([&] { return rig.onAir() == "A"; }));
+}
+
+}  // namespace
+}  // namespace tambrel::remote
+
+namespace tambrel::remote {
+namespace {
+
+// Connections that never become a page given the code are counted apart,
+// each host's and all, and past a cap the oldest goes: a flood from this
+// machine never keeps the tablet out, nor a page given the code.
+TEST(Web, AFloodOfConnectionsNeverTakesTheTabletsPlace) {
+    const QString here = networkAddress();
+    if (here.isEmpty()) GTEST_SKIP() << "no network address but the loopback";
+    RemoteSettings settings;
+    settings.address = "0.0.0.0";
+    settings.code = QStringLiteral("7351");
+    ASSERT_TRUE(settings.allowed.add(here));
+    settings.webLimits.mostPerHost = WebServer::kMostPages + 1;
+    settings.webLimits.mostConnections = WebServer::kMostPages + 3;
+    WebRig rig(settings);
+    rig.assign(0, rig.wav("Intro.wav", 2000));
+    const QString loopback = QStringLiteral("127.0.0.1");
+    const int port = rig.hub->webPort();
+
+    // A header past its bound is not kept.
+    EXPECT_TRUE(
+        closedUnanswered(loopback, port, "GET / HTTP/1.1\r\nX-Long: " + QByteArray(20000, 'a')));
+
+    std::vector<std::unique_ptr<QWebSocket>> silent;  // they never give a code
+    for (size_t n = 0; n <= WebServer::kMostPages; ++n) {
+        silent.push_back(std::make_unique<QWebSocket>(pageOrigin(rig.url())));
+        silent.back()->setProxy(QNetworkProxy::NoProxy);
+        silent.back()->open(QUrl(rig.url()));
+    }
+    const auto open = [](const auto& socket) {
+        return socket->state() == QAbstractSocket::ConnectedState;
+    };
+    ASSERT_TRUE(turnEventsUntil([&] { return std::all_of(silent.begin(), silent.end(), open); }));
+    Page tablet(rig.url(here.toLatin1().constData()));
+    size_t at = 0;
+    ASSERT_TRUE(tablet.next("code", at));
+    tablet.send(R"({"code":"7351"})");
+    EXPECT_TRUE(tablet.next("touches", at));
+    tablet.send(R"({"appui":0})");
+    EXPECT_TRUE(turnEventsUntil([&] { return rig.onAir() == "A"; }));
+
+    // One more of this host's: its oldest goes.
+    QTcpSocket extra;
+    extra.setProxy(QNetworkProxy::NoProxy);
+    extra.connectToHost(loopback, static_cast<quint16>(port));
+    EXPECT_TRUE(turnEventsUntil([&] { return !open(silent[0]); }));
+    EXPECT_TRUE(open(silent[1]));
+    // Past the cap of all: the oldest not given the code, whoever's; the tablet stays.
+    std::vector<std::unique_ptr<QTcpSocket>> more;
+    for (int n = 0; n < 3; ++n) {
+        more.push_back(std::make_unique<QTcpSocket>());
+        more.back()->setProxy(QNetworkProxy::NoProxy);
+        more.back()->connectToHost(here, static_cast<quint16>(port));
+        ASSERT_TRUE(turnEventsUntil([&] { return open(more.back()); }));
+    }
+    EXPECT_TRUE(turnEventsUntil([&] { return !open(silent[1]); }));
+    EXPECT_TRUE(open(silent[2]) && extra.state() == QAbstractSocket::ConnectedState);
+    tablet.send(R"({"appui":0})");
+    EXPECT_TRUE(turnEventsUntil([&] { return rig.onAir().empty(); }));
+    EXPECT_EQ(tablet.socket.state(), QAbstractSocket::ConnectedState);
+}
+
+// A connection idle, or that drips a request, is closed unanswered within
+// its time; a WebSocket that never gives its code too, not a page given it.
+TEST(Web, ConnectionsThatOverstayAreClosed) {
+    RemoteSettings settings;
+    settings.webLimits.requestTime = 300ms;
+    settings.webLimits.codeTime = 600ms;
+    WebRig rig(settings);
+    rig.assign(0, rig.wav("Intro.wav", 2000));
+    const QString here = QStringLiteral("127.0.0.1");
+    const int port = rig.hub->webPort();
+    EXPECT_TRUE(closedUnanswered(here, port));
+    EXPECT_TRUE(closedUnanswered(here, port, "GET / HTTP/1.1\r\n", "X-Slow: 1\r\n"));
+
+    QWebSocket silent(pageOrigin(rig.url()));
+    silent.setProxy(QNetworkProxy::NoProxy);
+    silent.open(QUrl(rig.url()));
+    Page page(rig.url());
+    size_t at = 0;
+    ASSERT_TRUE(page.next("touches", at));
+    EXPECT_TRUE(
+        turnEventsUntil([&] { return silent.state() == QAbstractSocket::UnconnectedState; }));
     page.send(R"({"appui":0})");
     EXPECT_TRUE(turnEventsUntil([&] { return rig.onAir() == "A"; }));
 }
