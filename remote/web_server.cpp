@@ -1,6 +1,8 @@
 #include "remote/web_server.h"
 
 #include <arpa/inet.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -74,7 +76,7 @@ std::optional<uint32_t> ipv4(const QHostAddress& address) {
 // under the file limit, and past a cap the oldest not given the code is
 // closed: a flood of strangers never takes a page's place. A request must
 // come whole within its time and bound, and a WebSocket must be given the
-// code within its time.
+// code within its time; a page that lets data pile up unread is closed.
 class Door : public QTcpServer {
   public:
     Door(const AllowList& allowed, const WebLimits& limits, QObject* parent)
@@ -82,7 +84,7 @@ class Door : public QTcpServer {
         const auto shortest = std::min({limits.requestTime, limits.codeTime, limits.unreadTime});
         tick_.setInterval(std::clamp(shortest / 4, std::chrono::milliseconds(10),
                                      std::chrono::milliseconds(500)));
-        connect(&tick_, &QTimer::timeout, this, [this] { sweep(); });
+        connect(&tick_, &QTimer::timeout, this, [this] { sweep(true); });
         tick_.start();
     }
 
@@ -98,6 +100,7 @@ class Door : public QTcpServer {
         if (Entry* entry = find(socket)) {
             entry->stage = Stage::Page;
             entry->deadline = Clock::now() + limits_.codeTime;
+            entry->read = Clock::now();
         }
     }
     // Given the code, or from this machine: kept, counted apart.
@@ -109,8 +112,10 @@ class Door : public QTcpServer {
             }
         }
     }
-    // What overstayed or went away.
-    void sweep() {
+    // What overstayed or went away, and pages with more than their bound
+    // waiting; at each tick, those that read nothing since the last while
+    // data waits for them.
+    void sweep(bool tick) {
         const Clock::time_point now = Clock::now();
         for (auto entry = entries_.begin(); entry != entries_.end();) {
             QTcpSocket* socket = entry->socket.data();
@@ -118,7 +123,16 @@ class Door : public QTcpServer {
                 entry = entries_.erase(entry);
                 continue;
             }
-            const bool close = entry->stage != Stage::Admitted && now >= entry->deadline;
+            bool close = entry->stage != Stage::Admitted && now >= entry->deadline;
+            if (entry->stage != Stage::Request) {
+                const qint64 unsent = socket->bytesToWrite() + queued(*socket);
+                if (tick) {
+                    if (unsent == 0 || unsent < entry->unsent) entry->read = now;
+                    entry->unsent = unsent;
+                }
+                close = close || unsent > limits_.mostUnsent ||
+                        (unsent > 0 && now - entry->read >= limits_.unreadTime);
+            }
             if (close) {
                 entry = entries_.erase(entry);
                 socket->abort();  // a page's own socket is told, and goes
@@ -161,7 +175,16 @@ class Door : public QTcpServer {
         Stage stage = Stage::Request;
         Clock::time_point deadline{};  // before it is admitted
         qint64 received = 0;           // of the request under way
+        qint64 unsent = 0;             // at the last tick
+        Clock::time_point read{};      // when it last read, or had nothing waiting
     };
+
+    // Sent to the page but not taken by it yet, in the system's queue.
+    static qint64 queued(const QTcpSocket& socket) {
+        int bytes = 0;
+        const auto fd = static_cast<int>(socket.socketDescriptor());
+        return fd >= 0 && ioctl(fd, SIOCOUTQ, &bytes) == 0 ? bytes : 0;
+    }
 
     Entry* find(const QTcpSocket* socket) {
         for (Entry& entry : entries_) {
@@ -182,7 +205,7 @@ class Door : public QTcpServer {
     // Room for one more of `host`'s not given the code: past its host's
     // share that host's oldest is closed, past the cap of all the oldest.
     bool makeRoom(uint32_t host) {
-        sweep();
+        sweep(false);
         const auto closeOldest = [this](std::optional<uint32_t> of) {
             for (auto entry = entries_.begin(); entry != entries_.end(); ++entry) {
                 if (entry->stage == Stage::Admitted || (of && entry->host != *of)) continue;
@@ -458,6 +481,7 @@ void Endpoint::gone(uint64_t id) {
 }
 
 void Endpoint::flush() {
+    door_->sweep(false);  // a page past its bound is closed before it is sent more
     std::deque<WebServer::Shared::Outgoing> out;
     {
         const std::lock_guard<std::mutex> lock(shared_.mutex);
@@ -477,15 +501,6 @@ void Endpoint::flush() {
         for (auto& [id, page] : pages_) {
             if (page.joined) page.socket->sendTextMessage(text);
         }
-    }
-    std::vector<uint64_t> stalled;
-    for (const auto& [id, page] : pages_) {
-        if (page.socket->bytesToWrite() > WebServer::kMostUnsent) stalled.push_back(id);
-    }
-    for (const uint64_t id : stalled) {
-        QWebSocket* socket = pages_[id].socket.get();
-        gone(id);
-        socket->abort();
     }
 }
 }  // namespace

@@ -35,7 +35,6 @@ class WebServer {
   public:
     static constexpr size_t kMostPages = 32;
     static constexpr size_t kMostWaiting = 256;
-    static constexpr qint64 kMostUnsent = qint64{1} << 20;  // a page that stops reading is closed
 
     // Listens at once at the settings' address and web port; problem() says why it could not.
     WebServer(const RemoteSettings& settings, std::function<void()> wake);

@@ -3,7 +3,10 @@
 // gestures, state pushed, bad messages ignored, and from another machine
 // the allow-list and the code.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -434,6 +437,59 @@ TEST(Web, ConnectionsThatOverstayAreClosed) {
         turnEventsUntil([&] { return silent.state() == QAbstractSocket::UnconnectedState; }));
     page.send(R"({"appui":0})");
     EXPECT_TRUE(turnEventsUntil([&] { return rig.onAir() == "A"; }));
+}
+
+// A page from this machine that joins (its code in the URL) and then reads
+// nothing, its system's buffer as small as the system allows.
+struct DeafPage {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    explicit DeafPage(int port) {
+        const int smallest = 1;
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
+        const QByteArray us = "127.0.0.1:" + QByteArray::number(port);
+        const QByteArray request = handshake(us, "http://" + us).replace("/ws", "/ws?code=");
+        EXPECT_EQ(::write(fd, request.constData(), request.size()), request.size());
+    }
+    ~DeafPage() { ::close(fd); }
+    DeafPage(const DeafPage&) = delete;
+    DeafPage& operator=(const DeafPage&) = delete;
+};
+
+// A page that stops reading is closed, once what waits for it, counting the
+// system's queue, passes the bound, or once it has read nothing for a while;
+// one that reads is served on.
+TEST(Web, APageThatStopsReadingIsClosed) {
+    RemoteSettings settings;
+    settings.webLimits.mostUnsent = 12 * 1024;
+    settings.webLimits.unreadTime = std::chrono::minutes(1);
+    RemoteSettings slow;
+    slow.webLimits.unreadTime = 300ms;
+    for (const RemoteSettings& limits : {settings, slow}) {
+        WebRig rig(limits);
+        // The whole state, twice what the deaf page's buffer holds.
+        const QString named = rig.wav(std::string(230, 'n') + ".wav", 100);
+        for (int16_t slot = 0; slot < kSlots; ++slot) rig.assign(slot, named);
+        Page page(rig.url());
+        size_t at = 0;
+        ASSERT_TRUE(page.next("touches", at));
+        const WebServer& server = *rig.hub->web();
+        DeafPage deaf(rig.hub->webPort());
+        EXPECT_TRUE(turnEventsUntil([&] { return server.joined() == 2; }));
+        // Then every slot played and stopped, each change sent to both.
+        for (const char* state : {"joue", "pret"}) {
+            for (int16_t slot = 0; slot < kSlots; ++slot) rig.window->Touche_Click(slot);
+            EXPECT_TRUE(page.told(kSlots - 1, state, at));
+        }
+        EXPECT_TRUE(turnEventsUntil([&] { return server.joined() == 1; }));
+        EXPECT_EQ(page.socket.state(), QAbstractSocket::ConnectedState);
+        page.send(R"({"appui":0})");
+        EXPECT_TRUE(turnEventsUntil([&] { return rig.onAir() == "A"; }));
+    }
 }
 
 }  // namespace
