@@ -26,6 +26,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/file_limit.h"
 #include "remote/queued_wake.h"
 #include "remote/web_gate.h"
 
@@ -72,11 +73,12 @@ std::optional<uint32_t> ipv4(const QHostAddress& address) {
 }
 
 // The web port's listening socket. A host the list does not name is closed
-// before a byte is read; connections are counted, all and each host's, well
-// under the file limit, and past a cap the oldest not given the code is
-// closed: a flood of strangers never takes a page's place. A request must
-// come whole within its time and bound, and a WebSocket must be given the
-// code within its time; a page that lets data pile up unread is closed.
+// before a byte is read, and so is any connection once handles run short
+// (the file limit's reserve is the window's and the audio's); connections are counted, all and each
+// host's, well under the file limit, and past a cap the oldest not given the code is closed: a
+// flood of strangers never takes a page's place. A request must come whole within its time and
+// bound, and a WebSocket must be given the code within its time; a page that lets data pile up
+// unread is closed.
 class Door : public QTcpServer {
   public:
     Door(const AllowList& allowed, const WebLimits& limits, QObject* parent)
@@ -149,7 +151,7 @@ class Door : public QTcpServer {
         socklen_t length = sizeof peer;
         if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
             peer.sin_family != AF_INET || !allowed_.allows(peer.sin_addr) ||
-            !makeRoom(ntohl(peer.sin_addr.s_addr))) {
+            platform::inFileReserve(fd) || !makeRoom(ntohl(peer.sin_addr.s_addr))) {
             ::close(fd);
             return;
         }

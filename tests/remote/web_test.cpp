@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 
 #include "journal/air_log.h"
 #include "journal/journal_writer.h"
+#include "platform/file_limit.h"
 #include "remote/remote_hub.h"
 #include "remote/remote_settings.h"
 #include "remote/window_panel.h"
@@ -490,6 +492,32 @@ TEST(Web, APageThatStopsReadingIsClosed) {
         page.send(R"({"appui":0})");
         EXPECT_TRUE(turnEventsUntil([&] { return rig.onAir() == "A"; }));
     }
+}
+
+// The soft file limit is raised to the hard one at start; handles running
+// short all the same, the web port takes none of the reserve left for the
+// window and the audio.
+TEST(Web, TheWebPortLeavesTheFileReserveAlone) {
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = std::min<rlim_t>(saved.rlim_max, 512);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    EXPECT_TRUE(platform::raiseFileLimit());
+    rlimit raised{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &raised), 0);
+    EXPECT_EQ(raised.rlim_cur, saved.rlim_max);
+
+    WebRig rig;
+    const QString here = QStringLiteral("127.0.0.1");
+    const int port = rig.hub->webPort();
+    const int next = ::dup(0);  // the lowest free handle
+    ::close(next);
+    low.rlim_cur = static_cast<rlim_t>(next + platform::kFileReserve / 2);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    EXPECT_TRUE(closedUnanswered(here, port));
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(httpStatus(here, port, "/"), 200);
 }
 
 }  // namespace
