@@ -513,7 +513,7 @@ TEST(Web, TheWebPortLeavesTheFileReserveAlone) {
     const int port = rig.hub->webPort();
     const int next = ::dup(0);  // the lowest free handle
     ::close(next);
-    low.rlim_cur = static_cast<rlim_t>(next + platform::kFileReserve / 2);
+    low.rlim_cur = static_cast<rlim_t>(next) + platform::kFileReserve / 2;
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
     EXPECT_TRUE(closedUnanswered(here, port));
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
