@@ -11,6 +11,7 @@
 #include <QHostInfo>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
+#include <QLoggingCategory>
 #include <QNetworkInterface>
 #include <QPointer>
 #include <QTcpServer>
@@ -579,6 +580,9 @@ WebServer::WebServer(const RemoteSettings& settings, std::function<void()> wake)
             QStringLiteral("adresse illisible : ") + QString::fromStdString(settings.address);
         return;
     }
+    // Qt says a line on standard error for each WebSocket refused: a flood
+    // of them would be a flood of lines. QT_LOGGING_RULES still shows them.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.httpserver.warning=false"));
     loop_ = std::make_unique<Loop>(shared_, host, settings);
     std::future<Loop::Started> started = loop_->started.get_future();
     loop_->start();
