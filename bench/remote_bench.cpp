@@ -116,7 +116,9 @@ class Pages : public QThread {
         QObject context;
         context_ = &context;
         for (int i = 0; i < count_; ++i) {
-            sockets_.push_back(std::make_unique<QWebSocket>());
+            // As a browser opens it: from the page's own origin.
+            sockets_.push_back(std::make_unique<QWebSocket>(
+                QStringLiteral("http://127.0.0.1:%1").arg(url_.port())));
             QObject::connect(
                 sockets_.back().get(), &QWebSocket::textMessageReceived, &context,
                 [this, i](const QString& text) {
