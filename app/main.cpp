@@ -7,13 +7,19 @@
 #include "platform/audio/system_output.h"
 #include "platform/dialogs.h"
 #include "platform/end_requests.h"
+#include "platform/file_limit.h"
 #include "platform/path_form.h"
+#include "platform/report.h"
 #include "platform/system.h"
 #include "platform/translations.h"
 #include "playback/audio_host.h"
 #include "remote/remote_hub.h"
 
 int main(int argc, char* argv[]) {
+    // Before the display connection and the audio open: room for them whatever pages do.
+    if (!tambrel::platform::raiseFileLimit()) {
+        tambrel::platform::report("limite de fichiers ouverts non relevée");
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tambrel"));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Tambrel"));

@@ -124,8 +124,7 @@ void RemoteHub::startWeb(const RemoteSettings& settings) {
         webProblem_ = QStringLiteral("page web désactivée");
         return;
     }
-    web_ = std::make_unique<WebServer>(settings.address, settings.webPort, settings.allowed,
-                                       settings.code, [this] { webWake_.ring(); });
+    web_ = std::make_unique<WebServer>(settings, [this] { webWake_.ring(); });
     if (!web_->problem().isEmpty()) {
         webProblem_ = QStringLiteral("page web impossible sur %1:%2 : %3")
                           .arg(QString::fromStdString(settings.address))

@@ -27,8 +27,21 @@ RemoteSettings readRemoteSettings(const QByteArray& bytes, std::vector<QString>&
             if (key == u"osc") return readYesNo(value, settings.osc);
             if (key == u"midi") return readYesNo(value, settings.midi);
             if (key == u"adresse") return ipv4(value, settings.address);
+            static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
+            if (key == u"noms") {
+                // A name as a Host header carries it: letters, digits, '-' and '.'.
+                static const QRegularExpression name(QStringLiteral("^[a-z0-9.-]+$"));
+                for (const QString& entry : value.toLower().split(separators, Qt::SkipEmptyParts)) {
+                    if (name.match(entry).hasMatch()) {
+                        settings.names.push_back(entry);
+                    } else {
+                        bad.push_back(
+                            QStringLiteral("ligne %1, noms : %2").arg(lineNumber).arg(entry));
+                    }
+                }
+                return true;
+            }
             if (key == u"autorises") {
-                static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
                 for (const QString& entry : value.split(separators, Qt::SkipEmptyParts)) {
                     if (!settings.allowed.add(entry)) {
                         bad.push_back(

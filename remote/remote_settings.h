@@ -16,14 +16,20 @@
 //   web_port=9180        its TCP port
 //   code=                what a page from another machine must give; none: only
 //                        this machine's pages
+//   noms=studio.lan, regie
+//                        names this machine is reached by, besides its host
+//                        name and addresses, that a page may be opened at;
+//                        lines add up
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "remote/allow_list.h"
+#include "remote/web_gate.h"
 
 namespace tambrel::remote {
 
@@ -39,11 +45,13 @@ struct RemoteSettings {
     bool web = true;
     int webPort = 9180;
     QString code;
+    QStringList names;    // lower case
+    WebLimits webLimits;  // not from the file
 };
 
 // The settings the file's lines give, the others as by default; `bad`
 // receives the lines not understood, as "ligne N : text", and the entries
-// of autorises= not understood, as "ligne N, autorises : entry".
+// of autorises= and noms= not understood, as "ligne N, autorises : entry".
 RemoteSettings readRemoteSettings(const QByteArray& bytes, std::vector<QString>& bad);
 
 // Listening beyond this machine without a list of who may speak would let

@@ -42,6 +42,20 @@ class CodeGate {
     std::map<uint32_t, Tries> hosts_;
 };
 
+// What a connection to the web port may hold, and how long, before it is a
+// page given the code; the tests make the times small. Those not given it
+// are counted apart from the pages: one past a cap closes the oldest of its
+// host's, or of all.
+struct WebLimits {
+    size_t mostConnections = 256;  // not given the code, at once: well under the file limit
+    size_t mostPerHost = 32;
+    qint64 largestRequest = 8 * 1024;             // a request's header
+    std::chrono::milliseconds requestTime{5000};  // to send a whole request, and between two
+    std::chrono::milliseconds codeTime{10000};    // from the WebSocket to the right code
+    qint64 mostUnsent = qint64{1} << 20;          // waiting for a page, Qt's and the system's
+    std::chrono::milliseconds unreadTime{5000};   // data waiting for a page that reads none
+};
+
 // A page's messages: a burst, then a steady rate; the rest is ignored.
 class Pace {
   public:

@@ -7,7 +7,10 @@
 // allow-list does not name gets neither (this machine always may); a page
 // from another machine must give the code before anything it asks is
 // taken; at most kMostPages pages at once; each page's messages are bounded
-// in size and paced. Requests are queued for the window's thread, which
+// in size and paced. A request must name this machine (Host) as one of its
+// addresses or names, and a WebSocket must come from the page served here
+// (Origin): a page of another site, or a name rebound to this machine,
+// gets 403 and nothing it says is read. Requests are queued for the window's thread, which
 // `wake` is called to drain; what it sends back crosses the other way.
 
 #include <QString>
@@ -18,7 +21,7 @@
 #include <memory>
 #include <string>
 
-#include "remote/allow_list.h"
+#include "remote/remote_settings.h"
 #include "remote/web_messages.h"
 
 namespace tambrel::remote {
@@ -32,11 +35,9 @@ class WebServer {
   public:
     static constexpr size_t kMostPages = 32;
     static constexpr size_t kMostWaiting = 256;
-    static constexpr qint64 kMostUnsent = qint64{1} << 20;  // a page that stops reading is closed
 
-    // Listens at once; problem() says why it could not.
-    WebServer(const std::string& address, int port, const AllowList& allowed, const QString& code,
-              std::function<void()> wake);
+    // Listens at once at the settings' address and web port; problem() says why it could not.
+    WebServer(const RemoteSettings& settings, std::function<void()> wake);
     ~WebServer();
     WebServer(const WebServer&) = delete;
     WebServer& operator=(const WebServer&) = delete;

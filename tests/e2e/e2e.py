@@ -11,6 +11,7 @@ Usage: e2e.py TAMBREL_EXECUTABLE [--screenshot PNG] [--guide-shots DIR] [--insta
 """
 
 import argparse
+import http.server
 import os
 import pathlib
 import shutil
@@ -21,6 +22,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import traceback
 
@@ -780,11 +782,33 @@ def browser(session, width, height):
     return driver
 
 
+class ForeignSite(http.server.BaseHTTPRequestHandler):
+    """Another web site's page, as the browser beside the desk may open one: it opens the
+    program's WebSocket, gives no code (as this machine's pages need none) and presses slot A."""
+    PAGE = (b"<!doctype html><script>window.opened = false; window.got = []; window.ended = false;"
+            b"const s = new WebSocket('ws://127.0.0.1:9180/ws');"
+            b"s.onopen = () => { opened = true; s.send('{\"code\":\"\"}');"
+            b" s.send('{\"appui\":0}'); };"
+            b"s.onmessage = (e) => got.push(e.data); s.onclose = () => { ended = true; };"
+            b"</script>")
+
+    def do_GET(self):  # noqa: N802 (the server's name for it)
+        self.send_response(200)
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Length", str(len(self.PAGE)))
+        self.end_headers()
+        self.wfile.write(self.PAGE)
+
+    def log_message(self, *_):
+        pass
+
+
 def test_web_page(session, media):
     """The program's web page in a real browser: its 28 slots and captions; a tap on A is heard
     and turns it red within 200 ms; the corner square sets B's loop in the window; a palette
-    picked on the page loads; a key pressed in the window is pushed to the page; the program
-    ended, the page says "non connecté"."""
+    picked on the page loads; a key pressed in the window is pushed to the page; a page of
+    another site, served from another port, is refused the WebSocket and presses nothing; the
+    program ended, the page says "non connecté"."""
     folder = session.program_folder("web")
     titles = [("Indicatif", "a440"), ("Virgule", "b880"), ("M\u00e9t\u00e9o", None),
               ("Flash info", "b880")]
@@ -852,6 +876,23 @@ def test_web_page(session, media):
         program.display.key("a")
         expect(until(lambda: "joue" in slots()[0][0], 2), "a key in the window was not pushed")
         program.display.key("a")
+        expect(until(lambda: "pret" in slots()[0][0], 2), "slot A did not stop from the window")
+
+        foreign = http.server.ThreadingHTTPServer(("127.0.0.1", 0), ForeignSite)
+        threading.Thread(target=foreign.serve_forever, daemon=True).start()
+        try:
+            driver.switch_to.new_window("tab")
+            driver.get("http://127.0.0.1:%d/" % foreign.server_address[1])
+            expect(until(lambda: js("return window.ended === true"), 5),
+                   "the other site's WebSocket was not closed")
+            expect(js("return !opened && got.length === 0"),
+                   "the other site's page was let in: %r" % js("return got"))
+            time.sleep(0.5)
+            expect(program.button_colour(0) != RED, "the other site's page pressed slot A")
+            driver.close()
+            driver.switch_to.window(driver.window_handles[0])
+        finally:
+            foreign.shutdown()
 
         program.kill()
         expect(until(lambda: not live() and js(
