@@ -57,7 +57,10 @@ echo "== build and tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTAMBREL_SANITIZE=ON -DTAMBREL_TESTS=ON \
   -DTAMBREL_BENCH=OFF -DTAMBREL_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+# The leak checker does not follow __tls_get_addr: the sanitizer runtime's record of dynamic TLS
+# blocks goes wrong with this glibc once Qt's plugins are loaded, and its tracer then crashes at exit.
+# Static TLS, stacks and the heap are still scanned, and a planted leak is still reported.
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" "${ctest_filter[@]}"
 
 echo "== build and tests under ThreadSanitizer"
