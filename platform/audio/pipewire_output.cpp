@@ -576,8 +576,9 @@ uint64_t missedCycles(uint64_t lastTicks, uint64_t ticks, uint64_t cycleFrames, 
     return std::max<uint64_t>((moved + cycle / 2) / cycle - 1, 1);
 }
 
-PipeWireBackend::PipeWireBackend(int mostDoublings)
-    : link_([] { return std::make_shared<PipeWireConnection>(); }), mostDoublings_(mostDoublings) {}
+PipeWireBackend::PipeWireBackend(int mostDoublings, ServerLink::Clock::duration firstWait)
+    : link_([] { return std::make_shared<PipeWireConnection>(); }, firstWait),
+      mostDoublings_(mostDoublings) {}
 
 PipeWireBackend::~PipeWireBackend() = default;
 
@@ -601,7 +602,10 @@ std::optional<std::string> PipeWireBackend::defaultDeviceName() {
 
 std::string PipeWireBackend::problem() {
     const ServerLink::Known known = link_.known();
-    if (!known.connection) return "PipeWire ne répond pas (" + known.failure + ")";
+    if (!known.connection) {
+        // No failure yet: the first try is still waiting for an answer.
+        return "PipeWire ne répond pas" + (known.failure.empty() ? "" : " (" + known.failure + ")");
+    }
     return known.sinks.empty() ? "aucune sortie audio trouvée" : std::string();
 }
 

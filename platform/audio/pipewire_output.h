@@ -25,15 +25,18 @@ namespace tambrel::audio {
 class PipeWireBackend final : public OutputBackend {
   public:
     // Connects to the PipeWire daemon, on the link's thread, and waits for
-    // the first try to end; usable() says whether it answered.
+    // the first try to end, `firstWait` at most; usable() says whether it
+    // answered, tried() whether it has answered or refused yet.
     // `mostDoublings`: how far a stream's quantum may grow; 0 holds it where
     // it was asked, for measuring one quantum.
-    explicit PipeWireBackend(int mostDoublings = kMostDoublings);
+    explicit PipeWireBackend(int mostDoublings = kMostDoublings,
+                             ServerLink::Clock::duration firstWait = ServerLink::kFirstWait);
     ~PipeWireBackend() override;
     PipeWireBackend(const PipeWireBackend&) = delete;
     PipeWireBackend& operator=(const PipeWireBackend&) = delete;
 
     bool usable() const;
+    bool tried() const { return link_.tried(); }
 
     // The Audio/Sink nodes' descriptions, as the desktop shows them (the same
     // names the PulseAudio path lists), in the order the daemon made them.

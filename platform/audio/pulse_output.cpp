@@ -694,7 +694,8 @@ class PulseOutput final : public AudioOutput {
 
 }  // namespace
 
-PulseBackend::PulseBackend() : link_([] { return std::make_shared<PulseConnection>(); }) {}
+PulseBackend::PulseBackend(ServerLink::Clock::duration firstWait)
+    : link_([] { return std::make_shared<PulseConnection>(); }, firstWait) {}
 
 PulseBackend::~PulseBackend() = default;
 
@@ -725,7 +726,11 @@ std::optional<std::string> PulseBackend::defaultDeviceName() {
 
 std::string PulseBackend::problem() {
     const ServerLink::Known known = link_.known();
-    if (!known.connection) return "le serveur de son ne répond pas (" + known.failure + ")";
+    if (!known.connection) {
+        // No failure yet: the first try is still waiting for an answer.
+        return "le serveur de son ne répond pas" +
+               (known.failure.empty() ? "" : " (" + known.failure + ")");
+    }
     return known.sinks.empty() ? "aucune sortie audio trouvée" : std::string();
 }
 

@@ -24,13 +24,15 @@ namespace tambrel::audio {
 class PulseBackend final : public OutputBackend {
   public:
     // Connects to the server, on the link's thread, and waits for the first
-    // try to end; usable() says whether it answered.
-    PulseBackend();
+    // try to end, `firstWait` at most; usable() says whether it answered,
+    // tried() whether it has answered or refused yet.
+    explicit PulseBackend(ServerLink::Clock::duration firstWait = ServerLink::kFirstWait);
     ~PulseBackend() override;
     PulseBackend(const PulseBackend&) = delete;
     PulseBackend& operator=(const PulseBackend&) = delete;
 
     bool usable() const;
+    bool tried() const { return link_.tried(); }
 
     // Device names are the sinks' descriptions, as the desktop shows them.
     // These four say what the link knows, and never wait on the server.

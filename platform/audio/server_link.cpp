@@ -5,10 +5,10 @@
 
 namespace tambrel::audio {
 
-ServerLink::ServerLink(Connect connect) : connect_(std::move(connect)) {
+ServerLink::ServerLink(Connect connect, Clock::duration firstWait) : connect_(std::move(connect)) {
     thread_ = std::thread([this] { run(); });
     std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, kAnswerTime + std::chrono::seconds(1), [this] { return tried_; });
+    changed_.wait_for(lock, firstWait, [this] { return tried_; });
 }
 
 ServerLink::~ServerLink() {
@@ -40,6 +40,11 @@ std::optional<std::string> ServerLink::defaultDescription() const {
 bool ServerLink::alive() const {
     const std::lock_guard lock(mutex_);
     return known_.connection != nullptr && known_.connection->alive();
+}
+
+bool ServerLink::tried() const {
+    const std::lock_guard lock(mutex_);
+    return tried_;
 }
 
 bool ServerLink::takeNews() {

@@ -61,9 +61,12 @@ class ServerLink {
     // the caller this much later at most.
     static constexpr std::chrono::milliseconds kLook{20};
 
-    // Starts the thread and waits for the first try to end (kAnswerTime at
-    // most), so that the caller knows at once whether the server answers.
-    explicit ServerLink(Connect connect);
+    // The longest a link waits at its start for the first try to end.
+    static constexpr Clock::duration kFirstWait = kAnswerTime + std::chrono::seconds(1);
+
+    // Starts the thread and waits for the first try to end, `firstWait` at
+    // most, so that the caller knows at once whether the server answers.
+    explicit ServerLink(Connect connect, Clock::duration firstWait = kFirstWait);
     ~ServerLink();
     ServerLink(const ServerLink&) = delete;
     ServerLink& operator=(const ServerLink&) = delete;
@@ -81,6 +84,9 @@ class ServerLink {
     // Never waits on the server.
     Known known() const;
     bool alive() const;
+    // False while the first try has not ended: a server that took the
+    // connection and has not answered yet (or not refused it).
+    bool tried() const;
     // True once after the sinks or the connection changed (and at the first call).
     bool takeNews();
 

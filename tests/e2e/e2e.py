@@ -102,8 +102,8 @@ class Session:
             pathlib.Path(folder, palette + ".Bnk").write_bytes(palette_bytes(files))
         return folder
 
-    def start(self, folder, wait_for_main=True):
-        program = Program(self, folder)
+    def start(self, folder, wait_for_main=True, env=None):
+        program = Program(self, folder, env)
         self.programs.append(program)
         if wait_for_main:
             program.wait_main()
@@ -144,13 +144,14 @@ class Session:
 class Program:
     """One running copy of Tambrel, seen from outside."""
 
-    def __init__(self, session, folder):
+    def __init__(self, session, folder, env=None):
         self.session, self.folder, self.display = session, folder, session.display
         # Standard error to a file: a pipe nobody reads would block a talkative program.
         with open(os.path.join(session.folder, "stderr-%s.txt" % os.path.basename(folder)),
                   "ab") as told:
             self.told = told.name
-            self.process = subprocess.Popen([os.path.join(folder, "Tambrel")], env=session.env,
+            self.process = subprocess.Popen([os.path.join(folder, "Tambrel")],
+                                            env=env or session.env,
                                             stdout=subprocess.DEVNULL, stderr=told)
         self.window, self.top = None, 0
 
@@ -389,6 +390,46 @@ def test_key_on_air_then_cue_on_pipewire(session, media):
     program.kill()
     told = pathlib.Path(program.told).read_text(errors="replace")
     expect("sortie audio : PipeWire" in told, "not played through PipeWire: %r" % told[-300:])
+
+
+def test_silent_sound_server(session, media):
+    """A sound server that takes the connection and never answers, and no PipeWire:
+    the window is up at once and a press says the output does not answer;
+    once a real server is there, a press plays."""
+    folder = os.path.join(session.folder, "silent-server")
+    os.makedirs(folder)
+    path = os.path.join(folder, "pulse.sock")
+    silent = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    silent.bind(path)
+    silent.listen(64)
+    env = dict(session.env, PULSE_SERVER="unix:" + path, XDG_RUNTIME_DIR=folder)
+    began = time.monotonic()
+    program = session.start(session.program_folder("silent", Matin=[media["a440"]]),
+                            wait_for_main=False, env=env)
+    expect(until(lambda: program.display.windows("^Tambrel$"), 20), "no window")
+    print("silent_server_window_ms %.0f" % ((time.monotonic() - began) * 1000), flush=True)
+    time.sleep(0.5)
+    # The window's first turn is the box that tells the output does not work.
+    program.display.focus(program.display.windows("^Tambrel$")[-1])
+    program.display.key("Return")
+    program.wait_main()
+    program.choose(program.palette_list(), "Matin")
+    program.display.key("a")
+    expect(until(lambda: program.button_colour(0) == NOTICE, 3),
+           "a press with a silent server does not say so on its slot")
+    silent.close()
+    os.unlink(path)
+    server = sound.SoundServer(folder, ["Studio"])
+    try:
+        time.sleep(3)  # the link tries again every two seconds
+        with sound.Recorder(server, "Studio") as studio:
+            program.display.key("a")
+            window = wait_frames(studio, 0.8)
+            program.display.key("a")
+        expect_440(studio, window, "slot A once the server answers")
+    finally:
+        program.kill()
+        server.stop()
 
 
 def test_restart_second_copy_close_and_damaged_settings(session, media, folder):
@@ -1164,6 +1205,7 @@ def main():
                      test_remote_safe_on_air),
                     ("the web page in a browser", test_web_page),
                     ("as-run log, a kill mid-play", test_as_run_log),
+                    ("a sound server that never answers", test_silent_sound_server),
                     ("latency, 20 presses", measure_latency),
                     ("Échap fades and cuts, a pre-listen on Cue",
                      test_stop_all_fade_and_pre_listen)):

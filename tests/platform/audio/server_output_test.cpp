@@ -331,6 +331,34 @@ TEST_P(EachServerTest,
     auto silent = std::make_unique<SilentServer>(
         folder_ + (kind() == Server::PipeWire ? "/pipewire-0" : "/pulse.sock"));
     ASSERT_TRUE(silent->ok());
+    {
+        // A start keeps the server that took the connection, without
+        // waiting for it, and does not try SDL, which would wait on it.
+        const auto before = std::chrono::steady_clock::now();
+        std::string chosen;
+        const std::unique_ptr<OutputBackend> output = systemOutput(&chosen);
+        const auto took = std::chrono::steady_clock::now() - before;
+        std::printf("a start with a server that never answers: %s in %.0f ms\n", chosen.c_str(),
+                    ms(took));
+        EXPECT_EQ(chosen, kind() == Server::PipeWire ? "PipeWire (sans réponse)"
+                                                     : "PulseAudio (sans réponse)");
+        EXPECT_LT(took, 2s);
+    }
+    {
+        // SDL's own driver for that server answers the window at once too.
+        setenv("SDL_AUDIODRIVER", kind() == Server::PipeWire ? "pipewire" : "pulseaudio", 1);
+        const auto before = std::chrono::steady_clock::now();
+        AudioEngine engine(std::make_unique<SdlBackend>(100ms));
+        const auto made = std::chrono::steady_clock::now() - before;
+        const auto tone = engine.load(dir_.file("tone.wav"));
+        const WindowTurns turns = runWindow(engine, engine.createVoice(), tone, 2s, true);
+        unsetenv("SDL_AUDIODRIVER");
+        std::printf("SDL with that server: made in %.1f ms, longest turn of the window %.1f ms\n",
+                    ms(made), ms(turns.longest));
+        EXPECT_LT(made, 250ms);
+        EXPECT_LT(turns.longest, 250ms);
+        EXPECT_EQ(turns.started, 0);
+    }
     std::unique_ptr<OutputBackend> backend = connectTo(kind());
     EXPECT_FALSE(usable(*backend));
     AudioEngine engine(std::move(backend));
@@ -696,6 +724,7 @@ TEST(SdlOutput, ALongerPeriodAfterShortfallsIsTakenOnlyWhileSilentAndSoundGoesOn
     Mixer mixer(kRate);
     std::unique_ptr<AudioOutput> output = backend.open(std::nullopt, mixer, kRate, 96);
     ASSERT_NE(output, nullptr);
+    ASSERT_TRUE(output->ready(5000ms));  // opened on the backend's thread
     EXPECT_EQ(output->queuedFrames(), 2 * 256);
 
     ASSERT_TRUE(playRamp(dir.file("ramp.wav"), 20, worker, mixer));
@@ -708,6 +737,7 @@ TEST(SdlOutput, ALongerPeriodAfterShortfallsIsTakenOnlyWhileSilentAndSoundGoesOn
     output->adapt(now += 1s, false);
     EXPECT_EQ(output->queuedFrames(), 2 * 256);
     output->adapt(now += 5ms, true);
+    EXPECT_TRUE(output->ready(5000ms));
     // Two steps of 256 frames, or more if this busy machine made the dummy
     // device's thread late meanwhile too; two periods queued.
     const int grown = output->queuedFrames();
@@ -723,6 +753,7 @@ TEST(SdlOutput, ALongerPeriodAfterShortfallsIsTakenOnlyWhileSilentAndSoundGoesOn
     output->adapt(now += 61s, false);
     EXPECT_EQ(output->queuedFrames(), grown);
     output->adapt(now += 5ms, true);
+    EXPECT_TRUE(output->ready(5000ms));
     if (mixer.underruns() == shortfalls) {
         EXPECT_EQ(output->queuedFrames(), grown - 2 * 256);
     }
