@@ -131,6 +131,7 @@ void F1a::buildSlots() {
 
         Player[i] = std::make_unique<playback::MMAudioPlayerX>(audio_, i);
         Player[i]->OnStop = [this](int16_t index) { Player_OnStop(index); };
+        Player[i]->OnLoaded = [this](int16_t index) { Player_OnLoaded(index); };
     }
     for (int16_t line = 0; line < kLines; ++line) {
         Couleur[line] = std::make_unique<platform::Label>(client_);

@@ -103,6 +103,9 @@ class F1a : public QMainWindow {
     // The same press from a remote control: the as-run log says so.
     void pressFromAfar(int16_t Index);
     void Player_OnStop(int16_t Index);
+    // A slot's file is loaded, or was looked for again: the slot shows it,
+    // and a press that waited for it starts now if it can still be heard in time.
+    void Player_OnLoaded(int16_t Index);
     // Maj with the slot's letter or a click: a sounding slot fades out over
     // the options' fade time, and a second such gesture cuts it; a silent
     // one is pressed as usual.
@@ -131,6 +134,12 @@ class F1a : public QMainWindow {
     void showNotice(int16_t Index, const playback::ComponentError& failure);
     void endNotice(int16_t Index);
     void expireNotices();
+    // A press on a slot whose file is not ready waits for it, as long as a
+    // start may still be heard in time; a second press withdraws it.
+    void waitForFile(int16_t Index);
+    // On the refresh tick: presses waited too long are refused on their
+    // slot, and files whose share did not answer are asked for again.
+    void followLoads();
     // A message for the operator on the window itself, never in a box that
     // would hold up the slots: on the strip above the palette list for
     // `seconds` (0: until another replaces it), and on standard error.
@@ -291,9 +300,12 @@ class F1a : public QMainWindow {
     std::vector<Placed> layout_;  // as the screen test left it
     double layoutScale_ = 1.0;
     int refreshTicks_ = 0;
+    int loadTicks_ = 0;
     std::array<double, kSlots> noticeUntil_{};  // clock time a slot's notice ends; 0: none
-    double messageUntil_ = 0;                   // clock time the strip's message ends; 0: never
-    bool settingsLoaded_ = false;               // nothing is saved before they were read
+    std::array<double, kSlots> pressedAt_{};    // clock time of a press waiting for its file
+    std::array<bool, kSlots> pressedFromAfar_{};
+    double messageUntil_ = 0;      // clock time the strip's message ends; 0: never
+    bool settingsLoaded_ = false;  // nothing is saved before they were read
     bool sessionEnding_ = false;
     bool sessionEnded_ = false;  // saved for the session's end: a close then never asks
     double escapeClosedAt_ = -kEscapeSettleSeconds;  // clock time of the last Échap that closed

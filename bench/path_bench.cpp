@@ -143,6 +143,7 @@ int main(int argc, char** argv) {
     if (!palettes::writePalette(paths, volumes, palette, error)) return 1;
     std::ofstream(dir.file("Lourde.Bnk"), std::ios::binary) << palette.toStdString();
     playback::AudioHost audio{std::make_unique<audio::NullBackend>(std::vector<std::string>{"A"})};
+    audio.loadWait = std::chrono::seconds(5);  // each file loaded as it is given
     testing::FakeSystem system;
     system.folder = root;
     testing::ScriptedDialogs dialogs;

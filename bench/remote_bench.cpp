@@ -233,6 +233,7 @@ int main(int argc, char* argv[]) {
     }
     auto* backend = new audio::NullBackend({"Studio", "Cue"});
     playback::AudioHost host{std::unique_ptr<audio::OutputBackend>(backend)};
+    host.loadWait = std::chrono::seconds(5);  // each file loaded as it is given
     testing::FakeSystem system;
     system.folder = QString::fromStdString(dir.path());
     testing::ScriptedDialogs dialogs;

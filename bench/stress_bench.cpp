@@ -407,6 +407,7 @@ int main(int argc, char* argv[]) {
     options.periodFrames = period;
     if (const int rate = backend->preferredRate(); rate > 0) options.sampleRate = rate;
     playback::AudioHost host{std::move(backend), options};
+    host.loadWait = std::chrono::seconds(5);  // each file loaded as it is given
     testing::FakeSystem system;
     system.folder = QString::fromStdString(dir.path());
     testing::ScriptedDialogs dialogs;

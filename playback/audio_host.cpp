@@ -13,7 +13,9 @@ constexpr int kDeviceCheckTurns = 40;  // 200 ms
 
 AudioHost::AudioHost(std::unique_ptr<audio::OutputBackend> backend,
                      audio::AudioEngine::Options options)
-    : engine_(std::move(backend), options), players_(audio::Mixer::kMaxVoices) {
+    : engine_(std::move(backend), options),
+      players_(audio::Mixer::kMaxVoices),
+      loads_(audio::Mixer::kMaxVoices) {
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(kPumpMs);
     QObject::connect(&timer_, &QTimer::timeout, [this] { pump(); });
@@ -24,15 +26,47 @@ AudioHost::~AudioHost() {
     timer_.stop();
 }
 
-int AudioHost::attach(std::function<void()> ended) {
+int AudioHost::attach(std::function<void()> ended,
+                      std::function<void(SoundLoader::Result)> loaded) {
     const int voice = engine_.createVoice();
-    if (voice >= 0) players_[static_cast<size_t>(voice)] = std::move(ended);
+    if (voice >= 0) {
+        players_[static_cast<size_t>(voice)] = std::move(ended);
+        loads_[static_cast<size_t>(voice)] = std::move(loaded);
+    }
     return voice;
+}
+
+uint64_t AudioHost::load(int voice, const QString& path) {
+    return loader_.submit({voice, path, drives_, engine_.sampleRate(), engine_.opener()});
+}
+
+bool AudioHost::awaitLoad(uint64_t ticket, std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        std::vector<SoundLoader::Result> results = loader_.take(std::max(left, {}));
+        const bool ours = std::any_of(results.begin(), results.end(), [ticket](const auto& result) {
+            return result.ticket == ticket;
+        });
+        deliverLoads(std::move(results));
+        if (ours) return true;
+        if (left.count() <= 0) return false;
+    }
+}
+
+void AudioHost::deliverLoads(std::vector<SoundLoader::Result> results) {
+    for (SoundLoader::Result& result : results) {
+        // A copy: the handler may detach its own player.
+        const auto loaded = loads_[static_cast<size_t>(result.voice)];
+        if (loaded) loaded(std::move(result));
+    }
 }
 
 void AudioHost::detach(int voice) {
     engine_.destroyVoice(voice);
     players_[static_cast<size_t>(voice)] = nullptr;
+    loads_[static_cast<size_t>(voice)] = nullptr;
     stopped_.erase(std::remove(stopped_.begin(), stopped_.end(), voice), stopped_.end());
 }
 
@@ -90,6 +124,7 @@ void AudioHost::pump() {
         turnsToDeviceCheck_ = kDeviceCheckTurns;
         if (listed_ && engine_.devicesMayHaveChanged()) refreshDevices();
     }
+    deliverLoads(loader_.take());
     std::vector<int> ended = engine_.pump();
     ended.insert(ended.begin(), stopped_.begin(), stopped_.end());
     stopped_.clear();

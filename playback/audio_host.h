@@ -6,6 +6,7 @@
 // the window's thread, once.
 
 #include <QTimer>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,6 +15,7 @@
 
 #include "platform/audio/audio_engine.h"
 #include "platform/drive_mapping.h"
+#include "playback/sound_loader.h"
 
 namespace tambrel::audio {
 class OutputBackend;
@@ -33,8 +35,10 @@ class AudioHost {
 
     audio::AudioEngine& engine() { return engine_; }
     // Where the players find the files their paths name.
-    const platform::DriveMapping& drives() const { return drives_; }
-    void setDrives(platform::DriveMapping drives) { drives_ = std::move(drives); }
+    const platform::DriveMapping& drives() const { return *drives_; }
+    void setDrives(platform::DriveMapping drives) {
+        drives_ = std::make_shared<const platform::DriveMapping>(std::move(drives));
+    }
 
     // The output devices seen since start, in the order they were first seen.
     // A device that goes away keeps its place, marked absent, so that a
@@ -63,17 +67,35 @@ class AudioHost {
     // Looks at the devices again now; raises DevicesChanged when something changed.
     void refreshDevices();
 
-    // For the players: a voice, and what to call on the window's thread
-    // when its playback ended; -1 when every voice is taken.
-    int attach(std::function<void()> ended);
+    // For the players: a voice, what to call on the window's thread when its
+    // playback ended, and when a file it asked for is loaded; -1 when every
+    // voice is taken.
+    int attach(std::function<void()> ended,
+               std::function<void(SoundLoader::Result)> loaded = nullptr);
+    // Loads the file a path names for a voice, off the window's thread; the
+    // result reaches the voice's `loaded` at a later pump.
+    uint64_t load(int voice, const QString& path);
+    // Delivers the loads done, waiting up to `wait` for `ticket`'s; true
+    // when it was delivered.
+    bool awaitLoad(uint64_t ticket, std::chrono::milliseconds wait);
+    // The mount a load has waited on past SoundLoader::kNoAnswer, or nothing.
+    QString unanswered(uint64_t ticket) const { return loader_.unanswered(ticket); }
+    // How long a player waits for its file as it is given one: nothing in
+    // the program, whose slots say they load; tests that play at once wait.
+    std::chrono::milliseconds loadWait{0};
     void detach(int voice);
     void stopped(int voice);  // a Stop ended this voice's playback
 
   private:
+    void deliverLoads(std::vector<SoundLoader::Result> results);
+
     audio::AudioEngine engine_;
-    platform::DriveMapping drives_;
-    std::vector<std::function<void()>> players_;  // each voice's end handler
-    std::vector<int> stopped_;                    // voices whose OnStop is due
+    std::shared_ptr<const platform::DriveMapping> drives_ =
+        std::make_shared<const platform::DriveMapping>();
+    SoundLoader loader_;
+    std::vector<std::function<void()>> players_;                   // each voice's end handler
+    std::vector<std::function<void(SoundLoader::Result)>> loads_;  // each voice's load handler
+    std::vector<int> stopped_;                                     // voices whose OnStop is due
     std::vector<Device> devices_;
     bool listed_ = false;
     int turnsToDeviceCheck_ = 0;

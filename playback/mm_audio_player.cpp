@@ -1,7 +1,5 @@
 #include "playback/mm_audio_player.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 
@@ -19,7 +17,10 @@ float volumeGain(int32_t volume) {
 }
 
 MMAudioPlayerX::MMAudioPlayerX(AudioHost& host, int16_t index)
-    : host_(host), index_(index), voice_(host.attach([this] { raiseOnStop(); })) {
+    : host_(host),
+      index_(index),
+      voice_(host.attach([this] { raiseOnStop(); },
+                         [this](SoundLoader::Result result) { take(std::move(result)); })) {
     if (voice_ < 0) {
         throw ComponentError(QStringLiteral("lecteur"), QStringLiteral("Trop de lecteurs audio"));
     }
@@ -31,15 +32,34 @@ MMAudioPlayerX::~MMAudioPlayerX() {
 
 void MMAudioPlayerX::setFileName(const QString& path) {
     fileName_ = path;
+    loaded_.reset();
+    located_.clear();
     missing_ = false;
-    if (path.isEmpty()) {
-        loaded_.reset();
-        return;
-    }
-    located_ = host_.drives().locate(path);
-    loaded_ = host_.engine().load(located_.toStdString());
-    struct stat st {};
-    if (!playable()) missing_ = ::stat(located_.constData(), &st) != 0;  // a broken link too
+    unanswered_.clear();
+    done_ = false;
+    loading_ = 0;
+    if (!path.isEmpty()) request();
+}
+
+void MMAudioPlayerX::request() {
+    loading_ = host_.load(voice_, fileName_);
+    if (host_.loadWait.count() > 0) host_.awaitLoad(loading_, host_.loadWait);
+}
+
+void MMAudioPlayerX::take(SoundLoader::Result result) {
+    if (result.ticket != loading_) return;  // for a file written before
+    loading_ = 0;
+    done_ = true;
+    located_ = std::move(result.located);
+    missing_ = result.missing;
+    unanswered_ = std::move(result.unanswered);
+    loaded_ = std::move(result.sound);
+    if (loaded_) host_.engine().adopt(loaded_);
+    if (OnLoaded) OnLoaded(index_);
+}
+
+QString MMAudioPlayerX::WaitsOn() const {
+    return loading_ != 0 ? host_.unanswered(loading_) : QString();
 }
 
 // Less than a millisecond of sound is no jingle but a damaged file, and
@@ -49,7 +69,11 @@ bool MMAudioPlayerX::playable() const {
 }
 
 std::optional<ComponentError> MMAudioPlayerX::FileProblem() const {
-    if (!loaded_ || playable()) return std::nullopt;
+    if (!done_ || playable()) return std::nullopt;
+    if (!unanswered_.isEmpty()) {
+        return ComponentError(QStringLiteral("sans réponse"),
+                              QStringLiteral("Partage sans réponse : ") + unanswered_);
+    }
     // Where it was looked for, and the palette's text when that says otherwise.
     QString where = platform::decodeLine(located_);
     if (platform::toNativePath(fileName_) != where) {
@@ -63,16 +87,15 @@ std::optional<ComponentError> MMAudioPlayerX::FileProblem() const {
                           QStringLiteral("Fichier illisible : ") + where);
 }
 
-bool MMAudioPlayerX::reloadIfUnplayable() {
-    if (!loaded_ || playable()) return false;
-    const bool wasMissing = missing_;
-    setFileName(fileName_);
-    return playable() || missing_ != wasMissing;
+// What it showed stays until the file is found or not again.
+void MMAudioPlayerX::reloadIfUnplayable() {
+    if (!done_ || playable() || loading_ != 0) return;
+    request();
 }
 
 int32_t MMAudioPlayerX::State() const {
     if (host_.engine().sounding(voice_)) return kStatePlaying;
-    return loaded_ ? kStateStopped : kStateClosed;
+    return fileName_.isEmpty() ? kStateClosed : kStateStopped;
 }
 
 int64_t MMAudioPlayerX::toFrames(int32_t ms) const {
@@ -121,7 +144,14 @@ void MMAudioPlayerX::PlayOn(const QString& device) {
 // On the engine's device `device` (none: the system's default), shown to
 // the operator as `shown`.
 void MMAudioPlayerX::start(const std::optional<std::string>& device, const QString& shown) {
-    if (!loaded_) throw ComponentError(QStringLiteral("vide"), QStringLiteral("Aucun fichier"));
+    if (fileName_.isEmpty()) {
+        throw ComponentError(QStringLiteral("vide"), QStringLiteral("Aucun fichier"));
+    }
+    if (!done_) {
+        throw ComponentError(
+            QStringLiteral("pas prêt"),
+            QStringLiteral("Partage lent : ") + fileName_ + QStringLiteral(" pas prêt"));
+    }
     if (std::optional<ComponentError> problem = FileProblem()) throw *problem;
     if (!host_.engine().play(voice_, loaded_, device, volumeGain(volume_))) {
         if (device && !host_.present(*device)) {

@@ -4,8 +4,9 @@
 // OnStop event at the end of every playback. Times are milliseconds of the
 // file as 32-bit integers; the volume runs on the slider's scale.
 //
-// Writing FileName prepares the start of the file in memory before it
-// returns, so that Play sounds in the next audio period. Writing it while
+// Writing FileName has the file found and the start of it prepared in
+// memory off the window's thread (AudioHost::load); OnLoaded tells when it
+// is, and from then Play sounds in the next audio period. Writing it while
 // the player plays lets the sounding file play on: until it stops, State,
 // Position and Length describe it, and the next Play plays the new file.
 
@@ -19,6 +20,7 @@
 
 #include "platform/audio/audio_engine.h"
 #include "playback/component_error.h"
+#include "playback/sound_loader.h"
 #include "playback/volume_scale.h"
 
 namespace tambrel::audio {
@@ -54,14 +56,24 @@ class MMAudioPlayerX {
     // The path as a palette or the file dialog gives it (platform/drive_mapping.h
     // says where it leads); the empty text unloads.
     // Never fails: a file that cannot be played gives Length 0, and
-    // FileProblem() says why.
+    // FileProblem() says why, once it is loaded.
     void setFileName(const QString& path);
     QString FileName() const { return fileName_; }
-    // Why the file last written cannot be played (missing, unreadable), or nothing.
+    // A load is under way: the file written, or one looked for again.
+    bool Loading() const { return loading_ != 0; }
+    // The file written is loaded and can be played.
+    bool Ready() const { return done_ && playable(); }
+    // While loading: the mount that has not answered for a while, or nothing.
+    QString WaitsOn() const;
+    // Why the file last written cannot be played (missing, unreadable, its
+    // share not answering), or nothing; nothing while it loads.
     std::optional<ComponentError> FileProblem() const;
     // A file that could not be played is looked for again (a network share
-    // back online, a file copied in place since); true when that changed it.
-    bool reloadIfUnplayable();
+    // back online, a file copied in place since); OnLoaded tells what came.
+    void reloadIfUnplayable();
+    // Raised on the window's thread when the file written is loaded, or
+    // looked for again, playable or not.
+    std::function<void(int16_t index)> OnLoaded;
 
     int32_t Length() const;
     int32_t Position() const;
@@ -119,6 +131,8 @@ class MMAudioPlayerX {
 
   private:
     bool playable() const;
+    void request();
+    void take(playback::SoundLoader::Result result);
     int64_t toFrames(int32_t ms) const;
     int32_t toMs(int64_t frames) const;
     void resolveDevice();
@@ -129,8 +143,11 @@ class MMAudioPlayerX {
     int voice_;
     QString fileName_;                        // as the palette or the dialog gave it
     QByteArray located_;                      // the native file it names here
-    std::shared_ptr<audio::Sound> loaded_;    // the file last written
+    uint64_t loading_ = 0;                    // the load asked for it last
+    std::shared_ptr<audio::Sound> loaded_;    // the file last written, once loaded
     bool missing_ = false;                    // ...was not found
+    QString unanswered_;                      // ...its share did not answer
+    bool done_ = false;                       // it was loaded, or refused
     std::shared_ptr<audio::Sound> sounding_;  // the file of the current playback
     int32_t volume_ = kVolumeUnity;
     int32_t deviceId_ = 0;

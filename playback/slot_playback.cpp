@@ -18,6 +18,11 @@ using playback::NomCourt;
 
 namespace {
 constexpr double kNoticeSeconds = 2.0;
+// A press that waited for its file starts only if it can still be heard
+// within the late-start limit, the output's own queue included.
+constexpr double kWaitedStartSeconds = 0.25 - 0.03;
+// A file whose share did not answer is asked for again this often.
+constexpr int kRetryTicks = 6;
 }  // namespace
 
 bool F1a::slotIsEmpty(int16_t Index) const {
@@ -51,11 +56,9 @@ void F1a::Touche_Click(int16_t Index) {
             Dial1.Flags = 0;
             // A cancelled choice leaves the slot as it was.
             if (Dial1.ShowOpen()) assignFile(Index, Dial1.FileName);
+        } else if (!Player[Index]->Ready()) {
+            waitForFile(Index);
         } else {
-            if (Player[Index]->reloadIfUnplayable()) showFileState(Index);
-            if (std::optional<ComponentError> problem = Player[Index]->FileProblem()) {
-                throw *problem;
-            }
             VueMettre[Index]->surface().setScaleWidth(static_cast<float>(Player[Index]->Length()));
             Player[Index]->Play();
             logStart(Index);
@@ -69,6 +72,71 @@ void F1a::Touche_Click(int16_t Index) {
     } catch (const std::exception&) {
         showNotice(Index,
                    ComponentError(QStringLiteral("erreur"), QStringLiteral("Lecture impossible")));
+    }
+}
+
+void F1a::waitForFile(int16_t Index) {
+    double& at = pressedAt_[static_cast<size_t>(Index)];
+    if (at > 0) {
+        at = 0;
+        showFileState(Index);
+        return;
+    }
+    at = system_.clockSeconds();
+    pressedFromAfar_[static_cast<size_t>(Index)] = pressFromAfar_;
+    // One that could not be played is looked for again (a share back, a
+    // file copied in place since); its answer may come at once.
+    Player[Index]->reloadIfUnplayable();
+    if (at > 0 && !Player[Index]->Loading()) {
+        at = 0;
+        if (std::optional<ComponentError> problem = Player[Index]->FileProblem()) throw *problem;
+    }
+}
+
+void F1a::Player_OnLoaded(int16_t Index) {
+    if (!slotPlaying(Index)) showFileState(Index);
+    double& at = pressedAt_[static_cast<size_t>(Index)];
+    if (at <= 0) return;
+    const double waited = system_.clockSeconds() - at;
+    at = 0;
+    if (Player[Index]->Ready() && waited <= kWaitedStartSeconds) {
+        const bool fromAfar = pressFromAfar_;
+        pressFromAfar_ = pressedFromAfar_[static_cast<size_t>(Index)];
+        Touche_Click(Index);
+        pressFromAfar_ = fromAfar;
+    } else if (Player[Index]->Ready()) {
+        showNotice(Index, ComponentError(QStringLiteral("pas prêt"),
+                                         QStringLiteral("Partage lent : ") +
+                                             NomCourt(Player[Index]->FileName()) +
+                                             QStringLiteral(" pas prêt")));
+    } else if (std::optional<ComponentError> problem = Player[Index]->FileProblem()) {
+        showNotice(Index, *problem);
+    }
+}
+
+void F1a::followLoads() {
+    const double now = system_.clockSeconds();
+    const bool retry = ++loadTicks_ % kRetryTicks == 0;
+    for (int16_t i = 0; i < kSlots; ++i) {
+        double& at = pressedAt_[static_cast<size_t>(i)];
+        if (at > 0 && now - at > kWaitedStartSeconds && Player[i]->Loading()) {
+            at = 0;
+            const QString mount = Player[i]->WaitsOn();
+            showNotice(i, mount.isEmpty()
+                              ? ComponentError(QStringLiteral("pas prêt"),
+                                               QStringLiteral("Partage lent : ") +
+                                                   NomCourt(Player[i]->FileName()) +
+                                                   QStringLiteral(" pas prêt"))
+                              : ComponentError(QStringLiteral("sans réponse"),
+                                               QStringLiteral("Partage sans réponse : ") + mount));
+        }
+        if (slotPlaying(i) || noticeUntil_[static_cast<size_t>(i)] > 0) continue;
+        if (Player[i]->Loading() && !Player[i]->FileProblem()) {
+            showFileState(i);  // "chargement…" turns to the share not answering
+        } else if (retry && Player[i]->FileProblem() &&
+                   Player[i]->FileProblem()->word() == QStringLiteral("sans réponse")) {
+            Player[i]->reloadIfUnplayable();
+        }
     }
 }
 
@@ -139,6 +207,15 @@ void F1a::showFileState(int16_t Index) {
         InfoTrack[Index]->setCaption(problem->word());
         InfoTrack[Index]->setToolTipText(problem->reason());
         InfoTrack[Index]->setBackColor(platform::kNoticeColor);
+    } else if (!Player[Index]->Ready() && !Player[Index]->FileName().isEmpty()) {
+        // Its file is being looked for, on a share that may be slow or silent.
+        const QString mount = Player[Index]->WaitsOn();
+        InfoTrack[Index]->setCaption(mount.isEmpty() ? QStringLiteral("chargement…")
+                                                     : QStringLiteral("sans réponse"));
+        InfoTrack[Index]->setToolTipText(
+            mount.isEmpty() ? QStringLiteral("Chargement : ") + Player[Index]->FileName()
+                            : QStringLiteral("Partage sans réponse : ") + mount);
+        InfoTrack[Index]->setBackColor(mount.isEmpty() ? kInfoTrackColor : platform::kNoticeColor);
     } else {
         InfoTrack[Index]->setCaption(FTime(Player[Index]->Length()));
         InfoTrack[Index]->setToolTipText(QLatin1String(playback::kInfoTrackTip));

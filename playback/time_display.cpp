@@ -47,6 +47,7 @@ void F1a::Timer1_OnTimer() {
         Slider[i]->setVisible(MnuVolume->Checked());
     }
     expireNotices();
+    followLoads();
     expireMessage();
     // About once a second, so that a crash loses at most a second of a play.
     if (airLog_ && ++refreshTicks_ % 2 == 0) airLog_->keepInProgress();

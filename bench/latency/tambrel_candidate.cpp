@@ -35,6 +35,7 @@ class TambrelRig {
         : runner_(runner), clips_(clips), host_(backend(output), options(output, period)) {
         const std::string problem = host_.engine().backendProblem();
         if (!problem.empty()) throw std::runtime_error("Tambrel's output: " + problem);
+        host_.loadWait = std::chrono::seconds(5);  // each file loaded as it is given
         for (int16_t i = 0; i < 2; ++i) {
             Slot& slot = slots_[static_cast<size_t>(i)];
             slot.player = std::make_unique<MMAudioPlayerX>(host_, i);

@@ -67,8 +67,12 @@ AudioEngine::~AudioEngine() {
 
 std::shared_ptr<Sound> AudioEngine::load(const std::string& nativePath) {
     std::shared_ptr<Sound> sound = Sound::load(nativePath, options_.sampleRate, options_.opener);
-    if (sound->playable()) worker_->add(sound);
+    adopt(sound);
     return sound;
+}
+
+void AudioEngine::adopt(const std::shared_ptr<Sound>& sound) {
+    if (sound->playable()) worker_->add(sound);
 }
 
 AudioEngine::LoadBatch::LoadBatch(AudioEngine& engine) : engine_(engine) {

@@ -56,6 +56,10 @@ class AudioEngine {
     // Opens a file and decodes its head before returning; never fails (a
     // sound that cannot be played has length 0).
     std::shared_ptr<Sound> load(const std::string& nativePath);
+    // A sound loaded on another thread (Sound::load, with this rate and
+    // opener) is read ahead from now on.
+    void adopt(const std::shared_ptr<Sound>& sound);
+    const SourceOpener& opener() const { return options_.opener; }
     // Sounds loaded while a batch is open are read ahead once it closes (or
     // once one of them starts): the stream worker would otherwise decode each
     // new head on the window's core while the rest of a palette loads, and

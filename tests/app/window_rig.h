@@ -34,12 +34,20 @@ struct WindowRig {
     std::unique_ptr<F1a> window;
 
     explicit WindowRig(int screenPixels = 1280) {
+        audio.loadWait = std::chrono::seconds(5);  // a slot given a file plays at once
         system.screenPixels = screenPixels;
+        system.folder = QString::fromStdString(dir.path());
+    }
+    // The null output, its files opened by `opener` and each loaded as the
+    // program does, without waiting for it.
+    explicit WindowRig(audio::SourceOpener opener)
+        : audio(std::unique_ptr<audio::OutputBackend>(backend), withOpener(opener)) {
         system.folder = QString::fromStdString(dir.path());
     }
     // On another back end; `backend` is then null and render() not for use.
     explicit WindowRig(std::unique_ptr<audio::OutputBackend> other)
         : backend(nullptr), audio(std::move(other)) {
+        audio.loadWait = std::chrono::seconds(5);
         system.folder = QString::fromStdString(dir.path());
     }
     F1a& start() {
@@ -120,6 +128,11 @@ struct WindowRig {
     }
 
   private:
+    static audio::AudioEngine::Options withOpener(audio::SourceOpener opener) {
+        audio::AudioEngine::Options options;
+        options.opener = opener;
+        return options;
+    }
     template <typename Holds>
     static std::string letters(Holds holds) {
         QString out;

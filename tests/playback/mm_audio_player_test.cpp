@@ -23,6 +23,7 @@ struct PlayerRig {
     std::vector<int16_t> stops;
 
     PlayerRig() {
+        host.loadWait = std::chrono::seconds(5);
         player.OnStop = [this](int16_t index) {
             EXPECT_FALSE(playing());  // already left 6
             stops.push_back(index);
