@@ -4,9 +4,11 @@
 #include <sndfile.h>
 #include <soxr.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -17,9 +19,44 @@ namespace {
 constexpr int64_t kSourceBlockFrames = 1024;
 constexpr float kSideLevel = 0.70710678f;  // -3 dB, the usual fold-down of a centre or rear channel
 
+// A file's bytes, read whole, that libsndfile decodes as it would the file.
+struct Bytes {
+    std::vector<unsigned char> data;
+    sf_count_t at = 0;
+    ~Bytes() { heldInMemory.fetch_sub(static_cast<int64_t>(data.size())); }
+    Bytes() = default;
+    Bytes(const Bytes&) = delete;
+    Bytes& operator=(const Bytes&) = delete;
+
+    static sf_count_t length(void* self) {
+        return static_cast<sf_count_t>(static_cast<Bytes*>(self)->data.size());
+    }
+    static sf_count_t seek(sf_count_t offset, int whence, void* self) {
+        auto* bytes = static_cast<Bytes*>(self);
+        const sf_count_t base = whence == SEEK_CUR   ? bytes->at
+                                : whence == SEEK_END ? length(self)
+                                                     : 0;
+        bytes->at = std::clamp<sf_count_t>(base + offset, 0, length(self));
+        return bytes->at;
+    }
+    static sf_count_t read(void* out, sf_count_t count, void* self) {
+        auto* bytes = static_cast<Bytes*>(self);
+        const sf_count_t n = std::clamp<sf_count_t>(count, 0, length(self) - bytes->at);
+        std::memcpy(out, bytes->data.data() + bytes->at, static_cast<size_t>(n));
+        bytes->at += n;
+        return n;
+    }
+    static sf_count_t write(const void*, sf_count_t, void*) { return 0; }
+    static sf_count_t tell(void* self) { return static_cast<Bytes*>(self)->at; }
+
+    static std::atomic<int64_t> heldInMemory;
+};
+std::atomic<int64_t> Bytes::heldInMemory{0};
+
 class SndfileSource final : public AudioSource {
   public:
-    SndfileSource(SNDFILE* file, const SF_INFO& info) : file_(file), info_(info) {}
+    SndfileSource(SNDFILE* file, const SF_INFO& info, std::unique_ptr<Bytes> bytes = nullptr)
+        : file_(file), info_(info), bytes_(std::move(bytes)) {}
     ~SndfileSource() override { sf_close(file_); }
     SndfileSource(const SndfileSource&) = delete;
     SndfileSource& operator=(const SndfileSource&) = delete;
@@ -44,7 +81,51 @@ class SndfileSource final : public AudioSource {
   private:
     SNDFILE* file_;
     SF_INFO info_;
+    std::unique_ptr<Bytes> bytes_;  // what it decodes, when read whole; outlives file_'s close
 };
+
+// File systems served over the network (or by a user process): a call there
+// can wait on a server, so a sound is better read whole while it is loaded.
+bool servedFromAfar(int fd) {
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0) return false;
+    switch (static_cast<uint32_t>(fs.f_type)) {
+        case 0x6969:      // NFS
+        case 0x517B:      // SMB
+        case 0xFF534D42:  // CIFS
+        case 0xFE534D42:  // SMB2
+        case 0x65735546:  // FUSE (sshfs, and the rest)
+        case 0x01021997:  // 9P
+        case 0x00C36400:  // Ceph
+        case 0x5346414F:  // AFS
+        case 0x73757245:  // Coda
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Reads the whole file; null when it does not fit within the bounds, or the
+// read fails (the file is then decoded from the disk as it plays).
+std::unique_ptr<Bytes> readWhole(int fd, off_t size) {
+    if (size <= 0 || size > kMostBytesReadWhole) return nullptr;
+    if (Bytes::heldInMemory.fetch_add(size) + size > kMostBytesHeldWhole) {
+        Bytes::heldInMemory.fetch_sub(size);
+        return nullptr;
+    }
+    auto bytes = std::make_unique<Bytes>();  // counted from here
+    bytes->data.resize(static_cast<size_t>(size));
+    size_t got = 0;
+    while (got < bytes->data.size()) {
+        const ssize_t n = ::pread(fd, bytes->data.data() + got, bytes->data.size() - got,
+                                  static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    if (got < bytes->data.size()) return nullptr;  // shorter now than it said: read as it plays
+    return bytes;
+}
 
 // Channel positions of a file that has more than two channels and no map:
 // the order WAV and most encoders use.
@@ -119,19 +200,35 @@ OpenResult openSndfile(const std::string& nativePath) {
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 
     SF_INFO info{};
-    SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
-    if (file == nullptr) {
-        result.error = sf_strerror(nullptr);
-        ::close(fd);  // sf_open_fd leaves the descriptor open when it fails
-        return result;
+    SNDFILE* file = nullptr;
+    std::unique_ptr<Bytes> bytes = servedFromAfar(fd) ? readWhole(fd, st.st_size) : nullptr;
+    if (bytes) {
+        ::close(fd);
+        static SF_VIRTUAL_IO io{Bytes::length, Bytes::seek, Bytes::read, Bytes::write, Bytes::tell};
+        file = sf_open_virtual(&io, SFM_READ, &info, bytes.get());
+        if (file == nullptr) {
+            result.error = sf_strerror(nullptr);
+            return result;
+        }
+    } else {
+        file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
+        if (file == nullptr) {
+            result.error = sf_strerror(nullptr);
+            ::close(fd);  // sf_open_fd leaves the descriptor open when it fails
+            return result;
+        }
     }
     if (info.channels <= 0 || info.samplerate <= 0 || info.frames <= 0) {
         sf_close(file);
         result.error = "no audio in the file";
         return result;
     }
-    result.source = std::make_unique<SndfileSource>(file, info);
+    result.source = std::make_unique<SndfileSource>(file, info, std::move(bytes));
     return result;
+}
+
+int64_t bytesHeldWhole() {
+    return Bytes::heldInMemory.load();
 }
 
 StereoStream::StereoStream(std::unique_ptr<AudioSource> source, int outputRate)

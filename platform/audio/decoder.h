@@ -41,8 +41,15 @@ using SourceOpener = OpenResult (*)(const std::string& nativePath);
 
 // libsndfile over a regular file (WAV, MP3, FLAC, Ogg/Vorbis, Opus...).
 // Refuses directories, devices and pipes before opening anything, so that a
-// path naming a FIFO can never block the caller.
+// path naming a FIFO can never block the caller. A file on a network file
+// system (NFS, SMB, FUSE...) is read whole at once, within these bounds, so
+// that a share that stalls while it plays leaves no gap; a longer one, or one
+// past the total, is read as it plays like a local file.
+inline constexpr int64_t kMostBytesReadWhole = int64_t{64} << 20;  // a file: 6 min of CD WAV
+inline constexpr int64_t kMostBytesHeldWhole = int64_t{1} << 30;   // every file at once
 OpenResult openSndfile(const std::string& nativePath);
+// The bytes held now by files read whole.
+int64_t bytesHeldWhole();
 
 // Stereo float at `outputRate` from any AudioSource: mono goes to both
 // sides at unity, more than two channels are folded down, another rate is
