@@ -26,13 +26,7 @@
 // and whether a press sent after the floods still plays.
 //   remote_bench [--flood-seconds N]
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QThread>
 #include <QTimer>
@@ -45,46 +39,23 @@
 #include <cstring>
 #include <thread>
 
-#include "app/palette_window.h"
-#include "app/start_up.h"
 #include "bench/figures.h"
-#include "bench/null_puller.h"
+#include "bench/remote_rig.h"
 #include "palettes/palette_file.h"
-#include "platform/audio/null_output.h"
-#include "playback/audio_host.h"
 #include "playback/mm_audio_player.h"
 #include "playback/slot_playback.h"
 #include "remote/osc_codec.h"
 #include "remote/remote_hub.h"
 #include "remote/remote_settings.h"
 #include "remote/window_panel.h"
-#include "tests/support/fake_platform.h"
-#include "tests/support/test_audio.h"
 
 namespace {
 
 using namespace tambrel;
+using bench::Sender;
+using bench::turnUntil;
+using bench::worstStallWhile;
 using Clock = std::chrono::steady_clock;
-
-class Sender {
-  public:
-    explicit Sender(int port) : socket_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-        to_.sin_family = AF_INET;
-        to_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        to_.sin_port = htons(static_cast<uint16_t>(port));
-    }
-    ~Sender() { ::close(socket_); }
-    Sender(const Sender&) = delete;
-    Sender& operator=(const Sender&) = delete;
-    void send(const std::vector<char>& bytes) {
-        ::sendto(socket_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to_),
-                 sizeof to_);
-    }
-
-  private:
-    int socket_;
-    sockaddr_in to_{};
-};
 
 // Web pages on a thread of their own, as browsers elsewhere would be: they
 // keep the time each last heard a slot start, and one of them presses.
@@ -160,34 +131,6 @@ struct AskingPanel : remote::WindowPanel {
     }
 };
 
-// Turns the window's events until `done`, `limitMs` at most.
-template <typename Done>
-bool turnUntil(Done done, int limitMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < limitMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-    }
-    return done();
-}
-
-// The window's longest turn, less the probe's own 5 ms, while `running`.
-template <typename Running>
-double worstStallWhile(Running running, int limitMs) {
-    double worstMs = 0;
-    QElapsedTimer sinceTurn;
-    sinceTurn.start();
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        worstMs = std::max(worstMs, static_cast<double>(sinceTurn.nsecsElapsed()) / 1e6 - 5);
-        sinceTurn.restart();
-    });
-    probe.start(5);
-    turnUntil([&] { return !running(); }, limitMs);
-    return worstMs;
-}
-
 // Sends `bytes(n)` `perSecond` times a second for `seconds` from a thread of
 // its own, the window's events turning meanwhile; the window's worst stall.
 template <typename Bytes>
@@ -224,23 +167,12 @@ int main(int argc, char* argv[]) {
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    testing::TempDir dir;
-    const std::string wav = dir.file("jingle.wav");
-    if (!testing::writeAudio(wav, testing::FileKind::Wav16, 44100, 2, 44100 * 2,
-                             testing::programme)) {
-        std::fprintf(stderr, "remote_bench: cannot write the test file\n");
-        return 1;
-    }
-    auto* backend = new audio::NullBackend({"Studio", "Cue"});
-    playback::AudioHost host{std::unique_ptr<audio::OutputBackend>(backend)};
-    host.loadWait = std::chrono::seconds(5);  // each file loaded as it is given
-    testing::FakeSystem system;
-    system.folder = QString::fromStdString(dir.path());
-    testing::ScriptedDialogs dialogs;
-    std::unique_ptr<app::F1a> window = app::Main(system, dialogs, host);
-    dialogs.openAnswers.push_back(QString::fromStdString(wav));
-    window->Touche_Click(0);
-    const bench::NullPuller puller(*backend, audio::kPeriodFrames, 44100);
+    bench::BenchWindow rig;
+    if (!rig.start("remote_bench")) return 1;
+    const std::string& wav = rig.wav;
+    testing::TempDir& dir = rig.dir;
+    testing::ScriptedDialogs& dialogs = rig.dialogs;
+    std::unique_ptr<app::F1a>& window = rig.window;
     remote::RemoteSettings settings;
     settings.port = 0;
     settings.webPort = 0;
@@ -253,24 +185,11 @@ int main(int argc, char* argv[]) {
     }
     Sender sender(hub.oscPort());
     const std::vector<char> pressA = remote::encodeOsc("/tambrel/press", {int32_t{0}});
-    auto playing = [&] { return window->slotPlaying(0); };
+    auto playing = [&] { return rig.playing(); };
     // Presses from afar, each to the engine's start, and each stopped after.
     int unheard = 0;
     auto presses = [&](int count) {
-        std::vector<double> ms;
-        for (int trial = 0; trial < count; ++trial) {
-            const auto sent = Clock::now();
-            sender.send(pressA);
-            if (!turnUntil(playing, 2000)) {
-                ++unheard;
-                continue;
-            }
-            ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
-            sender.send(pressA);
-            turnUntil([&] { return !playing(); }, 2000);
-            turnUntil([] { return false; }, 20);
-        }
-        return ms;
+        return bench::pressesToPlay(sender, pressA, playing, count, unheard);
     };
 
     bench::progress("50 presses from afar");

@@ -73,6 +73,12 @@ std::optional<uint32_t> ipv4(const QHostAddress& address) {
     return ok ? std::optional<uint32_t>(host) : std::nullopt;
 }
 
+// Every loopback address is this machine: counted as one host, so that a
+// process here cannot take a share per address.
+uint32_t hostOf(uint32_t address) {
+    return isLoopback(in_addr{htonl(address)}) ? INADDR_LOOPBACK : address;
+}
+
 // The web port's listening socket. A host the list does not name is closed
 // before a byte is read, and so is any connection once handles run short
 // (the file limit's reserve is the window's and the audio's); connections are counted, all and each
@@ -207,11 +213,12 @@ class Door : public QTcpServer {
     }
     // Room for one more of `host`'s not given the code: past its host's
     // share that host's oldest is closed, past the cap of all the oldest.
-    bool makeRoom(uint32_t host) {
+    bool makeRoom(uint32_t address) {
+        const uint32_t host = hostOf(address);
         sweep(false);
         const auto closeOldest = [this](std::optional<uint32_t> of) {
             for (auto entry = entries_.begin(); entry != entries_.end(); ++entry) {
-                if (entry->stage == Stage::Admitted || (of && entry->host != *of)) continue;
+                if (entry->stage == Stage::Admitted || (of && hostOf(entry->host) != *of)) continue;
                 QTcpSocket* socket = entry->socket.data();
                 entries_.erase(entry);
                 socket->abort();
@@ -224,7 +231,7 @@ class Door : public QTcpServer {
         for (const Entry& entry : entries_) {
             if (entry.stage == Stage::Admitted) continue;
             ++all;
-            if (entry.host == host) ++own;
+            if (hostOf(entry.host) == host) ++own;
         }
         if (own >= limits_.mostPerHost) return closeOldest(host);
         return all < limits_.mostConnections || closeOldest(std::nullopt);

@@ -416,6 +416,27 @@ TEST(Web, AFloodOfConnectionsNeverTakesTheTabletsPlace) {
     EXPECT_EQ(tablet.socket.state(), QAbstractSocket::ConnectedState);
 }
 
+// Every loopback address is this machine: one host's share between them.
+TEST(Web, TheLoopbackAddressesShareOneHostsPlaces) {
+    RemoteSettings settings;
+    settings.address = "0.0.0.0";
+    settings.webLimits.mostPerHost = 2;
+    WebRig rig(settings);
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (const char* address : {"127.0.0.1", "127.0.0.2", "127.0.0.3"}) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->setProxy(QNetworkProxy::NoProxy);
+        ASSERT_TRUE(idle.back()->bind(QHostAddress(QString::fromLatin1(address))));
+        idle.back()->connectToHost(QStringLiteral("127.0.0.1"),
+                                   static_cast<quint16>(rig.hub->webPort()));
+        ASSERT_TRUE(turnEventsUntil(
+            [&] { return idle.back()->state() == QAbstractSocket::ConnectedState; }));
+    }
+    EXPECT_TRUE(
+        turnEventsUntil([&] { return idle[0]->state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_EQ(idle[2]->state(), QAbstractSocket::ConnectedState);
+}
+
 // A connection idle, or that drips a request, is closed unanswered within
 // its time; a WebSocket that never gives its code too, not a page given it.
 TEST(Web, ConnectionsThatOverstayAreClosed) {

@@ -1,0 +1,132 @@
+// Jingles on a share that hangs: the window never waits for it, a local
+// slot plays meanwhile, the share's slots say so and load once it answers,
+// and a jingle read whole plays on through a share that stalls.
+
+#include <sys/stat.h>
+
+#include <chrono>
+
+#include "platform/audio/decoder.h"
+#include "playback/sound_loader.h"
+#include "tests/app/window_rig.h"
+#include "tests/support/slow_share.h"
+#include "tests/support/wait.h"
+
+namespace tambrel::app {
+namespace {
+
+using namespace std::chrono_literals;
+using Call = testing::SlowShare::Call;
+constexpr Call kEveryCall[] = {Call::GetAttr, Call::Open, Call::Read, Call::ReadDir, Call::Write};
+
+struct ShareTest : ::testing::Test, WindowRig {
+    std::string source = dir.file("source");
+    std::string mount = dir.file("mount");
+    bool made = ::mkdir(source.c_str(), 0755) == 0 && ::mkdir(mount.c_str(), 0755) == 0;
+    std::unique_ptr<testing::SlowShare> share;
+
+    void SetUp() override {
+        ASSERT_TRUE(made);
+        share = std::make_unique<testing::SlowShare>(source, mount);
+        ASSERT_TRUE(share->ok()) << share->problem();
+        audio.loadWait = 0ms;  // as the program: nothing waits on a file
+        start();
+    }
+    void TearDown() override {
+        window.reset();
+        share.reset();
+    }
+    // A jingle of the share's, by its path through the mount.
+    QString jingle(const std::string& name, int ms) {
+        EXPECT_TRUE(testing::writeAudio(source + "/" + name, testing::FileKind::Wav16, 44100, 2,
+                                        int64_t{44100} * ms / 1000, testing::staircase));
+        return QString::fromStdString(mount + "/" + name);
+    }
+    bool heard() {
+        const std::vector<float> frames = render(4410);
+        return std::any_of(frames.begin(), frames.end(), [](float x) { return x != 0.0f; });
+    }
+};
+
+TEST_F(ShareTest, AHungShareHoldsNeitherTheWindowNorALocalSlotAndItsSlotsPlayOnceItAnswers) {
+    std::array<QString, kSlots> files;
+    for (int16_t i = 0; i + 1 < kSlots; ++i) files[i] = jingle("j" + std::to_string(i) + ".wav", 500);
+    files[kSlots - 1] = wav("local.wav", 2000);
+    for (const Call call : kEveryCall) ASSERT_TRUE(share->hang(call));
+    put("Matin.Bnk", palette(files));
+
+    const auto before = std::chrono::steady_clock::now();
+    pick("Matin.Bnk");
+    const auto took = std::chrono::steady_clock::now() - before;
+    std::printf("a palette of 27 files on a hung share loaded in %.1f ms on the window\n",
+                std::chrono::duration<double, std::milli>(took).count());
+    EXPECT_LT(took, 1s);
+    EXPECT_EQ(shows(0), "j0\r\n\r\nA|chargement…");
+
+    // The local slot plays at once.
+    ASSERT_TRUE(testing::waitUntil(
+        [&] {
+            audio.pump();
+            return window->Player[kSlots - 1]->Ready();
+        },
+        5s, 1ms));
+    window->Touche_Click(kSlots - 1);
+    EXPECT_EQ(onAir(), std::string(1, slotLetter(kSlots - 1).at(0).toLatin1()));
+    EXPECT_TRUE(heard());
+    window->Touche_Click(kSlots - 1);
+
+    // Past the bound, the share's slots say it does not answer.
+    std::this_thread::sleep_for(playback::SoundLoader::kNoAnswer + 300ms);
+    audio.pump();
+    window->Timer1_OnTimer();
+    for (const int16_t slot : {0, 5, 26}) {
+        EXPECT_EQ(window->InfoTrack[slot]->Caption().toStdString(), "sans réponse") << slot;
+    }
+    EXPECT_EQ(window->InfoTrack[5]->ToolTipText().toStdString(),
+              "Partage sans réponse : " + mount);
+
+    // Once it answers, the slots load again by themselves, and play.
+    ASSERT_TRUE(share->release());
+    ASSERT_TRUE(testing::waitUntil(
+        [&] {
+            audio.pump();
+            window->Timer1_OnTimer();
+            return std::all_of(window->Player.begin(), window->Player.end(),
+                               [](const auto& player) { return player->Ready(); });
+        },
+        20s, 20ms));
+    window->Touche_Click(5);
+    EXPECT_EQ(onAir(), "F");
+    EXPECT_TRUE(heard());
+}
+
+// Played in real time while every read of the share hangs for ten seconds.
+TEST_F(ShareTest, AJingleReadWholePlaysThroughAShareThatStalls) {
+    assign(0, jingle("long.wav", 12000));
+    ASSERT_TRUE(testing::waitUntil(
+        [&] {
+            audio.pump();
+            return window->Player[0]->Ready();
+        },
+        5s, 1ms));
+    EXPECT_GT(audio::bytesHeldWhole(), 12 * 44100 * 4 - 1);
+    window->Touche_Click(0);
+    audio::NullOutput* output = backend->output(std::nullopt);
+    ASSERT_NE(output, nullptr);
+    std::vector<float> period(2 * 441);
+    ASSERT_TRUE(share->hang(Call::Read));
+    int silent = 0;
+    const auto began = std::chrono::steady_clock::now();
+    for (auto next = began; next - began < 10s; next += 10ms) {
+        std::this_thread::sleep_until(next);
+        output->render(period.data(), 441);
+        silent += std::all_of(period.begin(), period.end(), [](float x) { return x == 0.0f; });
+    }
+    ASSERT_TRUE(share->release());
+    EXPECT_EQ(audio.engine().dryPeriods(), 0U);
+    EXPECT_EQ(silent, 0);
+    EXPECT_EQ(onAir(), "A");
+}
+
+}  // namespace
+}  // namespace tambrel::app
