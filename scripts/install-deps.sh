@@ -25,6 +25,9 @@ test_packages=(
   desktop-file-utils
   xvfb pulseaudio pulseaudio-utils xdotool imagemagick python3 fonts-dejavu-core liblo-tools
 )
+# A network share that answers slowly, hangs or fails on request, for the
+# tests of the file system calls: a FUSE file system (tests/support/slow_share).
+test_packages+=(libfuse3-dev fuse3)
 # The web page's end-to-end test: a real browser, driven headless.
 test_packages+=(chromium chromium-driver python3-selenium)
 # A private PipeWire, as a desktop runs it, for the output's tests and the

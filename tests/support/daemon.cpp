@@ -116,6 +116,23 @@ bool awaitReady(const std::function<bool()>& ready, std::initializer_list<pid_t*
     return false;
 }
 
+int runToEnd(const std::vector<std::string>& args, const std::string& log,
+             std::chrono::milliseconds limit) {
+    pid_t pid = startDaemon(args, log);
+    if (pid < 0) return -1;
+    const auto deadline = Clock::now() + limit;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() >= deadline) {
+            endDaemon(pid);
+            return -1;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    unguard(pid);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 void pauseDaemon(pid_t pid, std::chrono::milliseconds time) {
     if (pid <= 0) return;
     kill(pid, SIGSTOP);

@@ -1,7 +1,7 @@
 #pragma once
 
-// Sound-server daemons of a test's own, run as children that end with the
-// test, even when it is interrupted or killed outright.
+// Daemons of a test's own (sound servers, a file share), run as children
+// that end with the test, even when it is interrupted or killed outright.
 
 #include <sys/types.h>
 
@@ -23,6 +23,11 @@ void endDaemon(pid_t& pid);
 // Waits up to fifteen seconds for `ready`; false at once when one of
 // `daemons` has ended.
 bool awaitReady(const std::function<bool()>& ready, std::initializer_list<pid_t*> daemons);
+// Runs `args` (found on PATH) to its end, with its output in `log`: its exit
+// status, or -1 when it could not start or was still running after `limit`
+// (it is then ended).
+int runToEnd(const std::vector<std::string>& args, const std::string& log,
+             std::chrono::milliseconds limit);
 // Holds the child still for `time`, as a machine too busy to run it would.
 void pauseDaemon(pid_t pid, std::chrono::milliseconds time);
 // The last `bytes` of a log file, for a failure message.
