@@ -13,8 +13,9 @@
 
 namespace tambrel::playback {
 namespace {
-// The mount table is read again this often: a share mounted meanwhile is
-// told apart from the disk it lies on.
+// The mount table is read again before the files asked for since it was
+// last read are placed, and this often: a share mounted meanwhile is told
+// apart from the disk it lies on.
 constexpr std::chrono::seconds kMountsAge{5};
 // A thread waiting for work looks again this often, to refuse a file on a
 // mount that has stopped answering meanwhile.
@@ -77,6 +78,8 @@ struct SoundLoader::Shared {
     int threads = 0;
     std::vector<QByteArray> mounts;
     Clock::time_point mountsRead{};
+    bool mountsStale = true;  // files asked for since it was read
+    bool readingMounts = false;
 
     // Under the lock: the next job a thread may take, the files refused on
     // the way put with the results.
@@ -122,20 +125,25 @@ void serve(const std::shared_ptr<SoundLoader::Shared>& shared) {
         SoundLoader::Shared::Job job;
         {
             std::unique_lock lock(shared->mutex);
-            bool stale = Clock::now() - shared->mountsRead > kMountsAge;
-            while (!shared->quit && !stale && !shared->pick(job, Clock::now())) {
-                shared->work.wait_for(lock, kLook);
-                stale = Clock::now() - shared->mountsRead > kMountsAge;
+            bool taken = false;
+            while (!shared->quit && !taken) {
+                if (shared->readingMounts) {
+                    shared->work.wait_for(lock, kLook);  // no file placed by the old table
+                } else if (shared->mountsStale || Clock::now() - shared->mountsRead > kMountsAge) {
+                    shared->readingMounts = true;
+                    shared->mountsStale = false;
+                    shared->mountsRead = Clock::now();
+                    lock.unlock();
+                    std::vector<QByteArray> mounts = readMounts();
+                    lock.lock();
+                    shared->mounts = std::move(mounts);
+                    shared->readingMounts = false;
+                    shared->work.notify_all();
+                } else if (!(taken = shared->pick(job, Clock::now()))) {
+                    shared->work.wait_for(lock, kLook);
+                }
             }
             if (shared->quit) break;
-            if (stale) {
-                shared->mountsRead = Clock::now();
-                lock.unlock();
-                std::vector<QByteArray> mounts = readMounts();
-                lock.lock();
-                shared->mounts = std::move(mounts);
-                continue;
-            }
             shared->running.push_back({job.ticket, job.mount, Clock::now()});
         }
         SoundLoader::Result result;
@@ -181,6 +189,7 @@ uint64_t SoundLoader::submit(Request request) {
         const std::lock_guard lock(shared_->mutex);
         ticket = shared_->next++;
         shared_->queue.push_back({ticket, std::move(request), {}, false});
+        shared_->mountsStale = true;
     }
     shared_->work.notify_one();
     return ticket;

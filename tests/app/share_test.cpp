@@ -50,7 +50,8 @@ struct ShareTest : ::testing::Test, WindowRig {
 
 TEST_F(ShareTest, AHungShareHoldsNeitherTheWindowNorALocalSlotAndItsSlotsPlayOnceItAnswers) {
     std::array<QString, kSlots> files;
-    for (int16_t i = 0; i + 1 < kSlots; ++i) files[i] = jingle("j" + std::to_string(i) + ".wav", 500);
+    for (int16_t i = 0; i + 1 < kSlots; ++i)
+        files[i] = jingle("j" + std::to_string(i) + ".wav", 500);
     files[kSlots - 1] = wav("local.wav", 2000);
     for (const Call call : kEveryCall) ASSERT_TRUE(share->hang(call));
     put("Matin.Bnk", palette(files));
@@ -82,8 +83,7 @@ TEST_F(ShareTest, AHungShareHoldsNeitherTheWindowNorALocalSlotAndItsSlotsPlayOnc
     for (const int16_t slot : {0, 5, 26}) {
         EXPECT_EQ(window->InfoTrack[slot]->Caption().toStdString(), "sans réponse") << slot;
     }
-    EXPECT_EQ(window->InfoTrack[5]->ToolTipText().toStdString(),
-              "Partage sans réponse : " + mount);
+    EXPECT_EQ(window->InfoTrack[5]->ToolTipText().toStdString(), "Partage sans réponse : " + mount);
 
     // Once it answers, the slots load again by themselves, and play.
     ASSERT_TRUE(share->release());
