@@ -127,9 +127,9 @@ void serve(const std::shared_ptr<SoundLoader::Shared>& shared) {
             std::unique_lock lock(shared->mutex);
             bool taken = false;
             while (!shared->quit && !taken) {
-                if (shared->readingMounts) {
-                    shared->work.wait_for(lock, kLook);  // no file placed by the old table
-                } else if (shared->mountsStale || Clock::now() - shared->mountsRead > kMountsAge) {
+                const bool stale =
+                    shared->mountsStale || Clock::now() - shared->mountsRead > kMountsAge;
+                if (stale && !shared->readingMounts) {
                     shared->readingMounts = true;
                     shared->mountsStale = false;
                     shared->mountsRead = Clock::now();
@@ -139,9 +139,11 @@ void serve(const std::shared_ptr<SoundLoader::Shared>& shared) {
                     shared->mounts = std::move(mounts);
                     shared->readingMounts = false;
                     shared->work.notify_all();
-                } else if (!(taken = shared->pick(job, Clock::now()))) {
-                    shared->work.wait_for(lock, kLook);
+                    continue;
                 }
+                // No file is placed by the old table while the new one is read.
+                taken = !shared->readingMounts && shared->pick(job, Clock::now());
+                if (!taken) shared->work.wait_for(lock, kLook);
             }
             if (shared->quit) break;
             shared->running.push_back({job.ticket, job.mount, Clock::now()});
