@@ -1,17 +1,10 @@
-// Slots whose files come slowly or not at all, as from a share: the window
-// never waits for them, a slot says it loads, a press waits for its file only
-// as long as it could still be heard in time, and a mount that stops
-// answering holds a bounded number of threads.
-
-#include <unistd.h>
+// Slots whose files come slowly: the window never waits for them, a slot
+// says it loads, and a press waits for its file only as long as it could
+// still be heard in time (a share that stops answering: share_test.cpp).
 
 #include <condition_variable>
-#include <fstream>
 #include <mutex>
-#include <thread>
 
-#include "platform/audio/sound.h"
-#include "playback/sound_loader.h"
 #include "tests/app/window_rig.h"
 #include "tests/support/wait.h"
 
@@ -103,63 +96,6 @@ TEST_F(SlotLoading, APressWaitsForItsFileOnlyWhileItCouldStillBeHeardInTime) {
     gate.set(true);
     ASSERT_TRUE(loaded(2));
     EXPECT_EQ(onAir(), "");
-}
-
-// Files on one mount that stops answering: two calls are left to it, and
-// after kNoAnswer the next file there is refused at once, naming the mount,
-// while a file on another mount loads.
-TEST(SoundLoader, AMountThatStopsAnsweringHoldsTwoThreadsAndRefusesTheRestAtOnce) {
-    testing::TempDir dir;
-    ASSERT_TRUE(testing::writeAudio(dir.file("slow.wav"), testing::FileKind::Wav16, 44100, 2, 4410,
-                                    testing::staircase));
-    const std::string elsewhere = "/dev/shm/tambrel-loader-test.wav";
-    ASSERT_TRUE(testing::writeAudio(elsewhere, testing::FileKind::Wav16, 44100, 2, 4410,
-                                    testing::staircase));
-    std::ifstream table("/proc/self/mountinfo");
-    std::vector<QByteArray> mounts;
-    for (std::string line; std::getline(table, line);) {
-        mounts.push_back(QByteArray::fromStdString(line).split(' ').value(4));
-    }
-    const QByteArray mount =
-        playback::SoundLoader::mountOf(QByteArray::fromStdString(dir.path()), mounts);
-    ASSERT_NE(mount, playback::SoundLoader::mountOf("/dev/shm/x", mounts)) << "one mount for both";
-
-    gate.set(false);
-    playback::SoundLoader loader;
-    const auto drives = std::make_shared<const platform::DriveMapping>();
-    const auto request = [&](const std::string& path) {
-        return loader.submit({0, QString::fromStdString(path), drives, 44100, gatedOpen});
-    };
-    const uint64_t first = request(dir.file("slow.wav"));
-    request(dir.file("slow.wav"));
-    std::this_thread::sleep_for(playback::SoundLoader::kNoAnswer + 300ms);
-    EXPECT_EQ(loader.unanswered(first), QString::fromUtf8(mount));
-    const uint64_t third = request(dir.file("slow.wav"));
-    const uint64_t other = request(elsewhere);
-    std::vector<playback::SoundLoader::Result> done;
-    testing::waitUntil(
-        [&] {
-            for (auto& result : loader.take(10ms)) done.push_back(std::move(result));
-            return done.size() == 2;
-        },
-        2s, 1ms);
-    ASSERT_EQ(done.size(), 2U);
-    for (const auto& result : done) {
-        if (result.ticket == third) {
-            EXPECT_EQ(result.unanswered, QString::fromUtf8(mount));
-            EXPECT_EQ(result.sound, nullptr);
-        } else {
-            EXPECT_EQ(result.ticket, other);
-            ASSERT_NE(result.sound, nullptr);
-            EXPECT_TRUE(result.sound->playable());
-        }
-    }
-    // The mount answers again: the two held calls end, and its files load.
-    gate.set(true);
-    size_t released = 0;
-    EXPECT_TRUE(
-        testing::waitUntil([&] { return (released += loader.take().size()) == 2; }, 5s, 5ms));
-    ::unlink(elsewhere.c_str());
 }
 
 }  // namespace
