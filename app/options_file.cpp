@@ -26,6 +26,10 @@ Options readOptions(const QByteArray& bytes, std::vector<QString>& bad) {
             }
             if (key == u"grandes_touches") return readYesNo(value, options.bigKeys);
             if (key == u"volumes") return readYesNo(value, options.volumes);
+            if (key == u"dossier_palettes") {
+                options.paletteFolder = value;
+                return true;
+            }
             return false;
         },
         bad);
@@ -40,7 +44,8 @@ QByteArray writeOptions(const Options& options) {
                          QString::number(options.warnSeconds) +
                          QStringLiteral("\ngrandes_touches=") +
                          platform::yesNoText(options.bigKeys) + QStringLiteral("\nvolumes=") +
-                         platform::yesNoText(options.volumes) + u'\n';
+                         platform::yesNoText(options.volumes) +
+                         QStringLiteral("\ndossier_palettes=") + options.paletteFolder + u'\n';
     return text.toUtf8();
 }
 

@@ -17,6 +17,9 @@ struct Options {
     int warnSeconds = 5;   // the remaining time blinks over a slot's last seconds
     bool bigKeys = false;  // "Grandes touches": the layout scaled to the window
     bool volumes = false;  // the volume read-out shown ("Option › Volume")
+    // Where palettes are listed, loaded, saved and deleted: a folder several
+    // studios share, as a native or system path; empty: the program's folder.
+    QString paletteFolder;
     bool operator==(const Options&) const = default;
 };
 

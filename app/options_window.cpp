@@ -29,6 +29,11 @@ void F1a::loadOptions() {
     MnuVolume->setChecked(options_.volumes);
     LblVolume->setVisible(options_.volumes);
     MnuGrandesTouches->setChecked(options_.bigKeys);
+    if (!options_.paletteFolder.isEmpty()) {
+        QString folder = platform::toSystemPath(options_.paletteFolder);
+        if (!folder.endsWith(u'\\')) folder += u'\\';
+        File1.setPath(folder);
+    }
 }
 
 // "Aucune", then the devices as the output list names them; the choice is

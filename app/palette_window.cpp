@@ -180,8 +180,10 @@ void F1a::buildControls() {
     Keyboard->setFont(QStringLiteral("Sans Serif"), 13.5, true);
     Keyboard->Change = [this] { Keyboard_Change(); };
 
+    File1.Wait = system_.fileWait();
     File1.setPattern(QStringLiteral("*.Bnk"));
     File1.PathChange = [this] { File1_PathChange(); };
+    File1.Done = [this](const platform::FolderWorker::Done& done) { File1_Done(done); };
 }
 
 void F1a::buildMenu() {

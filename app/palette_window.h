@@ -187,6 +187,10 @@ class F1a : public QMainWindow {
 
     // Palettes.
     void File1_PathChange();
+    // The palette folder's thread answered: a palette read is loaded into
+    // the slots if it is still the one asked for.
+    void File1_Done(const platform::FolderWorker::Done& done);
+    void loadPalette(const QString& entry, const QByteArray& bytes, QString failure);
     void ComboBank_Click();
     void MnuNewBank_Click();
     void MnuSauverBank_Click();
@@ -301,6 +305,8 @@ class F1a : public QMainWindow {
     double layoutScale_ = 1.0;
     int refreshTicks_ = 0;
     int loadTicks_ = 0;
+    uint64_t paletteAsked_ = 0;  // the palette read asked of the folder last, until it answers
+    double paletteAskedAt_ = 0;
     std::array<double, kSlots> noticeUntil_{};  // clock time a slot's notice ends; 0: none
     std::array<double, kSlots> pressedAt_{};    // clock time of a press waiting for its file
     std::array<bool, kSlots> pressedFromAfar_{};

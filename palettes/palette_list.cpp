@@ -5,6 +5,7 @@
 #include "palettes/palette_file.h"
 #include "platform/file_system.h"
 #include "platform/path_form.h"
+#include "platform/system.h"
 #include "playback/audio_host.h"
 #include "playback/mm_audio_player.h"
 #include "playback/mm_slider.h"
@@ -17,17 +18,31 @@ void F1a::File1_PathChange() {
     for (int32_t k = 0; k < File1.ListCount(); ++k) ComboBank->AddItem(File1.List(k));
 }
 
-// Runs to its end without yielding to other events. The file is read and
-// checked whole before any slot is touched: a palette loads entirely or not
-// at all, so the name the list shows is always the one the slots play. A
-// refusal is said on the window, never in a box that would hold up the slots.
+// The palette is read on the folder's thread: a palette on a share that
+// does not answer holds nothing, and its answer, when late, loads nothing.
 void F1a::ComboBank_Click() {
-    const QString entry = ComboBank->Text();
-    const QString path = platform::toNativePath(ProgramFolder + entry);
-    QByteArray bytes;
-    QString failure;
+    platform::FolderWorker* folder = File1.Folder();
+    if (folder == nullptr) return;
+    paletteAsked_ = folder->read(ComboBank->Text());
+    paletteAskedAt_ = system_.clockSeconds();
+    File1.Run(paletteAsked_);
+}
+
+void F1a::File1_Done(const platform::FolderWorker::Done& done) {
+    if (done.kind != platform::FolderWorker::Done::Kind::Read || done.ticket != paletteAsked_)
+        return;
+    paletteAsked_ = 0;
+    loadPalette(done.name, done.bytes, done.failure);
+}
+
+// Runs to its end without yielding to other events. The file is checked
+// whole before any slot is touched: a palette loads entirely or not at all,
+// so the name the list shows is always the one the slots play. A refusal
+// is said on the window, never in a box that would hold up the slots.
+void F1a::loadPalette(const QString& entry, const QByteArray& bytes, QString failure) {
+    const QString path = platform::toNativePath(File1.Path() + entry);
     palettes::PaletteContent content;
-    if (platform::readFileBytes(path, bytes, failure)) {
+    if (failure.isEmpty()) {
         content = palettes::readPalette(bytes);
         failure = content.error;
     }

@@ -55,10 +55,10 @@ QString F1a::askPaletteName() {
             platform::kIconWarning, QString());
         return QString();
     }
-    if (platform::FileExists(ProgramFolder + name)) {
+    if (platform::FileExists(File1.Path() + name)) {
         const int32_t answerToOverwrite = dialogs_.MsgBox(
             QStringLiteral("Cette palette existe déjà\r\n") +
-                platform::toNativePath(ProgramFolder + name) + QStringLiteral("\r\nEcraser ?"),
+                platform::toNativePath(File1.Path() + name) + QStringLiteral("\r\nEcraser ?"),
             platform::kIconQuestion + platform::kButtonsOkCancel + platform::kDefaultSecondButton,
             QString());
         // Refused: the current palette keeps its name, so that a later save
@@ -91,7 +91,7 @@ void F1a::MnuSauverBank_Click() {
         if (name.isEmpty()) return;
     }
     const SlotSet held = slotSet();
-    const QString path = platform::toNativePath(ProgramFolder + name);
+    const QString path = platform::toNativePath(File1.Path() + name);
     const platform::TextEncoding encoding = named ? paletteEncoding_ : platform::TextEncoding::Utf8;
     QByteArray bytes;
     QString failure;
@@ -120,7 +120,7 @@ F1a::SlotSet F1a::slotSet() const {
 
 void F1a::Supprimer_Click() {
     if (ComboBank->ListIndex() < 0) return;
-    const QString path = platform::toNativePath(ProgramFolder + ComboBank->Text());
+    const QString path = platform::toNativePath(File1.Path() + ComboBank->Text());
     const int32_t answer = dialogs_.MsgBox(
         path, platform::kIconError + platform::kButtonsYesNo + platform::kDefaultSecondButton,
         QStringLiteral("Suppression"));

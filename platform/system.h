@@ -6,6 +6,7 @@
 // milliseconds, on any screen width, and watch it end.
 
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
@@ -32,6 +33,9 @@ class System {
     virtual bool anotherInstanceRunning(std::function<void()> onActivate) = 0;
     // Brings the running copy's window to the front and makes it active.
     virtual bool activateRunningInstance() = 0;
+    // How long the window may wait for a file it asked of a folder's thread:
+    // none in the program, whose window goes on and takes the answer later.
+    virtual std::chrono::milliseconds fileWait() { return {}; }
 };
 
 // Waits at least `seconds` on the wall clock, handling window events meanwhile.

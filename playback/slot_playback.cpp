@@ -5,6 +5,7 @@
 #include "app/palette_window.h"
 #include "journal/air_log.h"
 #include "platform/colors.h"
+#include "platform/path_form.h"
 #include "platform/system.h"
 #include "playback/mm_audio_player.h"
 
@@ -21,6 +22,8 @@ constexpr double kNoticeSeconds = 2.0;
 // A press that waited for its file starts only if it can still be heard
 // within the late-start limit, the output's own queue included.
 constexpr double kWaitedStartSeconds = 0.25 - 0.03;
+// A palette read waits this long for its share before it is given up.
+constexpr double kPaletteNoAnswerSeconds = 3.0;
 // A file whose share did not answer is asked for again this often.
 constexpr int kRetryTicks = 6;
 }  // namespace
@@ -116,6 +119,13 @@ void F1a::Player_OnLoaded(int16_t Index) {
 
 void F1a::followLoads() {
     const double now = system_.clockSeconds();
+    // A palette whose share does not answer: its answer, if it comes, loads nothing.
+    if (paletteAsked_ != 0 && now - paletteAskedAt_ > kPaletteNoAnswerSeconds) {
+        paletteAsked_ = 0;
+        ComboBank->setText(BankName->Caption());
+        showMessage(QStringLiteral("Palette non chargée : partage sans réponse — ") +
+                    platform::toNativePath(File1.Path()));
+    }
     const bool retry = ++loadTicks_ % kRetryTicks == 0;
     for (int16_t i = 0; i < kSlots; ++i) {
         double& at = pressedAt_[static_cast<size_t>(i)];

@@ -42,7 +42,8 @@ TEST(SettingsFile, RoundTripsDeviceNamesAndNegativeColours) {
 }
 
 TEST(OptionsFile, ReadsWhatItWritesAndSkipsWhatItCannotUnderstand) {
-    const Options chosen{QStringLiteral("Casque USB – Été"), 350, 12, true, true};
+    const Options chosen{QStringLiteral("Casque USB – Été"),       350, 12, true, true,
+                         QStringLiteral("/srv/palettes partagées")};
     std::vector<QString> bad;
     EXPECT_EQ(readOptions(writeOptions(chosen), bad), chosen);
     EXPECT_TRUE(bad.empty());
@@ -51,7 +52,7 @@ TEST(OptionsFile, ReadsWhatItWritesAndSkipsWhatItCannotUnderstand) {
         "# essai\r\nfondu_ms=-1\r\nALERTE_FIN_S = 8\r\ngrandes_touches=peut-être\r\n"
         "volumes=OUI\r\nsans égal\r\npre_ecoute=\r\nfondu_ms=1500x\r\n",
         bad);
-    EXPECT_EQ(read, (Options{QString(), 2000, 8, false, true}));
+    EXPECT_EQ(read, (Options{QString(), 2000, 8, false, true, QString()}));
     EXPECT_EQ(bad, (std::vector<QString>{QStringLiteral("ligne 2 : fondu_ms=-1"),
                                          QStringLiteral("ligne 4 : grandes_touches=peut-être"),
                                          QStringLiteral("ligne 6 : sans égal"),

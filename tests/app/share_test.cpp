@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <fstream>
+#include <functional>
 
 #include "platform/audio/decoder.h"
 #include "playback/sound_loader.h"
@@ -30,7 +32,20 @@ struct ShareTest : ::testing::Test, WindowRig {
         share = std::make_unique<testing::SlowShare>(source, mount);
         ASSERT_TRUE(share->ok()) << share->problem();
         audio.loadWait = 0ms;  // as the program: nothing waits on a file
+    }
+    // The window, its palettes read as the program reads them, without waiting.
+    void open() {
         start();
+        window->File1.Wait = 0ms;
+    }
+    bool turnUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+        return testing::waitUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                audio.pump();
+                return done();
+            },
+            limit, 1ms);
     }
     void TearDown() override {
         window.reset();
@@ -53,6 +68,8 @@ TEST_F(ShareTest, AHungShareHoldsNeitherTheWindowNorALocalSlotAndItsSlotsPlayOnc
     for (int16_t i = 0; i + 1 < kSlots; ++i)
         files[i] = jingle("j" + std::to_string(i) + ".wav", 500);
     files[kSlots - 1] = wav("local.wav", 2000);
+    open();
+    window->File1.Wait = 5s;  // the palette is local; its files are on the share
     for (const Call call : kEveryCall) ASSERT_TRUE(share->hang(call));
     put("Matin.Bnk", palette(files));
 
@@ -100,8 +117,40 @@ TEST_F(ShareTest, AHungShareHoldsNeitherTheWindowNorALocalSlotAndItsSlotsPlayOnc
     EXPECT_TRUE(heard());
 }
 
+// The palette folder on the share (dossier_palettes=): a palette whose share
+// does not answer holds nothing, is given up on the window, and its late
+// answer loads nothing; once the share answers, it loads.
+TEST_F(ShareTest, APaletteOnAShareThatDoesNotAnswerHoldsNothingAndLoadsNothingLate) {
+    put("Options.ini", ("dossier_palettes=" + mount + "\n").c_str());
+    std::array<QString, kSlots> files;
+    files[0] = wav("local.wav", 1000);
+    std::ofstream(source + "/Matin.Bnk", std::ios::binary) << palette(files).toStdString();
+    open();
+    ASSERT_TRUE(turnUntil([&] { return window->ComboBank->ListCount() == 1; }));
+    ASSERT_TRUE(share->hang(Call::Open));
+    const std::string empty = shows(0);
+
+    const auto before = std::chrono::steady_clock::now();
+    pick("Matin.Bnk");
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+    system.clock += 3.5;
+    window->Timer1_OnTimer();
+    EXPECT_EQ(window->messageStrip->Caption().toStdString(),
+              "Palette non chargée : partage sans réponse — " + mount + "/");
+    EXPECT_EQ(window->ComboBank->Text(), QString());
+    ASSERT_TRUE(share->release());
+    turnUntil([] { return false; }, 500ms);  // the late answer comes meanwhile
+    EXPECT_EQ(shows(0), empty);
+    EXPECT_EQ(window->BankName->Caption(), QString());
+
+    pick("Matin.Bnk");
+    EXPECT_TRUE(turnUntil([&] { return shows(0) == "local\r\n\r\nA|00:01"; })) << shows(0);
+    EXPECT_EQ(window->BankName->Caption(), QStringLiteral("Matin.Bnk"));
+}
+
 // Played in real time while every read of the share hangs for ten seconds.
 TEST_F(ShareTest, AJingleReadWholePlaysThroughAShareThatStalls) {
+    open();
     assign(0, jingle("long.wav", 12000));
     ASSERT_TRUE(testing::waitUntil(
         [&] {

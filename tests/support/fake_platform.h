@@ -85,6 +85,8 @@ class FakeSystem final : public platform::System {
 
     int32_t screenWidthTwips() override { return screenPixels * 15; }
     double clockSeconds() override { return clock += clockStep; }
+    // Each palette read or listed before the window goes on, as tests check at once.
+    std::chrono::milliseconds fileWait() override { return std::chrono::seconds(5); }
     void doEvents() override { QCoreApplication::processEvents(); }
     void terminate() override { throw Terminated(); }
     QString exeFolder() override { return folder; }
