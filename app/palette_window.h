@@ -35,6 +35,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -191,6 +192,11 @@ class F1a : public QMainWindow {
     // the slots if it is still the one asked for.
     void File1_Done(const platform::FolderWorker::Done& done);
     void loadPalette(const QString& entry, const QByteArray& bytes, QString failure);
+    // The folder's answers to a save and to a deletion.
+    void saved(const platform::FolderWorker::Done& done);
+    void removed(const platform::FolderWorker::Done& done);
+    // In the palette list as last listed.
+    bool listed(const QString& name) const;
     void ComboBank_Click();
     void MnuNewBank_Click();
     void MnuSauverBank_Click();
@@ -306,6 +312,17 @@ class F1a : public QMainWindow {
     int refreshTicks_ = 0;
     int loadTicks_ = 0;
     uint64_t paletteAsked_ = 0;  // the palette read asked of the folder last, until it answers
+    // Each palette file as this program last read or wrote it: a save over
+    // one another studio changed since asks first.
+    std::map<QString, platform::FolderWorker::Stamp> stamps_;
+    struct Saving {
+        uint64_t ticket = 0;  // none under way
+        QString name;
+        SlotSet held;
+        platform::TextEncoding encoding = platform::TextEncoding::Utf8;
+        QByteArray bytes;
+    };
+    Saving saving_;
     double paletteAskedAt_ = 0;
     std::array<double, kSlots> noticeUntil_{};  // clock time a slot's notice ends; 0: none
     std::array<double, kSlots> pressedAt_{};    // clock time of a press waiting for its file

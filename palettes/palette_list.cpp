@@ -29,9 +29,12 @@ void F1a::ComboBank_Click() {
 }
 
 void F1a::File1_Done(const platform::FolderWorker::Done& done) {
-    if (done.kind != platform::FolderWorker::Done::Kind::Read || done.ticket != paletteAsked_)
-        return;
+    using Kind = platform::FolderWorker::Done::Kind;
+    if (done.kind == Kind::Write) return saved(done);
+    if (done.kind == Kind::Remove) return removed(done);
+    if (done.ticket != paletteAsked_) return;
     paletteAsked_ = 0;
+    if (done.failure.isEmpty()) stamps_[done.name] = done.stamp;
     loadPalette(done.name, done.bytes, done.failure);
 }
 

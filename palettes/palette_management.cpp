@@ -55,7 +55,7 @@ QString F1a::askPaletteName() {
             platform::kIconWarning, QString());
         return QString();
     }
-    if (platform::FileExists(File1.Path() + name)) {
+    if (listed(name)) {
         const int32_t answerToOverwrite = dialogs_.MsgBox(
             QStringLiteral("Cette palette existe déjà\r\n") +
                 platform::toNativePath(File1.Path() + name) + QStringLiteral("\r\nEcraser ?"),
@@ -82,7 +82,9 @@ void F1a::MnuNewBank_Click() {
 
 // Without a palette name yet, the slots as they are are saved under a name
 // asked as for a new palette: the operator's assignments are never lost to
-// the advice of starting a new, empty one.
+// the advice of starting a new, empty one. The file is written on the
+// palette folder's thread; one another studio changed since this program
+// read or wrote it is not overwritten without asking.
 void F1a::MnuSauverBank_Click() {
     QString name = BankName->Caption();
     const bool named = !name.isEmpty();
@@ -90,23 +92,65 @@ void F1a::MnuSauverBank_Click() {
         name = askPaletteName();
         if (name.isEmpty()) return;
     }
-    const SlotSet held = slotSet();
-    const QString path = platform::toNativePath(File1.Path() + name);
-    const platform::TextEncoding encoding = named ? paletteEncoding_ : platform::TextEncoding::Utf8;
-    QByteArray bytes;
+    platform::FolderWorker* folder = File1.Folder();
+    if (folder == nullptr) return;
+    Saving saving{0, name, slotSet(), named ? paletteEncoding_ : platform::TextEncoding::Utf8, {}};
     QString failure;
-    if (!palettes::writePalette(held.paths, held.volumes, bytes, failure, encoding) ||
-        !platform::writeFileAtomically(path, bytes, failure)) {
-        // The palette file on disk is the one from before.
-        dialogs_.MsgBox(failure + QStringLiteral("\r\n") + path, platform::kIconWarning, QString());
+    if (!palettes::writePalette(saving.held.paths, saving.held.volumes, saving.bytes, failure,
+                                saving.encoding)) {
+        dialogs_.MsgBox(
+            failure + QStringLiteral("\r\n") + platform::toNativePath(File1.Path() + name),
+            platform::kIconWarning, QString());
         return;
     }
-    BankName->setCaption(name);
-    paletteEncoding_ = encoding;
-    savedSlots_ = held;
+    // As last seen here; a name never seen here must not be there, unless
+    // the operator just agreed to overwrite it.
+    std::optional<platform::FolderWorker::Stamp> expected;
+    if (const auto seen = stamps_.find(name); seen != stamps_.end()) {
+        expected = seen->second;
+    } else if (!listed(name)) {
+        expected = platform::FolderWorker::Stamp{};
+    }
+    saving.ticket = folder->write(name, saving.bytes, expected);
+    saving_ = saving;
+    File1.Run(saving_.ticket);
+}
+
+void F1a::saved(const platform::FolderWorker::Done& done) {
+    if (done.ticket != saving_.ticket) return;
+    saving_.ticket = 0;
+    const QString path = platform::toNativePath(File1.Path() + done.name);
+    if (done.changedElsewhere) {
+        const int32_t answer = dialogs_.MsgBox(
+            done.name + QStringLiteral(" a été modifiée sur un autre poste. Écraser ?"),
+            platform::kIconQuestion + platform::kButtonsYesNo + platform::kDefaultSecondButton,
+            QString());
+        if (answer != platform::kAnswerYes) return;  // nothing written
+        platform::FolderWorker* folder = File1.Folder();
+        if (folder == nullptr) return;
+        saving_.ticket = folder->write(done.name, saving_.bytes, std::nullopt);
+        File1.Run(saving_.ticket);
+        return;
+    }
+    if (!done.failure.isEmpty()) {
+        // The palette file on disk is the one from before.
+        dialogs_.MsgBox(done.failure + QStringLiteral("\r\n") + path, platform::kIconWarning,
+                        QString());
+        return;
+    }
+    stamps_[done.name] = done.stamp;
+    BankName->setCaption(done.name);
+    paletteEncoding_ = saving_.encoding;
+    savedSlots_ = saving_.held;
     File1.Refresh();
-    File1_PathChange();
-    ComboBank->setText(name);  // selected, not loaded again: it holds what the slots hold
+    ComboBank->setText(done.name);  // selected, not loaded again: it holds what the slots hold
+}
+
+bool F1a::listed(const QString& name) const {
+    for (int32_t k = 0; k < File1.ListCount(); ++k) {
+        if (File1.List(k) == name) return true;
+    }
+    return false;
 }
 
 F1a::SlotSet F1a::slotSet() const {
@@ -120,17 +164,24 @@ F1a::SlotSet F1a::slotSet() const {
 
 void F1a::Supprimer_Click() {
     if (ComboBank->ListIndex() < 0) return;
+    platform::FolderWorker* folder = File1.Folder();
+    if (folder == nullptr) return;
     const QString path = platform::toNativePath(File1.Path() + ComboBank->Text());
     const int32_t answer = dialogs_.MsgBox(
         path, platform::kIconError + platform::kButtonsYesNo + platform::kDefaultSecondButton,
         QStringLiteral("Suppression"));
     if (answer != platform::kAnswerYes) return;
-    QString failure;
-    if (!platform::deleteFile(path, failure)) {
-        dialogs_.MsgBox(failure + QStringLiteral("\r\n") + path, platform::kIconWarning, QString());
+    File1.Run(folder->remove(ComboBank->Text()));
+}
+
+void F1a::removed(const platform::FolderWorker::Done& done) {
+    if (!done.failure.isEmpty()) {
+        dialogs_.MsgBox(done.failure + QStringLiteral("\r\n") +
+                            platform::toNativePath(File1.Path() + done.name),
+                        platform::kIconWarning, QString());
     }
+    stamps_.erase(done.name);
     File1.Refresh();
-    File1_PathChange();
 }
 
 }  // namespace tambrel::app

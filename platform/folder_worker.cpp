@@ -20,7 +20,7 @@ FolderWorker::Stamp stampOf(const QString& path) {
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
     return {static_cast<int64_t>(st.st_size),
-            static_cast<int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec,
+            static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
             static_cast<uint64_t>(st.st_ino)};
 }
 }  // namespace

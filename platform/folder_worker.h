@@ -23,10 +23,10 @@ class FolderWorker {
     static constexpr std::chrono::seconds kPoll{2};
 
     // What a file was when last seen here: its size (-1: there was none),
-    // its change time and its inode (a file renamed over it is another).
+    // when its content last changed, and its inode (a file renamed over it is another).
     struct Stamp {
         int64_t size = -1;
-        int64_t changedNs = 0;
+        int64_t modifiedNs = 0;
         uint64_t inode = 0;
         bool operator==(const Stamp&) const = default;
     };

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 
@@ -119,7 +120,8 @@ TEST_F(ShareTest, AHungShareHoldsNeitherTheWindowNorALocalSlotAndItsSlotsPlayOnc
 
 // The palette folder on the share (dossier_palettes=): a palette whose share
 // does not answer holds nothing, is given up on the window, and its late
-// answer loads nothing; once the share answers, it loads.
+// answer loads nothing; once the share answers, it loads, and another
+// studio's changes are followed and never overwritten without asking.
 TEST_F(ShareTest, APaletteOnAShareThatDoesNotAnswerHoldsNothingAndLoadsNothingLate) {
     put("Options.ini", ("dossier_palettes=" + mount + "\n").c_str());
     std::array<QString, kSlots> files;
@@ -146,6 +148,31 @@ TEST_F(ShareTest, APaletteOnAShareThatDoesNotAnswerHoldsNothingAndLoadsNothingLa
     pick("Matin.Bnk");
     EXPECT_TRUE(turnUntil([&] { return shows(0) == "local\r\n\r\nA|00:01"; })) << shows(0);
     EXPECT_EQ(window->BankName->Caption(), QStringLiteral("Matin.Bnk"));
+    window->File1.Wait = 5s;  // a save's answer within the click
+    const size_t questions = dialogs.asked.size();
+    window->MnuSauverBank_Click();  // as it was read: saved without a question
+    EXPECT_EQ(dialogs.asked.size(), questions);
+
+    // Another studio saves Matin, as a save does, and adds Soir: the list
+    // follows, and a save over their Matin asks first; Non, the default,
+    // writes nothing.
+    const std::string theirs = palette({wav("theirs.wav", 1000)}).toStdString();
+    std::ofstream(source + "/.Matin.tmp", std::ios::binary) << theirs;
+    std::filesystem::rename(source + "/.Matin.tmp", source + "/Matin.Bnk");
+    std::ofstream(source + "/Soir.Bnk", std::ios::binary) << theirs;
+    EXPECT_TRUE(turnUntil([&] { return window->ComboBank->ListCount() == 2; }));
+    const auto onShare = [&] {
+        std::ifstream file(source + "/Matin.Bnk", std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    dialogs.msgBoxAnswers = {platform::kAnswerNo};
+    window->MnuSauverBank_Click();
+    EXPECT_EQ(asked().text,
+              QStringLiteral("Matin.Bnk a été modifiée sur un autre poste. Écraser ?"));
+    EXPECT_EQ(onShare(), theirs);
+    dialogs.msgBoxAnswers = {platform::kAnswerYes};
+    window->MnuSauverBank_Click();
+    EXPECT_NE(onShare().find("local.wav"), std::string::npos);
 }
 
 // Played in real time while every read of the share hangs for ten seconds.
