@@ -31,9 +31,9 @@ namespace tambrel::playback {
 class SoundLoader {
   public:
     using Clock = std::chrono::steady_clock;
-    static constexpr int kThreads = 8;
-    static constexpr int kPerMount = 2;
-    static constexpr std::chrono::seconds kNoAnswer{3};
+    static constexpr int kThreads = 16;
+    static constexpr int kPerMount = 6;
+    static constexpr std::chrono::seconds kNoAnswer{5};
 
     struct Request {
         int voice = -1;  // whose file
