@@ -237,9 +237,10 @@ void run(const std::shared_ptr<SdlBackend::Shared>& shared) {
     }
     for (const auto& pull : shared->open) closeDevice(*pull);
     shared->open.clear();
-    if (ready) {
+    {
         const std::lock_guard calls(sdlCalls);
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        if (ready) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        SDL_TLSCleanup();  // what SDL kept for this thread (its last error): it ends here
     }
     const std::lock_guard lock(shared->mutex);
     shared->done = true;
