@@ -26,6 +26,13 @@ constexpr double kWaitedStartSeconds = 0.25 - 0.03;
 constexpr double kPaletteNoAnswerSeconds = 3.0;
 // A file whose share did not answer is asked for again this often.
 constexpr int kRetryTicks = 6;
+
+// A press refused as its file came too late, or not at all.
+ComponentError slowShare(const QString& file) {
+    return ComponentError(
+        QStringLiteral("pas prêt"),
+        QStringLiteral("Partage lent : ") + NomCourt(file) + QStringLiteral(" pas prêt"));
+}
 }  // namespace
 
 bool F1a::slotIsEmpty(int16_t Index) const {
@@ -108,10 +115,7 @@ void F1a::Player_OnLoaded(int16_t Index) {
         Touche_Click(Index);
         pressFromAfar_ = fromAfar;
     } else if (Player[Index]->Ready()) {
-        showNotice(Index, ComponentError(QStringLiteral("pas prêt"),
-                                         QStringLiteral("Partage lent : ") +
-                                             NomCourt(Player[Index]->FileName()) +
-                                             QStringLiteral(" pas prêt")));
+        showNotice(Index, slowShare(Player[Index]->FileName()));
     } else if (std::optional<ComponentError> problem = Player[Index]->FileProblem()) {
         showNotice(Index, *problem);
     }
@@ -133,10 +137,7 @@ void F1a::followLoads() {
             at = 0;
             const QString mount = Player[i]->WaitsOn();
             showNotice(i, mount.isEmpty()
-                              ? ComponentError(QStringLiteral("pas prêt"),
-                                               QStringLiteral("Partage lent : ") +
-                                                   NomCourt(Player[i]->FileName()) +
-                                                   QStringLiteral(" pas prêt"))
+                              ? slowShare(Player[i]->FileName())
                               : ComponentError(QStringLiteral("sans réponse"),
                                                QStringLiteral("Partage sans réponse : ") + mount));
         }
@@ -173,6 +174,7 @@ void F1a::logStart(int16_t Index) {
 // From the dialog or a palette: the player takes the file (a sounding one
 // plays on), the button shows its name and the label its length.
 void F1a::assignFile(int16_t Index, const QString& path) {
+    pressedAt_[static_cast<size_t>(Index)] = 0;  // a waiting press was for the file before
     Player[Index]->setFileName(path);
     Touche[Index]->setCaption(NomCourt(path) + QStringLiteral("\r\n\r\n") + slotLetter(Index));
     showFileState(Index);
@@ -181,6 +183,7 @@ void F1a::assignFile(int16_t Index, const QString& path) {
 // The player lets its file go (a sounding one plays on); the button shows
 // its letter and the label "--:--".
 void F1a::clearSlot(int16_t Index) {
+    pressedAt_[static_cast<size_t>(Index)] = 0;
     Player[Index]->setFileName(QString());
     Touche[Index]->setCaption(slotLetter(Index));
     showFileState(Index);
