@@ -141,6 +141,9 @@ class F1a : public QMainWindow {
     // On the refresh tick: presses waited too long are refused on their
     // slot, and files whose share did not answer are asked for again.
     void followLoads();
+    // On the refresh tick, for a sounding slot: its file came too slowly
+    // (a share that stalls under a bed read as it plays) and it went silent.
+    void showStarving(int16_t Index);
     // A message for the operator on the window itself, never in a box that
     // would hold up the slots: on the strip above the palette list for
     // `seconds` (0: until another replaces it), and on standard error.
@@ -327,8 +330,9 @@ class F1a : public QMainWindow {
     std::array<double, kSlots> noticeUntil_{};  // clock time a slot's notice ends; 0: none
     std::array<double, kSlots> pressedAt_{};    // clock time of a press waiting for its file
     std::array<bool, kSlots> pressedFromAfar_{};
-    double messageUntil_ = 0;      // clock time the strip's message ends; 0: never
-    bool settingsLoaded_ = false;  // nothing is saved before they were read
+    std::array<uint32_t, kSlots> drySeen_{};  // the current playback's dry periods shown
+    double messageUntil_ = 0;                 // clock time the strip's message ends; 0: never
+    bool settingsLoaded_ = false;             // nothing is saved before they were read
     bool sessionEnding_ = false;
     bool sessionEnded_ = false;  // saved for the session's end: a close then never asks
     double escapeClosedAt_ = -kEscapeSettleSeconds;  // clock time of the last Échap that closed

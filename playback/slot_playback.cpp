@@ -151,6 +151,23 @@ void F1a::followLoads() {
     }
 }
 
+void F1a::showStarving(int16_t Index) {
+    const uint32_t dry = Player[Index]->aired().dryPeriods;
+    uint32_t& seen = drySeen_[static_cast<size_t>(Index)];
+    if (dry <= seen) return;
+    const QString reason = QStringLiteral("Partage lent : ") + NomCourt(Player[Index]->FileName()) +
+                           QStringLiteral(" coupé, en attente du partage");
+    // Said once on the strip when it begins; the slot shows it while it lasts.
+    if (noticeUntil_[static_cast<size_t>(Index)] <= 0) {
+        showMessage(QStringLiteral("Touche ") + slotLetter(Index) + QStringLiteral(" : ") + reason);
+    }
+    seen = dry;
+    Touche[Index]->setNotice(reason);
+    InfoTrack[Index]->setToolTipText(reason);
+    InfoTrack[Index]->setBackColor(platform::kNoticeColor);
+    noticeUntil_[static_cast<size_t>(Index)] = system_.clockSeconds() + kNoticeSeconds;
+}
+
 void F1a::pressFromAfar(int16_t Index) {
     pressFromAfar_ = true;
     Touche_Click(Index);
@@ -264,6 +281,7 @@ void F1a::expireNotices() {
         if (until <= 0 || now < until) continue;
         if (slotPlaying(i)) {
             endNotice(i);  // the label counts down again at this tick
+            InfoTrack[i]->setToolTipText(QLatin1String(playback::kInfoTrackTip));
         } else {
             showFileState(i);
         }

@@ -41,7 +41,9 @@ void F1a::Timer1_OnTimer() {
                     playback::FTime(Player[i]->Length() - Player[i]->Position()));
                 showEndWarning(i);
             }
+            showStarving(i);
         } else {
+            drySeen_[static_cast<size_t>(i)] = 0;
             Touche[i]->setBackColor(Couleur[playback::QuelleLigne(i)]->BackColor());
         }
         Slider[i]->setVisible(MnuVolume->Checked());

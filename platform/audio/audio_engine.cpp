@@ -62,6 +62,7 @@ AudioEngine::~AudioEngine() {
     for (auto& device : devices_) device->output.reset();
     for (auto& voice : voices_) voice.sound.reset();
     devices_.clear();
+    shareWorkers_.clear();
     worker_.reset();
 }
 
@@ -72,15 +73,34 @@ std::shared_ptr<Sound> AudioEngine::load(const std::string& nativePath) {
 }
 
 void AudioEngine::adopt(const std::shared_ptr<Sound>& sound) {
-    if (sound->playable()) worker_->add(sound);
+    if (sound->playable()) workerFor(*sound).add(sound);
+}
+
+StreamWorker& AudioEngine::workerFor(const Sound& sound) {
+    if (sound.share() == 0) return *worker_;
+    for (auto& [share, worker] : shareWorkers_) {
+        if (share == sound.share()) return *worker;
+    }
+    auto worker = std::make_unique<StreamWorker>();
+    for (int i = 0; i < batches_; ++i) worker->hold();
+    return *shareWorkers_.emplace_back(sound.share(), std::move(worker)).second;
+}
+
+void AudioEngine::wakeWorkers() {
+    worker_->wake();
+    for (auto& shared : shareWorkers_) shared.second->wake();
 }
 
 AudioEngine::LoadBatch::LoadBatch(AudioEngine& engine) : engine_(engine) {
+    ++engine_.batches_;
     engine_.worker_->hold();
+    for (auto& shared : engine_.shareWorkers_) shared.second->hold();
 }
 
 AudioEngine::LoadBatch::~LoadBatch() {
+    --engine_.batches_;
     engine_.worker_->release();
+    for (auto& shared : engine_.shareWorkers_) shared.second->release();
 }
 
 std::vector<std::string> AudioEngine::deviceNames() {
@@ -202,7 +222,7 @@ bool AudioEngine::play(int voice, const std::shared_ptr<Sound>& sound,
     state.gain = gain;
     state.sound = sound;
     state.shortAtPlay = target->mixer->shortfalls();
-    worker_->wake();
+    wakeWorkers();
     return true;
 }
 
@@ -232,7 +252,7 @@ void AudioEngine::seek(int voice, int64_t frame) {
     if (send(voice, state.device, move)) {
         state.positionSeq = state.seq;
         state.positionTarget = frame;
-        worker_->wake();
+        wakeWorkers();
     }
 }
 
@@ -280,6 +300,7 @@ AudioEngine::Aired AudioEngine::aired(int voice) const {
     Aired aired;
     aired.frames = got.frames;
     aired.laps = got.laps;
+    aired.dryPeriods = got.dryPeriods;
     // A dry period in flight may lower the count by one for a moment.
     const uint64_t shortNow = mixer.shortfalls();
     aired.gaps = got.dryPeriods + (shortNow > state.shortAtPlay ? shortNow - state.shortAtPlay : 0);
@@ -390,11 +411,15 @@ uint64_t AudioEngine::seekWaitPeriods() const {
 }
 
 bool AudioEngine::readAheadFilled() const {
-    return worker_->allFilled();
+    return worker_->allFilled() &&
+           std::all_of(shareWorkers_.begin(), shareWorkers_.end(),
+                       [](const auto& shared) { return shared.second->allFilled(); });
 }
 
 size_t AudioEngine::liveSounds() const {
-    return worker_->soundCount();
+    size_t count = worker_->soundCount();
+    for (const auto& shared : shareWorkers_) count += shared.second->soundCount();
+    return count;
 }
 
 }  // namespace tambrel::audio

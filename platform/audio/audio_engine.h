@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/audio/decoder.h"
@@ -57,7 +58,9 @@ class AudioEngine {
     // sound that cannot be played has length 0).
     std::shared_ptr<Sound> load(const std::string& nativePath);
     // A sound loaded on another thread (Sound::load, with this rate and
-    // opener) is read ahead from now on.
+    // opener) is read ahead from now on: by the worker of the local disks,
+    // or by its share's own, so that a share that stalls starves only the
+    // sounds it holds. The engine's thread (the window's) only.
     void adopt(const std::shared_ptr<Sound>& sound);
     const SourceOpener& opener() const { return options_.opener; }
     // Sounds loaded while a batch is open are read ahead once it closes (or
@@ -138,6 +141,7 @@ class AudioEngine {
         int64_t frames = 0;
         uint32_t laps = 0;
         uint64_t gaps = 0;
+        uint32_t dryPeriods = 0;  // of those, its read-ahead's: its file came too slowly
         std::optional<std::chrono::steady_clock::time_point> first, last;
     };
     Aired aired(int voice) const;
@@ -176,10 +180,14 @@ class AudioEngine {
 
     Device* device(const std::optional<std::string>& name);
     bool send(int voice, Device* device, MixerCommand command);
+    StreamWorker& workerFor(const Sound& sound);
+    void wakeWorkers();
 
     Options options_;
     std::unique_ptr<OutputBackend> backend_;
-    std::unique_ptr<StreamWorker> worker_;
+    std::unique_ptr<StreamWorker> worker_;  // the local disks'
+    std::vector<std::pair<uint64_t, std::unique_ptr<StreamWorker>>> shareWorkers_;
+    int batches_ = 0;  // LoadBatches open
     std::vector<std::unique_ptr<Device>> devices_;
     std::vector<VoiceState> voices_;
 };

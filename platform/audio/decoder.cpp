@@ -55,8 +55,8 @@ std::atomic<int64_t> Bytes::heldInMemory{0};
 
 class SndfileSource final : public AudioSource {
   public:
-    SndfileSource(SNDFILE* file, const SF_INFO& info, std::unique_ptr<Bytes> bytes = nullptr)
-        : file_(file), info_(info), bytes_(std::move(bytes)) {}
+    SndfileSource(SNDFILE* file, const SF_INFO& info, std::unique_ptr<Bytes> bytes, uint64_t share)
+        : file_(file), info_(info), bytes_(std::move(bytes)), share_(share) {}
     ~SndfileSource() override { sf_close(file_); }
     SndfileSource(const SndfileSource&) = delete;
     SndfileSource& operator=(const SndfileSource&) = delete;
@@ -77,11 +77,13 @@ class SndfileSource final : public AudioSource {
         }
         return map;
     }
+    uint64_t share() const override { return share_; }
 
   private:
     SNDFILE* file_;
     SF_INFO info_;
     std::unique_ptr<Bytes> bytes_;  // what it decodes, when read whole; outlives file_'s close
+    uint64_t share_;
 };
 
 // File systems served over the network (or by a user process): a call there
@@ -201,7 +203,10 @@ OpenResult openSndfile(const std::string& nativePath) {
 
     SF_INFO info{};
     SNDFILE* file = nullptr;
-    std::unique_ptr<Bytes> bytes = servedFromAfar(fd) ? readWhole(fd, st.st_size) : nullptr;
+    const bool afar = servedFromAfar(fd);
+    std::unique_ptr<Bytes> bytes = afar ? readWhole(fd, st.st_size) : nullptr;
+    // Still read as it plays from a share: its read-ahead waits on that share alone.
+    const uint64_t share = afar && !bytes ? static_cast<uint64_t>(st.st_dev) : 0;
     if (bytes) {
         ::close(fd);
         static SF_VIRTUAL_IO io{Bytes::length, Bytes::seek, Bytes::read, Bytes::write, Bytes::tell};
@@ -223,7 +228,7 @@ OpenResult openSndfile(const std::string& nativePath) {
         result.error = "no audio in the file";
         return result;
     }
-    result.source = std::make_unique<SndfileSource>(file, info, std::move(bytes));
+    result.source = std::make_unique<SndfileSource>(file, info, std::move(bytes), share);
     return result;
 }
 

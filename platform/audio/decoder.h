@@ -30,6 +30,9 @@ class AudioSource {
     // Speaker position of each channel, in libsndfile's channel map numbering;
     // empty when the file does not say.
     virtual std::vector<int> channelMap() const { return {}; }
+    // The network file system the file is still read from as it plays (its
+    // device number), or 0: a local disk, or a file read whole.
+    virtual uint64_t share() const { return 0; }
 };
 
 // Opens a file for decoding, or gives the reason it cannot be played.
@@ -70,6 +73,7 @@ class StereoStream {
     // Moves to `frame` at the output rate; the next read starts there.
     bool seek(int64_t frame);
     int64_t position() const { return position_; }
+    uint64_t share() const { return source_->share(); }
 
   private:
     int64_t readSource(float* stereo, int64_t count);

@@ -48,6 +48,7 @@ std::shared_ptr<Sound> Sound::load(const std::string& nativePath, int outputRate
             sound->ringSize_ = std::min(kRingChunks, sound->chunkCount() - kHeadChunks);
             sound->ring_ = std::make_unique<Slot[]>(static_cast<size_t>(sound->ringSize_));
         }
+        sound->share_ = stream->share();
         sound->stream_ = std::move(stream);
     }
     return sound;

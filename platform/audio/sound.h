@@ -75,6 +75,10 @@ class Sound {
     // Stream worker: decodes `chunk` into its ring slot, or more of the head.
     void fill(int64_t chunk);
 
+    // The network file system the read-ahead reads from (its device
+    // number), or 0: a local disk, or a sound wholly in memory.
+    uint64_t share() const { return share_; }
+
     // Memory held for samples, in bytes.
     size_t sampleBytes() const;
 
@@ -103,6 +107,7 @@ class Sound {
     std::unique_ptr<Slot[]> ring_;
     int64_t ringSize_ = 0;
     std::unique_ptr<StereoStream> stream_;  // the worker's after loading
+    uint64_t share_ = 0;
 };
 
 }  // namespace tambrel::audio

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 #include <utility>
 
 #include "platform/audio/sound.h"
@@ -15,101 +16,119 @@ namespace {
 // read-ahead covers many times over.
 constexpr auto kPollWhileSounding = std::chrono::milliseconds(2);
 constexpr auto kPollWhileIdle = std::chrono::milliseconds(50);
+// How long the owner waits for the thread to end: any read from a disk that
+// answers ends well within it.
+constexpr auto kEndWait = std::chrono::seconds(2);
 }  // namespace
 
-StreamWorker::StreamWorker() : thread_([this] { run(); }) {}
+StreamWorker::StreamWorker() : state_(std::make_shared<State>()) {
+    std::thread([state = state_] { run(state); }).detach();
+}
 
 StreamWorker::~StreamWorker() {
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = true;
-    }
-    wakeUp_.notify_one();
-    thread_.join();
+    std::unique_lock lock(state_->mutex);
+    state_->quit = true;
+    state_->wakeUp.notify_one();
+    state_->ended.wait_for(lock, kEndWait, [this] { return state_->done; });
 }
 
 void StreamWorker::add(std::shared_ptr<Sound> sound) {
     {
-        std::lock_guard lock(mutex_);
-        if (holds_ > 0) {
-            held_.push_back(std::move(sound));
+        std::lock_guard lock(state_->mutex);
+        if (state_->holds > 0) {
+            state_->held.push_back(std::move(sound));
             return;
         }
-        sounds_.push_back(std::move(sound));
-        woken_ = true;
+        state_->sounds.push_back(std::move(sound));
+        state_->woken = true;
     }
-    wakeUp_.notify_one();
+    state_->wakeUp.notify_one();
 }
 
 void StreamWorker::wake() {
     {
-        std::lock_guard lock(mutex_);
-        takeHeld();
-        woken_ = true;
+        std::lock_guard lock(state_->mutex);
+        state_->takeHeld();
+        state_->woken = true;
     }
-    wakeUp_.notify_one();
+    state_->wakeUp.notify_one();
 }
 
 void StreamWorker::hold() {
-    std::lock_guard lock(mutex_);
-    ++holds_;
+    std::lock_guard lock(state_->mutex);
+    ++state_->holds;
 }
 
 void StreamWorker::release() {
     {
-        std::lock_guard lock(mutex_);
-        if (--holds_ > 0 || held_.empty()) return;
-        takeHeld();
-        woken_ = true;
+        std::lock_guard lock(state_->mutex);
+        if (--state_->holds > 0 || state_->held.empty()) return;
+        state_->takeHeld();
+        state_->woken = true;
     }
-    wakeUp_.notify_one();
+    state_->wakeUp.notify_one();
 }
 
-void StreamWorker::takeHeld() {
-    for (auto& sound : held_) sounds_.push_back(std::move(sound));
-    held_.clear();
+void StreamWorker::State::takeHeld() {
+    for (auto& sound : held) sounds.push_back(std::move(sound));
+    held.clear();
 }
 
 size_t StreamWorker::soundCount() const {
-    std::lock_guard lock(mutex_);
-    return sounds_.size() + held_.size();
+    std::lock_guard lock(state_->mutex);
+    return state_->sounds.size() + state_->held.size();
 }
 
 bool StreamWorker::allFilled() const {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(state_->mutex);
     int64_t chunk = 0;
     int64_t urgency = 0;
     auto missing = [&](const auto& sound) { return sound->nextMissingChunk(chunk, urgency); };
-    return std::none_of(sounds_.begin(), sounds_.end(), missing) &&
-           std::none_of(held_.begin(), held_.end(), missing);
+    return std::none_of(state_->sounds.begin(), state_->sounds.end(), missing) &&
+           std::none_of(state_->held.begin(), state_->held.end(), missing);
 }
 
 // Drops the sounds nobody else holds and returns the others. A sound whose
 // only owner is this list can gain no new owner, and one whose audio
 // references are all given back is no longer read by the audio thread.
-std::vector<std::shared_ptr<Sound>> StreamWorker::collect() {
+std::vector<std::shared_ptr<Sound>> StreamWorker::State::collect() {
     std::vector<std::shared_ptr<Sound>> dead;
     std::vector<std::shared_ptr<Sound>> live;
     {
-        std::lock_guard lock(mutex_);
-        auto keep = sounds_.begin();
-        for (auto& sound : sounds_) {
+        std::lock_guard lock(mutex);
+        auto keep = sounds.begin();
+        for (auto& sound : sounds) {
             if (sound.use_count() == 1 && sound->audioRefs.load(std::memory_order_acquire) == 0) {
                 dead.push_back(std::move(sound));
             } else {
                 *keep++ = std::move(sound);
             }
         }
-        sounds_.erase(keep, sounds_.end());
-        live = sounds_;
+        sounds.erase(keep, sounds.end());
+        live = sounds;
     }
     return live;  // `dead` is freed here, outside the lock
 }
 
-void StreamWorker::run() {
+void StreamWorker::run(const std::shared_ptr<State>& state) {
     pthread_setname_np(pthread_self(), "tambrel-stream");  // for top -H and the benches
+    const auto end = [&] {
+        // The sounds go before the owner hears of it: their files close here.
+        std::vector<std::shared_ptr<Sound>> sounds;
+        std::vector<std::shared_ptr<Sound>> held;
+        {
+            std::lock_guard lock(state->mutex);
+            sounds.swap(state->sounds);
+            held.swap(state->held);
+        }
+        sounds.clear();
+        held.clear();
+        std::lock_guard lock(state->mutex);
+        state->done = true;
+        state->ended.notify_all();
+    };
     for (;;) {
-        std::vector<std::shared_ptr<Sound>> sounds = collect();
+        std::vector<std::shared_ptr<Sound>> sounds = state->collect();
         bool sounding = false;
         bool woken = false;
         // Fill chunks one at a time, always the most urgent, until all is full.
@@ -130,20 +149,26 @@ void StreamWorker::run() {
             }
             if (best == nullptr) break;
             best->fill(bestChunk);
-            std::lock_guard lock(mutex_);
-            if (quit_) return;
+            std::lock_guard lock(state->mutex);
+            if (state->quit) break;
             // A new sound or a start may have made something else more urgent.
-            woken = std::exchange(woken_, false);
+            woken = std::exchange(state->woken, false);
             if (woken) break;
         }
         sounds.clear();
         if (woken) continue;
 
-        std::unique_lock lock(mutex_);
-        wakeUp_.wait_for(lock, sounding ? kPollWhileSounding : kPollWhileIdle,
-                         [this] { return woken_ || quit_; });
-        if (quit_) return;
-        woken_ = false;
+        std::unique_lock lock(state->mutex);
+        if (!state->quit) {
+            state->wakeUp.wait_for(lock, sounding ? kPollWhileSounding : kPollWhileIdle,
+                                   [&] { return state->woken || state->quit; });
+        }
+        if (state->quit) {
+            lock.unlock();
+            end();
+            return;
+        }
+        state->woken = false;
     }
 }
 

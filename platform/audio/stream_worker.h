@@ -4,11 +4,15 @@
 // chunk first, and frees sounds that neither a player nor a voice of the
 // audio thread holds any more, so that no buffer is ever freed on the audio
 // thread.
+//
+// The engine keeps one for the local disks and one per network share, so
+// that a share that stalls in the kernel starves only its own sounds. A
+// worker held in such a call is left behind when its owner goes, with the
+// sounds it holds; it ends once the call returns.
 
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace tambrel::audio {
@@ -36,18 +40,24 @@ class StreamWorker {
     bool allFilled() const;
 
   private:
-    void run();
-    std::vector<std::shared_ptr<Sound>> collect();
-    void takeHeld();  // under the lock
+    // What the thread shares with its owner, which it may outlive.
+    struct State {
+        mutable std::mutex mutex;
+        std::condition_variable wakeUp;
+        std::condition_variable ended;
+        bool woken = false;
+        bool quit = false;
+        bool done = false;
+        std::vector<std::shared_ptr<Sound>> sounds;
+        std::vector<std::shared_ptr<Sound>> held;
+        int holds = 0;
 
-    mutable std::mutex mutex_;
-    std::condition_variable wakeUp_;
-    bool woken_ = false;
-    bool quit_ = false;
-    std::vector<std::shared_ptr<Sound>> sounds_;
-    std::vector<std::shared_ptr<Sound>> held_;
-    int holds_ = 0;
-    std::thread thread_;
+        std::vector<std::shared_ptr<Sound>> collect();
+        void takeHeld();  // under the lock
+    };
+    static void run(const std::shared_ptr<State>& state);
+
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace tambrel::audio

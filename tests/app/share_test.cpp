@@ -204,5 +204,63 @@ TEST_F(ShareTest, AJingleReadWholePlaysThroughAShareThatStalls) {
     EXPECT_EQ(onAir(), "A");
 }
 
+// A bed too long to be read whole streams from the share: when the share
+// stalls under it, its slot says so, and a local bed read as it plays
+// meanwhile never waits on that share.
+TEST_F(ShareTest, ABedStreamedFromAStalledShareSaysItStarvedAndTheOthersPlayOn) {
+    open();
+    const int64_t seconds = audio::kMostBytesReadWhole / (44100 * 4) + 20;
+    ASSERT_TRUE(testing::writeAudio(source + "/bed.wav", testing::FileKind::Wav16, 44100, 2,
+                                    44100 * seconds, testing::staircase));
+    assign(0, QString::fromStdString(mount + "/bed.wav"));
+    assign(1, wav("local.wav", 20000));
+    ASSERT_TRUE(testing::waitUntil(
+        [&] {
+            audio.pump();
+            return window->Player[0]->Ready() && window->Player[1]->Ready();
+        },
+        10s, 1ms));
+    EXPECT_EQ(audio::bytesHeldWhole(), 0);  // the bed is read as it plays
+    window->Touche_Click(0);
+    window->Touche_Click(1);
+    audio::NullOutput* output = backend->output(std::nullopt);
+    ASSERT_NE(output, nullptr);
+    std::vector<float> period(2 * 441);
+    // Twice as fast as real time: either read-ahead keeps up with that.
+    const auto play = [&](std::chrono::milliseconds length) {
+        int silent = 0;
+        auto next = std::chrono::steady_clock::now();
+        for (auto played = 0ms; played < length; played += 10ms, next += 5ms) {
+            std::this_thread::sleep_until(next);
+            output->render(period.data(), 441);
+            silent += std::all_of(period.begin(), period.end(), [](float x) { return x == 0.0f; });
+        }
+        return silent;
+    };
+    EXPECT_EQ(play(1000ms), 0);
+    window->Timer1_OnTimer();
+    EXPECT_EQ(window->Touche[0]->Notice(), "");
+
+    ASSERT_TRUE(share->hang(Call::Read));
+    EXPECT_EQ(play(7000ms), 0);  // the local bed sounds all through
+    window->Timer1_OnTimer();
+    EXPECT_GT(window->Player[0]->aired().dryPeriods, 0U);
+    EXPECT_EQ(window->Player[1]->aired().dryPeriods, 0U);
+    EXPECT_EQ(window->Touche[0]->Notice().toStdString(),
+              "Partage lent : bed coupé, en attente du partage");
+    EXPECT_EQ(window->InfoTrack[0]->BackColor(), platform::kNoticeColor);
+    EXPECT_EQ(window->Touche[1]->Notice(), "");
+    EXPECT_EQ(onAir(), "AB");
+
+    // Once the share answers, the bed sounds again.
+    ASSERT_TRUE(share->release());
+    play(500ms);
+    const uint32_t dry = window->Player[0]->aired().dryPeriods;
+    const int64_t before = window->Player[0]->aired().frames;
+    play(500ms);
+    EXPECT_EQ(window->Player[0]->aired().dryPeriods, dry);
+    EXPECT_GT(window->Player[0]->aired().frames, before);
+}
+
 }  // namespace
 }  // namespace tambrel::app
