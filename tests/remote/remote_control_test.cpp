@@ -310,6 +310,13 @@ TEST(OscService, SubscriptionsAreBoundedAndTheirFirstStatePaced) {
     ServiceRig rig;
     constexpr uint32_t kDesk = 0xc0a80a1f;
     rig.panel.views[1] = {SlotState::Ready, QStringLiteral("Intro"), 4000, false};
+    // No port to send to: refused, taking no place and sent nothing.
+    for (const int32_t port : {0, 65536}) {
+        rig.request(kDesk, "/tambrel/subscribe", {port});
+        EXPECT_EQ(rig.lastError(), "Port inconnu : " + std::to_string(port));
+    }
+    EXPECT_EQ(rig.sent.size(), 2u);
+    rig.sent.clear();
     rig.request(kDesk, "/tambrel/subscribe", {int32_t{7000}});
     ASSERT_EQ(rig.sent.size(), size_t{OscService::kFirstStateLot});
     EXPECT_EQ(ntohs(rig.sent[0].first.sin_port), 7000);
