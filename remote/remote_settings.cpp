@@ -54,8 +54,10 @@ RemoteSettings readRemoteSettings(const QByteArray& bytes, std::vector<QString>&
             if (key == u"note") return readNumber(value, 0, 127 - 27, settings.firstNote);
             if (key == u"canal") return readNumber(value, 0, 16, settings.channel);
             if (key == u"note_tout_arreter") {
+                // Empty is none; a line not understood leaves the note as it was.
+                if (!value.isEmpty()) return readNumber(value, 0, 127, settings.stopAllNote);
                 settings.stopAllNote = -1;
-                return value.isEmpty() || readNumber(value, 0, 127, settings.stopAllNote);
+                return true;
             }
             if (key == u"web") return readYesNo(value, settings.web);
             if (key == u"web_port") return readNumber(value, 1, 65535, settings.webPort);

@@ -5,6 +5,7 @@
 
 #include "app/options_file.h"
 #include "app/settings_file.h"
+#include "remote/remote_settings.h"
 
 namespace tambrel::app {
 namespace {
@@ -57,6 +58,34 @@ TEST(OptionsFile, ReadsWhatItWritesAndSkipsWhatItCannotUnderstand) {
                                          QStringLiteral("ligne 4 : grandes_touches=peut-être"),
                                          QStringLiteral("ligne 6 : sans égal"),
                                          QStringLiteral("ligne 8 : fondu_ms=1500x")}));
+}
+
+// Every bounded key of Options.ini and Telecommande.ini takes either bound;
+// one past is a line not understood, and the value before it stays.
+TEST(OptionsFile, EveryBoundedKeyTakesItsBoundsAndNamesALineOnePast) {
+    using remote::RemoteSettings;
+    const std::tuple<const char*, int, int, int Options::*, int RemoteSettings::*> bounded[] = {
+        {"fondu_ms", 0, 600000, &Options::fadeMs, nullptr},
+        {"alerte_fin_s", 0, 3600, &Options::warnSeconds, nullptr},
+        {"port", 1, 65535, nullptr, &RemoteSettings::port},
+        {"web_port", 1, 65535, nullptr, &RemoteSettings::webPort},
+        {"note", 0, 100, nullptr, &RemoteSettings::firstNote},  // the 28th slot on note 127
+        {"canal", 0, 16, nullptr, &RemoteSettings::channel},
+        {"note_tout_arreter", 0, 127, nullptr, &RemoteSettings::stopAllNote}};
+    for (const auto& [key, lowest, highest, option, remoteSetting] : bounded) {
+        for (const auto& [bound, past] :
+             {std::pair{lowest, lowest - 1}, std::pair{highest, highest + 1}}) {
+            const QString text = QStringLiteral("%1=%2\n%1=%3\n").arg(key).arg(bound).arg(past);
+            std::vector<QString> bad;
+            EXPECT_EQ(option != nullptr
+                          ? readOptions(text.toUtf8(), bad).*option
+                          : remote::readRemoteSettings(text.toUtf8(), bad).*remoteSetting,
+                      bound)
+                << text.toStdString();
+            EXPECT_EQ(bad, std::vector<QString>{QStringLiteral("ligne 2 : ") +
+                                                text.section(u'\n', 1, 1)});
+        }
+    }
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ struct WindowRig {
     static QByteArray palette(const std::array<QString, kSlots>& files, int32_t volume = 16384) {
         std::array<QString, kSlots> paths;
         std::transform(files.begin(), files.end(), paths.begin(), platform::toSystemPath);
-        std::array<int32_t, kSlots> volumes;
+        std::array<int32_t, kSlots> volumes{};
         volumes.fill(volume);
         QByteArray bytes;
         QString error;

@@ -310,6 +310,13 @@ TEST(OscService, SubscriptionsAreBoundedAndTheirFirstStatePaced) {
     ServiceRig rig;
     constexpr uint32_t kDesk = 0xc0a80a1f;
     rig.panel.views[1] = {SlotState::Ready, QStringLiteral("Intro"), 4000, false};
+    // No port to send to: refused, taking no place and sent nothing.
+    for (const int32_t port : {0, 65536}) {
+        rig.request(kDesk, "/tambrel/subscribe", {port});
+        EXPECT_EQ(rig.lastError(), "Port inconnu : " + std::to_string(port));
+    }
+    EXPECT_EQ(rig.sent.size(), 2u);
+    rig.sent.clear();
     rig.request(kDesk, "/tambrel/subscribe", {int32_t{7000}});
     ASSERT_EQ(rig.sent.size(), size_t{OscService::kFirstStateLot});
     EXPECT_EQ(ntohs(rig.sent[0].first.sin_port), 7000);
@@ -698,25 +705,34 @@ TEST(RemoteSettings, KeysSetWhatTheySayAndLinesNotUnderstoodAreNamed) {
     // Who may speak: hosts and networks, lines adding up; a bad entry is named, the rest used.
     bad.clear();
     read = readRemoteSettings(
-        "adresse=0.0.0.0\nautorises=192.168.10.0/24, 10.0.0.300 10.1.1.9\n"
-        "autorises = studio,172.16.0.0/12 ,10.2.0.0/33, 10.3.0.0/+8\n",
+        "adresse=0.0.0.0\nautorises=192.168.10.7/24, 10.0.0.300 10.1.1.9\n"
+        "autorises = studio,172.16.0.0/12 ,10.2.0.0/33, 10.3.0.0/+8 fd00::5/64\n",
         bad);
     EXPECT_EQ(bad, (std::vector<QString>{QStringLiteral("ligne 2, autorises : 10.0.0.300"),
                                          QStringLiteral("ligne 3, autorises : studio"),
                                          QStringLiteral("ligne 3, autorises : 10.2.0.0/33"),
-                                         QStringLiteral("ligne 3, autorises : 10.3.0.0/+8")}));
+                                         QStringLiteral("ligne 3, autorises : 10.3.0.0/+8"),
+                                         QStringLiteral("ligne 3, autorises : fd00::5/64")}));
     EXPECT_EQ(confineWithoutAllowList(read), std::nullopt);
     // A stranger's packets are dropped on the reading thread, unanswered.
     OscServer server("127.0.0.1", 0, read.allowed, nullptr);
     ASSERT_TRUE(server.problem().isEmpty());
     const std::vector<char> press = encodeOsc("/tambrel/press", {int32_t{0}});
     std::string taken;
-    for (const uint32_t host : {0xc0a80a63u, 0xc0a80b01u, 0x0a010109u, 0x0a01010au, 0xac1f0001u,
+    for (const uint32_t host : {0xc0a80ac8u, 0xc0a80b01u, 0x0a010109u, 0x0a01010au, 0xac1f0001u,
                                 0xac200001u, 0x7f000001u, 0x0a030001u}) {
         server.handle(press.data(), press.size(), ServiceRig::host(host));
         taken += server.take().empty() ? '-' : '+';
     }
     EXPECT_EQ(taken, "+-+-+-+-");
+    // A network of no bits is every host, whatever address it is written from.
+    for (const char* anyone : {"0.0.0.0/0", "10.9.8.7/0"}) {
+        AllowList list;
+        ASSERT_TRUE(list.add(QLatin1String(anyone)));
+        for (const uint32_t host : {0x01020304u, 0xc0a80b01u, 0xfffffffeu}) {
+            EXPECT_TRUE(list.allows(in_addr{htonl(host)})) << anyone << " " << host;
+        }
+    }
     // No file: listening on this machine only, at the usual port.
     bad.clear();
     read = readRemoteSettings(QByteArray(), bad);

@@ -250,6 +250,46 @@ TEST(Web, APagePressesLoopsAndLoadsAsTheOperatorAndIsToldTheState) {
     EXPECT_TRUE(extra.got.empty());
 }
 
+// A page's messages are paced as they arrive: after a quiet spell 20 at
+// once, then 10 a second; the rest never reaches the window. The bounds
+// come from the times taken here, so a slow machine only widens them.
+TEST(Web, APagesMessagesReachTheWindowTwentyAtOnceThenTenASecond) {
+    WebRig rig;
+    Page page(rig.url());
+    size_t at = 0;
+    ASSERT_TRUE(page.next("touches", at));
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<double> t;  // each burst's start and end, in seconds
+    // 100 presses of the empty slot B: how many the window refused (each is
+    // answered), counted once every one is refused or dropped.
+    const auto burst = [&] {
+        const uint64_t dropped = rig.hub->web()->dropped();
+        const size_t from = page.got.size();
+        t.push_back(clock.elapsed() / 1000.0);
+        for (int i = 0; i < 100; ++i) page.send(R"({"appui":1})");
+        double refused = 0;
+        EXPECT_TRUE(turnEventsUntil(
+            [&] {
+                refused = std::count_if(page.got.begin() + from, page.got.end(), [](auto& m) {
+                    return m.contains(QLatin1String("erreur"));
+                });
+                return refused + (rig.hub->web()->dropped() - dropped) >= 100;
+            },
+            10s));
+        t.push_back(clock.elapsed() / 1000.0);
+        return refused;
+    };
+    turnEventsUntil([] { return false; }, 1500ms);  // the page's first message long made up
+    const double first = burst();
+    EXPECT_GE(first, Pace::kBurst);
+    EXPECT_LE(first, Pace::kBurst + 1 + (t[1] - t[0]) * Pace::kPerSecond);
+    turnEventsUntil([] { return false; }, 500ms);
+    const double second = burst();
+    EXPECT_GE(second, (t[2] - t[1]) * Pace::kPerSecond - 1);
+    EXPECT_LE(second, 2 + (t[3] - t[0]) * Pace::kPerSecond);
+}
+
 // A page of another site, or one at a name this machine does not know it by
 // (a name rebound to it), reaches nothing: 403, nothing read, nothing pressed.
 TEST(Web, APageFromAnotherSiteOrAForeignNameIsRefused) {
