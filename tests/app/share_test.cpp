@@ -83,12 +83,7 @@ TEST_F(ShareTest, AHungShareHoldsNeitherTheWindowNorALocalSlotAndItsSlotsPlayOnc
     EXPECT_EQ(shows(0), "j0\r\n\r\nA|chargement…");
 
     // The local slot plays at once.
-    ASSERT_TRUE(testing::waitUntil(
-        [&] {
-            audio.pump();
-            return window->Player[kSlots - 1]->Ready();
-        },
-        5s, 1ms));
+    ASSERT_TRUE(turnUntil([&] { return window->Player[kSlots - 1]->Ready(); }));
     window->Touche_Click(kSlots - 1);
     EXPECT_EQ(onAir(), std::string(1, slotLetter(kSlots - 1).at(0).toLatin1()));
     EXPECT_TRUE(heard());
@@ -175,16 +170,19 @@ TEST_F(ShareTest, APaletteOnAShareThatDoesNotAnswerHoldsNothingAndLoadsNothingLa
     EXPECT_NE(onShare().find("local.wav"), std::string::npos);
 }
 
-// Played in real time while every read of the share hangs for ten seconds.
+// A share that fails its reads: the slot says so. Played in real time
+// while every read of the share hangs for ten seconds: no gap.
 TEST_F(ShareTest, AJingleReadWholePlaysThroughAShareThatStalls) {
     open();
+    ASSERT_TRUE(share->fail(Call::Read, EIO));
+    assign(1, jingle("failing.wav", 1000));
+    ASSERT_TRUE(turnUntil([&] { return !window->Player[1]->Loading(); }));
+    EXPECT_EQ(shows(1), "failing\r\n\r\nB|illisible");
+    EXPECT_EQ(window->InfoTrack[1]->ToolTipText().toStdString(),
+              "Fichier illisible : " + mount + "/failing.wav");
+    ASSERT_TRUE(share->release());
     assign(0, jingle("long.wav", 12000));
-    ASSERT_TRUE(testing::waitUntil(
-        [&] {
-            audio.pump();
-            return window->Player[0]->Ready();
-        },
-        5s, 1ms));
+    ASSERT_TRUE(turnUntil([&] { return window->Player[0]->Ready(); }));
     EXPECT_GT(audio::bytesHeldWhole(), 12 * 44100 * 4 - 1);
     window->Touche_Click(0);
     audio::NullOutput* output = backend->output(std::nullopt);
@@ -214,12 +212,8 @@ TEST_F(ShareTest, ABedStreamedFromAStalledShareSaysItStarvedAndTheOthersPlayOn) 
                                     44100 * seconds, testing::staircase));
     assign(0, QString::fromStdString(mount + "/bed.wav"));
     assign(1, wav("local.wav", 20000));
-    ASSERT_TRUE(testing::waitUntil(
-        [&] {
-            audio.pump();
-            return window->Player[0]->Ready() && window->Player[1]->Ready();
-        },
-        10s, 1ms));
+    ASSERT_TRUE(
+        turnUntil([&] { return window->Player[0]->Ready() && window->Player[1]->Ready(); }, 10s));
     EXPECT_EQ(audio::bytesHeldWhole(), 0);  // the bed is read as it plays
     window->Touche_Click(0);
     window->Touche_Click(1);
