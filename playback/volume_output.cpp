@@ -101,7 +101,8 @@ void F1a::openChosenOutput() {
 }
 
 // How the chosen device keeps up, for the operator and the support: what a
-// start waits behind, and how many times sound ran short since start. In
+// start waits behind, the reserve mixed ahead against a machine that stops
+// running this program for a while, and how many times sound ran short since start. In
 // the list's tool tip under the device's whole name (the box may shorten
 // it), and on standard error whenever it changes.
 void F1a::showOutputState() {
@@ -114,8 +115,13 @@ void F1a::showOutputState() {
     const QString latency =
         queued > 0 ? QString::number(queued, 'f', 1).replace(u'.', u',') + QStringLiteral(" ms")
                    : QStringLiteral("—");
-    const QString state = QStringLiteral("Latence : ") + latency +
-                          QStringLiteral(" — coupures : ") + QString::number(shortfalls);
+    const double reserve = audio_.engine().reserveMs(device);
+    const QString state =
+        QStringLiteral("Latence : ") + latency +
+        (reserve > 0 ? QStringLiteral(" — réserve : ") + QString::number(std::lround(reserve)) +
+                           QStringLiteral(" ms")
+                     : QString()) +
+        QStringLiteral(" — coupures : ") + QString::number(shortfalls);
     const QString tip = Output->Text() + u'\n' + state;
     if (tip == Output->ToolTipText()) return;
     Output->setToolTipText(tip);

@@ -58,12 +58,15 @@ class PulseBackend final : public OutputBackend {
     static constexpr int kServerPeriods = 3;
     // The reserve mixed ahead and queued at the server beyond it. It starts
     // at kReserve, longer than the freezes of a thread seen on a busy 2-core
-    // machine (often 40 ms, 104 at worst), and grows when it ran low (or the server ran short) by
-    // kGrowReserve, or to twice the longest the thread was held, up to kMostReserve, which bridges
-    // the longest freeze ever measured there (218 ms); it gives kShrinkReserve back after each
-    // kCleanStretch without (see QueueTarget).
+    // machine (often 40 ms, 104 at worst), and grows when it ran low (or the
+    // server ran short) by kGrowReserve, or at once to twice the longest the
+    // thread was held, up to kMostReserve: a whole program stopped for most
+    // of a second (an overloaded machine left it silent 434 to 500 ms at a
+    // time). It gives kShrinkReserve back after each kCleanStretch without
+    // (see QueueTarget). A deeper reserve costs memory, not latency: a press
+    // is mixed in over it.
     static constexpr std::chrono::milliseconds kReserve{150};
-    static constexpr std::chrono::milliseconds kMostReserve{300};
+    static constexpr std::chrono::milliseconds kMostReserve{1000};
     static constexpr std::chrono::milliseconds kGrowReserve{50};
     static constexpr std::chrono::milliseconds kShrinkReserve{10};
     static constexpr std::chrono::seconds kCleanStretch{60};

@@ -944,6 +944,60 @@ def test_web_page(session, media):
     finally:
         driver.quit()
 
+def test_frozen_program(session, media):
+    """The whole program stopped (SIGSTOP) while a bed plays: half a second drains the reserve,
+    which grows at once; 900 ms then leaves no gap on the sink and the bed plays on where it was,
+    and a press after the resume is heard at once."""
+    program = session.start_with_palette("frozen", [media["d440"], media["b880"]])
+    pid = program.process.pid
+
+    def freeze(seconds):
+        os.kill(pid, signal.SIGSTOP)
+        time.sleep(seconds)
+        os.kill(pid, signal.SIGCONT)
+
+    def resident_mb():
+        status = pathlib.Path("/proc/%d/status" % pid).read_text()
+        return int(next(line.split()[1] for line in status.splitlines()
+                        if line.startswith("VmRSS:"))) / 1024
+
+    with session.record("OnAir") as on_air:
+        program.display.press("a")
+        time.sleep(1.5)
+        before_mb = resident_mb()
+        freeze(0.5)
+        time.sleep(2.5)
+        told = pathlib.Path(program.told).read_text(encoding="utf-8", errors="replace")
+        reserves = [int(part.split()[2]) for part in told.split(" — ")
+                    if part.startswith("réserve : ")]
+        print("reserve reached after a freeze of 500 ms: %s ms; memory %.0f MB, then %.0f MB"
+              % (max(reserves, default=0), before_mb, resident_mb()), flush=True)
+        expect(max(reserves, default=0) >= 950, "the reserve did not grow: %s" % reserves)
+        frozen = on_air.frames()
+        freeze(0.9)
+        time.sleep(0.6)
+        mark = on_air.frames()
+        sent = program.display.press("b")
+        # The middle of the first block of 256 frames half filled with 880 Hz.
+        onset = until(lambda: next((on_air.time_of_frame(mark + i + 128) for i in range(
+            0, on_air.frames() - mark - 256, 64) if sound.tone(on_air.left(
+                mark + i, mark + i + 256), 880) > 0.2), None), 2)
+        time.sleep(0.3)
+    # Through the freeze and after it, the bed alone, whole: no silence, no phase jump
+    # (a block straddling one would lose its 440 Hz).
+    bed = on_air.left(frozen, mark)
+    quiet = longest = 0
+    for sample in bed:
+        quiet = quiet + 1 if abs(sample) < 0.01 else 0
+        longest = max(longest, quiet)
+    expect(longest < sound.RATE // 1000, "a gap of %d frames on the sink" % longest)
+    lowest = min(sound.tone(bed[i:i + 2048], 440) for i in range(0, len(bed) - 2048, 2048))
+    expect(lowest > 0.3, "the bed faltered: 440 Hz down to %.3f" % lowest)
+    expect(onset, "a press after the freeze was never heard")
+    print("a press after the freeze heard in %.1f ms" % ((onset - sent) * 1000), flush=True)
+    expect(onset - sent < 0.1, "a press after the freeze came %.0f ms late" % ((onset - sent) * 1000))
+
+
 def measure_latency(session, media, presses=20):
     program = session.start_with_palette("latency", [media["a440"]])
     delays = []
@@ -1206,6 +1260,7 @@ def main():
                     ("the web page in a browser", test_web_page),
                     ("as-run log, a kill mid-play", test_as_run_log),
                     ("a sound server that never answers", test_silent_sound_server),
+                    ("the whole program frozen for 900 ms", test_frozen_program),
                     ("latency, 20 presses", measure_latency),
                     ("Échap fades and cuts, a pre-listen on Cue",
                      test_stop_all_fade_and_pre_listen)):
