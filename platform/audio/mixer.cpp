@@ -1,16 +1,20 @@
 #include "platform/audio/mixer.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cmath>
+#include <numbers>
 
 #include "platform/audio/sound.h"
 
 namespace tambrel::audio {
 namespace {
 constexpr float kFadeStep = 1.0f / Mixer::kFadeFrames;
-constexpr float kCeiling = 1.0f;  // full scale: a sum below it passes untouched
 constexpr double kHoldSeconds = 0.010;
+// The interpolator's window, Kaiser's: of the shapes tried this one read
+// tones up to 20 kHz, and sums of them, closest to a long resampler.
+constexpr double kKaiserBeta = 5.0;
 constexpr double kReleaseSeconds = 0.100;
 // A seek sounds again only once this much lies ready at its new place, as
 // much as a start has in its head: landing just before the end of a chunk,
@@ -19,6 +23,16 @@ constexpr int64_t kSeekReadyFrames = Sound::kChunkFrames;
 // Releases waiting for the device to play past them: two per command the
 // queue can hold, and room for every layer ending within the kept span.
 constexpr size_t kMostReleases = 16384;
+
+double besselI0(double x) {
+    double sum = 1.0;
+    double term = 1.0;
+    for (int k = 1; k < 30; ++k) {
+        term *= x / (2.0 * k);
+        sum += term * term;
+    }
+    return sum;
+}
 
 int64_t steadyNanos() {  // a read of the clock, no system call: fit for the audio thread
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -31,10 +45,45 @@ Mixer::Mixer(int sampleRate)
     : sampleRate_(sampleRate),
       releaseFactor_(static_cast<float>(std::exp(-1.0 / (kReleaseSeconds * sampleRate)))),
       holdFrames_(static_cast<int>(kHoldSeconds * sampleRate)),
-      mix_(kBlockFrames * 2),
-      scratch_(kBlockFrames * 2),
+      groupRelease_(static_cast<float>(std::pow(releaseFactor_, kPeakGroup + 1))),
+      mix_(static_cast<size_t>(kLimiterPast + kBlockFrames + kLimiterAhead) * 2),
+      scratch_(static_cast<size_t>(kBlockFrames + kLimiterAhead) * 2),
       gains_(kBlockFrames),
-      releases_(kMostReleases) {}
+      releases_(kMostReleases) {
+    // A windowed sinc for each point between a frame and the next, scaled so
+    // that a constant passes unchanged; the frame itself is read as it is.
+    constexpr int kHalf = kInterpolatorTaps / 2;
+    for (int p = 0; p < kOversample; ++p) {
+        double sum = 0.0;
+        std::array<double, kInterpolatorTaps> weights{};
+        for (int k = 0; k < kInterpolatorTaps; ++k) {
+            const double d = kLimiterPast - k + static_cast<double>(p) / kOversample;
+            const double w = d / kHalf;
+            const double sinc =
+                d == 0.0 ? 1.0 : std::sin(std::numbers::pi * d) / (std::numbers::pi * d);
+            weights[static_cast<size_t>(k)] =
+                sinc * besselI0(kKaiserBeta * std::sqrt(1.0 - w * w)) / besselI0(kKaiserBeta);
+            sum += weights[static_cast<size_t>(k)];
+        }
+        for (int k = 0; k < kInterpolatorTaps; ++k) {
+            taps_[static_cast<size_t>(k)][static_cast<size_t>(p)] =
+                p == 0 ? (k == kLimiterPast ? 1.0f : 0.0f)
+                       : static_cast<float>(weights[static_cast<size_t>(k)] / sum);
+        }
+    }
+    // What bounds the points a group of frames can read, for quiet().
+    for (size_t p = 0; p < kOversample; ++p) {
+        float gain = 0.0f;
+        float slope = 0.0f;
+        for (int k = 0; k < kInterpolatorTaps; ++k) {
+            const float weight = std::fabs(taps_[static_cast<size_t>(k)][p]);
+            gain += weight;
+            slope += weight * static_cast<float>(std::abs(k - kLimiterPast));
+        }
+        interpolatorGain_ = std::max(interpolatorGain_, gain);
+        slopeGain_ = std::max(slopeGain_, slope);
+    }
+}
 
 Mixer::~Mixer() {
     abandon();
@@ -50,6 +99,7 @@ void Mixer::keepHistory(int frames) {
 void Mixer::release(Voice& voice, Layer& layer) {
     Sound* sound = layer.sound;
     layer.sound = nullptr;
+    if (continuing_) return;  // a copy of the voice, mixed ahead and thrown away
     // Sized for every command the queue holds and every layer ending in the
     // kept span; were it ever full, the sound would be kept, never freed
     // under a voice that a roll-back brings back.
@@ -217,8 +267,7 @@ void Mixer::keep() {
     State& to = kept(mixed_);
     std::copy_n(rt_.voices.begin(), rt_.voiceCount, to.voices.begin());
     to.voiceCount = rt_.voiceCount;
-    to.limiterEnvelope = rt_.limiterEnvelope;
-    to.limiterHold = rt_.limiterHold;
+    to.limiter = rt_.limiter;
 }
 
 int64_t Mixer::rollBack(int64_t frame, int64_t soundsAt) {
@@ -235,8 +284,7 @@ int64_t Mixer::rollBack(int64_t frame, int64_t soundsAt) {
         std::fill(rt_.voices.begin() + back.voiceCount, rt_.voices.begin() + rt_.voiceCount,
                   Voice{});
         rt_.voiceCount = back.voiceCount;
-        rt_.limiterEnvelope = back.limiterEnvelope;
-        rt_.limiterHold = back.limiterHold;
+        rt_.limiter = back.limiter;
         // What the state at `restart` still holds is no longer let go of.
         while (releaseCount_ > 0 &&
                releases_[(releaseHead_ + releaseCount_ - 1) % releases_.size()].frame > restart) {
@@ -289,16 +337,38 @@ void Mixer::publish(const State& state, int64_t frame) {
 }
 
 void Mixer::renderBlock(float* out, int frames) {
-    std::fill_n(mix_.begin(), frames * 2, 0.0f);
+    // The block goes between the frames mixed before it and its continuation.
+    std::copy(rt_.limiter.past.begin(), rt_.limiter.past.end(), mix_.begin());
+    float* block = mix_.data() + static_cast<ptrdiff_t>(kLimiterPast) * 2;
+    std::fill_n(block, (frames + kLimiterAhead) * 2, 0.0f);
+    float* continuation = block + static_cast<ptrdiff_t>(frames) * 2;
     for (int v = 0; v < rt_.voiceCount; ++v) {
-        const Voice& voice = rt_.voices[static_cast<size_t>(v)];
-        if (voice.active.sound != nullptr || voice.tail.sound != nullptr) renderVoice(v, frames);
+        Voice& voice = rt_.voices[static_cast<size_t>(v)];
+        if (voice.active.sound == nullptr && voice.tail.sound == nullptr) continue;
+        if (!renderVoice(v, voice, block, frames)) mixContinuation(v, voice, continuation);
     }
     limit(out, frames);
+    std::copy_n(mix_.begin() + static_cast<ptrdiff_t>(frames) * 2, kLimiterPast * 2,
+                rt_.limiter.past.begin());
 }
 
-void Mixer::renderVoice(int index, int frames) {
-    Voice& voice = rt_.voices[static_cast<size_t>(index)];
+// What a voice would go on with past the block were no command to come, for
+// the limiter to read ahead without delaying the mix: a copy of it is mixed
+// and thrown away, so nothing is let go of, counted or told.
+void Mixer::mixContinuation(int index, const Voice& voice, float* mix) {
+    const bool dry = dry_;
+    const bool seekWait = seekWait_;
+    continuing_ = true;
+    Voice ahead = voice;
+    renderVoice(index, ahead, mix, kLimiterAhead);
+    continuing_ = false;
+    dry_ = dry;
+    seekWait_ = seekWait;
+}
+
+// Mixes `frames` frames of the voice; true when its continuation was mixed
+// along with them, as it is while it plays on steadily.
+bool Mixer::renderVoice(int index, Voice& voice, float* mix, int frames) {
     // One gain curve for both layers: flat, or a glide to a new volume,
     // under the fade-out when one was asked.
     for (int i = 0; i < frames; ++i) {
@@ -308,9 +378,14 @@ void Mixer::renderVoice(int index, int frames) {
         if (voice.fadeStep > 0.0f) voice.fade = std::max(voice.fade - voice.fadeStep, 0.0f);
         gains_[static_cast<size_t>(i)] = voice.gain * voice.fade;
     }
-    if (voice.tail.sound != nullptr) mixLayer(voice, voice.tail, frames, true);
-    if (voice.active.sound != nullptr) mixLayer(voice, voice.active, frames, false);
+    Ahead* ahead = &ahead_[static_cast<size_t>(index) * 2];
+    if (voice.tail.sound != nullptr) mixLayer(voice, voice.tail, ahead[1], mix, frames, true);
+    bool continued = voice.tail.sound == nullptr;
+    if (voice.active.sound != nullptr) {
+        continued = mixLayer(voice, voice.active, ahead[0], mix, frames, false) && continued;
+    }
     if (voice.fadeStep > 0.0f && voice.fade <= 0.0f) endFade(voice);
+    return continued;
 }
 
 // Faded to silence: the playback ends there, as at the end of its data.
@@ -324,9 +399,9 @@ void Mixer::endFade(Voice& voice) {
     voice.fadeStep = 0.0f;
 }
 
-void Mixer::addLayer(Layer& layer, int offset, int count) {
+void Mixer::addLayer(Layer& layer, float* block, int offset, int count) {
     const float* in = scratch_.data();
-    float* mix = mix_.data() + static_cast<ptrdiff_t>(offset) * 2;
+    float* mix = block + static_cast<ptrdiff_t>(offset) * 2;
     for (int i = 0; i < count; ++i) {
         float gain = gains_[static_cast<size_t>(offset) + static_cast<size_t>(i)];
         if (layer.envelopeStep != 0.0f) {
@@ -357,17 +432,43 @@ void Mixer::count(Voice& voice, int offset, int frames) {
     voice.last = at + frames;
 }
 
-void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
+// Reads up to `count` frames of `layer` into the scratch buffer. The mix
+// reads a little past them too, so that its continuation, mixed on copies of
+// the voices, goes to the sound only where the layer went on elsewhere.
+int Mixer::readLayer(const Layer& layer, Ahead& ahead, int count) {
+    if (continuing_) {
+        if (ahead.sound != layer.sound || ahead.pos != layer.pos) {
+            return static_cast<int>(layer.sound->read(layer.pos, scratch_.data(), count));
+        }
+        const int n = std::min(count, ahead.frames);
+        std::copy_n(ahead.samples.begin(), n * 2, scratch_.begin());
+        return n;
+    }
+    const auto read =
+        static_cast<int>(layer.sound->read(layer.pos, scratch_.data(), count + kLimiterAhead));
+    const int n = std::min(read, count);
+    ahead.sound = layer.sound;
+    ahead.pos = layer.pos + n;
+    ahead.frames = read - n;
+    std::copy_n(scratch_.begin() + static_cast<ptrdiff_t>(n) * 2, ahead.frames * 2,
+                ahead.samples.begin());
+    return n;
+}
+
+// Mixes `frames` frames of the layer; true when it plays on steadily and its
+// continuation, read along, was mixed after them as the next block will.
+bool Mixer::mixLayer(Voice& voice, Layer& layer, Ahead& ahead, float* mix, int frames,
+                     bool isTail) {
     Sound* sound = layer.sound;
     if (layer.waiting && !sound->ready(layer.pos, kSeekReadyFrames)) {
         seekWait_ = true;
-        return;
+        return false;
     }
     int got = 0;
     for (;;) {
-        const int n = static_cast<int>(sound->read(layer.pos, scratch_.data(), frames - got));
+        const int n = readLayer(layer, ahead, frames - got);
         if (n > 0) layer.waiting = false;
-        addLayer(layer, got, n);
+        addLayer(layer, mix, got, n);
         if (!isTail) count(voice, got, n);
         layer.pos += n;
         got += n;
@@ -382,13 +483,13 @@ void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
 
     if (isTail) {  // gone once faded or out of data
         if (layer.envelope <= 0.0f || got < frames) release(voice, layer);
-        return;
+        return false;
     }
     if (got < frames) {
         if (layer.pos >= sound->endFrame()) {
             voice.ended = layer.play;
             release(voice, layer);
-            return;
+            return false;
         }
         if (!layer.waiting) {
             // The read-ahead ran dry: keep time with silence, fade back in
@@ -401,33 +502,103 @@ void Mixer::mixLayer(Voice& voice, Layer& layer, int frames, bool isTail) {
         } else {
             seekWait_ = true;
         }
+        return false;
     }
+    // At one level, a layer goes on as the samples read past the block: the
+    // same products as the next block's.
+    if (continuing_ || voice.tail.sound != nullptr || voice.rampLeft > 0 || voice.fadeStep > 0.0f ||
+        layer.envelopeStep != 0.0f || ahead.frames < kLimiterAhead) {
+        return false;
+    }
+    const float gain = voice.gain * voice.fade;
+    float* next = mix + static_cast<ptrdiff_t>(frames) * 2;
+    for (size_t i = 0; i < ahead.samples.size(); ++i) next[i] += ahead.samples[i] * gain;
+    return true;
 }
 
-// A peak-hold envelope over both sides: it rises at once to any peak, holds
-// it for a while and then falls slowly; the gain keeps the envelope at the
-// ceiling. Held across the cycles of a tone, the gain stays steady instead of
-// pumping from peak to peak.
+// A peak-hold envelope over both sides, fed with the true peak of the mix
+// from each frame to the next: it rises at once to any peak, holds it for a
+// while and then falls slowly; the gain keeps the envelope at the ceiling.
+// Held across the cycles of a tone, the gain stays steady instead of pumping
+// from peak to peak. The envelope never falls below the ceiling, so a peak
+// under it changes nothing.
 void Mixer::limit(float* out, int frames) {
-    const float* mix = mix_.data();
-    float envelope = rt_.limiterEnvelope;
-    for (int i = 0; i < frames; ++i) {
-        const float left = mix[i * 2];
-        const float right = mix[i * 2 + 1];
-        const float peak = std::max(std::fabs(left), std::fabs(right));
-        if (peak >= envelope) {
-            envelope = peak;
-            rt_.limiterHold = holdFrames_;
-        } else if (rt_.limiterHold > 0) {
-            --rt_.limiterHold;
-        } else {
-            envelope = std::max(peak, envelope * releaseFactor_);
-        }
-        const float gain = envelope > kCeiling ? kCeiling / envelope : 1.0f;
-        out[i * 2] = left * gain;
-        out[i * 2 + 1] = right * gain;
+    const float* mix = mix_.data() + static_cast<ptrdiff_t>(kLimiterPast) * 2;
+    Limiter& limiter = rt_.limiter;
+    // Most blocks come nowhere near the ceiling: the envelope at rest, they
+    // pass as they are.
+    if (limiter.envelope == kCeiling && quiet(mix, 0, frames, kCeiling)) {
+        limiter.hold = std::max(0, limiter.hold - frames);
+        std::copy_n(mix, frames * 2, out);
+        return;
     }
-    rt_.limiterEnvelope = envelope;
+    float envelope = limiter.envelope;
+    for (int group = 0; group < frames; group += kPeakGroup) {
+        const int end = std::min(group + kPeakGroup, frames);
+        const bool fine = !quiet(mix, group, end, std::max(kCeiling, envelope * groupRelease_));
+        for (int i = group; i < end; ++i) {
+            const float* frame = mix + static_cast<ptrdiff_t>(i) * 2;
+            const float peak = fine ? truePeak(frame) : 0.0f;
+            if (peak >= envelope) {
+                envelope = peak;
+                limiter.hold = holdFrames_;
+            } else if (limiter.hold > 0) {
+                --limiter.hold;
+            } else {
+                envelope = std::max({kCeiling, peak, envelope * releaseFactor_});
+            }
+            const float gain = envelope > kCeiling ? kCeiling / envelope : 1.0f;
+            out[i * 2] = frame[0] * gain;
+            out[i * 2 + 1] = frame[1] * gain;
+        }
+    }
+    limiter.envelope = envelope;
+}
+
+// Whether every point the interpolator reads for frames [from, to) stays
+// under `lowest`, what would move the envelope in any of them: no point
+// rises past the largest sample it weighs times its weights, nor past the
+// frame it follows by more than the steepest step allows. Scanned as
+// integers, which the compiler turns into vector code.
+bool Mixer::quiet(const float* mix, int from, int to, float lowest) const {
+    const auto magnitude = [](float x) { return std::bit_cast<int32_t>(x) & 0x7fffffff; };
+    const float* first = mix + static_cast<ptrdiff_t>(from - kLimiterPast) * 2;
+    const float* last = mix + static_cast<ptrdiff_t>(to + kLimiterAhead) * 2;
+    int32_t here = 0;
+    for (const float* at = mix + static_cast<ptrdiff_t>(from) * 2; at < mix + to * 2; ++at) {
+        here = std::max(here, magnitude(*at));
+    }
+    int32_t loudest = 0;
+    for (const float* at = first; at < last; ++at) loudest = std::max(loudest, magnitude(*at));
+    int32_t steepest = 0;
+    for (const float* at = first + 2; at < last; ++at) {
+        steepest = std::max(steepest, magnitude(*at - at[-2]));
+    }
+    const float reach =
+        std::min(std::bit_cast<float>(loudest) * interpolatorGain_,
+                 std::bit_cast<float>(here) + std::bit_cast<float>(steepest) * slopeGain_);
+    return reach * 1.0001f < lowest;  // a hair over, for the rounding of the interpolator's sums
+}
+
+// The highest the mix's two sides reach at `frame` and between it and the
+// next, read through the interpolator.
+float Mixer::truePeak(const float* frame) const {
+    const float* first = frame - static_cast<ptrdiff_t>(kLimiterPast) * 2;
+    std::array<float, kOversample> left{};
+    std::array<float, kOversample> right{};
+    for (size_t k = 0; k < taps_.size(); ++k) {
+        const float l = first[k * 2];
+        const float r = first[k * 2 + 1];
+        for (size_t p = 0; p < kOversample; ++p) {
+            left[p] += taps_[k][p] * l;
+            right[p] += taps_[k][p] * r;
+        }
+    }
+    float peak = 0.0f;
+    for (size_t p = 0; p < kOversample; ++p) {
+        peak = std::max({peak, std::fabs(left[p]), std::fabs(right[p])});
+    }
+    return peak;
 }
 
 void Mixer::abandon() {

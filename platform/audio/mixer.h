@@ -10,8 +10,14 @@
 // a few milliseconds after a stop or a seek, so that neither cuts mid-wave.
 // A fade-out the operator asks for is a third gain over both, falling to
 // silence over its length; there the playback ends as at the end of its data.
-// The master bus ends in a peak limiter: voices that sum above full scale are
-// turned down for the moment they would clip, never wrapped or squared off.
+// The master bus ends in a limiter that holds the output at -1 dB true peak,
+// so that a codec or a resampler after us never clips between samples:
+// voices that sum above it are turned down, never wrapped or squared off. It
+// reads the mix eight times finer than its frames, and a few frames past each
+// block, in what the voices go on with (mixed ahead on copies of them and
+// thrown away), so the mix is never delayed. Below the ceiling the mix passes
+// bit for bit. Only a command cannot be foreseen: the frames before it are
+// limited for what would have followed without it.
 //
 // A device either plays what it pulls at once (render()), or is sent a mix
 // well ahead of what it plays, as a reserve against a machine that does not
@@ -182,11 +188,26 @@ class Mixer {
         int64_t last = -1;
         int64_t moved = -1;  // where the last Play or Seek was applied
     };
+    // The master limiter's ceiling: -1 dB true peak.
+    static constexpr float kCeiling = 0.89125094f;
+    // The limiter reads the mix between its frames too, at kOversample
+    // points a frame, through an interpolator kInterpolatorTaps frames long:
+    // it needs the frames just before the one it judges, kept with the state,
+    // and those just after, which the voices' own continuation gives.
+    static constexpr int kOversample = 8;
+    static constexpr int kInterpolatorTaps = 16;
+    static constexpr int kLimiterPast = kInterpolatorTaps / 2 - 1;
+    static constexpr int kLimiterAhead = kInterpolatorTaps / 2;
+    static constexpr int kPeakGroup = 32;  // frames judged at once
+    struct Limiter {
+        float envelope = kCeiling;  // never below: under the ceiling nothing is turned down
+        int hold = 0;
+        std::array<float, kLimiterPast * 2> past{};  // the frames mixed just before
+    };
     // Everything a mix goes on from.
     struct State {
         std::array<Voice, kMaxVoices> voices{};
-        float limiterEnvelope = 0.0f;
-        int limiterHold = 0;
+        Limiter limiter;
         int voiceCount = 0;  // voices past this were never used
     };
     // A sound a layer let go of, given back once `frame` is played: until
@@ -214,12 +235,23 @@ class Mixer {
     void release(Voice& voice, Layer& layer);
     void mix(float* out, int frames);
     void renderBlock(float* out, int frames);
-    void renderVoice(int index, int frames);
+    // What a layer's last read found past the block: the start of its continuation.
+    struct Ahead {
+        const Sound* sound = nullptr;
+        int64_t pos = 0;
+        int frames = 0;
+        std::array<float, kLimiterAhead * 2> samples{};
+    };
+    bool renderVoice(int index, Voice& voice, float* mix, int frames);
+    void mixContinuation(int index, const Voice& voice, float* mix);
     void endFade(Voice& voice);
-    void mixLayer(Voice& voice, Layer& layer, int frames, bool isTail);
-    void addLayer(Layer& layer, int offset, int count);
+    bool mixLayer(Voice& voice, Layer& layer, Ahead& ahead, float* mix, int frames, bool isTail);
+    int readLayer(const Layer& layer, Ahead& ahead, int count);
+    void addLayer(Layer& layer, float* mix, int offset, int count);
     void count(Voice& voice, int offset, int frames);
     void limit(float* out, int frames);
+    float truePeak(const float* frame) const;
+    bool quiet(const float* mix, int from, int to, float lowest) const;
     State& kept(int64_t frame) {
         return history_[static_cast<size_t>(frame / kStepFrames) % history_.size()];
     }
@@ -230,11 +262,20 @@ class Mixer {
     const int sampleRate_;
     const float releaseFactor_;
     const int holdFrames_;
+    const float groupRelease_;  // the most the envelope falls over a group of frames
+    // The interpolator, tap by tap: each tap's weight at every point
+    // between a frame and the next, the frame itself first.
+    std::array<std::array<float, kOversample>, kInterpolatorTaps> taps_{};
+    // The most any point reads, the samples at most 1; and the most it
+    // differs from the frame it follows, no step between samples over 1.
+    float interpolatorGain_ = 0.0f;
+    float slopeGain_ = 0.0f;
     SpscQueue<MixerCommand, 4096> commands_;
     State rt_;  // the audio thread's own, at mixed_
     std::array<Published, kMaxVoices> voices_{};
-    std::vector<float> mix_;
+    std::vector<float> mix_;  // the frames before the block, the block, its continuation
     std::vector<float> scratch_;
+    std::array<Ahead, static_cast<size_t>(kMaxVoices) * 2> ahead_{};  // each voice's two layers
     std::vector<float> gains_;
     // The audio thread's: the frames mixed, played, the earliest frame whose
     // state is kept, the last frame a command was placed at, where the
@@ -257,6 +298,7 @@ class Mixer {
     std::atomic<uint64_t> seekWaitPeriods_{0};
     bool dry_ = false;  // the audio thread's, for the period being mixed
     bool seekWait_ = false;
+    bool continuing_ = false;  // mixing the continuation: nothing is let go of
 };
 
 }  // namespace tambrel::audio

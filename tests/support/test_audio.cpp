@@ -54,7 +54,7 @@ bool writeAudio(const std::string& path, FileKind kind, int rate, int channels, 
 }
 
 float staircase(int64_t frame, int channel) {
-    const float value = static_cast<float>(frame % 32768) / 32768.0f;
+    const float value = static_cast<float>(frame % 16384) / 32768.0f;
     return channel == 0 ? value : -value;
 }
 

@@ -16,8 +16,9 @@ enum class FileKind { Wav16, WavFloat, Mp3 };
 bool writeAudio(const std::string& path, FileKind kind, int rate, int channels, int64_t frames,
                 const std::function<float(int64_t frame, int channel)>& sample);
 
-// The staircase: frame f of a 16-bit file holds (f % 32768) / 32768 on the
-// left and minus that on the right, so any sample names its own position.
+// The staircase: frame f of a 16-bit file holds (f % 16384) / 32768 on the
+// left and minus that on the right, so any sample names its own position;
+// at half scale, it stays under the master limiter's ceiling.
 float staircase(int64_t frame, int channel);
 
 // Programme-like material for MP3 tests: a few tones and a little noise,

@@ -3,6 +3,7 @@
 // queued ahead, rolled back and mixed again from any step of it.
 
 #include <gtest/gtest.h>
+#include <soxr.h>
 
 #include <cmath>
 #include <random>
@@ -139,27 +140,72 @@ TEST(Mixing, SeekLandsOnTheRightFrameInHeadAndStream) {
     EXPECT_EQ(rig.engine.dryPeriods(), 0u);
 }
 
-TEST(Mixing, ManyLoudVoicesNeverCrossFullScale) {
-    EngineRig rig;
-    auto sound = rig.wav("loud.wav", 44100, loudSine);
-    auto quiet = rig.wav("quiet.wav", 44100, constant);
-    std::vector<int> voices;
-    for (int i = 0; i < 28; ++i) voices.push_back(rig.start(sound));
-    const std::vector<float> loud = rig.render(20000);
+// The true peak of interleaved stereo, read eight times finer by a
+// resampler of its own, nothing of the mixer's.
+float truePeak(const std::vector<float>& stereo) {
+    const size_t frames = stereo.size() / 2;
+    std::vector<float> fine(frames * 8 * 2 + 1024);
+    size_t done = 0;
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+    EXPECT_EQ(soxr_oneshot(44100, 44100 * 8, 2, stereo.data(), frames, nullptr, fine.data(),
+                           fine.size() / 2, &done, &io, &quality, nullptr),
+              nullptr);
     float peak = 0.0f;
-    for (float s : loud) peak = std::max(peak, std::fabs(s));
-    EXPECT_LE(peak, 1.0f);
-    EXPECT_GT(peak, 0.9f);  // turned down to the ceiling, not to a whisper
-    // Once the limiter has caught the first peak, consecutive samples stay
-    // close: the sine keeps its shape, where a hard clip would flatten it.
-    for (size_t i = 1000; i < loud.size(); i += 2)
-        ASSERT_LT(std::fabs(loud[i] - loud[i - 2]), 0.06f);
+    for (size_t i = 0; i < done * 2; ++i) peak = std::max(peak, std::fabs(fine[i]));
+    return peak;
+}
 
+TEST(Mixing, LoudTonesSumUnderMinusOneDecibelTruePeakAndAToneUnderItPassesUntouched) {
+    EngineRig rig;
+    const auto tone = [&](double hz) {
+        const std::string path = rig.dir.file(std::to_string(hz) + ".wav");
+        EXPECT_TRUE(testing::writeAudio(
+            path, testing::FileKind::Wav16, 44100, 2, 44100, [hz](int64_t f, int) {
+                return static_cast<float>(std::sin(2 * M_PI * hz * f / 44100));
+            }));
+        auto sound = rig.engine.load(path);
+        EngineRig::settle(*sound);  // all read, for the test to read it too
+        return sound;
+    };
+    // Full scale each, at frequencies whose sum peaks between samples.
+    std::vector<int> voices;
+    std::vector<float> sum(22050 * 2);
+    std::vector<float> part(sum.size());
+    for (double hz : {997.0, 3000.0, 7000.0, 11025.0 * 0.9}) {
+        const auto sound = tone(hz);
+        ASSERT_EQ(sound->read(0, part.data(), 22050), 22050);
+        for (size_t i = 0; i < sum.size(); ++i) sum[i] += part[i];
+        voices.push_back(rig.start(sound));
+    }
+    std::vector<float> out = rig.render(22050);
+    // The gain holds between peaks and lets go slowly: it never rises
+    // faster than the 100 ms release, so the tones' cycles never pump it.
+    float held = 1.0f;
+    for (size_t f = 0, at = 0; f < 22050; ++f) {
+        if (std::fabs(sum[f * 2]) < 0.5f) continue;
+        const float gain = out[f * 2] / sum[f * 2];
+        ASSERT_LE(gain, held * std::exp(static_cast<float>(f - at) / 4410.0f) + 1e-5f) << f;
+        held = gain;
+        at = f;
+    }
     for (int v : voices) rig.engine.stop(v);
-    rig.render(44100);  // the limiter recovers
-    rig.start(quiet);
-    // Below full scale: untouched.
-    EXPECT_TRUE(framesAre(rig.render(256), 0, 256, constant));
+    const std::vector<float> faded = rig.render(1024);  // the stops fade: nothing cut short
+    out.insert(out.end(), faded.begin(), faded.end());
+    const float decibels = 20.0f * std::log10(truePeak(out));
+    EXPECT_LE(decibels, -1.0f + 0.05f);  // what the measure may misread
+    EXPECT_GT(decibels, -1.5f);          // turned down to the ceiling, not to a whisper
+
+    // Once the limiter has let go, a tone at 0.85 (-1.4 dBTP) comes out as
+    // its samples times its gain, sample for sample.
+    rig.render(22050);
+    const auto quiet = tone(11025.0 * 0.9);
+    std::vector<float> in(4096 * 2);
+    ASSERT_EQ(quiet->read(0, in.data(), 4096), 4096);
+    rig.start(quiet, std::nullopt, 0.85f);
+    EXPECT_TRUE(framesAre(rig.render(4096), 0, 4096, [&](int64_t f, int c) {
+        return in[static_cast<size_t>(f * 2 + c)] * 0.85f;
+    }));
 }
 
 // A device sent the mix ahead: what reached it, each write from where the
@@ -204,7 +250,7 @@ struct AheadSounds {
     }
     std::shared_ptr<Sound> stairs = load("stairs.wav", 5000, testing::staircase);
     std::shared_ptr<Sound> tone = load("tone.wav", 3001, [](int64_t f, int) {
-        return 0.25f * static_cast<float>(std::sin(static_cast<double>(f) * 0.01));
+        return 0.9f * static_cast<float>(std::sin(static_cast<double>(f) * 0.01));
     });
     std::shared_ptr<Sound> blip = load("blip.wav", 7000, constant);
 };
@@ -219,7 +265,7 @@ TEST(MixingAhead, RollingBackToRandomFramesMixesWhatDidNotChangeSampleForSample)
     for (AheadDevice* device : {&ahead, &straight}) {
         device->send(Type::Play, 0, sounds.stairs.get(), 1.0f);  // repeats
         device->send(Type::Play, 1, sounds.tone.get(), 0.75f);
-        device->send(Type::Gain, 1, nullptr, 0.3f);
+        device->send(Type::Gain, 1, nullptr, 1.0f);  // over the limiter's ceiling at each crest
         device->mixer.rollBack(0, 0);
     }
     // The device takes on; the forecast stays well ahead of it, and each

@@ -474,7 +474,7 @@ bool playRamp(const std::string& path, int seconds, StreamWorker& worker, Mixer&
     return mixer.send({.type = MixerCommand::Type::Play, .seq = 1, .sound = ramp.get()});
 }
 
-// Walks a recording of the staircase (left: frame % 32768 / 32768) from its
+// Walks a recording of the staircase (left: frame % 16384 / 32768) from its
 // first sound on: each frame must be the next step, or silence where the sink
 // ran short; any other value is a step lost or played twice.
 struct StaircaseCheck {
@@ -489,12 +489,12 @@ struct StaircaseCheck {
         for (; f < frames; ++f) {
             const long step = std::lround(stereo[static_cast<size_t>(f) * 2] * 32768.0f);
             if (expected < 0 || step == expected) {
-                expected = (step + 1) % 32768;
+                expected = (step + 1) % 16384;
             } else if (step == 0) {
                 ++silentFrames;
             } else {
                 ++faults;
-                expected = (step + 1) % 32768;
+                expected = (step + 1) % 16384;
             }
         }
     }
