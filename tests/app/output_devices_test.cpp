@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <tuple>
 #include <utility>
 
 #include "platform/audio/pipewire_output.h"
@@ -112,14 +113,16 @@ TEST_F(OutputDevices, SinksPluggedUnpluggedAndBackFollowTheListByName) {
     EXPECT_EQ(stops, 2);
 }
 
-// The figures of a tool tip "OnAir\nLatence : 8,7 ms — coupures : 0", or -1s.
-std::pair<double, int> outputState(const QString& tip) {
+// The figures of a tool tip "OnAir\nLatence : 8,7 ms — réserve : 150 ms —
+// coupures : 0": the latency, the reserve and the shortfalls, or -1s.
+std::tuple<double, int, int> outputState(const QString& tip) {
     static const QRegularExpression form(
-        QStringLiteral("^OnAir\nLatence : (\\d+),(\\d) ms \u2014 coupures : (\\d+)$"));
+        QStringLiteral("^OnAir\nLatence : (\\d+),(\\d) ms \u2014 r\u00e9serve : (\\d+) ms \u2014 "
+                       "coupures : (\\d+)$"));
     const QRegularExpressionMatch match = form.match(tip);
-    if (!match.hasMatch()) return {-1, -1};
+    if (!match.hasMatch()) return {-1, -1, -1};
     return {match.captured(1).toDouble() + match.captured(2).toDouble() / 10,
-            match.captured(3).toInt()};
+            match.captured(3).toInt(), match.captured(4).toInt()};
 }
 
 TEST_F(OutputDevices, TheOutputListTellsWhatAStartWaitsBehindAndHowOftenSoundRanShort) {
@@ -130,9 +133,9 @@ TEST_F(OutputDevices, TheOutputListTellsWhatAStartWaitsBehindAndHowOftenSoundRan
     // Open before any press: what a start waits behind, a few milliseconds
     // past where the server reads (never the reserve mixed ahead of it),
     // and the count of shortfalls.
-    EXPECT_TRUE(until([&] { return outputState(w.Output->ToolTipText()).first > 0; }))
+    EXPECT_TRUE(until([&] { return std::get<0>(outputState(w.Output->ToolTipText())) > 0; }))
         << w.Output->ToolTipText().toStdString();
-    const auto [first, shortfalls] = outputState(w.Output->ToolTipText());
+    const auto [first, reserve, shortfalls] = outputState(w.Output->ToolTipText());
     EXPECT_LE(first, 8.7);
     w.Touche_Click(0);
     w.Touche_Click(0);
@@ -144,8 +147,11 @@ TEST_F(OutputDevices, TheOutputListTellsWhatAStartWaitsBehindAndHowOftenSoundRan
     const auto settled = std::chrono::steady_clock::now() + std::chrono::seconds(3);
     until([&] { return std::chrono::steady_clock::now() > settled; });  // the pump turning
     server->pause(std::chrono::milliseconds(400));
-    EXPECT_TRUE(until([&] { return outputState(w.Output->ToolTipText()).second > shortfalls; }))
-        << w.Output->ToolTipText().toStdString();
+    // and the reserve grows at once.
+    EXPECT_TRUE(until([&] {
+        return std::get<2>(outputState(w.Output->ToolTipText())) > shortfalls;
+    })) << w.Output->ToolTipText().toStdString();
+    EXPECT_GE(std::get<1>(outputState(w.Output->ToolTipText())), reserve + 50);
     const std::string told = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(told.find("OnAir: " + w.Output->ToolTipText().section(u'\n', 1).toStdString()),
               std::string::npos)

@@ -543,9 +543,10 @@ TEST_F(PulseOutputTest, CommandsMixedInOverTheReserveLeaveOtherVoicesWholeAndAHe
 // times: the jingle is heard within a few milliseconds from its first frame,
 // and the bed's forecast, written over, never sounds.
 TEST_F(PulseOutputTest, APressOverTheReserveIsHeardAtOnceFromItsFirstFrameAndTheForecastNever) {
-    // Each of the jingle's frames its own value, all louder than the bed.
+    // Each of the jingle's first frames its own value, all louder than the
+    // bed and under the limiter's ceiling.
     const auto jingleAt = [](int64_t f, int) {
-        return static_cast<float>(9830 + f % 16384) / 32768.0f;
+        return static_cast<float>(9830 + f % 8192) / 32768.0f;
     };
     ASSERT_TRUE(testing::writeAudio(dir_.file("bed.wav"), testing::FileKind::Wav16, kRate, 2,
                                     kRate * 10, [](int64_t, int) { return 0.25f; }));
