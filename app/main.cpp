@@ -8,6 +8,7 @@
 #include "platform/dialogs.h"
 #include "platform/end_requests.h"
 #include "platform/file_limit.h"
+#include "platform/heap_arenas.h"
 #include "platform/path_form.h"
 #include "platform/report.h"
 #include "platform/system.h"
@@ -16,6 +17,7 @@
 #include "remote/remote_hub.h"
 
 int main(int argc, char* argv[]) {
+    tambrel::platform::limitHeapArenas();  // before any thread starts
     // Before the display connection and the audio open: room for them whatever pages do.
     if (!tambrel::platform::raiseFileLimit()) {
         tambrel::platform::report("limite de fichiers ouverts non relevée");

@@ -61,6 +61,7 @@
 #include "platform/audio/pipewire_output.h"
 #include "platform/audio/pulse_output.h"
 #include "platform/audio/sound.h"
+#include "platform/heap_arenas.h"
 #include "platform/path_form.h"
 #include "playback/audio_host.h"
 #include "playback/mm_audio_player.h"
@@ -333,6 +334,7 @@ class OwnSinks : public audio::OutputBackend {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    platform::limitHeapArenas();  // as the program
     int seconds = 60;
     std::string output = "null";
     std::string serverAddress;
