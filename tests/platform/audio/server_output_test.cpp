@@ -539,7 +539,7 @@ TEST_F(PulseOutputTest, CommandsMixedInOverTheReserveLeaveOtherVoicesWholeAndAHe
     EXPECT_EQ(heard.silentFrames, 0) << "a gap; " << real << " underflows";
 }
 
-// A bed is stopped and a jingle fired at once, over 150 ms queued, five
+// A bed is stopped and a jingle fired at once, over 150 ms queued, ten
 // times: the jingle is heard within a few milliseconds from its first frame,
 // and the bed's forecast, written over, never sounds.
 TEST_F(PulseOutputTest, APressOverTheReserveIsHeardAtOnceFromItsFirstFrameAndTheForecastNever) {
@@ -551,7 +551,7 @@ TEST_F(PulseOutputTest, APressOverTheReserveIsHeardAtOnceFromItsFirstFrameAndThe
     ASSERT_TRUE(testing::writeAudio(dir_.file("bed.wav"), testing::FileKind::Wav16, kRate, 2,
                                     kRate * 10, [](int64_t, int) { return 0.25f; }));
     ASSERT_TRUE(testing::writeAudio(dir_.file("jingle.wav"), testing::FileKind::Wav16, kRate, 2,
-                                    kRate, jingleAt));
+                                    kRate / 2, jingleAt));
     auto backend = std::make_unique<PulseBackend>();
     PulseBackend& server = *backend;
     AudioEngine engine(std::move(backend));
@@ -566,9 +566,9 @@ TEST_F(PulseOutputTest, APressOverTheReserveIsHeardAtOnceFromItsFirstFrameAndThe
     std::vector<int64_t> pressed;
     int64_t airedBefore = 0;
     int64_t airedAfter = 0;
-    for (int press = 0; press < 5; ++press) {
+    for (int press = 0; press < 10; ++press) {
         ASSERT_TRUE(engine.play(under, bed, "Cue", 1.0f));
-        std::this_thread::sleep_for(500ms);
+        std::this_thread::sleep_for(300ms);
         EXPECT_GE(engine.reserveMs("Cue"), 100);
         if (press == 0) airedBefore = engine.aired(under).frames;
         pressed.push_back(cue.frames());  // the recording lags the sink a little
@@ -586,8 +586,9 @@ TEST_F(PulseOutputTest, APressOverTheReserveIsHeardAtOnceFromItsFirstFrameAndThe
     cue.stop();
     const std::vector<float> heard = cue.samples();
     const auto at = [&](int64_t frame) { return heard[static_cast<size_t>(frame) * 2]; };
-    // A write the server read past loses a few frames of a head, and the
-    // margin grows so that the next does not: one press of five at most.
+    // A write the server read past loses a few frames of a head (the held
+    // press's, or the first's on a slow machine), and the margin grows so
+    // that the next does not: the presses after the held one are whole.
     int headsCut = 0;
     for (size_t press = 0; press < pressed.size(); ++press) {
         int64_t onset = pressed[press];
@@ -603,13 +604,13 @@ TEST_F(PulseOutputTest, APressOverTheReserveIsHeardAtOnceFromItsFirstFrameAndThe
         if (press != 1) {
             EXPECT_LT(onset - pressed[press], kRate * 60 / 1000);
         }
-        headsCut += first != 0;
+        headsCut += press > 1 && first != 0;
         for (int64_t f = Mixer::kFadeFrames; f < kRate * 4 / 10; ++f) {
             ASSERT_EQ(at(onset + f), jingleAt(first + f, 0))
                 << "press " << press << ", frame " << f;
         }
     }
-    EXPECT_LE(headsCut, 1);
+    EXPECT_EQ(headsCut, 0);
     // The as-run log counts what the sink played of the bed, not what was
     // mixed ahead, before the stop and after it.
     const auto bedUntil = [&](int64_t frame) {
