@@ -34,7 +34,10 @@ void F1a::keepLayout() {
                                        static_cast<platform::Control*>(ComboBank.get()),
                                        static_cast<platform::Control*>(LblVolume.get()),
                                        static_cast<platform::Control*>(messageStrip.get()),
-                                       static_cast<platform::Control*>(Output.get())}) {
+                                       static_cast<platform::Control*>(Output.get()),
+                                       static_cast<platform::Control*>(LblVerrou.get()),
+                                       static_cast<platform::Control*>(Horloge.get()),
+                                       static_cast<platform::Control*>(Decompte.get())}) {
         keep(*control);
     }
 }
@@ -44,6 +47,8 @@ void F1a::applyLayout() {
     if (options_.bigKeys && !layout_.empty()) {
         int32_t right = 0, bottom = 0;
         for (const Placed& placed : layout_) {
+            const bool clock = placed.control == Horloge.get() || placed.control == Decompte.get();
+            if (clock && !options_.clock) continue;  // no room kept for a hidden clock
             right = std::max(right, placed.left + placed.width);
             bottom = std::max(bottom, placed.top + placed.height);
         }

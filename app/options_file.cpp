@@ -1,5 +1,7 @@
 #include "app/options_file.h"
 
+#include <QStringList>
+
 #include "platform/key_value_lines.h"
 
 namespace tambrel::app {
@@ -7,6 +9,27 @@ namespace {
 // Ten minutes of fade, an hour of warning: beyond, a typing slip.
 constexpr int kLongestFadeMs = 600000;
 constexpr int kLongestWarnSeconds = 3600;
+constexpr int kLineCount = 7;
+
+// "1, 3 7": the lines as the operator numbers them, 1 to 7.
+bool readLines(const QString& text, unsigned& lines) {
+    unsigned read = 0;
+    for (const QString& word : QString(text).replace(u',', u' ').split(u' ', Qt::SkipEmptyParts)) {
+        int line = 0;
+        if (!platform::readNumber(word, 1, kLineCount, line)) return false;
+        read |= 1U << (line - 1);
+    }
+    lines = read;
+    return true;
+}
+
+QString linesText(unsigned lines) {
+    QStringList numbers;
+    for (int line = 0; line < kLineCount; ++line) {
+        if ((lines & (1U << line)) != 0) numbers << QString::number(line + 1);
+    }
+    return numbers.join(u',');
+}
 }  // namespace
 
 Options readOptions(const QByteArray& bytes, std::vector<QString>& bad) {
@@ -30,6 +53,10 @@ Options readOptions(const QByteArray& bytes, std::vector<QString>& bad) {
                 options.paletteFolder = value;
                 return true;
             }
+            if (key == u"verrou") return readYesNo(value, options.locked);
+            if (key == u"touches_palettes") return readYesNo(value, options.paletteKeys);
+            if (key == u"horloge") return readYesNo(value, options.clock);
+            if (key == u"lignes_exclusives") return readLines(value, options.exclusiveLines);
             return false;
         },
         bad);
@@ -39,13 +66,16 @@ Options readOptions(const QByteArray& bytes, std::vector<QString>& bad) {
 QByteArray writeOptions(const Options& options) {
     QString device = options.preListen;
     device.replace(u'\r', u' ').replace(u'\n', u' ');
-    const QString text = QStringLiteral("pre_ecoute=") + device + QStringLiteral("\nfondu_ms=") +
-                         QString::number(options.fadeMs) + QStringLiteral("\nalerte_fin_s=") +
-                         QString::number(options.warnSeconds) +
-                         QStringLiteral("\ngrandes_touches=") +
-                         platform::yesNoText(options.bigKeys) + QStringLiteral("\nvolumes=") +
-                         platform::yesNoText(options.volumes) +
-                         QStringLiteral("\ndossier_palettes=") + options.paletteFolder + u'\n';
+    const QString text =
+        QStringLiteral("pre_ecoute=") + device + QStringLiteral("\nfondu_ms=") +
+        QString::number(options.fadeMs) + QStringLiteral("\nalerte_fin_s=") +
+        QString::number(options.warnSeconds) + QStringLiteral("\ngrandes_touches=") +
+        platform::yesNoText(options.bigKeys) + QStringLiteral("\nvolumes=") +
+        platform::yesNoText(options.volumes) + QStringLiteral("\ndossier_palettes=") +
+        options.paletteFolder + QStringLiteral("\nverrou=") + platform::yesNoText(options.locked) +
+        QStringLiteral("\ntouches_palettes=") + platform::yesNoText(options.paletteKeys) +
+        QStringLiteral("\nhorloge=") + platform::yesNoText(options.clock) +
+        QStringLiteral("\nlignes_exclusives=") + linesText(options.exclusiveLines) + u'\n';
     return text.toUtf8();
 }
 

@@ -20,6 +20,12 @@ struct Options {
     // Where palettes are listed, loaded, saved and deleted: a folder several
     // studios share, as a native or system path; empty: the program's folder.
     QString paletteFolder;
+    // "Verrouiller les touches": on air, nothing changes what the slots hold.
+    bool locked = false;
+    bool paletteKeys = true;  // F1 to F12 load the list's first twelve palettes
+    bool clock = false;       // "Horloge": the time of day and the on-air countdown
+    // Lines (0 to 6) whose slots stop each other, as a bit each.
+    unsigned exclusiveLines = 0;
     bool operator==(const Options&) const = default;
 };
 

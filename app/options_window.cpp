@@ -29,11 +29,15 @@ void F1a::loadOptions() {
     MnuVolume->setChecked(options_.volumes);
     LblVolume->setVisible(options_.volumes);
     MnuGrandesTouches->setChecked(options_.bigKeys);
+    MnuHorloge->setChecked(options_.clock);
+    showLock();
+    placeClock();
     if (!options_.paletteFolder.isEmpty()) {
         QString folder = platform::toSystemPath(options_.paletteFolder);
         if (!folder.endsWith(u'\\')) folder += u'\\';
         File1.setPath(folder);
     }
+    File1_PathChange();  // the palette keys shown, or not
 }
 
 // "Aucune", then the devices as the output list names them; the choice is
@@ -54,6 +58,23 @@ void F1a::MnuPreEcoute_Show() {
             optionsChanged();
         });
     }
+}
+
+void F1a::MnuVerrou_Click() {
+    options_.locked = !options_.locked;
+    showLock();
+    optionsChanged();
+    Keyboard->SetFocus();
+}
+
+// Locked, the menus that change the palette files are greyed and the window
+// says so where the palette list is.
+void F1a::showLock() {
+    MnuVerrou->setChecked(options_.locked);
+    for (platform::MenuItem* item : {MnuNewBank.get(), MnuSauverBank.get(), Supprimer.get()}) {
+        item->setEnabled(!options_.locked);
+    }
+    LblVerrou->setVisible(options_.locked);
 }
 
 void F1a::optionsChanged() {

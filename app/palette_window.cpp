@@ -2,8 +2,10 @@
 #include "journal/air_log.h"
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QScreen>
 #include <algorithm>
@@ -41,6 +43,9 @@ constexpr int32_t kOutputDesignWidth = 2805;
 constexpr int32_t kOutputGap = 120;
 
 constexpr int kLoopTimerInterval = 100;
+// Under the last line of slots, where a 1024×768 screen still has room.
+constexpr int32_t kClockTop = kRowTop + 7 * kRowStep - 60;
+constexpr int32_t kClockHeight = 1000;
 
 bool isAncestor(const QObject* ancestor, const QObject* child) {
     for (const QObject* o = child->parent(); o != nullptr; o = o->parent()) {
@@ -64,6 +69,7 @@ F1a::F1a(platform::System& system, platform::Dialogs& dialogs, playback::AudioHo
     setWindowTitle(QStringLiteral("Tambrel"));
     setWindowIcon(QIcon(QStringLiteral(":/tambrel/tambrel.png")));
     setCentralWidget(client_);
+    client_->setAcceptDrops(true);  // files from a file manager, onto the slots
     buildSlots();
     buildControls();
     buildMenu();
@@ -175,6 +181,28 @@ void F1a::buildControls() {
     Output->Move(kOutputRight - outputWidth, 420, outputWidth, 315);
     Output->Click = [this] { Output_Click(); };
 
+    LblVerrou = std::make_unique<platform::Label>(client_);
+    LblVerrou->Move(1080, 450, 1950, 300);
+    LblVerrou->setFont(QStringLiteral("Sans Serif"), 9.75, true);
+    LblVerrou->setCaption(QStringLiteral("VERROUILLÉ"));
+    LblVerrou->setToolTipText(
+        QStringLiteral("Palette verrouillée : Option › Verrouiller les touches"));
+    LblVerrou->setBackColor(platform::QBColor(platform::kQBYellow));
+    LblVerrou->setVisible(false);
+
+    Horloge = std::make_unique<platform::Label>(client_);
+    Horloge->Move(kColumnLeft, kClockTop, 2 * kColumnStep - 180, kClockHeight);
+    Horloge->setFont(QStringLiteral("Sans Serif"), 27, true);
+    Horloge->setVisible(false);
+    Decompte = std::make_unique<platform::Label>(client_);
+    Decompte->Move(kColumnLeft + 2 * kColumnStep, kClockTop, 2 * kColumnStep - 180, kClockHeight);
+    Decompte->setFont(QStringLiteral("Sans Serif"), 36, true);
+    Decompte->setVisible(false);
+    clockTimer_ = new QTimer(this);
+    clockTimer_->setSingleShot(true);
+    clockTimer_->setTimerType(Qt::PreciseTimer);
+    QObject::connect(clockTimer_, &QTimer::timeout, this, [this] { Horloge_OnTimer(); });
+
     Keyboard = std::make_unique<platform::TextBox>(client_);
     Keyboard->Move(420, 360, 495, 420);
     Keyboard->setFont(QStringLiteral("Sans Serif"), 13.5, true);
@@ -204,6 +232,16 @@ void F1a::buildMenu() {
         std::make_unique<platform::MenuItem>(option->addAction(QStringLiteral("Grandes touches")));
     MnuGrandesTouches->setChecked(false);
     MnuGrandesTouches->Click = [this] { MnuGrandesTouches_Click(); };
+    MnuHorloge = std::make_unique<platform::MenuItem>(option->addAction(QStringLiteral("Horloge")));
+    MnuHorloge->setChecked(false);
+    MnuHorloge->Click = [this] { MnuHorloge_Click(); };
+    MnuVerrou = std::make_unique<platform::MenuItem>(
+        option->addAction(QStringLiteral("Verrouiller les touches")));
+    MnuVerrou->setChecked(false);
+    MnuVerrou->Click = [this] { MnuVerrou_Click(); };
+    MnuRemettre = std::make_unique<platform::MenuItem>(
+        option->addAction(QStringLiteral("Remettre la touche effacée\tCtrl+Retour arrière")));
+    MnuRemettre->Click = [this] { undoClear(); };
     option->addSeparator();
     Supprimer = std::make_unique<platform::MenuItem>(
         option->addAction(QStringLiteral("Supprimer cette palette")));
@@ -271,6 +309,34 @@ bool F1a::eventFilter(QObject* watched, QEvent* event) {
         if (widget->window() != this || qobject_cast<const QMenuBar*>(widget) != nullptr) {
             escapeClosed();
         }
+    }
+    if (watched == client_ &&
+        (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop)) {
+        // Files are taken by a silent slot, and never while locked.
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QPoint at = drop->position().toPoint();
+        int16_t slot = -1;
+        for (int16_t i = 0; i < kSlots; ++i) {
+            if (Touche[i]->widget()->geometry().contains(at)) slot = i;
+        }
+        const bool files = drop->mimeData()->hasUrls() && !locked();
+        // Entering anywhere, so that the pointer may go on to a silent slot.
+        const bool taken =
+            files && (type == QEvent::DragEnter || (slot >= 0 && !slotPlaying(slot)));
+        if (files && slot >= 0 && type == QEvent::Drop) {
+            if (slotPlaying(slot)) {
+                showMessage(QStringLiteral("Touche ") + slotLetter(slot) +
+                            QStringLiteral(" à l'antenne : rien n'est déposé"));
+            } else {
+                dropFiles(slot, drop->mimeData()->urls());
+            }
+        }
+        if (taken) {
+            drop->acceptProposedAction();
+        } else {
+            drop->ignore();
+        }
+        return true;
     }
     if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->window() == this) {

@@ -33,6 +33,8 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
+#include <QUrl>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -216,6 +218,29 @@ class F1a : public QMainWindow {
     void Supprimer_Click();
     void InfoTrack_DblClick(int16_t Index);
     void Couleur_Click(int16_t Index);
+    // Ctrl+Retour arrière: the slot a double click emptied last gets its
+    // file, volume and loop marker back, if it is still empty.
+    void undoClear();
+    // Files dropped from a file manager on slot Index: they fill it and the
+    // silent slots after it, in their order; a sounding slot is never touched.
+    void dropFiles(int16_t Index, const QList<QUrl>& urls);
+    // F1 to F12: the palette of that rank in the list, loaded as if picked there.
+    void paletteKey(int rank);
+    static constexpr int kPaletteKeys = 12;
+
+    // "Verrouiller les touches": on air, what the slots hold stays as it is;
+    // presses, fades, loops, volumes and palettes work as ever.
+    void MnuVerrou_Click();
+    bool locked() const { return options_.locked; }
+    void showLock();
+
+    // "Horloge": the time of day, and the remaining time of the slot started
+    // last that does not loop, in large digits.
+    void MnuHorloge_Click();
+    void Horloge_OnTimer();
+    // The slot the countdown follows; -1: none.
+    int16_t countdownSlot() const;
+    const QTimer* clockTimer() const { return clockTimer_; }
 
     // The slots' controls, by slot index.
     std::array<std::unique_ptr<platform::CommandButton>, kSlots> Touche;
@@ -235,6 +260,9 @@ class F1a : public QMainWindow {
     std::unique_ptr<platform::Label> LblVolume;
     // The window's own messages (showMessage); hidden while it has none.
     std::unique_ptr<platform::Label> messageStrip;
+    std::unique_ptr<platform::Label> LblVerrou;  // says the palette is locked
+    std::unique_ptr<platform::Label> Horloge;    // the time of day
+    std::unique_ptr<platform::Label> Decompte;   // the on-air countdown
     platform::CommonDialog Dial1;
     std::unique_ptr<playback::MMHiTimerX> Timer1;
     std::unique_ptr<playback::MMHiTimerX> TimmerBoucle;
@@ -244,6 +272,9 @@ class F1a : public QMainWindow {
     std::unique_ptr<platform::MenuItem> MnuVolume;
     QMenu* MnuPreEcoute = nullptr;  // "Aucune" and the devices, filled as it opens
     std::unique_ptr<platform::MenuItem> MnuGrandesTouches;
+    std::unique_ptr<platform::MenuItem> MnuVerrou;
+    std::unique_ptr<platform::MenuItem> MnuHorloge;
+    std::unique_ptr<platform::MenuItem> MnuRemettre;
     std::unique_ptr<platform::MenuItem> Supprimer;
     std::unique_ptr<platform::MenuItem> MnuQuitter;
     std::unique_ptr<platform::MenuItem> About;
@@ -289,6 +320,10 @@ class F1a : public QMainWindow {
     void cut(int16_t Index, journal::EndReason reason);
     void showEndWarning(int16_t Index);
     void showPreListen(int16_t Index);
+    // The other slots sounding on Index's line fade out, if it is exclusive.
+    void fadeLineOthers(int16_t Index);
+    void placeClock();
+    void scheduleClock();
 
     platform::System& system_;
     platform::Dialogs& dialogs_;
@@ -302,8 +337,19 @@ class F1a : public QMainWindow {
     // Why each fading slot fades; none: it does not.
     std::array<std::optional<journal::EndReason>, kSlots> fadingBy_{};
     Options options_;
-    SlotSet savedSlots_;    // as the palette file holds them, or as they were at start
-    bool blinkOn_ = false;  // the end warning's phase, turned at each refresh tick
+    // The slot a double click emptied last, as it was.
+    struct Cleared {
+        int16_t slot = -1;  // none
+        QString path;
+        int32_t volume = 0;
+        bool loop = false;
+    };
+    Cleared cleared_;
+    std::array<uint64_t, kSlots> startedAs_{};  // the order the slots were last started in
+    uint64_t starts_ = 0;
+    QTimer* clockTimer_ = nullptr;  // owned by the window
+    SlotSet savedSlots_;            // as the palette file holds them, or as they were at start
+    bool blinkOn_ = false;          // the end warning's phase, turned at each refresh tick
     Qt::KeyboardModifiers clickModifiers_;  // held at the last mouse release
     struct Placed {
         platform::Control* control;

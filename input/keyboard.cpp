@@ -1,7 +1,8 @@
 // Keyboard triggering: a slot's letter does what a click on its button
 // does; Ctrl with the letter switches its loop; Delete switches every loop
-// off; Échap fades everything out. The window sees each key before the
-// focused control does.
+// off; Échap fades everything out; F1 to F12 load palettes; Ctrl+Retour
+// arrière puts back the slot a double click emptied. The window sees each
+// key before the focused control does.
 
 #include "app/palette_window.h"
 #include "input/key_map.h"
@@ -13,7 +14,9 @@ namespace tambrel::app {
 using playback::kLoopOff;
 
 namespace {
+constexpr int16_t kBackspaceKey = 8;
 constexpr int16_t kDeleteKey = 46;
+constexpr int16_t kF1Key = 112;
 constexpr int16_t kEscapeKey = 27;
 constexpr int16_t kBackslash = 92;
 // Character and key codes: "A" is slot 0 and "[" slot 26, the capitals'
@@ -50,10 +53,16 @@ void F1a::escapeClosed() {
     escapeClosedAt_ = system_.clockSeconds();
 }
 
-void F1a::Form_KeyDown(int16_t KeyCode, int16_t) {
+void F1a::Form_KeyDown(int16_t KeyCode, int16_t Shift) {
     if (KeyCode == kEscapeKey && system_.clockSeconds() - escapeClosedAt_ >= kEscapeSettleSeconds) {
         stopAll();
     }
+    // Alone: Alt+F4 closes the window, it loads no palette.
+    if (KeyCode >= kF1Key && KeyCode < kF1Key + kPaletteKeys && Shift == 0 &&
+        options_.paletteKeys) {
+        paletteKey(KeyCode - kF1Key);
+    }
+    if (KeyCode == kBackspaceKey && Shift == input::kCtrlMask) undoClear();
     if (KeyCode != kDeleteKey) return;
     for (int16_t i = 0; i < kSlots; ++i) {
         Boucle[i]->setBackColor(kLoopOff);

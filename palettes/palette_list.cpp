@@ -13,9 +13,23 @@
 
 namespace tambrel::app {
 
+// The first twelve entries show the function key that loads them.
 void F1a::File1_PathChange() {
     ComboBank->Clear();
-    for (int32_t k = 0; k < File1.ListCount(); ++k) ComboBank->AddItem(File1.List(k));
+    for (int32_t k = 0; k < File1.ListCount(); ++k) {
+        ComboBank->AddItem(File1.List(k));
+        if (k < kPaletteKeys && options_.paletteKeys) {
+            ComboBank->setHint(k, QStringLiteral("F") + QString::number(k + 1));
+        }
+    }
+}
+
+void F1a::paletteKey(int rank) {
+    if (rank >= ComboBank->ListCount()) {
+        showMessage(QStringLiteral("Pas de palette sur F") + QString::number(rank + 1));
+        return;
+    }
+    ComboBank->setListIndex(rank);  // raises its Click, as a pick in the list
 }
 
 // The palette is read on the folder's thread: a palette on a share that

@@ -69,6 +69,7 @@ QString F1a::askPaletteName() {
 }
 
 void F1a::MnuNewBank_Click() {
+    if (locked()) return;
     const QString name = askPaletteName();
     if (name.isEmpty()) return;
     BankName->setCaption(name);
@@ -86,6 +87,7 @@ void F1a::MnuNewBank_Click() {
 // palette folder's thread; one another studio changed since this program
 // read or wrote it is not overwritten without asking.
 void F1a::MnuSauverBank_Click() {
+    if (locked()) return;
     QString name = BankName->Caption();
     const bool named = !name.isEmpty();
     if (!named) {
@@ -163,6 +165,7 @@ F1a::SlotSet F1a::slotSet() const {
 }
 
 void F1a::Supprimer_Click() {
+    if (locked()) return;
     if (ComboBank->ListIndex() < 0) return;
     platform::FolderWorker* folder = File1.Folder();
     if (folder == nullptr) return;

@@ -27,6 +27,7 @@ int32_t QBColor(int index);
 inline constexpr int kQBDarkRed = 4;  // a slot fading out: still on air, going
 inline constexpr int kQBBlue = 9;     // a playing slot's bar
 inline constexpr int kQBRed = 12;     // a slot on air
+inline constexpr int kQBYellow = 14;  // the locked palette's word
 inline constexpr int kQBWhite = 15;   // a slot just stopped; the end warning's other phase
 
 }  // namespace tambrel::platform

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
+#include <QStyledItemDelegate>
 #include <cmath>
 #include <utility>
 
@@ -100,10 +101,40 @@ class LabelWidget final : public QLabel {
 // a wheel notch over the closed list would load a palette or switch the
 // device on air. An entry too long for the box is shortened in its middle,
 // on screen only: its text, which the program reads back, stays whole.
+// An entry's hint (the key that picks it) at the right of the open list.
+constexpr int kHintRole = Qt::UserRole + 1;
+class HintDelegate final : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const QString hint = index.data(kHintRole).toString();
+        QStyleOptionViewItem item = option;
+        if (!hint.isEmpty()) {
+            // The name makes room for the hint, shortened before it would cover it.
+            item.rect.setRight(item.rect.right() - option.fontMetrics.horizontalAdvance(hint) -
+                               2 * kHintGap);
+        }
+        QStyledItemDelegate::paint(painter, item, index);
+        if (hint.isEmpty()) return;
+        painter->save();
+        painter->setPen(option.palette.color((option.state & QStyle::State_Selected) != 0
+                                                 ? QPalette::HighlightedText
+                                                 : QPalette::PlaceholderText));
+        painter->drawText(option.rect.adjusted(0, 0, -kHintGap, 0),
+                          Qt::AlignRight | Qt::AlignVCenter, hint);
+        painter->restore();
+    }
+
+  private:
+    static constexpr int kHintGap = 6;
+};
+
 class ListWidget final : public QComboBox {
   public:
     explicit ListWidget(QWidget* parent) : QComboBox(parent) {
         view()->setTextElideMode(Qt::ElideMiddle);
+        setItemDelegate(new HintDelegate(this));
     }
     QString shownText() const {
         QStyleOptionComboBox option;
@@ -332,6 +363,14 @@ void ComboBox::AddItem(const QString& item) {
 
 void ComboBox::setList(int32_t index, const QString& item) {
     combo_->setItemText(index, item);
+}
+
+void ComboBox::setHint(int32_t index, const QString& hint) {
+    combo_->setItemData(index, hint, kHintRole);
+}
+
+QString ComboBox::Hint(int32_t index) const {
+    return combo_->itemData(index, kHintRole).toString();
 }
 
 void ComboBox::Clear() {

@@ -128,6 +128,9 @@ class ComboBox : public Control {
     int32_t ListCount() const;
     QString List(int32_t index) const;
     void setList(int32_t index, const QString& item);
+    // Shown at the entry's right in the open list: the key that picks it.
+    void setHint(int32_t index, const QString& hint);
+    QString Hint(int32_t index) const;
     int32_t ListIndex() const;  // -1: nothing selected
     void setListIndex(int32_t index);
     QString Text() const;

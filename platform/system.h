@@ -6,6 +6,7 @@
 // milliseconds, on any screen width, and watch it end.
 
 #include <QString>
+#include <QTime>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -36,6 +37,8 @@ class System {
     // How long the window may wait for a file it asked of a folder's thread:
     // none in the program, whose window goes on and takes the answer later.
     virtual std::chrono::milliseconds fileWait() { return {}; }
+    // The time of day the studio's clock shows.
+    virtual QTime timeOfDay() { return QTime::currentTime(); }
 };
 
 // Waits at least `seconds` on the wall clock, handling window events meanwhile.

@@ -1,10 +1,12 @@
 // Fading out: one slot with Maj and its letter or a click, every slot with
-// Échap. A fade is a deliberate gesture; so is the second one that cuts it.
+// Échap, the others of an exclusive line when one starts there. A fade is a
+// deliberate gesture; so is the second one that cuts it.
 
 #include "app/palette_window.h"
 #include "platform/colors.h"
 #include "playback/mm_audio_player.h"
 #include "playback/slot_playback.h"
+#include "playback/slot_text.h"
 
 namespace tambrel::app {
 
@@ -46,6 +48,19 @@ void F1a::fadeOut(int16_t Index, EndReason reason, int ms) {
     fadingBy_[i] = reason;
     stopReason_[i] = reason;
     Touche[Index]->setBackColor(platform::QBColor(platform::kQBDarkRed));
+}
+
+// Beds changed on air: a slot started on an exclusive line takes over from
+// the others sounding there, which fade as Maj with their letter would.
+void F1a::fadeLineOthers(int16_t Index) {
+    const int16_t line = playback::QuelleLigne(Index);
+    if ((options_.exclusiveLines & (1U << line)) == 0) return;
+    for (int16_t i = 0; i < kSlots; ++i) {
+        if (i == Index || playback::QuelleLigne(i) != line) continue;
+        if (slotPlaying(i) && !Player[i]->Cueing() && !fading(i)) {
+            fadeOut(i, EndReason::Fade, options_.fadeMs);
+        }
+    }
 }
 
 void F1a::cut(int16_t Index, EndReason reason) {

@@ -59,6 +59,8 @@ void F1a::Touche_Click(int16_t Index) {
                 pressFromAfar_ ? journal::EndReason::Remote : journal::EndReason::Key;
             Player[Index]->Stop();
             Touche[Index]->setBackColor(platform::QBColor(platform::kQBWhite));
+        } else if (slotIsEmpty(Index) && locked()) {
+            // A stray click on air opens nothing.
         } else if (slotIsEmpty(Index)) {
             // Every format the engine plays; letter case is ignored.
             Dial1.Filter = QStringLiteral(
@@ -71,7 +73,9 @@ void F1a::Touche_Click(int16_t Index) {
         } else {
             VueMettre[Index]->surface().setScaleWidth(static_cast<float>(Player[Index]->Length()));
             Player[Index]->Play();
+            startedAs_[static_cast<size_t>(Index)] = ++starts_;
             logStart(Index);
+            fadeLineOthers(Index);
             endNotice(Index);
             Touche[Index]->setBackColor(platform::QBColor(platform::kQBRed));
             VueMettre[Index]->surface().Cls();

@@ -48,6 +48,7 @@ void F1a::Timer1_OnTimer() {
         }
         Slider[i]->setVisible(MnuVolume->Checked());
     }
+    Horloge_OnTimer();
     expireNotices();
     followLoads();
     expireMessage();

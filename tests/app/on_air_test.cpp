@@ -1,7 +1,9 @@
 // What the operator on air must be able to count on: no everyday gesture
 // (a wheel, a held key, a double click, one click on "Quitter") changes what
 // sounds by accident, a sounding slot can always be stopped, and a failure
-// shows on its slot without a box.
+// shows on its slot without a box. A locked palette stays as it is; palettes
+// come on function keys; the clock counts down what is on air; a slot of an
+// exclusive line takes over from the others there.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +13,7 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QWheelEvent>
+#include <cmath>
 #include <set>
 
 #include "tests/app/window_rig.h"
@@ -44,6 +47,25 @@ void hold(F1a& w, Qt::Key code, Qt::KeyboardModifiers modifiers, int repeats) {
         key(w, QEvent::KeyPress, true, 0, code, modifiers);
     }
     key(w, QEvent::KeyRelease, false, 0, code, modifiers);
+}
+
+// A key without a character, pressed or released, perhaps as a repeat.
+void plainKey(F1a& w, QEvent::Type type, Qt::Key code, bool repeat = false,
+              Qt::KeyboardModifiers modifiers = {}) {
+    QKeyEvent event(type, code, modifiers, QString(), repeat);
+    QCoreApplication::sendEvent(w.Keyboard->widget(), &event);
+}
+void functionKey(F1a& w, Qt::Key code, Qt::KeyboardModifiers modifiers = {}) {
+    plainKey(w, QEvent::KeyPress, code, false, modifiers);
+    plainKey(w, QEvent::KeyRelease, code, false, modifiers);
+}
+
+// The loudest sample of the next `ms` on the default device.
+float loudest(WindowRig& rig, int ms) {
+    float most = 0;
+    for (const float sample : rig.render(44100 * ms / 1000))
+        most = std::max(most, std::abs(sample));
+    return most;
 }
 
 // A press, a release, then the second click as the window system gives it:
@@ -293,6 +315,172 @@ TEST_F(OnAir, QuitterAsksWhileTheSlotsHoldWhatNoPaletteFileDoes) {
     const size_t asked = dialogs.asked.size();
     EXPECT_THROW(w.MnuQuitter_Click(), testing::Terminated);
     EXPECT_EQ(dialogs.asked.size(), asked);
+}
+
+TEST_F(OnAir, ALockedPaletteRefusesEveryChangeAndPlaysAsEver) {
+    assign(0, wav("a.wav", 5000));
+    assign(1, wav("b.wav", 5000));
+    put("Matin.Bnk", palette({path("a.wav"), path("c.wav")}, 9000));
+    w.MnuVerrou_Click();
+    EXPECT_TRUE(w.LblVerrou->Visible());
+    EXPECT_TRUE(read("Options.ini").contains("\nverrou=oui\n"));
+    for (auto* item : {w.MnuNewBank.get(), w.MnuSauverBank.get(), w.Supprimer.get()}) {
+        EXPECT_FALSE(item->Enabled()) << item->Caption().toStdString();
+    }
+    const size_t asked = dialogs.asked.size();
+    w.Touche_Click(5);  // empty: no file dialog
+    doubleClick(w.InfoTrack[1]->widget());
+    w.Couleur_Click(0);
+    w.MnuNewBank_Click();
+    w.MnuSauverBank_Click();
+    w.ComboBank->setText(QStringLiteral("Matin.Bnk"));
+    w.Supprimer_Click();
+    EXPECT_EQ(dialogs.asked.size(), asked);
+    EXPECT_EQ(shows(1), "b\r\n\r\nB|00:05");
+    EXPECT_TRUE(QFile::exists(path("Matin.Bnk")));
+
+    // Presses, loops, fades, volumes and the palette list work as ever.
+    w.Touche_Click(0);
+    w.Boucle_Click(0);
+    w.fadeSlot(0);
+    EXPECT_EQ(onAir(), "A");
+    EXPECT_TRUE(w.fading(0));
+    EXPECT_EQ(loops(), "A");
+    w.Slider[1]->setValue(8000);
+    EXPECT_EQ(w.Player[1]->Volume(), 8000);
+    pick(QStringLiteral("Matin.Bnk"));
+    EXPECT_EQ(w.BankName->Caption(), QStringLiteral("Matin.Bnk"));
+    EXPECT_TRUE(w.Player[1]->FileName().endsWith(QStringLiteral("c.wav")));
+
+    w.MnuVerrou_Click();
+    EXPECT_FALSE(w.LblVerrou->Visible());
+    EXPECT_TRUE(w.MnuSauverBank->Enabled());
+    w.Touche_Click(5);
+    EXPECT_EQ(dialogs.asked.size(), asked + 1);
+}
+
+TEST_F(OnAir, FunctionKeysLoadTheListsPalettesOnceHeldAndNeverWithAlt) {
+    put("Matin.Bnk", palette({wav("a.wav", 4000)}, 9000));
+    put("Soir.Bnk", palette({wav("s.wav", 4000)}, 12000));
+    EXPECT_EQ(w.ComboBank->Hint(0), QStringLiteral("F1"));
+    EXPECT_EQ(w.ComboBank->Hint(1), QStringLiteral("F2"));
+    functionKey(w, Qt::Key_F2);
+    EXPECT_EQ(w.BankName->Caption(), QStringLiteral("Soir.Bnk"));
+    EXPECT_EQ(w.ComboBank->Text(), QStringLiteral("Soir.Bnk"));
+    w.Touche_Click(0);
+    EXPECT_EQ(onAir(), "A");
+    EXPECT_GT(loudest(*this, 100), 0.01f);
+
+    // Held: loaded once, so a volume moved since the press stays.
+    plainKey(w, QEvent::KeyPress, Qt::Key_F1);
+    EXPECT_EQ(w.BankName->Caption(), QStringLiteral("Matin.Bnk"));
+    EXPECT_EQ(w.Slider[0]->Value(), 9000);
+    w.Slider[0]->setValue(3000);
+    for (int n = 0; n < 5; ++n) {
+        plainKey(w, QEvent::KeyRelease, Qt::Key_F1, true);
+        plainKey(w, QEvent::KeyPress, Qt::Key_F1, true);
+    }
+    plainKey(w, QEvent::KeyRelease, Qt::Key_F1);
+    EXPECT_EQ(w.Slider[0]->Value(), 3000);
+    functionKey(w, Qt::Key_F2, Qt::AltModifier);
+    EXPECT_EQ(w.BankName->Caption(), QStringLiteral("Matin.Bnk"));
+    functionKey(w, Qt::Key_F12);
+    EXPECT_EQ(w.messageStrip->Caption(), QStringLiteral("Pas de palette sur F12"));
+
+    WindowRig off;
+    off.put("Options.ini", "touches_palettes=non\n");
+    off.put("Matin.Bnk", palette({}));
+    F1a& window = off.start();
+    EXPECT_EQ(window.ComboBank->Hint(0), QString());
+    functionKey(window, Qt::Key_F1);
+    EXPECT_EQ(window.BankName->Caption(), QString());
+}
+
+TEST_F(OnAir, TheClockFollowsTheSystemsSecondAndCountsDownTheJingleStartedLast) {
+    w.MnuHorloge_Click();
+    EXPECT_TRUE(read("Options.ini").contains("\nhorloge=oui\n"));
+    system.time = QTime(9, 59, 58, 400);
+    w.Horloge_OnTimer();
+    EXPECT_TRUE(w.Horloge->Visible());
+    EXPECT_EQ(w.Horloge->Caption(), QStringLiteral("09:59:58"));
+    EXPECT_EQ(w.Decompte->Caption(), QStringLiteral("--:--"));
+    EXPECT_EQ(w.clockTimer()->interval(), 602);  // woken as the next second turns
+
+    assign(0, wav("a.wav", 9000));
+    assign(1, wav("bed.wav", 20000));
+    assign(2, wav("c.wav", 4000));
+    w.Touche_Click(0);
+    w.Boucle_Click(1);
+    w.Touche_Click(1);  // loops: not counted down
+    w.Timer1_OnTimer();
+    EXPECT_EQ(w.countdownSlot(), 0);
+    EXPECT_EQ(w.Decompte->Caption(), QStringLiteral("00:09"));
+    const int32_t white = platform::QBColor(platform::kQBWhite);
+    EXPECT_EQ(w.Decompte->BackColor(), white);
+    render(44100 * 41 / 10);
+    w.Timer1_OnTimer();
+    EXPECT_EQ(w.Decompte->Caption(), QStringLiteral("00:04"));
+    EXPECT_EQ(w.Decompte->BackColor(), platform::QBColor(platform::kQBRed));
+    w.Touche_Click(2);
+    w.Horloge_OnTimer();
+    EXPECT_EQ(w.countdownSlot(), 2);
+    w.Touche_Click(2);
+    w.Horloge_OnTimer();
+    EXPECT_EQ(w.countdownSlot(), 0);  // back to the one still on air
+
+    // Under the slots, hiding nothing at 1024×768, and grown with the slots.
+    WindowRig small(1024);
+    F1a& window = small.start();
+    window.resize(1024, 700);
+    window.MnuHorloge_Click();
+    const QRect clock =
+        window.Decompte->widget()->geometry().united(window.Horloge->widget()->geometry());
+    EXPECT_LE(clock.bottom(), window.client()->height());
+    for (QWidget* other :
+         window.client()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (other == window.Decompte->widget() || other == window.Horloge->widget() ||
+            !other->isVisible())
+            continue;
+        EXPECT_FALSE(clock.intersects(other->geometry())) << other->metaObject()->className();
+    }
+    const int digits = window.Decompte->widget()->font().pixelSize() > 0
+                           ? window.Decompte->widget()->font().pixelSize()
+                           : QFontInfo(window.Decompte->widget()->font()).pixelSize();
+    window.resize(2048, 1400);
+    window.MnuGrandesTouches_Click();
+    EXPECT_GT(QFontInfo(window.Decompte->widget()->font()).pixelSize(), digits * 3 / 2);
+    EXPECT_LE(window.Decompte->widget()->geometry().bottom(), window.client()->height());
+}
+
+TEST(OnAirLines, ASlotStartedOnAnExclusiveLineFadesTheOthersThere) {
+    WindowRig rig;
+    rig.put("Options.ini", "lignes_exclusives=1, 7\nfondu_ms=200\n");
+    F1a& w = rig.start();
+    EXPECT_EQ(w.options().exclusiveLines, 0b1000001U);
+    rig.assign(0, rig.wav("bed1.wav", 5000, [](int64_t, int) { return 0.4f; }));
+    rig.assign(1, rig.wav("silence.wav", 5000, [](int64_t, int) { return 0.0f; }));
+    w.Touche_Click(0);
+    EXPECT_GT(loudest(rig, 100), 0.2f);
+    w.Touche_Click(1);
+    EXPECT_TRUE(w.fading(0));
+    EXPECT_FALSE(w.fading(1));
+    rig.render(44100 / 10);
+    const float fading = loudest(rig, 50);
+    EXPECT_GT(fading, 0.0f);
+    EXPECT_LT(fading, 0.3f);
+    rig.render(44100 * 4 / 10);
+    EXPECT_EQ(loudest(rig, 100), 0.0f);
+    EXPECT_EQ(rig.stops(0), 1);
+    EXPECT_EQ(rig.onAir(), "B");
+
+    // Line 2 is not exclusive: both sound.
+    rig.assign(4, rig.wav("e.wav", 5000));
+    rig.assign(5, rig.wav("f.wav", 5000));
+    w.Touche_Click(1);
+    w.Touche_Click(4);
+    w.Touche_Click(5);
+    rig.render(44100 / 2);
+    EXPECT_EQ(rig.onAir(), "EF");
 }
 
 }  // namespace

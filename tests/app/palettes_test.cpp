@@ -1,5 +1,6 @@
 // Palettes from the window: loading over a broadcast, partial loads, new,
-// save and delete with the operator's answers, clearing slots and colours.
+// save and delete with the operator's answers, clearing slots and putting
+// them back, files dropped on slots, colours.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,6 +8,8 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QDropEvent>
+#include <QMimeData>
 #include <algorithm>
 
 #include "tests/app/window_rig.h"
@@ -232,15 +235,99 @@ TEST_F(Palettes, UnsafeNamesAndFailedSavesLeaveSlotsNameAndPaletteAsTheyWere) {
     EXPECT_EQ(read("Soir.Bnk"), before);
 }
 
+// Files dragged from a file manager into the window, then over slot `slot`
+// and dropped there unless `only` says to stop at the drag's entry or move.
+bool drop(F1a& w, int16_t slot, const QStringList& files, QEvent::Type only = QEvent::Drop) {
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const QString& file : files) urls << QUrl::fromLocalFile(file);
+    mime.setUrls(urls);
+    const QPoint at = w.Touche[slot]->widget()->geometry().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.client(), &enter);
+    if (!enter.isAccepted() || only == QEvent::DragEnter) return enter.isAccepted();
+    QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.client(), &move);
+    if (!move.isAccepted() || only == QEvent::DragMove) return move.isAccepted();
+    QDropEvent dropped(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.client(), &dropped);
+    return dropped.isAccepted();
+}
+
+TEST_F(Palettes, DroppedFilesFillSilentSlotsFromThePointerOnAndNeverTouchOneOnAir) {
+    assign(1, wav("b.wav", 3000));
+    w.Touche_Click(1);
+    const QString c = wav("c.wav", 3000), d = wav("d.wav", 2000), f = wav("f.wav", 4000);
+    EXPECT_TRUE(drop(w, 0, {c}));
+    EXPECT_EQ(shows(0), "c\r\n\r\nA|00:03");
+    EXPECT_EQ(dialogs.asked.size(), 1u);  // B's choice only
+
+    // Over what slot 0 held, past B on air, a text file refused on its slot.
+    EXPECT_TRUE(drop(w, 0, {d, path("notes.txt"), f}));
+    EXPECT_EQ(shows(0), "d\r\n\r\nA|00:02");
+    EXPECT_EQ(w.Player[1]->FileName(), path("b.wav"));
+    EXPECT_EQ(onAir(), "B");
+    EXPECT_EQ(w.InfoTrack[2]->Caption(), QStringLiteral("refusé"));
+    EXPECT_EQ(w.InfoTrack[2]->ToolTipText(),
+              QStringLiteral("Fichier non pris en charge : notes.txt"));
+    EXPECT_TRUE(w.Player[2]->FileName().isEmpty());
+    EXPECT_EQ(shows(3), "f\r\n\r\nD|00:04");
+
+    // Over the sounding slot: the drag may go on, the drop is not taken.
+    EXPECT_TRUE(drop(w, 1, {c}, QEvent::DragEnter));
+    EXPECT_FALSE(drop(w, 1, {c}, QEvent::DragMove));
+    EXPECT_EQ(w.Player[1]->FileName(), path("b.wav"));
+    // Past the last slot, the rest is left out.
+    EXPECT_TRUE(drop(w, 27, {c, d}));
+    EXPECT_EQ(w.Player[27]->FileName(), c);
+    EXPECT_EQ(w.messageStrip->Caption(),
+              QStringLiteral("Plus de touche libre : fichiers déposés en trop ignorés"));
+
+    // Locked: refused from the drag's entry on.
+    w.MnuVerrou_Click();
+    EXPECT_FALSE(drop(w, 4, {c}, QEvent::DragEnter));
+    w.dropFiles(4, {QUrl::fromLocalFile(c)});
+    EXPECT_TRUE(w.Player[4]->FileName().isEmpty());
+    w.MnuVerrou_Click();
+
+    // Saved as the file dialog's choices are.
+    dialogs.inputAnswers = {QStringLiteral("Déposée")};
+    w.MnuSauverBank_Click();
+    EXPECT_TRUE(
+        read("Déposée.Bnk").startsWith((d + "\r\n" + path("b.wav") + "\r\n\r\n" + f).toUtf8()));
+}
+
 TEST_F(Palettes, ClearingASlotAndChoosingALineColour) {
     assign(4, wav("e.wav", 3000));
     w.Touche_Click(4);
     w.InfoTrack_DblClick(4);  // on air: refused
     EXPECT_EQ(w.Touche[4]->Caption(), QStringLiteral("e\r\n\r\nE"));
     w.Touche_Click(4);
+    w.Slider[4]->setValue(7000);
+    w.Boucle_Click(4);
     w.InfoTrack_DblClick(4);
     EXPECT_EQ(shows(4), "|E");
     EXPECT_TRUE(w.Player[4]->FileName().isEmpty());
+    // Put back with its volume and loop, once.
+    w.Boucle_Click(4);
+    w.Slider[4]->setValue(16384);
+    w.undoClear();
+    EXPECT_EQ(shows(4), "e\r\n\r\nE|00:03");
+    EXPECT_EQ(w.Slider[4]->Value(), 7000);
+    EXPECT_EQ(loops(), "E");
+    EXPECT_EQ(w.messageStrip->Caption(), QStringLiteral("Touche E remise : e"));
+    w.undoClear();  // once only: nothing more to say
+    EXPECT_EQ(w.messageStrip->Caption(), QStringLiteral("Touche E remise : e"));
+    w.InfoTrack_DblClick(4);
+    assign(4, wav("g.wav", 2000));  // given another file since: it stays
+    w.undoClear();
+    EXPECT_EQ(w.Player[4]->FileName(), path("g.wav"));
+    EXPECT_EQ(w.messageStrip->Caption(),
+              QStringLiteral("Touche E : reprise depuis, rien n'est remis"));
+    w.InfoTrack_DblClick(4);
+    w.InfoTrack_DblClick(4);  // an empty slot cleared again keeps what can come back
+    w.undoClear();
+    EXPECT_EQ(w.Player[4]->FileName(), path("g.wav"));
 
     assign(5, wav("f.wav", 3000));
     w.Touche_Click(5);

@@ -43,21 +43,25 @@ TEST(SettingsFile, RoundTripsDeviceNamesAndNegativeColours) {
 }
 
 TEST(OptionsFile, ReadsWhatItWritesAndSkipsWhatItCannotUnderstand) {
-    const Options chosen{QStringLiteral("Casque USB – Été"),       350, 12, true, true,
-                         QStringLiteral("/srv/palettes partagées")};
+    const Options chosen{QStringLiteral("Casque USB – Été"),        350,  12,    true, true,
+                         QStringLiteral("/srv/palettes partagées"), true, false, true, 0b1000101U};
     std::vector<QString> bad;
     EXPECT_EQ(readOptions(writeOptions(chosen), bad), chosen);
     EXPECT_TRUE(bad.empty());
 
     const Options read = readOptions(
         "# essai\r\nfondu_ms=-1\r\nALERTE_FIN_S = 8\r\ngrandes_touches=peut-être\r\n"
-        "volumes=OUI\r\nsans égal\r\npre_ecoute=\r\nfondu_ms=1500x\r\n",
+        "volumes=OUI\r\nsans égal\r\npre_ecoute=\r\nfondu_ms=1500x\r\n"
+        "lignes_exclusives=2 ,3\r\nlignes_exclusives=1,8\r\nlignes_exclusives=0\r\n",
         bad);
-    EXPECT_EQ(read, (Options{QString(), 2000, 8, false, true, QString()}));
+    EXPECT_EQ(read,
+              (Options{QString(), 2000, 8, false, true, QString(), false, true, false, 0b110U}));
     EXPECT_EQ(bad, (std::vector<QString>{QStringLiteral("ligne 2 : fondu_ms=-1"),
                                          QStringLiteral("ligne 4 : grandes_touches=peut-être"),
                                          QStringLiteral("ligne 6 : sans égal"),
-                                         QStringLiteral("ligne 8 : fondu_ms=1500x")}));
+                                         QStringLiteral("ligne 8 : fondu_ms=1500x"),
+                                         QStringLiteral("ligne 10 : lignes_exclusives=1,8"),
+                                         QStringLiteral("ligne 11 : lignes_exclusives=0")}));
 }
 
 // Every bounded key of Options.ini and Telecommande.ini takes either bound;

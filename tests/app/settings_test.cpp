@@ -164,11 +164,15 @@ TEST(OptionsFile, AppliedAtStartAndWrittenApartFromTheSettingsOnEachChange) {
     const QByteArray settings = rig.read(kIni);
     F1a& w = rig.start();
     EXPECT_TRUE(w.MnuVolume->Checked());
-    EXPECT_EQ(w.options(), (Options{QString(), 2000, 3, false, true, QString()}));
+    Options expected;
+    expected.warnSeconds = 3;
+    expected.volumes = true;
+    EXPECT_EQ(w.options(), expected);
     w.MnuVolume_Click();
     EXPECT_EQ(rig.read("Options.ini"),
               "pre_ecoute=\nfondu_ms=2000\nalerte_fin_s=3\ngrandes_touches=non\nvolumes=non\n"
-              "dossier_palettes=\n");
+              "dossier_palettes=\nverrou=non\ntouches_palettes=oui\nhorloge=non\n"
+              "lignes_exclusives=\n");
     EXPECT_EQ(rig.read(kIni), settings);
 }
 

@@ -14,6 +14,7 @@ import argparse
 import http.server
 import os
 import pathlib
+import re
 import shutil
 import signal
 import socket
@@ -916,6 +917,9 @@ def test_web_page(session, media):
         program.display.focus(program.window)
         program.display.key("a")
         expect(until(lambda: "joue" in slots()[0][0], 2), "a key in the window was not pushed")
+        countdown = lambda: js("return document.getElementById('decompte').textContent")  # noqa: E731
+        expect(until(lambda: re.fullmatch(r"00:(2\d|30)", countdown()), 2),
+               "the page's countdown reads %r" % countdown())
         program.display.key("a")
         expect(until(lambda: "pret" in slots()[0][0], 2), "slot A did not stop from the window")
 
@@ -1060,6 +1064,28 @@ def test_guide_pictures(session, media):
     time.sleep(1.0)  # the tool tip's delay
     right = program.session.width
     guide_shot(program, media, {"sortie.png": (right - 400, 0, right, program._at(0, 1500)[1])})
+
+
+def test_locked_window_function_keys_and_clock(session, media):
+    """Locked: a click on an empty slot opens no window. F2 loads the list's second palette and
+    its slot is heard, counted down under the slots beside the time of day."""
+    folder = session.program_folder("locked", Matin=[media["b880"]], Soir=[media["d440"]])
+    pathlib.Path(folder, "Options.ini").write_text("verrou=oui\nhorloge=oui\n")
+    program = session.start(folder)
+    shown = lambda: len(session.display.windows("."))  # noqa: E731
+    before = shown()
+    program.click(program.slot_centre(5))
+    time.sleep(1.0)
+    expect(shown() == before, "a click on an empty slot of a locked window opened a window")
+    program.display.key("F2")
+    time.sleep(0.5)
+    with session.record("OnAir") as on_air:
+        program.display.key("a")
+        window = wait_frames(on_air, 1.3)
+        clock = (0, int(program._at(0, 8300)[1]), session.width, int(program._at(0, 9500)[1]))
+        guide_shot(program, media, {"horloge.png": clock, "verrou.png": guide_lines(program, -1, 0)})
+        program.display.key("a")
+    expect_440(on_air, window, "F2 did not load Soir, or its slot A was not heard")
 
 
 def test_installation(session, media, prefix):
@@ -1263,7 +1289,9 @@ def main():
                     ("the whole program frozen for 900 ms", test_frozen_program),
                     ("latency, 20 presses", measure_latency),
                     ("Échap fades and cuts, a pre-listen on Cue",
-                     test_stop_all_fade_and_pre_listen)):
+                     test_stop_all_fade_and_pre_listen),
+                    ("a locked window, palettes on F keys, the clock",
+                     test_locked_window_function_keys_and_clock)):
                 run(name, test, session, media)
             if "guide" in media:
                 run("the operator's guide's pictures", test_guide_pictures, session, media)

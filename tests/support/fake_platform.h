@@ -87,6 +87,8 @@ class FakeSystem final : public platform::System {
     double clockSeconds() override { return clock += clockStep; }
     // Each palette read or listed before the window goes on, as tests check at once.
     std::chrono::milliseconds fileWait() override { return std::chrono::seconds(5); }
+    QTime time{9, 0};
+    QTime timeOfDay() override { return time; }
     void doEvents() override { QCoreApplication::processEvents(); }
     void terminate() override { throw Terminated(); }
     QString exeFolder() override { return folder; }
