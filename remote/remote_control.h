@@ -60,6 +60,10 @@ class Panel {
     virtual QString paletteName() const = 0;             // the loaded palette, empty if none
     // The seven lines' colours as 0xRRGGBB; none: the usual ones.
     virtual std::vector<uint32_t> lineColours() const { return {}; }
+    // The slot the window's countdown follows (-1: none), and how long
+    // before its end it turns red.
+    virtual int countdownSlot() const { return -1; }
+    virtual int warnMs() const { return 0; }
 };
 
 class RemoteControl {

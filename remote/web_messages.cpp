@@ -77,6 +77,10 @@ QByteArray stateText(const PageState& state) {
         }
         object.insert(QStringLiteral("couleurs"), colours);
     }
+    if (state.countdown) {
+        object.insert(QStringLiteral("decompte"), *state.countdown);
+        object.insert(QStringLiteral("alerte_ms"), state.warnMs);
+    }
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 

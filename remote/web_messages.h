@@ -47,6 +47,8 @@ struct PageState {
     std::optional<QString> palette;
     std::optional<QStringList> palettes;
     std::vector<uint32_t> colours;
+    std::optional<int> countdown;  // the slot counted down, -1: none
+    int warnMs = 0;
 };
 QByteArray stateText(const PageState& state);
 QByteArray errorText(const QString& why);

@@ -21,7 +21,12 @@ void WebService::carryOut(const WebIncoming& incoming) {
     switch (message.kind) {
         case PageMessage::Kind::Joined: {
             if (publishPending) publishPending();
-            PageState whole{{}, panel_.paletteName(), panel_.palettes(), panel_.lineColours()};
+            PageState whole{{},
+                            panel_.paletteName(),
+                            panel_.palettes(),
+                            panel_.lineColours(),
+                            panel_.countdownSlot(),
+                            panel_.warnMs()};
             for (int i = 0; i < kSlots; ++i) whole.views.emplace_back(i, panel_.slot(i));
             send_(incoming.page, stateText(whole).toStdString(), true);
             return;
@@ -43,13 +48,17 @@ void WebService::carryOut(const WebIncoming& incoming) {
 
 void WebService::publish(const std::vector<std::pair<int, SlotView>>& changed,
                          const std::optional<QString>& palette) {
-    PageState state{changed, palette, std::nullopt, {}};
+    PageState state{changed, palette, std::nullopt, {}, std::nullopt, panel_.warnMs()};
     const QStringList palettes = panel_.palettes();
     if (palettes != sentPalettes_) {
         sentPalettes_ = palettes;
         state.palettes = palettes;
     }
-    if (changed.empty() && !state.palette && !state.palettes) return;
+    if (const int countdown = panel_.countdownSlot(); countdown != sentCountdown_) {
+        sentCountdown_ = countdown;
+        state.countdown = countdown;
+    }
+    if (changed.empty() && !state.palette && !state.palettes && !state.countdown) return;
     send_(0, stateText(state).toStdString(), false);
 }
 

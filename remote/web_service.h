@@ -48,6 +48,7 @@ class WebService {
     Send send_;
     std::deque<WebIncoming> waiting_;
     QStringList sentPalettes_;
+    int sentCountdown_ = -1;
     uint64_t dropped_ = 0;
 };
 

@@ -88,4 +88,12 @@ std::vector<uint32_t> WindowPanel::lineColours() const {
     return colours;
 }
 
+int WindowPanel::countdownSlot() const {
+    return window_.countdownSlot();
+}
+
+int WindowPanel::warnMs() const {
+    return window_.options().warnSeconds * 1000;
+}
+
 }  // namespace tambrel::remote

@@ -27,6 +27,8 @@ class WindowPanel : public Panel {
     void loadPalette(const QString& entry) override;
     QString paletteName() const override;
     std::vector<uint32_t> lineColours() const override;
+    int countdownSlot() const override;
+    int warnMs() const override;
 
   private:
     app::F1a& window_;

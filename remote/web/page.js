@@ -17,6 +17,9 @@ const slots = [];
 let socket = null;
 let retryMs = 500;
 let noticeTimer = 0;
+// The slot the studio's countdown follows (-1: none), red over its last warnMs.
+let countdown = -1;
+let warnMs = 0;
 
 function twoDigits(n) { return (n < 10 ? "0" : "") + n; }
 function shownTime(ms) {
@@ -84,6 +87,14 @@ function tick(slot, now) {
   slot.el.querySelector(".barre span").style.width = (100 * Math.min(1, done)).toFixed(1) + "%";
 }
 
+function showCountdown(now) {
+  const el = document.getElementById("decompte");
+  const slot = slots[countdown];
+  const left = slot ? Math.max(0, slot.remaining - (now - slot.at)) : 0;
+  el.textContent = slot ? shownTime(left) : "--:--";
+  el.classList.toggle("fin", Boolean(slot) && left <= warnMs);
+}
+
 function showNotice(text) {
   notice.textContent = text;
   notice.hidden = false;
@@ -127,6 +138,11 @@ function received(message) {
       for (let k = 0; k < 4; ++k) slots[4 * line + k]?.el.style.setProperty("--ligne", c);
     });
   }
+  if (message.decompte !== undefined) {
+    countdown = message.decompte;
+    warnMs = message.alerte_ms;
+  }
+  showCountdown(performance.now());
   if (message.palettes || message.palette !== undefined) showPalettes(message.palettes, message.palette);
   if (message.erreur) showNotice(message.erreur);
   if (message.code === "demande") askCode("");
@@ -176,5 +192,6 @@ for (let i = 0; i < SLOTS; ++i) slots.push(makeSlot(i));
 setInterval(() => {
   const now = performance.now();
   for (const slot of slots) if (["joue", "fondu", "ecoute"].includes(slot.state)) tick(slot, now);
+  showCountdown(now);
 }, 100);
 connect();

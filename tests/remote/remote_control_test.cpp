@@ -77,6 +77,9 @@ struct FakePanel : Panel {
         done.push_back("palette " + entry.toStdString());
     }
     QString paletteName() const override { return loaded; }
+    int counted = -1;
+    int countdownSlot() const override { return counted; }
+    int warnMs() const override { return 5000; }
 };
 
 TEST(RemoteControl, RequestsActAsTheOperatorsGesturesAndRefuseWhatTheyCannot) {
@@ -557,7 +560,9 @@ TEST(WebMessages, APagesMessagesAreReadOrIgnoredAndTheStateWritten) {
         QJsonDocument::fromJson(stateText({{{2, {SlotState::Playing, "Fond", 1500, true, 3000}}},
                                            QStringLiteral("Matin.Bnk"),
                                            QStringList{QStringLiteral("Matin.Bnk")},
-                                           {0x29dc95}}))
+                                           {0x29dc95},
+                                           2,
+                                           5000}))
             .object();
     const QJsonObject slot = state[QStringLiteral("touches")].toArray().at(0).toObject();
     EXPECT_EQ(QJsonDocument(slot).toJson(QJsonDocument::Compact),
@@ -565,6 +570,7 @@ TEST(WebMessages, APagesMessagesAreReadOrIgnoredAndTheStateWritten) {
     EXPECT_EQ(state[QStringLiteral("couleurs")].toArray().at(0).toString(),
               QStringLiteral("#29dc95"));
     EXPECT_EQ(state[QStringLiteral("palette")].toString(), QStringLiteral("Matin.Bnk"));
+    EXPECT_EQ(state[QStringLiteral("decompte")].toInt(), 2);
 }
 
 TEST(WebService, PagesRequestsGoThroughTheCoreAndRefusalsToTheirOwnPage) {
@@ -608,7 +614,12 @@ TEST(WebService, PagesRequestsGoThroughTheCoreAndRefusalsToTheirOwnPage) {
     sent.clear();
     service.publish({{0, panel.views[0]}}, QStringLiteral("Soir d'été.Bnk"));
     service.publish({}, std::nullopt);
-    ASSERT_EQ(sent.size(), 1u);
+    panel.counted = 3;  // the window's countdown follows another slot: said once
+    service.publish({}, std::nullopt);
+    service.publish({}, std::nullopt);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(std::get<1>(sent[1])[QStringLiteral("decompte")].toInt(), 3);
+    EXPECT_EQ(std::get<1>(sent[1])[QStringLiteral("alerte_ms")].toInt(), 5000);
     EXPECT_EQ(std::get<0>(sent[0]), 0u);
     EXPECT_EQ(std::get<1>(sent[0])[QStringLiteral("palette")].toString(),
               QStringLiteral("Soir d'été.Bnk"));
