@@ -7,6 +7,18 @@ namespace {
 // Ten minutes of fade, an hour of warning: beyond, a typing slip.
 constexpr int kLongestFadeMs = 600000;
 constexpr int kLongestWarnSeconds = 3600;
+// From a whisper to a wall of sound: beyond, a typing slip.
+constexpr double kQuietestTarget = -40.0;
+constexpr double kLoudestTarget = -5.0;
+
+// A loudness target, with a point or a comma.
+bool readTarget(QString text, double& value) {
+    bool ok = false;
+    const double read = text.replace(u',', u'.').toDouble(&ok);
+    if (!ok || !(read >= kQuietestTarget && read <= kLoudestTarget)) return false;
+    value = read;
+    return true;
+}
 }  // namespace
 
 Options readOptions(const QByteArray& bytes, std::vector<QString>& bad) {
@@ -26,6 +38,8 @@ Options readOptions(const QByteArray& bytes, std::vector<QString>& bad) {
             }
             if (key == u"grandes_touches") return readYesNo(value, options.bigKeys);
             if (key == u"volumes") return readYesNo(value, options.volumes);
+            if (key == u"normaliser") return readYesNo(value, options.normalise);
+            if (key == u"cible_lufs") return readTarget(value, options.targetLufs);
             if (key == u"dossier_palettes") {
                 options.paletteFolder = value;
                 return true;
@@ -39,13 +53,15 @@ Options readOptions(const QByteArray& bytes, std::vector<QString>& bad) {
 QByteArray writeOptions(const Options& options) {
     QString device = options.preListen;
     device.replace(u'\r', u' ').replace(u'\n', u' ');
-    const QString text = QStringLiteral("pre_ecoute=") + device + QStringLiteral("\nfondu_ms=") +
-                         QString::number(options.fadeMs) + QStringLiteral("\nalerte_fin_s=") +
-                         QString::number(options.warnSeconds) +
-                         QStringLiteral("\ngrandes_touches=") +
-                         platform::yesNoText(options.bigKeys) + QStringLiteral("\nvolumes=") +
-                         platform::yesNoText(options.volumes) +
-                         QStringLiteral("\ndossier_palettes=") + options.paletteFolder + u'\n';
+    const QString text =
+        QStringLiteral("pre_ecoute=") + device + QStringLiteral("\nfondu_ms=") +
+        QString::number(options.fadeMs) + QStringLiteral("\nalerte_fin_s=") +
+        QString::number(options.warnSeconds) + QStringLiteral("\ngrandes_touches=") +
+        platform::yesNoText(options.bigKeys) + QStringLiteral("\nvolumes=") +
+        platform::yesNoText(options.volumes) + QStringLiteral("\ndossier_palettes=") +
+        options.paletteFolder + QStringLiteral("\nnormaliser=") +
+        platform::yesNoText(options.normalise) + QStringLiteral("\ncible_lufs=") +
+        QString::number(options.targetLufs) + u'\n';
     return text.toUtf8();
 }
 

@@ -20,6 +20,9 @@ struct Options {
     // Where palettes are listed, loaded, saved and deleted: a folder several
     // studios share, as a native or system path; empty: the program's folder.
     QString paletteFolder;
+    // "Normaliser la sonie": each slot plays at the target loudness, in LUFS.
+    bool normalise = false;
+    double targetLufs = -23.0;
     bool operator==(const Options&) const = default;
 };
 

@@ -29,6 +29,7 @@ void F1a::loadOptions() {
     MnuVolume->setChecked(options_.volumes);
     LblVolume->setVisible(options_.volumes);
     MnuGrandesTouches->setChecked(options_.bigKeys);
+    applyNormalising();
     if (!options_.paletteFolder.isEmpty()) {
         QString folder = platform::toSystemPath(options_.paletteFolder);
         if (!folder.endsWith(u'\\')) folder += u'\\';

@@ -78,6 +78,7 @@ F1a::F1a(platform::System& system, platform::Dialogs& dialogs, playback::AudioHo
 F1a::~F1a() {
     qApp->removeEventFilter(this);
     audio_.DevicesChanged = nullptr;
+    audio_.LoudnessKnown = nullptr;
     // The log asks the players what went on the air: it goes first. Plays it
     // was not told the end of stay in its record, and are written as
     // interrupted at the next start.
@@ -204,6 +205,10 @@ void F1a::buildMenu() {
         std::make_unique<platform::MenuItem>(option->addAction(QStringLiteral("Grandes touches")));
     MnuGrandesTouches->setChecked(false);
     MnuGrandesTouches->Click = [this] { MnuGrandesTouches_Click(); };
+    MnuNormaliser = std::make_unique<platform::MenuItem>(
+        option->addAction(QStringLiteral("Normaliser la sonie")));
+    MnuNormaliser->setChecked(false);
+    MnuNormaliser->Click = [this] { MnuNormaliser_Click(); };
     option->addSeparator();
     Supprimer = std::make_unique<platform::MenuItem>(
         option->addAction(QStringLiteral("Supprimer cette palette")));

@@ -86,6 +86,19 @@ TEST(OptionsFile, EveryBoundedKeyTakesItsBoundsAndNamesALineOnePast) {
                                                 text.section(u'\n', 1, 1)});
         }
     }
+    // The loudness target, in LUFS, with a point or a comma.
+    for (const auto& [bound, past] : {std::pair{"-40", "-40.1"}, std::pair{"-5", "-4,9"}}) {
+        std::vector<QString> bad;
+        const QString text = QStringLiteral("cible_lufs=%1\ncible_lufs=%2\n").arg(bound, past);
+        EXPECT_EQ(readOptions(text.toUtf8(), bad).targetLufs, QString(bound).toDouble());
+        EXPECT_EQ(bad, std::vector<QString>{QStringLiteral("ligne 2 : cible_lufs=") + past});
+    }
+    std::vector<QString> bad;
+    const Options read = readOptions("normaliser=oui\ncible_lufs=-16,5\n", bad);
+    EXPECT_TRUE(read.normalise);
+    EXPECT_EQ(read.targetLufs, -16.5);
+    EXPECT_EQ(readOptions(writeOptions(read), bad), read);
+    EXPECT_TRUE(bad.empty());
 }
 
 }  // namespace

@@ -168,7 +168,7 @@ TEST(OptionsFile, AppliedAtStartAndWrittenApartFromTheSettingsOnEachChange) {
     w.MnuVolume_Click();
     EXPECT_EQ(rig.read("Options.ini"),
               "pre_ecoute=\nfondu_ms=2000\nalerte_fin_s=3\ngrandes_touches=non\nvolumes=non\n"
-              "dossier_palettes=\n");
+              "dossier_palettes=\nnormaliser=non\ncible_lufs=-23\n");
     EXPECT_EQ(rig.read(kIni), settings);
 }
 
