@@ -88,7 +88,7 @@ struct LoudnessMeter::Shared {
         Loudness loudness;
         uint64_t order = 0;
     };
-    audio::SourceOpener opener;
+    audio::SourceOpener opener = audio::openSndfile;
     mutable std::mutex mutex;  // never held during a file call
     std::condition_variable work;
     std::condition_variable finished;

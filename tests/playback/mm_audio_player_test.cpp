@@ -221,6 +221,7 @@ TEST(Player, NormalisingBringsEachPressToTheTargetUnderTheTruePeakCeiling) {
     fresh.player.Play();
     const std::vector<float> plain = fresh.render(4410);
     EXPECT_TRUE(fresh.measured());
+    fresh.player.setVolume(kVolumeUnity);  // a slider moved meanwhile
     const std::vector<float> after = fresh.render(4410);
     const auto peak = [](const std::vector<float>& out) {
         return *std::max_element(out.begin(), out.end());
