@@ -53,16 +53,17 @@ Options readOptions(const QByteArray& bytes, std::vector<QString>& bad) {
 QByteArray writeOptions(const Options& options) {
     QString device = options.preListen;
     device.replace(u'\r', u' ').replace(u'\n', u' ');
-    const QString text =
-        QStringLiteral("pre_ecoute=") + device + QStringLiteral("\nfondu_ms=") +
-        QString::number(options.fadeMs) + QStringLiteral("\nalerte_fin_s=") +
-        QString::number(options.warnSeconds) + QStringLiteral("\ngrandes_touches=") +
-        platform::yesNoText(options.bigKeys) + QStringLiteral("\nvolumes=") +
-        platform::yesNoText(options.volumes) + QStringLiteral("\ndossier_palettes=") +
-        options.paletteFolder + QStringLiteral("\nnormaliser=") +
-        platform::yesNoText(options.normalise) + QStringLiteral("\ncible_lufs=") +
-        QString::number(options.targetLufs) + u'\n';
-    return text.toUtf8();
+    const QString text = QStringLiteral("pre_ecoute=") + device + QStringLiteral("\nfondu_ms=") +
+                         QString::number(options.fadeMs) + QStringLiteral("\nalerte_fin_s=") +
+                         QString::number(options.warnSeconds) +
+                         QStringLiteral("\ngrandes_touches=") +
+                         platform::yesNoText(options.bigKeys) + QStringLiteral("\nvolumes=") +
+                         platform::yesNoText(options.volumes) +
+                         QStringLiteral("\ndossier_palettes=") + options.paletteFolder + u'\n';
+    const QString loudness =
+        QStringLiteral("normaliser=") + platform::yesNoText(options.normalise) +
+        QStringLiteral("\ncible_lufs=") + QString::number(options.targetLufs) + u'\n';
+    return (text + loudness).toUtf8();
 }
 
 }  // namespace tambrel::app
