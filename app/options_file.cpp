@@ -30,6 +30,18 @@ QString linesText(unsigned lines) {
     }
     return numbers.join(u',');
 }
+// From a whisper to a wall of sound: beyond, a typing slip.
+constexpr double kQuietestTarget = -40.0;
+constexpr double kLoudestTarget = -5.0;
+
+// A loudness target, with a point or a comma.
+bool readTarget(QString text, double& value) {
+    bool ok = false;
+    const double read = text.replace(u',', u'.').toDouble(&ok);
+    if (!ok || !(read >= kQuietestTarget && read <= kLoudestTarget)) return false;
+    value = read;
+    return true;
+}
 }  // namespace
 
 Options readOptions(const QByteArray& bytes, std::vector<QString>& bad) {
@@ -49,6 +61,8 @@ Options readOptions(const QByteArray& bytes, std::vector<QString>& bad) {
             }
             if (key == u"grandes_touches") return readYesNo(value, options.bigKeys);
             if (key == u"volumes") return readYesNo(value, options.volumes);
+            if (key == u"normaliser") return readYesNo(value, options.normalise);
+            if (key == u"cible_lufs") return readTarget(value, options.targetLufs);
             if (key == u"dossier_palettes") {
                 options.paletteFolder = value;
                 return true;
@@ -76,7 +90,10 @@ QByteArray writeOptions(const Options& options) {
         QStringLiteral("\ntouches_palettes=") + platform::yesNoText(options.paletteKeys) +
         QStringLiteral("\nhorloge=") + platform::yesNoText(options.clock) +
         QStringLiteral("\nlignes_exclusives=") + linesText(options.exclusiveLines) + u'\n';
-    return text.toUtf8();
+    const QString loudness =
+        QStringLiteral("normaliser=") + platform::yesNoText(options.normalise) +
+        QStringLiteral("\ncible_lufs=") + QString::number(options.targetLufs) + u'\n';
+    return (text + loudness).toUtf8();
 }
 
 }  // namespace tambrel::app

@@ -26,6 +26,9 @@ struct Options {
     bool clock = false;       // "Horloge": the time of day and the on-air countdown
     // Lines (0 to 6) whose slots stop each other, as a bit each.
     unsigned exclusiveLines = 0;
+    // "Normaliser la sonie": each slot plays at the target loudness, in LUFS.
+    bool normalise = false;
+    double targetLufs = -23.0;
     bool operator==(const Options&) const = default;
 };
 

@@ -32,6 +32,7 @@ void F1a::loadOptions() {
     MnuHorloge->setChecked(options_.clock);
     showLock();
     placeClock();
+    applyNormalising();
     if (!options_.paletteFolder.isEmpty()) {
         QString folder = platform::toSystemPath(options_.paletteFolder);
         if (!folder.endsWith(u'\\')) folder += u'\\';

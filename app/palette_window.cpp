@@ -84,6 +84,7 @@ F1a::F1a(platform::System& system, platform::Dialogs& dialogs, playback::AudioHo
 F1a::~F1a() {
     qApp->removeEventFilter(this);
     audio_.DevicesChanged = nullptr;
+    audio_.LoudnessKnown = nullptr;
     // The log asks the players what went on the air: it goes first. Plays it
     // was not told the end of stay in its record, and are written as
     // interrupted at the next start.
@@ -242,6 +243,10 @@ void F1a::buildMenu() {
     MnuRemettre = std::make_unique<platform::MenuItem>(
         option->addAction(QStringLiteral("Remettre la touche effacée\tCtrl+Retour arrière")));
     MnuRemettre->Click = [this] { undoClear(); };
+    MnuNormaliser = std::make_unique<platform::MenuItem>(
+        option->addAction(QStringLiteral("Normaliser la sonie")));
+    MnuNormaliser->setChecked(false);
+    MnuNormaliser->Click = [this] { MnuNormaliser_Click(); };
     option->addSeparator();
     Supprimer = std::make_unique<platform::MenuItem>(
         option->addAction(QStringLiteral("Supprimer cette palette")));

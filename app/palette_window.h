@@ -169,6 +169,13 @@ class F1a : public QMainWindow {
     void showOutputState();
     void VueMettre_MouseDown(int16_t Index, int16_t Button, int16_t Shift, float X, float Y);
     void VueMettre_MouseMove(int16_t Index, int16_t Button, int16_t Shift, float X, float Y);
+    // "Normaliser la sonie": every press brings its file to the target
+    // loudness; the slots' tool tips give the figures and the gain.
+    void MnuNormaliser_Click();
+    void applyNormalising();
+    void showLoudness(int16_t Index);
+    // As the tool tip gives them; empty until measured.
+    QString loudnessFigures(int16_t Index) const;
 
     // Options.ini: read at start, written whole at each change.
     void loadOptions();
@@ -275,6 +282,7 @@ class F1a : public QMainWindow {
     std::unique_ptr<platform::MenuItem> MnuVerrou;
     std::unique_ptr<platform::MenuItem> MnuHorloge;
     std::unique_ptr<platform::MenuItem> MnuRemettre;
+    std::unique_ptr<platform::MenuItem> MnuNormaliser;
     std::unique_ptr<platform::MenuItem> Supprimer;
     std::unique_ptr<platform::MenuItem> MnuQuitter;
     std::unique_ptr<platform::MenuItem> About;

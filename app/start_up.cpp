@@ -83,6 +83,11 @@ void F1a::Form_Load() {
     }
     Output_Refresh();  // devices past the eleventh, had the system more
     audio_.DevicesChanged = [this] { Output_Refresh(); };
+    audio_.LoudnessKnown = [this](const QByteArray& path) {
+        for (int16_t i = 0; i < kSlots; ++i) {
+            if (Player[i]->Located() == path) showLoudness(i);
+        }
+    };
     Output->setListIndex(0);  // a selection: every player goes to the default device
 
     File1.setPath(QStringLiteral("\\"));

@@ -15,6 +15,8 @@ namespace tambrel::app {
 
 // The first twelve entries show the function key that loads them.
 void F1a::File1_PathChange() {
+    // The slots' loudness figures are kept beside the palettes.
+    audio_.setLoudnessFolder(platform::toNativePath(File1.Path()));
     ComboBank->Clear();
     for (int32_t k = 0; k < File1.ListCount(); ++k) {
         ComboBank->AddItem(File1.List(k));

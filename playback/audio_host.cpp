@@ -15,7 +15,8 @@ AudioHost::AudioHost(std::unique_ptr<audio::OutputBackend> backend,
                      audio::AudioEngine::Options options)
     : engine_(std::move(backend), options),
       players_(audio::Mixer::kMaxVoices),
-      loads_(audio::Mixer::kMaxVoices) {
+      loads_(audio::Mixer::kMaxVoices),
+      meter_(engine_.opener()) {
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(kPumpMs);
     QObject::connect(&timer_, &QTimer::timeout, [this] { pump(); });
@@ -74,6 +75,27 @@ void AudioHost::stopped(int voice) {
     stopped_.push_back(voice);
 }
 
+void AudioHost::measure(const QByteArray& nativePath, LoudnessMeter::Stamp stamp) {
+    const auto found = known_.find(nativePath);
+    if (found == known_.end() || !(found->second.stamp == stamp)) meter_.submit(nativePath, stamp);
+}
+
+std::optional<audio::Loudness> AudioHost::loudness(const QByteArray& nativePath,
+                                                   LoudnessMeter::Stamp stamp) const {
+    const auto found = known_.find(nativePath);
+    if (found == known_.end() || !(found->second.stamp == stamp)) return std::nullopt;
+    return found->second.loudness;
+}
+
+void AudioHost::setNormalising(bool on, double targetLufs) {
+    normalising_ = on;
+    targetLufs_ = targetLufs;
+}
+
+double AudioHost::normalGainDb(const std::optional<audio::Loudness>& loudness) const {
+    return normalising_ && loudness ? audio::normalisingGainDb(*loudness, targetLufs_) : 0.0;
+}
+
 const std::vector<AudioHost::Device>& AudioHost::devices() {
     if (!listed_) refreshDevices();
     return devices_;
@@ -125,6 +147,10 @@ void AudioHost::pump() {
         if (listed_ && engine_.devicesMayHaveChanged()) refreshDevices();
     }
     deliverLoads(loader_.take());
+    for (LoudnessMeter::Result& result : meter_.take()) {
+        known_[result.path] = {result.stamp, result.loudness};
+        if (LoudnessKnown) LoudnessKnown(result.path);
+    }
     std::vector<int> ended = engine_.pump();
     ended.insert(ended.begin(), stopped_.begin(), stopped_.end());
     stopped_.clear();

@@ -8,13 +8,16 @@
 #include <QTimer>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/audio/audio_engine.h"
+#include "platform/audio/loudness.h"
 #include "platform/drive_mapping.h"
+#include "playback/loudness_meter.h"
 #include "playback/sound_loader.h"
 
 namespace tambrel::audio {
@@ -86,6 +89,22 @@ class AudioHost {
     void detach(int voice);
     void stopped(int voice);  // a Stop ended this voice's playback
 
+    // Loudness: each playable file is measured off the window's thread, or
+    // found among the figures kept in the palette folder.
+    void setLoudnessFolder(const QString& nativeFolder) { meter_.setFolder(nativeFolder); }
+    void measure(const QByteArray& nativePath, LoudnessMeter::Stamp stamp);
+    // Known for that version of the file, or not yet.
+    std::optional<audio::Loudness> loudness(const QByteArray& nativePath,
+                                            LoudnessMeter::Stamp stamp) const;
+    // Raised on the window's thread when a file's figures are known.
+    std::function<void(const QByteArray& nativePath)> LoudnessKnown;
+    // "Normaliser la sonie": every press brings its file to the target.
+    void setNormalising(bool on, double targetLufs);
+    bool normalising() const { return normalising_; }
+    // The gain in dB a press gives a file: 0 when off or not measured.
+    double normalGainDb(const std::optional<audio::Loudness>& loudness) const;
+    const LoudnessMeter& meter() const { return meter_; }
+
   private:
     void deliverLoads(std::vector<SoundLoader::Result> results);
 
@@ -97,6 +116,14 @@ class AudioHost {
     std::vector<std::function<void(SoundLoader::Result)>> loads_;  // each voice's load handler
     std::vector<int> stopped_;                                     // voices whose OnStop is due
     std::vector<Device> devices_;
+    LoudnessMeter meter_;
+    struct Known {
+        LoudnessMeter::Stamp stamp;
+        audio::Loudness loudness;
+    };
+    std::map<QByteArray, Known> known_;
+    bool normalising_ = false;
+    double targetLufs_ = -23.0;
     bool listed_ = false;
     int turnsToDeviceCheck_ = 0;
     QTimer timer_;

@@ -16,6 +16,15 @@ float volumeGain(int32_t volume) {
     return static_cast<float>(position * position * position);
 }
 
+float linearGain(double db) {
+    return static_cast<float>(std::pow(10.0, db / 20.0));
+}
+
+std::optional<audio::Loudness> MMAudioPlayerX::Loudness() const {
+    if (!playable()) return std::nullopt;
+    return host_.loudness(located_, stamp_);
+}
+
 MMAudioPlayerX::MMAudioPlayerX(AudioHost& host, int16_t index)
     : host_(host),
       index_(index),
@@ -54,7 +63,9 @@ void MMAudioPlayerX::take(SoundLoader::Result result) {
     missing_ = result.missing;
     unanswered_ = std::move(result.unanswered);
     loaded_ = std::move(result.sound);
+    stamp_ = {result.size, result.modified};
     if (loaded_) host_.engine().adopt(loaded_);
+    if (playable()) host_.measure(located_, stamp_);
     if (OnLoaded) OnLoaded(index_);
 }
 
@@ -153,7 +164,8 @@ void MMAudioPlayerX::start(const std::optional<std::string>& device, const QStri
             QStringLiteral("Partage lent : ") + fileName_ + QStringLiteral(" pas prêt"));
     }
     if (std::optional<ComponentError> problem = FileProblem()) throw *problem;
-    if (!host_.engine().play(voice_, loaded_, device, volumeGain(volume_))) {
+    const double gainDb = NormalGainDb();
+    if (!host_.engine().play(voice_, loaded_, device, volumeGain(volume_) * linearGain(gainDb))) {
         if (device && !host_.present(*device)) {
             throw ComponentError(QStringLiteral("sortie"),
                                  QStringLiteral("Sortie audio absente : ") + shown);
@@ -166,6 +178,7 @@ void MMAudioPlayerX::start(const std::optional<std::string>& device, const QStri
     }
     endedByLoss_ = false;
     sounding_ = loaded_;
+    playGainDb_ = gainDb;
 }
 
 void MMAudioPlayerX::Stop() {
@@ -194,7 +207,8 @@ void MMAudioPlayerX::raiseOnStop() {
 
 void MMAudioPlayerX::setVolume(int32_t volume) {
     volume_ = std::clamp(volume, 0, kVolumeMax);
-    host_.engine().setGain(voice_, volumeGain(volume_));
+    // The playback keeps the normalising gain of its press.
+    host_.engine().setGain(voice_, volumeGain(volume_) * linearGain(playGainDb_));
 }
 
 void MMAudioPlayerX::setDeviceID(int32_t id) {

@@ -19,7 +19,10 @@
 #include <string>
 
 #include "platform/audio/audio_engine.h"
+#include "platform/audio/loudness.h"
+#include "playback/audio_host.h"
 #include "playback/component_error.h"
+#include "playback/loudness_meter.h"
 #include "playback/sound_loader.h"
 #include "playback/volume_scale.h"
 
@@ -35,6 +38,8 @@ class AudioHost;
 // fader position, the usual audio taper: half travel is about -18 dB, a
 // tenth about -60 dB, and each step up is louder than the one before.
 float volumeGain(int32_t volume);
+// A gain in dB as a factor.
+float linearGain(double db);
 
 class MMAudioPlayerX {
   public:
@@ -121,6 +126,15 @@ class MMAudioPlayerX {
     // True during OnStop when the playback never began: the device took the
     // start up too late, and a jingle late is worse than none.
     bool EndedUnstarted() const { return endedUnstarted_; }
+    // The native file the path named when it was loaded.
+    const QByteArray& Located() const { return located_; }
+    // The loaded file's loudness, once measured.
+    std::optional<audio::Loudness> Loudness() const;
+    // The normalising gain, in dB, a press now gives it, and the one the
+    // current or last playback was given.
+    double NormalGainDb() const { return host_.normalGainDb(Loudness()); }
+    double PlayGainDb() const { return playGainDb_; }
+
     // What the current or last playback put on the air, as the engine counts it.
     audio::AudioEngine::Aired aired() const;
 
@@ -150,6 +164,8 @@ class MMAudioPlayerX {
     bool done_ = false;                       // it was loaded, or refused
     std::shared_ptr<audio::Sound> sounding_;  // the file of the current playback
     int32_t volume_ = kVolumeUnity;
+    LoudnessMeter::Stamp stamp_;  // which version of the file was loaded
+    double playGainDb_ = 0.0;     // chosen at the press, kept while it plays
     int32_t deviceId_ = 0;
     bool deviceResolved_ = false;
     bool deviceMissing_ = false;

@@ -237,6 +237,7 @@ void F1a::Player_OnStop(int16_t Index) {
 // play, with the reason in its tool tip.
 void F1a::showFileState(int16_t Index) {
     endNotice(Index);
+    showLoudness(Index);
     if (std::optional<ComponentError> problem = Player[Index]->FileProblem()) {
         InfoTrack[Index]->setCaption(problem->word());
         InfoTrack[Index]->setToolTipText(problem->reason());

@@ -22,7 +22,33 @@ bool isExtension(QStringView text) {
     }
     return letter;
 }
+// One decimal, a comma, a true minus sign; `plus` signs a positive value.
+QString decibels(double value, bool plus) {
+    const double tenths = std::round(value * 10.0);
+    QString text = QString::number(std::abs(tenths) / 10.0, 'f', 1).replace(u'.', u',');
+    if (tenths < 0) return QChar(0x2212) + text;
+    return plus && tenths > 0 ? u'+' + text : text;
+}
 }  // namespace
+
+QString loudnessText(const audio::Loudness& loudness, std::optional<double> gainDb) {
+    using Kind = audio::Loudness::Kind;
+    const QString peak =
+        QStringLiteral("crête ") + decibels(loudness.peak, false) + QStringLiteral(" dBTP");
+    switch (loudness.kind) {
+        case Kind::Unreadable:
+            return QString();
+        case Kind::TooShort:
+            return QStringLiteral("trop court · ") + peak;
+        case Kind::Silent:
+            return QStringLiteral("silencieux");
+        case Kind::Measured:
+            break;
+    }
+    QString text = decibels(loudness.lufs, false) + QStringLiteral(" LUFS · ") + peak;
+    if (gainDb) text += QStringLiteral(" · ") + decibels(*gainDb, true) + QStringLiteral(" dB");
+    return text;
+}
 
 QString FTime(int32_t ms) {
     const auto seconds = static_cast<int64_t>(std::floor(ms / 1000.0));

@@ -155,8 +155,13 @@ void serve(const std::shared_ptr<SoundLoader::Shared>& shared) {
         result.sound =
             audio::Sound::load(result.located.toStdString(), job.request.rate, job.request.opener);
         struct stat st {};
+        const bool found = ::stat(result.located.constData(), &st) == 0;
         // A broken link is missing too.
-        result.missing = !result.sound->playable() && ::stat(result.located.constData(), &st) != 0;
+        result.missing = !result.sound->playable() && !found;
+        if (found) {
+            result.size = st.st_size;
+            result.modified = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+        }
         const std::lock_guard lock(shared->mutex);
         std::erase_if(shared->running, [&](const auto& run) { return run.ticket == job.ticket; });
         shared->results.push_back(std::move(result));

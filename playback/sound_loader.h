@@ -48,6 +48,8 @@ class SoundLoader {
         QByteArray located;  // the native file the path names here
         std::shared_ptr<audio::Sound> sound;
         bool missing = false;  // no file there
+        int64_t size = -1;     // the file's, as it was loaded: which version it is
+        int64_t modified = 0;  // nanoseconds since the epoch
         QString unanswered;    // refused: the mount that did not answer
     };
 

@@ -36,6 +36,35 @@ void F1a::Slider_OnChange(int16_t Index) {
     LblVolume->setCaption(QStringLiteral("Volume ") + QString::number(Slider[Index]->Value()));
 }
 
+void F1a::MnuNormaliser_Click() {
+    options_.normalise = !options_.normalise;
+    applyNormalising();
+    optionsChanged();
+    Keyboard->SetFocus();
+}
+
+// The playbacks under way keep the gain of their press.
+void F1a::applyNormalising() {
+    MnuNormaliser->setChecked(options_.normalise);
+    audio_.setNormalising(options_.normalise, options_.targetLufs);
+    for (int16_t i = 0; i < kSlots; ++i) showLoudness(i);
+}
+
+QString F1a::loudnessFigures(int16_t Index) const {
+    const std::optional<audio::Loudness> loudness = Player[Index]->Loudness();
+    if (!loudness) return QString();
+    return playback::loudnessText(*loudness, options_.normalise
+                                                 ? std::optional(Player[Index]->NormalGainDb())
+                                                 : std::nullopt);
+}
+
+// The button's tool tip: its key, then its file's figures once measured.
+void F1a::showLoudness(int16_t Index) {
+    const QString figures = loudnessFigures(Index);
+    Touche[Index]->setToolTipText(QStringLiteral("Touche ") + slotLetter(Index) + u' ' +
+                                  (figures.isEmpty() ? QString() : u'\n' + figures));
+}
+
 void F1a::Slider_OnTrack(int16_t Index) {
     LblVolume->setCaption(QStringLiteral("Volume ") + QString::number(Slider[Index]->Value()));
     Keyboard->SetFocus();

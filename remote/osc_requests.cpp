@@ -75,6 +75,10 @@ std::vector<char> slotMessage(int index, const char* state, const QString& name,
                       int32_t{loop ? 1 : 0}});
 }
 
+std::vector<char> loudnessMessage(int index, const QString& figures) {
+    return encodeOsc(std::string(kStatePrefix) + "sonie", {int32_t{index}, figures.toStdString()});
+}
+
 std::vector<char> paletteMessage(const QString& name) {
     return encodeOsc(std::string(kStatePrefix) + "palette", {name.toStdString()});
 }

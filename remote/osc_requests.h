@@ -55,6 +55,8 @@ std::optional<Incoming> readPacket(const char* data, size_t size, const sockaddr
 // The messages that carry the state out.
 std::vector<char> slotMessage(int index, const char* state, const QString& name,
                               int32_t remainingMs, bool loop);
+// A slot's loudness figures, as its tool tip gives them.
+std::vector<char> loudnessMessage(int index, const QString& figures);
 std::vector<char> paletteMessage(const QString& name);
 std::vector<char> errorMessage(const QString& text);
 

@@ -153,15 +153,25 @@ void OscService::tell(Subscriber& subscriber) {
         const std::vector<char> message = slot ? slotMessage(entry.index, stateName(view.state),
                                                              view.name, view.remainingMs, view.loop)
                                                : paletteMessage(palette);
-        if (entry.tick && subscriber.spent + message.size() > kTicksUntil) continue;
+        // The loudness figures follow their slot's state when they changed.
+        std::vector<char> figures;
+        if (slot) {
+            const std::optional<SlotView>& told = subscriber.told.at(index);
+            if (told ? told->loudness != view.loudness : !view.loudness.isEmpty()) {
+                figures = loudnessMessage(entry.index, view.loudness);
+            }
+        }
+        const size_t size = message.size() + figures.size();
+        if (entry.tick && subscriber.spent + size > kTicksUntil) continue;
         // The rest waits in its order: none overtakes what does not fit.
-        if (static_cast<double>(message.size()) > subscriber.allowance ||
-            subscriber.spent + message.size() > kStatePerPeriod) {
+        if (static_cast<double>(size) > subscriber.allowance ||
+            subscriber.spent + size > kStatePerPeriod) {
             break;
         }
         send_(subscriber.to, message);
-        subscriber.allowance -= static_cast<double>(message.size());
-        subscriber.spent += message.size();
+        if (!figures.empty()) send_(subscriber.to, figures);
+        subscriber.allowance -= static_cast<double>(size);
+        subscriber.spent += size;
         subscriber.waiting.at(index) = 0;
         if (slot) {
             subscriber.told.at(index) = view;

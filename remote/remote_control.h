@@ -37,6 +37,7 @@ struct SlotView {
     int32_t remainingMs = 0;  // while playing: to the end; otherwise the length
     bool loop = false;
     int32_t lengthMs = 0;  // the file's, for a progress bar
+    QString loudness{};    // its figures as the slot's tool tip gives them; empty until measured
     bool operator==(const SlotView&) const = default;
 };
 

@@ -57,13 +57,14 @@ QByteArray stateText(const PageState& state) {
     QJsonObject object;
     QJsonArray views;
     for (const auto& [index, view] : state.views) {
-        views.append(
-            QJsonObject{{QStringLiteral("i"), index},
-                        {QStringLiteral("etat"), QString::fromLatin1(stateName(view.state))},
-                        {QStringLiteral("nom"), view.name},
-                        {QStringLiteral("reste"), view.remainingMs},
-                        {QStringLiteral("duree"), view.lengthMs},
-                        {QStringLiteral("boucle"), view.loop}});
+        QJsonObject slot{{QStringLiteral("i"), index},
+                         {QStringLiteral("etat"), QString::fromLatin1(stateName(view.state))},
+                         {QStringLiteral("nom"), view.name},
+                         {QStringLiteral("reste"), view.remainingMs},
+                         {QStringLiteral("duree"), view.lengthMs},
+                         {QStringLiteral("boucle"), view.loop}};
+        if (!view.loudness.isEmpty()) slot.insert(QStringLiteral("sonie"), view.loudness);
+        views.append(slot);
     }
     object.insert(QStringLiteral("touches"), views);
     if (state.palette) object.insert(QStringLiteral("palette"), *state.palette);

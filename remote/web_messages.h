@@ -10,10 +10,11 @@
 //   {"palette":"Matin"}   load the palette of that name
 // Anything else, or larger than kLargestPageMessage bytes, is ignored.
 // To the page:
-//   {"touches":[{"i","etat","nom","reste","duree","boucle"}, …],
+//   {"touches":[{"i","etat","nom","reste","duree","boucle","sonie"}, …],
 //    "palette":"…", "palettes":[…], "couleurs":["#rrggbb", …]}
 //                         the slots that changed (all of them at first), the
-//                         palette and the list when they changed, the lines' colours
+//                         palette and the list when they changed, the lines' colours;
+//                         "sonie": a slot's loudness figures, once measured
 //   {"erreur":"…"}        why a request was refused
 //   {"code":"demande"|"accepte"|"refuse"|"attendre", "secondes":n}
 //                         where the code stands

@@ -16,6 +16,7 @@ SlotView WindowPanel::slot(int index) const {
     view.loop = window_.loopOn(i);
     view.name = playback::NomCourt(player.FileName());
     view.lengthMs = player.Length();
+    view.loudness = window_.loudnessFigures(i);
     if (window_.preListening(i)) {
         view.state = SlotState::Cue;
         view.remainingMs = std::max(0, player.Length() - player.Position());

@@ -16,7 +16,7 @@ run_packages=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev qt6-translations-l10n
   libsndfile1-dev libsoxr-dev libsdl2-dev libpulse-dev libpipewire-0.3-dev liblo-dev libasound2-dev
-  qt6-httpserver-dev qt6-websockets-dev
+  qt6-httpserver-dev qt6-websockets-dev libebur128-dev
 )
 
 test_packages=(

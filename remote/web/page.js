@@ -130,6 +130,8 @@ function received(message) {
       const slot = slots[t.i];
       if (!slot) continue;
       Object.assign(slot, { state: t.etat, name: t.nom, remaining: t.reste, length: t.duree, loop: t.boucle, at: now });
+      // The loudness figures, as the window's tool tip gives them.
+      slot.el.title = t.sonie || "";
       show(slot);
     }
   }

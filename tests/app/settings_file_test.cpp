@@ -43,8 +43,18 @@ TEST(SettingsFile, RoundTripsDeviceNamesAndNegativeColours) {
 }
 
 TEST(OptionsFile, ReadsWhatItWritesAndSkipsWhatItCannotUnderstand) {
-    const Options chosen{QStringLiteral("Casque USB – Été"),        350,  12,    true, true,
-                         QStringLiteral("/srv/palettes partagées"), true, false, true, 0b1000101U};
+    const Options chosen{QStringLiteral("Casque USB – Été"),
+                         350,
+                         12,
+                         true,
+                         true,
+                         QStringLiteral("/srv/palettes partagées"),
+                         true,
+                         false,
+                         true,
+                         0b1000101U,
+                         true,
+                         -16.5};
     std::vector<QString> bad;
     EXPECT_EQ(readOptions(writeOptions(chosen), bad), chosen);
     EXPECT_TRUE(bad.empty());
@@ -54,8 +64,8 @@ TEST(OptionsFile, ReadsWhatItWritesAndSkipsWhatItCannotUnderstand) {
         "volumes=OUI\r\nsans égal\r\npre_ecoute=\r\nfondu_ms=1500x\r\n"
         "lignes_exclusives=2 ,3\r\nlignes_exclusives=1,8\r\nlignes_exclusives=0\r\n",
         bad);
-    EXPECT_EQ(read,
-              (Options{QString(), 2000, 8, false, true, QString(), false, true, false, 0b110U}));
+    EXPECT_EQ(read, (Options{QString(), 2000, 8, false, true, QString(), false, true, false, 0b110U,
+                             false, -23.0}));
     EXPECT_EQ(bad, (std::vector<QString>{QStringLiteral("ligne 2 : fondu_ms=-1"),
                                          QStringLiteral("ligne 4 : grandes_touches=peut-être"),
                                          QStringLiteral("ligne 6 : sans égal"),
@@ -90,6 +100,19 @@ TEST(OptionsFile, EveryBoundedKeyTakesItsBoundsAndNamesALineOnePast) {
                                                 text.section(u'\n', 1, 1)});
         }
     }
+    // The loudness target, in LUFS, with a point or a comma.
+    for (const auto& [bound, past] : {std::pair{"-40", "-40.1"}, std::pair{"-5", "-4,9"}}) {
+        std::vector<QString> bad;
+        const QString text = QStringLiteral("cible_lufs=%1\ncible_lufs=%2\n").arg(bound, past);
+        EXPECT_EQ(readOptions(text.toUtf8(), bad).targetLufs, QString(bound).toDouble());
+        EXPECT_EQ(bad, std::vector<QString>{QStringLiteral("ligne 2 : cible_lufs=") + past});
+    }
+    std::vector<QString> bad;
+    const Options read = readOptions("normaliser=oui\ncible_lufs=-16,5\n", bad);
+    EXPECT_TRUE(read.normalise);
+    EXPECT_EQ(read.targetLufs, -16.5);
+    EXPECT_EQ(readOptions(writeOptions(read), bad), read);
+    EXPECT_TRUE(bad.empty());
 }
 
 }  // namespace

@@ -172,7 +172,7 @@ TEST(OptionsFile, AppliedAtStartAndWrittenApartFromTheSettingsOnEachChange) {
     EXPECT_EQ(rig.read("Options.ini"),
               "pre_ecoute=\nfondu_ms=2000\nalerte_fin_s=3\ngrandes_touches=non\nvolumes=non\n"
               "dossier_palettes=\nverrou=non\ntouches_palettes=oui\nhorloge=non\n"
-              "lignes_exclusives=\n");
+              "lignes_exclusives=\nnormaliser=non\ncible_lufs=-23\n");
     EXPECT_EQ(rig.read(kIni), settings);
 }
 

@@ -6,7 +6,11 @@
 
 #include <QTest>
 
+#include "remote/osc_requests.h"
+#include "remote/web_messages.h"
+#include "remote/window_panel.h"
 #include "tests/app/window_rig.h"
+#include "tests/support/wait.h"
 
 namespace tambrel::app {
 namespace {
@@ -215,6 +219,41 @@ TEST_F(VolumeOutput, MeterClickSeeksAPlayingSlotAndHoverShowsTheTime) {
     EXPECT_EQ(w.VueMettre[2]->surface().image().pixel(1, 1),
               w.VueMettre[2]->surface().image().pixel(50, 1));  // bar cleared
     EXPECT_EQ(w.Player[2]->State(), playback::kPlaying);
+}
+
+// A slot's button gives its file's loudness in its tool tip once measured,
+// with the gain a press gives it under Option › Normaliser la sonie; the
+// web page and OSC carry the same figures.
+TEST_F(VolumeOutput, TheButtonsToolTipGivesItsLoudnessOnceMeasuredAndTheGainWhenNormalising) {
+    EXPECT_EQ(w.Touche[0]->ToolTipText(), QStringLiteral("Touche A "));
+    const std::string file = dir.file("quiet.wav");
+    ASSERT_TRUE(testing::writeAudio(
+        file, testing::FileKind::WavFloat, 44100, 2, 44100 * 2,
+        [](int64_t f, int) { return static_cast<float>(0.0224 * std::sin(f / 7.0187)); }));
+    assign(0, QString::fromStdString(file));
+    EXPECT_TRUE(testing::waitUntil(
+        [&] {
+            QCoreApplication::processEvents();
+            return w.Touche[0]->ToolTipText().contains(u'\n');
+        },
+        std::chrono::seconds(30), std::chrono::milliseconds(5)));
+    const QString tip = w.Touche[0]->ToolTipText();
+    EXPECT_TRUE(tip.startsWith(QStringLiteral("Touche A \n−33,0 LUFS · crête −33,")))
+        << tip.toStdString();
+    EXPECT_FALSE(tip.contains(QStringLiteral(" dB\n"))) << tip.toStdString();
+
+    w.MnuNormaliser_Click();
+    EXPECT_TRUE(w.MnuNormaliser->Checked());
+    EXPECT_EQ(w.Touche[0]->ToolTipText(), tip + QStringLiteral(" · +10,0 dB"));
+    EXPECT_NE(read("Options.ini").indexOf("normaliser=oui\n"), -1);
+    const remote::SlotView view = remote::WindowPanel(w).slot(0);
+    EXPECT_EQ(QStringLiteral("Touche A \n") + view.loudness, w.Touche[0]->ToolTipText());
+    EXPECT_NE(remote::stateText({{{0, view}}, {}, {}, {}, {}, 0}).indexOf(view.loudness.toUtf8()), -1);
+    const std::vector<char> osc = remote::loudnessMessage(0, view.loudness);
+    const QByteArray figures = view.loudness.toUtf8();
+    EXPECT_NE(std::search(osc.begin(), osc.end(), figures.begin(), figures.end()), osc.end());
+    w.MnuNormaliser_Click();
+    EXPECT_EQ(w.Touche[0]->ToolTipText(), tip);
 }
 
 }  // namespace

@@ -24,6 +24,22 @@ TEST(SlotText, FTimeShowsMinutesAndSecondsOrDashes) {
     for (const auto& [ms, text] : cases) EXPECT_EQ(FTime(ms), QString::fromLatin1(text)) << ms;
 }
 
+// French figures: a comma, a true minus sign, the gain signed; what the
+// measure cannot judge says so, and has no gain.
+TEST(SlotText, LoudnessFiguresAreWrittenTheFrenchWay) {
+    using audio::Loudness;
+    EXPECT_EQ(loudnessText({Loudness::Kind::Measured, -18.44, 6, -0.56}, std::nullopt),
+              QStringLiteral("−18,4 LUFS · crête −0,6 dBTP"));
+    EXPECT_EQ(loudnessText({Loudness::Kind::Measured, -25.1, 6, 0.04}, 2.06),
+              QStringLiteral("−25,1 LUFS · crête 0,0 dBTP · +2,1 dB"));
+    EXPECT_EQ(loudnessText({Loudness::Kind::Measured, -9, 6, -0.5}, -14.02),
+              QStringLiteral("−9,0 LUFS · crête −0,5 dBTP · −14,0 dB"));
+    EXPECT_EQ(loudnessText({Loudness::Kind::TooShort, 0, 0, -3}, 0.0),
+              QStringLiteral("trop court · crête −3,0 dBTP"));
+    EXPECT_EQ(loudnessText({Loudness::Kind::Silent, 0, 0, -200}, 0.0),
+              QStringLiteral("silencieux"));
+}
+
 TEST(SlotText, NomCourtIsTheFileNameWithoutItsExtension) {
     // Either slash separates, but only "/" in a Linux path; without a
     // separator there is no name. A name without an extension is shown whole.

@@ -16,6 +16,7 @@
 #include "remote/window_panel.h"
 #include "tests/app/window_rig.h"
 #include "tests/support/event_wait.h"
+#include "tests/support/wait.h"
 
 namespace tambrel::remote {
 namespace {
@@ -119,10 +120,16 @@ TEST(Osc, ASubscriberGetsTheWholeStateThenEveryChange) {
     OscRig rig;
     app::F1a& w = *rig.window;
     rig.assign(2, rig.wav("Fond.wav", 3000));
+    ASSERT_TRUE(testing::waitUntil(
+        [&] {
+            QCoreApplication::processEvents();
+            return !w.loudnessFigures(2).isEmpty();
+        },
+        std::chrono::seconds(30), std::chrono::milliseconds(5)));
     Client client(rig.hub->oscPort());
     client.send("/tambrel/subscribe", {int32_t{client.port()}});
     std::vector<OscMessage> first;
-    for (int i = 0; i < 29; ++i) {
+    for (int i = 0; i < 30; ++i) {
         std::optional<OscMessage> message = client.next();
         ASSERT_TRUE(message) << "after " << i << " messages";
         first.push_back(*message);
@@ -133,7 +140,11 @@ TEST(Osc, ASubscriberGetsTheWholeStateThenEveryChange) {
     EXPECT_EQ(text(first[2], 1), "pret");
     EXPECT_EQ(text(first[2], 2), "Fond");
     EXPECT_EQ(std::get<int32_t>(first[2].args[3]), 3000);
-    EXPECT_EQ(first[28].path, "/tambrel/etat/palette");
+    // Its loudness figures follow it, as its tool tip gives them.
+    EXPECT_EQ(first[3].path, "/tambrel/etat/sonie");
+    EXPECT_EQ(first[3].types, "is");
+    EXPECT_EQ(text(first[3], 1), w.loudnessFigures(2).toStdString());
+    EXPECT_EQ(first[29].path, "/tambrel/etat/palette");
 
     w.Touche_Click(2);  // the operator's press is told as well
     std::optional<OscMessage> change = client.next();

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <random>
 
+#include "platform/audio/loudness.h"
 #include "platform/audio/sound.h"
 #include "tests/platform/audio/engine_rig.h"
 #include "tests/support/test_audio.h"
@@ -187,6 +188,54 @@ TEST_F(Decoding, WhatCannotBePlayedHasLengthZeroAndTruncatedDataPlaysWhatIsThere
     ASSERT_TRUE(cut->playable());
     EXPECT_EQ(cut->frames(), 500);
     EXPECT_EQ(readAll(*cut)[499 * 2], testing::staircase(499, 0));
+}
+
+// The broadcast measure on its standard's own test signals, written as files
+// and decoded as the engine decodes them.
+TEST_F(Decoding, LoudnessReadsTheStandardsSignalsAndGivesTheGainToATarget) {
+    const auto sine = [&](const std::string& name, int rate, double seconds, double dbfs,
+                          double cycle, double phase) {
+        const double amplitude = std::pow(10.0, dbfs / 20.0);
+        EXPECT_TRUE(testing::writeAudio(dir.file(name), FileKind::WavFloat, rate, 2,
+                                        static_cast<int64_t>(seconds * rate), [=](int64_t f, int) {
+                                            return static_cast<float>(
+                                                amplitude * std::sin(2 * M_PI * f / cycle + phase));
+                                        }));
+        return measureLoudness(dir.file(name));
+    };
+    // A stereo 1 kHz sine reads its level in dBFS as LUFS.
+    for (const double level : {-23.0, -33.0}) {
+        const Loudness loudness = sine("tone.wav", 48000, 20, level, 48, 0);
+        EXPECT_EQ(loudness.kind, Loudness::Kind::Measured);
+        EXPECT_NEAR(loudness.lufs, level, 0.1);
+        EXPECT_NEAR(loudness.peak, level, 0.2);
+        EXPECT_NEAR(loudness.lra, 0.0, 0.1);  // steady
+    }
+    // A quarter of the rate at 45°: every sample 3 dB under the peak between them.
+    const Loudness between = sine("quarter.wav", 48000, 5, -6, 4, M_PI / 4);
+    EXPECT_NEAR(between.peak, -6.0, 0.2);
+    // A swing of 20 dB halfway through: its loudness range.
+    EXPECT_TRUE(testing::writeAudio(dir.file("swing.wav"), FileKind::WavFloat, 48000, 2, 48000 * 40,
+                                    [](int64_t f, int) {
+                                        const double level = f < 48000 * 20 ? 0.3 : 0.03;
+                                        return static_cast<float>(level * std::sin(f * M_PI / 24));
+                                    }));
+    EXPECT_NEAR(measureLoudness(dir.file("swing.wav")).lra, 20.0, 1.0);
+
+    // Under the measure's 400 ms gate, or nothing but zeros: said, and never normalised.
+    const Loudness shortOne = sine("short.wav", 44100, 0.3, -20, 44.1, 0);
+    EXPECT_EQ(shortOne.kind, Loudness::Kind::TooShort);
+    EXPECT_NEAR(shortOne.peak, -20.0, 0.2);
+    EXPECT_EQ(normalisingGainDb(shortOne, -23), 0.0);
+    const Loudness silent = sine("silent.wav", 44100, 2, -400, 44.1, 0);
+    EXPECT_EQ(silent.kind, Loudness::Kind::Silent);
+    EXPECT_EQ(normalisingGainDb(silent, -23), 0.0);
+    EXPECT_EQ(measureLoudness(dir.file("missing.wav")).kind, Loudness::Kind::Unreadable);
+
+    // To the target, but never with a true peak over -1 dBTP.
+    EXPECT_DOUBLE_EQ(normalisingGainDb({Loudness::Kind::Measured, -33, 5, -20}, -23), 10.0);
+    EXPECT_DOUBLE_EQ(normalisingGainDb({Loudness::Kind::Measured, -10, 5, -2}, -23), -13.0);
+    EXPECT_DOUBLE_EQ(normalisingGainDb({Loudness::Kind::Measured, -33, 5, -4}, -23), 3.0);
 }
 
 }  // namespace
