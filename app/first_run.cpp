@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include "app/palette_window.h"
 #include "app/start_up.h"
@@ -48,19 +47,6 @@ void readDriveMapping(const QString& programFolder, playback::AudioHost& audio,
         }
     }
     audio.setDrives(std::move(drives));
-}
-
-bool installedFromPackage(const QString& exeFolder) {
-    return QFileInfo::exists(QDir(exeFolder).filePath(QLatin1String(kPackageMarker)));
-}
-
-QString operatorFolder(const QString& exeFolder) {
-    const QString folder =
-        installedFromPackage(exeFolder)
-            ? QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-                  QStringLiteral("/tambrel")
-            : exeFolder;
-    return folder.endsWith(u'/') ? folder : folder + u'/';
 }
 
 int copyOperatorFiles(const QString& from, const QString& to) {

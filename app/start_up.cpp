@@ -29,10 +29,10 @@ std::unique_ptr<F1a> Main(platform::System& system, platform::Dialogs& dialogs,
     checkAudioBackEnd(audio, dialogs);
     // The package's copy takes run.sh's copy's files the first time, before
     // its window exists: a slow disk holds up no window.
-    const QString folder = operatorFolder(system.exeFolder());
+    const QString folder = platform::operatorFolder(system.exeFolder());
     const QString older = QDir::homePath() + QStringLiteral("/.local/lib/tambrel/");
     const int copied =
-        installedFromPackage(system.exeFolder()) ? copyOperatorFiles(older, folder) : 0;
+        platform::installedFromPackage(system.exeFolder()) ? copyOperatorFiles(older, folder) : 0;
     auto window = std::make_unique<F1a>(system, dialogs, audio);
     window->Show();
     if (copied > 0) {
@@ -132,7 +132,7 @@ void F1a::Form_Load() {
 // Where the palettes and settings live: the executable's folder, but for
 // the package's copy.
 void F1a::findProgramFolder() {
-    ProgramFolder = platform::toSystemPath(operatorFolder(system_.exeFolder()));
+    ProgramFolder = platform::toSystemPath(platform::operatorFolder(system_.exeFolder()));
     if (!ProgramFolder.endsWith(u'\\')) ProgramFolder += u'\\';
 }
 

@@ -31,17 +31,6 @@ void checkAudioBackEnd(playback::AudioHost& audio, platform::Dialogs& dialogs);
 void readDriveMapping(const QString& programFolder, playback::AudioHost& audio,
                       platform::Dialogs& dialogs);
 
-// The name of the file the package installs beside the executable.
-inline constexpr char kPackageMarker[] = "installed-from-package";
-
-// True for a copy installed from the package: the marker stands beside it.
-bool installedFromPackage(const QString& exeFolder);
-
-// Where the operator's files live (native, ending in "/"): beside the
-// executable, or, for a copy installed from the package, whose folder is no
-// one's to write, in the account's data folder: $XDG_DATA_HOME/tambrel/.
-QString operatorFolder(const QString& exeFolder);
-
 // Copies an older copy's operator's files (palettes, settings, drive mapping,
 // remote settings, the as-run log) from `from` into `to` when `to` is not
 // there yet; `to` is there afterwards. Nothing is moved, removed or

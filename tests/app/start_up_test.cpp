@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 
 #include "platform/desktop_shortcut.h"
+#include "platform/file_system.h"
 #include "platform/path_form.h"
 #include "tests/app/window_rig.h"
 
@@ -267,7 +268,7 @@ TEST(FirstRun, ThePackagesCopyKeepsTheOperatorsFilesInTheirDataFolderTakenOnceFr
     write(older + QStringLiteral("Tambrel"), "#!/bin/sh\n");  // the program is no operator's file
     {
         WindowRig rig;
-        rig.put(kPackageMarker, "");
+        rig.put(platform::kPackageMarker, "");
         F1a& w = rig.start();
         EXPECT_EQ(platform::toNativePath(w.ProgramFolder), folder);
         for (const QString& name : mine) {
@@ -287,7 +288,7 @@ TEST(FirstRun, ThePackagesCopyKeepsTheOperatorsFilesInTheirDataFolderTakenOnceFr
     const QByteArray changed = bytes(folder + mine[1]);
     write(older + QStringLiteral("Soir.Bnk"), WindowRig::palette({}));
     WindowRig again;
-    again.put(kPackageMarker, "");
+    again.put(platform::kPackageMarker, "");
     F1a& w = again.start();
     EXPECT_EQ(bytes(folder + mine[1]), changed);
     EXPECT_FALSE(QFile::exists(folder + QStringLiteral("Soir.Bnk")));
