@@ -60,7 +60,8 @@ F2::~F2() = default;
 
 void F2::Form_Load() {
     CenterForm(*this);
-    Info->setCaption(QStringLiteral("Ver 1.1 - Révision du 08 Août 2004"));
+    // The version the build was given, the package's own.
+    Info->setCaption(QStringLiteral("Ver " TAMBREL_VERSION " - Révision du 08 Août 2004"));
 }
 
 void F2::Form_Activate() {

@@ -2,6 +2,7 @@
 // and list an output, the launcher on the user's desktop, and where the
 // paths of palettes made on Windows lead.
 
+#include <QDir>
 #include <QFileInfo>
 
 #include "app/palette_window.h"
@@ -48,11 +49,32 @@ void readDriveMapping(const QString& programFolder, playback::AudioHost& audio,
     audio.setDrives(std::move(drives));
 }
 
+int copyOperatorFiles(const QString& from, const QString& to) {
+    if (QFileInfo::exists(to)) return 0;
+    QDir().mkpath(to);
+    int copied = 0;
+    const auto copyFiles = [&](const QString& sub, const QStringList& names) {
+        const QDir source(from + sub);
+        if (!source.exists() || !QDir().mkpath(to + sub)) return;
+        // One folder each, no deeper: the copy stays as small as the operator's files.
+        for (const QFileInfo& file : source.entryInfoList(names, QDir::Files, QDir::Name)) {
+            if (QFile::copy(file.filePath(), to + sub + file.fileName())) ++copied;
+        }
+    };
+    copyFiles(QString(), {QStringLiteral("*.bnk"), QStringLiteral("Tambrel.ini"),
+                          QStringLiteral("Options.ini"), QStringLiteral("Lecteurs.ini"),
+                          QStringLiteral("Telecommande.ini")});
+    copyFiles(QStringLiteral("Journal/"), {QStringLiteral("*")});
+    return copied;
+}
+
 void F1a::CreateShortcut() {
-    findProgramFolder();
-    // A copy of the program under another name places no launcher.
-    if (!platform::FileExists(ProgramFolder + QStringLiteral("Tambrel"))) return;
-    const QString folder = platform::toNativePath(ProgramFolder);
+    // The launcher starts the executable, wherever the operator's files are;
+    // a copy of the program under another name places none.
+    QString exe = platform::toSystemPath(system_.exeFolder());
+    if (!exe.endsWith(u'\\')) exe += u'\\';
+    if (!platform::FileExists(exe + QStringLiteral("Tambrel"))) return;
+    const QString folder = platform::toNativePath(exe);
     platform::createDesktopShortcut(QStringLiteral("Tambrel"), folder + QStringLiteral("Tambrel"),
                                     QString(), folder + QStringLiteral("tambrel.png"));
 }

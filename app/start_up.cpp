@@ -2,6 +2,7 @@
 // the palette window, step by step in the order the operator sees them.
 
 #include <QApplication>
+#include <QDir>
 
 #include "about/about_window.h"
 #include "app/palette_window.h"
@@ -26,8 +27,22 @@ constexpr int32_t kKeyboardOutOfSight = -1000;
 std::unique_ptr<F1a> Main(platform::System& system, platform::Dialogs& dialogs,
                           playback::AudioHost& audio) {
     checkAudioBackEnd(audio, dialogs);
+    // The package's copy takes run.sh's copy's files the first time, before
+    // its window exists: a slow disk holds up no window.
+    const QString folder = platform::operatorFolder(system.exeFolder());
+    const QString older = QDir::homePath() + QStringLiteral("/.local/lib/tambrel/");
+    const int copied =
+        platform::installedFromPackage(system.exeFolder()) ? copyOperatorFiles(older, folder) : 0;
     auto window = std::make_unique<F1a>(system, dialogs, audio);
     window->Show();
+    if (copied > 0) {
+        window->showMessage(QStringLiteral("Premier démarrage du paquet : %1 fichiers (palettes, "
+                                           "réglages, journal) copiés de %2 dans %3 ; l'ancien "
+                                           "dossier reste tel quel.")
+                                .arg(copied)
+                                .arg(older, folder),
+                            0);
+    }
     return window;
 }
 
@@ -119,9 +134,10 @@ void F1a::Form_Load() {
     applyLayout();
 }
 
-// The folder of the executable, where the palettes and settings live.
+// Where the palettes and settings live: the executable's folder, but for
+// the package's copy.
 void F1a::findProgramFolder() {
-    ProgramFolder = platform::toSystemPath(system_.exeFolder());
+    ProgramFolder = platform::toSystemPath(platform::operatorFolder(system_.exeFolder()));
     if (!ProgramFolder.endsWith(u'\\')) ProgramFolder += u'\\';
 }
 

@@ -31,4 +31,11 @@ void checkAudioBackEnd(playback::AudioHost& audio, platform::Dialogs& dialogs);
 void readDriveMapping(const QString& programFolder, playback::AudioHost& audio,
                       platform::Dialogs& dialogs);
 
+// Copies an older copy's operator's files (palettes, settings, drive mapping,
+// remote settings, the as-run log) from `from` into `to` when `to` is not
+// there yet; `to` is there afterwards. Nothing is moved, removed or
+// replaced: a folder already there holds newer files. Returns how many files
+// were copied.
+int copyOperatorFiles(const QString& from, const QString& to);
+
 }  // namespace tambrel::app

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <cerrno>
 #include <cstring>
 
@@ -168,6 +170,19 @@ bool deleteFile(const QString& nativePath, QString& error) {
         return false;
     }
     return true;
+}
+
+bool installedFromPackage(const QString& exeFolder) {
+    return QFileInfo::exists(QDir(exeFolder).filePath(QLatin1String(kPackageMarker)));
+}
+
+QString operatorFolder(const QString& exeFolder) {
+    const QString folder =
+        installedFromPackage(exeFolder)
+            ? QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                  QStringLiteral("/tambrel")
+            : exeFolder;
+    return folder.endsWith(u'/') ? folder : folder + u'/';
 }
 
 }  // namespace tambrel::platform

@@ -26,6 +26,17 @@ bool writeFileAtomically(const QString& nativePath, const QByteArray& bytes, QSt
 // again); false with `error` set otherwise.
 bool folderTakesFiles(const QString& nativeFolder, QString& error);
 
+// The name of the file the package installs beside the executable.
+inline constexpr char kPackageMarker[] = "installed-from-package";
+
+// True for a copy installed from the package: the marker stands beside it.
+bool installedFromPackage(const QString& exeFolder);
+
+// Where the operator's files live (native, ending in "/"): beside the
+// executable, or, for a copy installed from the package, whose folder is no
+// one's to write, in the account's data folder: $XDG_DATA_HOME/tambrel/.
+QString operatorFolder(const QString& exeFolder);
+
 // Clears a read-only mark, then deletes the file.
 bool deleteFile(const QString& nativePath, QString& error);
 

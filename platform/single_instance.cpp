@@ -13,6 +13,7 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include "platform/file_system.h"
 #include "platform/report.h"
 
 namespace tambrel::platform {
@@ -131,7 +132,7 @@ bool SingleInstance::activateRunning(int timeoutMs) {
 }
 
 QString SingleInstance::programFolder() {
-    return QCoreApplication::applicationDirPath();
+    return operatorFolder(QCoreApplication::applicationDirPath());
 }
 
 }  // namespace tambrel::platform

@@ -40,7 +40,8 @@ class SingleInstance {
     // In the running copy: called on the window's thread for each request.
     std::function<void()> onActivate;
 
-    // The folder of the running executable.
+    // The folder of the operator's files: one copy runs on each. Not the
+    // package's own folder, which root could write and dpkg must find empty.
     static QString programFolder();
 
   private:

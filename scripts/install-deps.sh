@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs, from Debian 12's packages, whatever this machine lacks:
 #   install-deps.sh run    what building and running Tambrel need
-#   install-deps.sh test   that, and the test command's tools (the default)
+#   install-deps.sh package  what building and running Tambrel need, and
+#                            Debian's tools to build and check its package
+#   install-deps.sh test   all of that, and the test command's tools (the default)
 # Safe to run again: it installs only what is missing, and asks no password
 # when nothing is. It never removes a package: apt is asked first, and an
 # install that would remove anything does not happen (a desktop running
@@ -44,14 +46,18 @@ test_packages+=(
   gstreamer1.0-pulseaudio
 )
 
-usage="usage: install-deps.sh [run|test] [--may-leave-out PACKAGE]... [--left-out FILE]"
+# Debian's own tools, for scripts/package.sh and the package's test.
+package_packages=(debhelper dpkg-dev fakeroot lintian appstream)
+
+usage="usage: install-deps.sh [run|package|test] [--may-leave-out PACKAGE]... [--left-out FILE]"
 set_name="test"
-if [[ ${1:-} == run || ${1:-} == test ]]; then
+if [[ ${1:-} == run || ${1:-} == package || ${1:-} == test ]]; then
   set_name=$1
   shift
 fi
 packages=("${run_packages[@]}")
-[[ $set_name == run ]] || packages+=("${test_packages[@]}")
+[[ $set_name == run ]] || packages+=("${package_packages[@]}")
+[[ $set_name != test ]] || packages+=("${test_packages[@]}")
 may_leave_out=()
 left_out_file=
 while (($#)); do

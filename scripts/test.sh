@@ -4,9 +4,10 @@
 # errors and runs every test: once in an
 # ordinary build, once under AddressSanitizer and UndefinedBehaviorSanitizer,
 # once under ThreadSanitizer,
-# the file readers' fuzz targets for a bounded time, and the end-to-end suite,
+# the file readers' fuzz targets for a bounded time, the end-to-end suite,
 # which starts its own X server (Xvfb) and sound server (PulseAudio with null
-# sinks). No sound card and no display are needed. On a machine that cannot
+# sinks), and the Debian package's test (tests/package), which builds,
+# installs, upgrades and purges it with apt. No sound card and no display are needed. On a machine that cannot
 # take a test tool without losing a package (a desktop on PipeWire and the
 # PulseAudio daemon) the tests that need it are skipped, and listed at the end.
 set -euo pipefail
@@ -91,3 +92,6 @@ for target in palette_reader_fuzz settings_reader_fuzz drive_mapping_reader_fuzz
   fi
   rm -rf "$work"
 done
+
+echo "== the Debian package: built, checked, installed, heard, upgraded while it plays, purged"
+python3 tests/package/package_test.py

@@ -10,6 +10,8 @@
 #include <QStandardPaths>
 
 #include "platform/desktop_shortcut.h"
+#include "platform/file_system.h"
+#include "platform/path_form.h"
 #include "tests/app/window_rig.h"
 
 namespace tambrel::app {
@@ -172,6 +174,7 @@ struct Home {
     testing::TempDir dir;
     QByteArray savedHome = qgetenv("HOME");
     QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    QByteArray savedData = qgetenv("XDG_DATA_HOME");
     Home() {
         QDir(QString::fromStdString(dir.path())).mkpath(QStringLiteral(".config"));
         QDir(QString::fromStdString(dir.path())).mkpath(QStringLiteral("Bureau"));
@@ -182,6 +185,7 @@ struct Home {
     ~Home() {
         qputenv("HOME", savedHome);
         qputenv("XDG_CONFIG_HOME", savedConfig);
+        qputenv("XDG_DATA_HOME", savedData);
     }
     QString launcher() const { return QString::fromStdString(dir.file("Bureau/Tambrel.desktop")); }
 };
@@ -235,6 +239,60 @@ TEST(FirstRun, ALauncherOnTheDesktopForTheProgramUnderItsOwnNameOrSilentlyNone) 
         ASSERT_TRUE(check.waitForFinished(10000));
         EXPECT_EQ(check.exitCode(), 0) << check.readAll().toStdString();
     }
+}
+
+QByteArray bytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+}
+
+void write(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(content);
+}
+
+TEST(FirstRun, ThePackagesCopyKeepsTheOperatorsFilesInTheirDataFolderTakenOnceFromRunShsCopy) {
+    Home home;
+    const QString data = QString::fromStdString(home.dir.file("data"));
+    qputenv("XDG_DATA_HOME", data.toUtf8());
+    const QString older = QString::fromStdString(home.dir.file(".local/lib/tambrel/"));
+    const QString folder = data + QStringLiteral("/tambrel/");
+    QDir().mkpath(older + QStringLiteral("Journal"));
+    const QByteArray settings = "Studio\r\n" + QByteArray(" 255 \r\n").repeated(kLines);
+    const QStringList mine = {QStringLiteral("Matin.Bnk"), QStringLiteral("Tambrel.ini"),
+                              QStringLiteral("Journal/2026-12-07.txt")};
+    write(older + mine[0], WindowRig::palette({}));
+    write(older + mine[1], settings);
+    write(older + mine[2], "07:00:00 A Intro\n");
+    write(older + QStringLiteral("Tambrel"), "#!/bin/sh\n");  // the program is no operator's file
+    {
+        WindowRig rig;
+        rig.put(platform::kPackageMarker, "");
+        F1a& w = rig.start();
+        EXPECT_EQ(platform::toNativePath(w.ProgramFolder), folder);
+        for (const QString& name : mine) {
+            EXPECT_EQ(bytes(folder + name), bytes(older + name)) << name.toStdString();
+        }
+        EXPECT_EQ(bytes(older + mine[1]), settings);  // copied, not moved
+        EXPECT_FALSE(QFile::exists(folder + QStringLiteral("Tambrel")));
+        EXPECT_TRUE(w.messageStrip->Caption().contains(QStringLiteral(" 3 fichiers ")))
+            << w.messageStrip->Caption().toStdString();
+        EXPECT_EQ(entries(*w.ComboBank), QStringList{mine[0]});
+        w.MnuGrandesTouches->action()->trigger();  // written where the operator's files are
+        EXPECT_TRUE(QFile::exists(folder + QStringLiteral("Options.ini")));
+        EXPECT_FALSE(QFile::exists(rig.path("Options.ini")));
+    }
+    // Once only: the data folder keeps what the operator changed there since.
+    write(folder + mine[1], "Cue\r\n" + QByteArray(" 0 \r\n").repeated(kLines));
+    const QByteArray changed = bytes(folder + mine[1]);
+    write(older + QStringLiteral("Soir.Bnk"), WindowRig::palette({}));
+    WindowRig again;
+    again.put(platform::kPackageMarker, "");
+    F1a& w = again.start();
+    EXPECT_EQ(bytes(folder + mine[1]), changed);
+    EXPECT_FALSE(QFile::exists(folder + QStringLiteral("Soir.Bnk")));
+    EXPECT_FALSE(w.messageStrip->Visible());
 }
 
 TEST(FirstRun, ExecFieldQuotesWhatTheEntryFormatReserves) {

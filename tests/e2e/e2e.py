@@ -103,8 +103,8 @@ class Session:
             pathlib.Path(folder, palette + ".Bnk").write_bytes(palette_bytes(files))
         return folder
 
-    def start(self, folder, wait_for_main=True, env=None):
-        program = Program(self, folder, env)
+    def start(self, folder, wait_for_main=True, env=None, command=None):
+        program = Program(self, folder, env, command)
         self.programs.append(program)
         if wait_for_main:
             program.wait_main()
@@ -145,13 +145,13 @@ class Session:
 class Program:
     """One running copy of Tambrel, seen from outside."""
 
-    def __init__(self, session, folder, env=None):
+    def __init__(self, session, folder, env=None, command=None):
         self.session, self.folder, self.display = session, folder, session.display
         # Standard error to a file: a pipe nobody reads would block a talkative program.
         with open(os.path.join(session.folder, "stderr-%s.txt" % os.path.basename(folder)),
                   "ab") as told:
             self.told = told.name
-            self.process = subprocess.Popen([os.path.join(folder, "Tambrel")],
+            self.process = subprocess.Popen([command or os.path.join(folder, "Tambrel")],
                                             env=env or session.env,
                                             stdout=subprocess.DEVNULL, stderr=told)
         self.window, self.top = None, 0

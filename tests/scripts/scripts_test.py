@@ -62,12 +62,17 @@ class DependenciesTest(Scripts):
     def test_nothing_missing_asks_apt_nothing_and_the_run_set_holds_no_test_tool(self):
         self.assertEqual(self.bash("bash scripts/install-deps.sh test").returncode, 0)
         self.assertEqual(self.log.read_text(), "")
-        missing = "cmake qt6-translations-l10n pulseaudio xvfb libgtest-dev clang-tidy pipewire"
-        done = self.bash("bash scripts/install-deps.sh run", FAKE_MISSING=missing)
-        self.assertEqual(done.returncode, 0, done.stderr)
-        [install] = self.installs()
-        self.assertIn("--no-remove", install)
-        self.assertEqual(install[-2:], ["cmake", "qt6-translations-l10n"])
+        missing = ("cmake qt6-translations-l10n pulseaudio xvfb libgtest-dev clang-tidy pipewire "
+                   "debhelper lintian")
+        for set_name, tail in (("run", ["cmake", "qt6-translations-l10n"]),
+                               ("package", ["cmake", "qt6-translations-l10n", "debhelper",
+                                            "lintian"])):
+            self.log.write_text("")
+            done = self.bash("bash scripts/install-deps.sh " + set_name, FAKE_MISSING=missing)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            [install] = self.installs()
+            self.assertIn("--no-remove", install)
+            self.assertEqual(install[-len(tail) - 1:], ["--no-remove"] + tail, set_name)
 
     def test_a_removal_stops_the_run_set_with_nothing_installed(self):
         done = self.bash("bash scripts/install-deps.sh run", FAKE_MISSING="cmake qt6-base-dev",
