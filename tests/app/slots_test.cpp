@@ -248,7 +248,8 @@ TEST_F(VolumeOutput, TheButtonsToolTipGivesItsLoudnessOnceMeasuredAndTheGainWhen
     EXPECT_NE(read("Options.ini").indexOf("normaliser=oui\n"), -1);
     const remote::SlotView view = remote::WindowPanel(w).slot(0);
     EXPECT_EQ(QStringLiteral("Touche A \n") + view.loudness, w.Touche[0]->ToolTipText());
-    EXPECT_NE(remote::stateText({{{0, view}}, {}, {}, {}, {}, 0}).indexOf(view.loudness.toUtf8()), -1);
+    EXPECT_NE(remote::stateText({{{0, view}}, {}, {}, {}, {}, 0}).indexOf(view.loudness.toUtf8()),
+              -1);
     const std::vector<char> osc = remote::loudnessMessage(0, view.loudness);
     const QByteArray figures = view.loudness.toUtf8();
     EXPECT_NE(std::search(osc.begin(), osc.end(), figures.begin(), figures.end()), osc.end());
